@@ -1,0 +1,48 @@
+// Text conversions between what libpff hands us (UTF-8, or 8-bit text in the
+// system's code page), the engine's wide strings (UTF-16) and file names
+// (UTF-8).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace korvel {
+
+// Strict UTF-8 to UTF-16: returns false on any invalid sequence (out is then
+// unspecified).
+bool utf8_to_utf16(std::string_view utf8, std::u16string &out);
+
+// UTF-16 to UTF-8; a lone surrogate becomes U+FFFD.
+std::string utf16_to_utf8(std::u16string_view utf16);
+
+// The system's 8-bit code page on this platform: valid UTF-8 sequences decode
+// as UTF-8, and each byte that is not part of one is taken as Windows-1252, so
+// nothing is lost and ASCII passes unchanged. Stops at the first zero byte.
+std::u16string decode_8bit(std::string_view bytes);
+
+// One Windows-1252 byte as a UTF-16 code unit (the five undefined bytes map to
+// the C1 control of the same value).
+char16_t windows1252_to_utf16(unsigned char byte);
+
+// Length in bytes of the valid UTF-8 sequence starting at bytes[0], or 0 when
+// no valid sequence starts there. code_point receives the decoded value.
+std::size_t utf8_sequence_length(const unsigned char *bytes, std::size_t size,
+                                 std::uint32_t &code_point);
+
+// Appends a code point to a UTF-16 string.
+void append_code_point(std::u16string &out, std::uint32_t code_point);
+
+// u"..." literals compare and concatenate with std::u16string; this helper
+// makes test and probe output readable.
+inline std::u16string u16(std::string_view utf8)
+{
+    std::u16string out;
+    if (!utf8_to_utf16(utf8, out)) {
+        out.clear();
+    }
+    return out;
+}
+
+} // namespace korvel

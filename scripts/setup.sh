@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Installs every Debian package the build, the tests and the program need.
+# Idempotent; run as root on Debian 12.
+set -euo pipefail
+
+packages=(
+  build-essential cmake ninja-build pkg-config git
+  googletest libgtest-dev
+  qt6-base-dev qt6-webengine-dev libgl-dev
+  libpff-dev libbfio-dev pff-tools
+  nlohmann-json3-dev
+  pst-utils
+  xvfb
+  clang libclang-rt-14-dev
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+
+# Node.js runs the independent mailbox reader used by the tests; a machine
+# that already has node and npm (from any source) keeps them.
+if ! command -v node >/dev/null 2>&1 || ! command -v npm >/dev/null 2>&1; then
+  missing+=(nodejs npm)
+fi
+
+if [ "${#missing[@]}" -gt 0 ]; then
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update
+  apt-get install -y --no-install-recommends "${missing[@]}"
+fi
