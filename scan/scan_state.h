@@ -99,6 +99,10 @@ struct scan_state
     // The tree item of the last folder click.
     tree_item selected_folder_item = 0;
 
+    // A copy of the root folder, kept while the stores live: the records of
+    // items lying directly in it name it as their parent.
+    libpff_item_t *root_folder = nullptr;
+
     // The item store.
     item_record_list records{};
     std::int32_t record_sequence = 0;

@@ -1,5 +1,6 @@
 #include "tests/support/recording_views.h"
 
+#include "scan/folder_images.h"
 #include "scan/text.h"
 
 namespace korvel::testing {
@@ -36,7 +37,7 @@ tree_item recording_views::tree_insert_item(tree_item parent, const std::u16stri
         level = p->level + 1;
     }
     tree_item handle = m_next_handle++;
-    tree.push_back({handle, parent, level, false, text});
+    tree.push_back({handle, parent, level, folder_image_for_name(text, parent == 0), false, text});
     return handle;
 }
 

@@ -24,6 +24,7 @@ struct recorded_tree_item
     tree_item handle;
     tree_item parent;
     int level; // 0 for the root item
+    int image; // as the folder tree chooses it
     bool bold;
     std::u16string text;
 };

@@ -1,0 +1,492 @@
+#include "scan/item_record.h"
+
+#include <bitset>
+#include <memory>
+#include <new>
+#include <string>
+
+#include "scan/pff_values.h"
+#include "scan/scan_state.h"
+#include "scan/target_path.h"
+#include "scan/text.h"
+
+namespace korvel {
+
+namespace {
+
+constexpr std::uint32_t tag_importance = 0x0017;
+constexpr std::uint32_t tag_priority = 0x0026;
+constexpr std::uint32_t tag_sensitivity = 0x0036;
+constexpr std::uint32_t tag_subject = 0x0037;
+constexpr std::uint32_t tag_conversation_topic = 0x0070;
+constexpr std::uint32_t tag_sender_name = 0x0C1A;
+constexpr std::uint32_t tag_sender_email_address = 0x0C1F;
+constexpr std::uint32_t tag_message_delivery_time = 0x0E06;
+constexpr std::uint32_t tag_message_flags = 0x0E07;
+constexpr std::uint32_t tag_message_size = 0x0E08;
+constexpr std::uint32_t tag_display_name = 0x3001;
+constexpr std::uint32_t tag_given_name = 0x3A06;
+constexpr std::uint32_t tag_surname = 0x3A11;
+constexpr std::uint32_t tag_company_name = 0x3A16;
+constexpr std::uint32_t tag_middle_name = 0x3A44;
+constexpr std::uint32_t lid_task_status = 0x8101;
+constexpr std::uint32_t lid_location = 0x8208;
+constexpr std::uint32_t lid_log_type = 0x8700;
+
+const item_kind kinds[] = {
+    {item_type_activity, u"activity", kind_handling::record},
+    {item_type_appointment, u"appointment", kind_handling::record},
+    {item_type_contact, u"contact", kind_handling::record},
+    {item_type_document, u"document", kind_handling::name},
+    {item_type_email, u"email", kind_handling::record},
+    {item_type_email_smime, u"email", kind_handling::record},
+    {item_type_folder, u"folder", kind_handling::folder},
+    {item_type_meeting, u"meeting", kind_handling::record},
+    {item_type_note, u"note", kind_handling::record},
+    {item_type_rss_feed, u"RSSfeed", kind_handling::record},
+    {item_type_task, u"task", kind_handling::record},
+};
+
+std::u16string remove_all(std::u16string text, std::u16string_view what)
+{
+    if (what.empty()) {
+        return text;
+    }
+    std::u16string out;
+    out.reserve(text.size());
+    std::size_t start = 0;
+    for (;;) {
+        std::size_t found = text.find(what, start);
+        if (found == std::u16string::npos) {
+            out.append(text, start, std::u16string::npos);
+            return out;
+        }
+        out.append(text, start, found - start);
+        start = found + what.size();
+    }
+}
+
+std::u16string replace_all(std::u16string text, std::u16string_view what, std::u16string_view with)
+{
+    std::u16string out;
+    out.reserve(text.size());
+    std::size_t start = 0;
+    for (;;) {
+        std::size_t found = text.find(what, start);
+        if (found == std::u16string::npos) {
+            out.append(text, start, std::u16string::npos);
+            return out;
+        }
+        out.append(text, start, found - start);
+        out.append(with);
+        start = found + what.size();
+    }
+}
+
+bool kept_in_path(char16_t c)
+{
+    return c == 32 || (c >= 45 && c <= 57) || (c >= 65 && c <= 92) || (c >= 96 && c <= 122);
+}
+
+// The zero-terminated text at buffer[0, size).
+std::string_view buffer_text(const std::uint8_t *buffer, std::size_t size)
+{
+    std::size_t length = 0;
+    while (length < size && buffer[length] != 0) {
+        ++length;
+    }
+    return {reinterpret_cast<const char *>(buffer), length};
+}
+
+std::u16string flag_word(std::uint32_t flags)
+{
+    static const struct
+    {
+        std::uint32_t bit;
+        const char16_t *word;
+    } words[] = {{0x002, u"Unmodified"}, {0x004, u"Submit"},     {0x008, u"Unsent"},
+                 {0x010, u"Attachments"}, {0x020, u"From me"},   {0x040, u"Associated"},
+                 {0x080, u"Resend"},      {0x100, u"RN pending"}, {0x200, u"NRN pending"}};
+    std::u16string word = (flags & 0x1u) != 0 ? u"Read" : u"Unread";
+    for (const auto &entry : words) {
+        if ((flags & entry.bit) != 0) {
+            word = entry.word;
+        }
+    }
+    return word;
+}
+
+std::u16string decimal(std::int64_t value)
+{
+    return u16(std::to_string(value));
+}
+
+} // namespace
+
+const item_kind *item_kind_for_type(std::uint8_t type)
+{
+    for (const auto &kind : kinds) {
+        if (kind.type == type) {
+            return &kind;
+        }
+    }
+    return nullptr;
+}
+
+int item_record_list_append(item_record_list *list, const item_record &record)
+{
+    if (list == nullptr) {
+        return -1;
+    }
+    item_record *node = nullptr;
+    try {
+        node = new item_record(record);
+    } catch (const std::bad_alloc &) {
+        return -1;
+    }
+    node->next = nullptr;
+    if (list->tail == nullptr) {
+        list->head = node;
+    } else {
+        list->tail->next = node;
+    }
+    list->tail = node;
+    ++list->count;
+    return 1;
+}
+
+void item_record_list_free(item_record_list *list)
+{
+    if (list == nullptr) {
+        return;
+    }
+    item_record *node = list->head;
+    while (node != nullptr) {
+        item_record *next = node->next;
+        delete node;
+        node = next;
+    }
+    *list = item_record_list{};
+}
+
+item_record *item_record_list_find(const item_record_list *list, std::int32_t sequence)
+{
+    if (list == nullptr) {
+        return nullptr;
+    }
+    for (item_record *node = list->head; node != nullptr; node = node->next) {
+        if (node->sequence == sequence) {
+            return node;
+        }
+    }
+    return nullptr;
+}
+
+std::u16string sanitize_path_text(std::u16string_view path)
+{
+    std::u16string text = replace_all(std::u16string(path), u"Deleted Items", u"Deleted-Items");
+    text = replace_all(std::move(text), u"Top of Personal Folders", u"Top-of-Personal-Folders");
+    if (text.empty()) {
+        return text;
+    }
+    // Replacing a character everywhere it occurs, for each one met before the
+    // last position, is the same as one pass that remembers what was met.
+    auto seen = std::make_unique<std::bitset<65536>>();
+    for (std::size_t i = 0; i + 1 < text.size(); ++i) {
+        const char16_t c = text[i];
+        if (!kept_in_path(c)) {
+            seen->set(c);
+            text[i] = u'-';
+        }
+    }
+    char16_t &last = text.back();
+    if (!kept_in_path(last) && seen->test(last)) {
+        last = u'-';
+    }
+    return text;
+}
+
+std::u16string sanitize_byte_text(const std::uint8_t *bytes, std::size_t byte_count)
+{
+    std::u16string out;
+    if (bytes == nullptr) {
+        return out;
+    }
+    // The byte drops only touch ASCII, which never occurs inside a UTF-8
+    // sequence; what is left decodes as UTF-8, a stray byte widens as Latin-1.
+    std::string kept;
+    kept.reserve(byte_count);
+    for (std::size_t i = 0; i < byte_count; ++i) {
+        const std::uint8_t b = bytes[i];
+        if (b <= 30 || b == 0x5C) {
+            continue;
+        }
+        kept.push_back(static_cast<char>(b));
+    }
+    out.reserve(kept.size());
+    const auto *data = reinterpret_cast<const unsigned char *>(kept.data());
+    std::size_t i = 0;
+    while (i < kept.size()) {
+        std::uint32_t code_point = 0;
+        const std::size_t length = utf8_sequence_length(data + i, kept.size() - i, code_point);
+        if (length == 0) {
+            // A lone byte; U+00CD made this way is dropped.
+            if (data[i] != 0xCD) {
+                out.push_back(static_cast<char16_t>(data[i]));
+            }
+            ++i;
+        } else {
+            append_code_point(out, code_point);
+            i += length;
+        }
+    }
+    return out;
+}
+
+int export_handle_export_message_header(export_handle_t *export_handle, libpff_item_t *item,
+                                        const char16_t *export_path, std::uint8_t item_type,
+                                        int index, libpff_error_t **error)
+{
+    (void)error;
+    if (export_handle == nullptr || item == nullptr || export_path == nullptr) {
+        return -1;
+    }
+    scan_state *state = export_handle->state;
+    scan_views *views = state != nullptr ? state->views : nullptr;
+
+    // 1. The path text.
+    const std::u16string path = sanitize_path_text(remove_all(export_path, u".export"));
+
+    // 2. One buffer for every string read, sized once.
+    static const std::uint32_t sized_tags[] = {
+        tag_display_name, tag_conversation_topic, tag_middle_name, tag_company_name,
+        tag_given_name,   lid_location,           tag_surname,     lid_task_status,
+        lid_log_type,     tag_subject,            tag_sender_name, tag_sender_email_address};
+    std::size_t buffer_size = 24;
+    std::size_t subject_size = 0;
+    std::size_t topic_size = 0;
+    for (std::uint32_t tag : sized_tags) {
+        std::size_t size = 0;
+        if (read_utf8_size(item, tag, &size) != 1) {
+            continue;
+        }
+        if (tag == tag_subject) {
+            subject_size = size;
+        } else if (tag == tag_conversation_topic) {
+            topic_size = size;
+        }
+        if (size > buffer_size) {
+            buffer_size = size;
+        }
+    }
+    if (buffer_size > 0x7FFFFFFF) {
+        return -1;
+    }
+    std::unique_ptr<std::uint8_t[]> buffer(new (std::nothrow) std::uint8_t[buffer_size]);
+    if (buffer == nullptr) {
+        return -1;
+    }
+    std::uint8_t *text = buffer.get();
+    auto read_text = [&](std::uint32_t tag) { return read_utf8(item, tag, text, buffer_size) == 1; };
+    auto converted = [&]() { return decode_8bit(buffer_text(text, buffer_size)); };
+
+    item_record record{};
+    record.parent = state != nullptr ? state->current_parent_item : nullptr;
+    record.path = path;
+    record.kind = state != nullptr ? state->kind_name : std::u16string();
+    record.index = index;
+
+    // 3. Date.
+    std::uint64_t filetime = 0;
+    if (read_filetime(item, tag_message_delivery_time, &filetime) == 1) {
+        record.date = filetime_date_text(filetime);
+    }
+
+    // 4. Size.
+    std::uint32_t value = 0;
+    if (read_int32(item, tag_message_size, &value) == 1) {
+        record.size = decimal(static_cast<std::int32_t>(value)) + u"  Bytes";
+    }
+
+    // 5. Flags.
+    if (read_int32(item, tag_message_flags, &value) == 1) {
+        record.flags = flag_word(value);
+    }
+
+    // 6, 7. Subject, else the conversation topic when the subject came out empty.
+    std::u16string subject;
+    if (read_text(tag_subject)) {
+        subject = remove_all(sanitize_byte_text(text, subject_size < buffer_size ? subject_size
+                                                                                 : buffer_size),
+                             u"--");
+        if (subject.empty() && read_text(tag_conversation_topic)) {
+            subject = remove_all(
+                sanitize_byte_text(text, topic_size < buffer_size ? topic_size : buffer_size),
+                u"--");
+        }
+    } else {
+        subject = u" ";
+    }
+
+    // 9. Sender name.
+    const std::u16string sender = read_text(tag_sender_name) ? converted() : u"Unknown";
+
+    // 10. The kind's own slot texts and column titles.
+    std::u16string lead;
+    std::u16string slot;
+    const char16_t *title2 = u"From: ";
+    const char16_t *title3 = u"Subjects";
+    switch (item_type) {
+    case item_type_contact:
+        title2 = u"Full Name";
+        title3 = u"Company Name";
+        lead = subject;
+        slot = read_text(tag_company_name) ? converted() : std::u16string();
+        break;
+    case item_type_activity:
+        title2 = u"Entry Type";
+        title3 = u"Subject";
+        lead = read_text(lid_log_type) ? converted() : std::u16string();
+        slot = subject;
+        break;
+    case item_type_appointment:
+        title2 = u"Subject";
+        title3 = u"Location";
+        lead = subject;
+        slot = read_text(lid_location) ? converted() : std::u16string();
+        break;
+    case item_type_task: {
+        title2 = u"Subject: ";
+        title3 = u"Status";
+        lead = subject;
+        static const char16_t *const statuses[] = {u"Not Started",
+                                                   u"In Progress",
+                                                   u"Completed",
+                                                   u"Waiting on someone else",
+                                                   u"Waiting on someone else",
+                                                   u"Deferred"};
+        if (read_int32(item, lid_task_status, &value) == 1 && value <= 5) {
+            slot = statuses[value];
+        }
+        break;
+    }
+    default:
+        lead = sender;
+        slot = subject;
+        break;
+    }
+    if (views != nullptr) {
+        views->list_rename_column(2, title2);
+        views->list_rename_column(3, title3);
+    }
+
+    // 11. From text.
+    record.from = lead;
+    if (read_text(tag_sender_email_address)) {
+        const std::string_view address = buffer_text(text, buffer_size);
+        if (address.find('@') != std::string_view::npos) {
+            record.from = lead + u" <" + converted() + u">";
+        }
+    }
+    record.subject = slot;
+
+    // 12 to 14. Importance, priority, sensitivity.
+    if (read_int32(item, tag_importance, &value) == 1 && value <= 2) {
+        static const char16_t *const importances[] = {u"Low", u"Normal", u"High"};
+        record.importance = importances[value];
+    }
+    record.priority = u"None";
+    if (read_int32(item, tag_priority, &value) == 1) {
+        const auto priority = static_cast<std::int32_t>(value);
+        if (priority == -1) {
+            record.priority = u"Non Urgent";
+        } else if (priority == 0) {
+            record.priority = u"Normal";
+        } else if (priority == 1) {
+            record.priority = u"Urgent";
+        }
+    }
+    record.sensitivity = u"None";
+    if (read_int32(item, tag_sensitivity, &value) == 1 && value <= 3) {
+        static const char16_t *const sensitivities[] = {u"None", u"Personal", u"Private",
+                                                        u"Confidential"};
+        record.sensitivity = sensitivities[value];
+    }
+
+    // 15. The row, then the record.
+    if (state == nullptr) {
+        return -1;
+    }
+    record.sequence = ++state->record_sequence;
+    if (views != nullptr) {
+        const int row = views->list_insert_row(decimal(record.sequence));
+        if (row >= 0) {
+            const std::u16string *cells[10] = {nullptr,
+                                               &record.kind,
+                                               &record.from,
+                                               record.subject.empty() ? nullptr : &record.subject,
+                                               &record.date,
+                                               record.flags ? &*record.flags : nullptr,
+                                               record.size ? &*record.size : nullptr,
+                                               &record.priority,
+                                               &record.sensitivity,
+                                               record.importance ? &*record.importance : nullptr};
+            for (int column = 1; column < 10; ++column) {
+                views->list_set_cell(row, column, cells[column]);
+            }
+        }
+    }
+    if (item_record_list_append(&state->records, record) != 1) {
+        if (views != nullptr) {
+            views->memory_exhausted(message_caption, u"Not Enough Memory");
+        }
+        return -1;
+    }
+    return 1;
+}
+
+int export_handle_list_item(export_handle_t *export_handle, libpff_item_t *item, int index,
+                            int number_of_items, const char16_t *export_path,
+                            std::size_t export_path_size, std::uint8_t export_format,
+                            log_handle_t *log_handle, libpff_error_t **error)
+{
+    (void)number_of_items;
+    if (export_handle == nullptr || item == nullptr || export_path == nullptr) {
+        return -1;
+    }
+    std::uint8_t type = 0;
+    {
+        error_slot type_error;
+        if (libpff_item_get_type(item, &type, type_error.get()) != 1) {
+            return 1;
+        }
+    }
+    const item_kind *kind = item_kind_for_type(type);
+    if (kind == nullptr) {
+        return 1;
+    }
+    if (export_handle->state != nullptr) {
+        export_handle->state->kind_name = kind->name;
+    }
+    switch (kind->handling) {
+    case kind_handling::folder:
+        export_handle_export_folder(export_handle, item, index, export_path, export_path_size,
+                                    export_format, log_handle, error);
+        break;
+    case kind_handling::record:
+        // One bad item never ends a listing (nor, off the window thread, the
+        // program): whatever its extraction throws is dropped with it.
+        try {
+            export_handle_export_message_header(export_handle, item, export_path, type, index,
+                                                error);
+        } catch (...) {
+        }
+        break;
+    case kind_handling::name:
+    case kind_handling::nothing:
+        break;
+    }
+    return 1;
+}
+
+} // namespace korvel

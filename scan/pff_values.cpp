@@ -1,0 +1,178 @@
+#include "scan/pff_values.h"
+
+#include <vector>
+
+namespace korvel {
+
+namespace {
+
+// The record entry of entry_type with the given value type from record set 0.
+// The record set and the entry are freed by the caller through the holder.
+class record_entry_holder
+{
+public:
+    ~record_entry_holder()
+    {
+        if (m_entry != nullptr) {
+            libpff_record_entry_free(&m_entry, nullptr);
+        }
+        if (m_set != nullptr) {
+            libpff_record_set_free(&m_set, nullptr);
+        }
+    }
+
+    int find(libpff_item_t *item, std::uint32_t entry_type, std::uint32_t value_type)
+    {
+        error_slot error;
+        int result = libpff_item_get_record_set_by_index(item, 0, &m_set, error.get());
+        if (result != 1) {
+            return result < 0 ? -1 : 0;
+        }
+        result = libpff_record_set_get_entry_by_type(m_set, entry_type, value_type, &m_entry, 0,
+                                                     error.get());
+        if (result != 1) {
+            return result < 0 ? -1 : 0;
+        }
+        return 1;
+    }
+
+    libpff_record_entry_t *entry() const { return m_entry; }
+
+private:
+    libpff_record_set_t *m_set = nullptr;
+    libpff_record_entry_t *m_entry = nullptr;
+};
+
+} // namespace
+
+int read_utf8_size(libpff_item_t *item, std::uint32_t entry_type, std::size_t *size)
+{
+    if (item == nullptr || size == nullptr) {
+        return -1;
+    }
+    error_slot error;
+    int result = libpff_message_get_entry_value_utf8_string_size(item, entry_type, size,
+                                                                 error.get());
+    return result == 1 ? 1 : (result == 0 ? 0 : -1);
+}
+
+int read_utf8(libpff_item_t *item, std::uint32_t entry_type, std::uint8_t *buffer,
+              std::size_t size)
+{
+    if (item == nullptr || buffer == nullptr || size == 0) {
+        return -1;
+    }
+    error_slot error;
+    int result =
+        libpff_message_get_entry_value_utf8_string(item, entry_type, buffer, size, error.get());
+    if (result != 1) {
+        buffer[0] = 0;
+        return result == 0 ? 0 : -1;
+    }
+    // libpff terminates the text; make sure a damaged value cannot leave it open.
+    buffer[size - 1] = 0;
+    return 1;
+}
+
+int read_utf8_string(libpff_item_t *item, std::uint32_t entry_type, std::string *text)
+{
+    if (text == nullptr) {
+        return -1;
+    }
+    text->clear();
+    std::size_t size = 0;
+    int result = read_utf8_size(item, entry_type, &size);
+    if (result != 1) {
+        return result;
+    }
+    if (size == 0) {
+        return 1;
+    }
+    if (size > 0x7FFFFFFF) {
+        return -1;
+    }
+    std::vector<std::uint8_t> buffer(size);
+    result = read_utf8(item, entry_type, buffer.data(), buffer.size());
+    if (result != 1) {
+        return result;
+    }
+    std::size_t length = 0;
+    while (length < buffer.size() && buffer[length] != 0) {
+        ++length;
+    }
+    text->assign(reinterpret_cast<const char *>(buffer.data()), length);
+    return 1;
+}
+
+int read_int32(libpff_item_t *item, std::uint32_t entry_type, std::uint32_t *value)
+{
+    if (item == nullptr || value == nullptr) {
+        return -1;
+    }
+    record_entry_holder holder;
+    int result = holder.find(item, entry_type, value_type_int32);
+    if (result != 1) {
+        return result;
+    }
+    error_slot error;
+    result = libpff_record_entry_get_data_as_32bit_integer(holder.entry(), value, error.get());
+    return result == 1 ? 1 : -1;
+}
+
+int read_filetime(libpff_item_t *item, std::uint32_t entry_type, std::uint64_t *value)
+{
+    if (item == nullptr || value == nullptr) {
+        return -1;
+    }
+    record_entry_holder holder;
+    int result = holder.find(item, entry_type, value_type_filetime);
+    if (result != 1) {
+        return result;
+    }
+    error_slot error;
+    result = libpff_record_entry_get_data_as_filetime(holder.entry(), value, error.get());
+    return result == 1 ? 1 : -1;
+}
+
+int read_boolean(libpff_item_t *item, std::uint32_t entry_type, bool *value)
+{
+    if (item == nullptr || value == nullptr) {
+        return -1;
+    }
+    record_entry_holder holder;
+    int result = holder.find(item, entry_type, value_type_boolean);
+    if (result != 1) {
+        return result;
+    }
+    error_slot error;
+    std::uint8_t boolean = 0;
+    result = libpff_record_entry_get_data_as_boolean(holder.entry(), &boolean, error.get());
+    if (result != 1) {
+        return -1;
+    }
+    *value = boolean != 0;
+    return 1;
+}
+
+int read_double(libpff_item_t *item, std::uint32_t entry_type, double *value)
+{
+    if (item == nullptr || value == nullptr) {
+        return -1;
+    }
+    record_entry_holder holder;
+    int result = holder.find(item, entry_type, value_type_double);
+    if (result != 1) {
+        return result;
+    }
+    error_slot error;
+    result = libpff_record_entry_get_data_as_floating_point(holder.entry(), value, error.get());
+    return result == 1 ? 1 : -1;
+}
+
+int release_item(libpff_item_t **item)
+{
+    error_slot error;
+    return libpff_item_free(item, error.get()) == 1 ? 1 : -1;
+}
+
+} // namespace korvel

@@ -1,0 +1,148 @@
+#include "scan/text.h"
+
+namespace korvel {
+
+namespace {
+
+// Windows-1252 bytes 0x80 to 0x9F; the five undefined ones keep their C1 value.
+constexpr char16_t windows1252_high[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+} // namespace
+
+char16_t windows1252_to_utf16(unsigned char byte)
+{
+    if (byte >= 0x80 && byte <= 0x9F) {
+        return windows1252_high[byte - 0x80];
+    }
+    return static_cast<char16_t>(byte);
+}
+
+std::size_t utf8_sequence_length(const unsigned char *bytes, std::size_t size,
+                                 std::uint32_t &code_point)
+{
+    if (size == 0) {
+        return 0;
+    }
+    unsigned char lead = bytes[0];
+    if (lead < 0x80) {
+        code_point = lead;
+        return 1;
+    }
+    std::size_t length;
+    std::uint32_t minimum;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+        minimum = 0x80;
+        code_point = lead & 0x1Fu;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        minimum = 0x800;
+        code_point = lead & 0x0Fu;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        minimum = 0x10000;
+        code_point = lead & 0x07u;
+    } else {
+        return 0;
+    }
+    if (size < length) {
+        return 0;
+    }
+    for (std::size_t i = 1; i < length; ++i) {
+        if ((bytes[i] & 0xC0u) != 0x80u) {
+            return 0;
+        }
+        code_point = (code_point << 6) | (bytes[i] & 0x3Fu);
+    }
+    if (code_point < minimum || code_point > 0x10FFFF ||
+        (code_point >= 0xD800 && code_point <= 0xDFFF)) {
+        return 0;
+    }
+    return length;
+}
+
+void append_code_point(std::u16string &out, std::uint32_t code_point)
+{
+    if (code_point >= 0x10000) {
+        code_point -= 0x10000;
+        out.push_back(static_cast<char16_t>(0xD800 + (code_point >> 10)));
+        out.push_back(static_cast<char16_t>(0xDC00 + (code_point & 0x3FF)));
+    } else {
+        out.push_back(static_cast<char16_t>(code_point));
+    }
+}
+
+bool utf8_to_utf16(std::string_view utf8, std::u16string &out)
+{
+    out.clear();
+    out.reserve(utf8.size());
+    const auto *bytes = reinterpret_cast<const unsigned char *>(utf8.data());
+    std::size_t i = 0;
+    while (i < utf8.size()) {
+        std::uint32_t code_point = 0;
+        std::size_t length = utf8_sequence_length(bytes + i, utf8.size() - i, code_point);
+        if (length == 0) {
+            return false;
+        }
+        append_code_point(out, code_point);
+        i += length;
+    }
+    return true;
+}
+
+std::string utf16_to_utf8(std::u16string_view utf16)
+{
+    std::string out;
+    out.reserve(utf16.size());
+    for (std::size_t i = 0; i < utf16.size(); ++i) {
+        std::uint32_t c = utf16[i];
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < utf16.size() && utf16[i + 1] >= 0xDC00 &&
+            utf16[i + 1] <= 0xDFFF) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (static_cast<std::uint32_t>(utf16[i + 1]) - 0xDC00);
+            ++i;
+        } else if (c >= 0xD800 && c <= 0xDFFF) {
+            c = 0xFFFD;
+        }
+        if (c < 0x80) {
+            out.push_back(static_cast<char>(c));
+        } else if (c < 0x800) {
+            out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        } else if (c < 0x10000) {
+            out.push_back(static_cast<char>(0xE0 | (c >> 12)));
+            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        } else {
+            out.push_back(static_cast<char>(0xF0 | (c >> 18)));
+            out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        }
+    }
+    return out;
+}
+
+std::u16string decode_8bit(std::string_view text)
+{
+    std::u16string out;
+    out.reserve(text.size());
+    const auto *bytes = reinterpret_cast<const unsigned char *>(text.data());
+    std::size_t i = 0;
+    while (i < text.size() && bytes[i] != 0) {
+        std::uint32_t code_point = 0;
+        std::size_t length = utf8_sequence_length(bytes + i, text.size() - i, code_point);
+        if (length == 0) {
+            out.push_back(windows1252_to_utf16(bytes[i]));
+            ++i;
+        } else {
+            append_code_point(out, code_point);
+            i += length;
+        }
+    }
+    return out;
+}
+
+} // namespace korvel
