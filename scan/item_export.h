@@ -25,12 +25,6 @@ inline constexpr std::uint32_t tag_recipient_type = 0x0C15;
 inline constexpr std::uint32_t tag_attach_filename = 0x3704;
 inline constexpr std::uint32_t tag_attach_long_filename = 0x3707;
 
-// MAPI value types asked for when a value is read from record set 0.
-inline constexpr std::uint32_t value_type_32bit = 0x0003;
-inline constexpr std::uint32_t value_type_double = 0x0005;
-inline constexpr std::uint32_t value_type_boolean = 0x000B;
-inline constexpr std::uint32_t value_type_filetime = 0x0040;
-
 // A body whose reported size reaches this is read but not kept.
 inline constexpr std::size_t body_size_limit = 65000;
 
@@ -143,24 +137,5 @@ int export_handle_export_attachment(export_handle_t *export_handle, libpff_item_
 // an entry of their own (empty, "." or "..") fall back to that last form;
 // names over the file-name limit are shortened, keeping a short extension.
 std::string attachment_file_name(libpff_item_t *attachment, int attachment_index);
-
-// Record set 0 readers for the per-kind exporters. Each returns 1 when the
-// value was read, 0 when it is absent, -1 on a libpff error. Named
-// properties (0x8000 and above) are matched through the file's
-// name-to-identifier map.
-int item_read_32bit(libpff_item_t *item, std::uint32_t entry_type, std::uint32_t *value,
-                    libpff_error_t **error);
-int item_read_boolean(libpff_item_t *item, std::uint32_t entry_type, bool *value,
-                      libpff_error_t **error);
-int item_read_double(libpff_item_t *item, std::uint32_t entry_type, double *value,
-                     libpff_error_t **error);
-int item_read_filetime(libpff_item_t *item, std::uint32_t entry_type, std::uint64_t *value,
-                       libpff_error_t **error);
-
-// A message string property as UTF-8 (without the terminating zero),
-// converted from the message code page by libpff.
-// Returns 1 read, 0 absent, -1 on a libpff error.
-int item_read_utf8_string(libpff_item_t *item, std::uint32_t entry_type, std::string *value,
-                          libpff_error_t **error);
 
 } // namespace korvel
