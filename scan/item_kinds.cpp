@@ -1,6 +1,7 @@
 #include "scan/item_kinds.h"
 
 #include <charconv>
+#include <mutex>
 #include <cstdio>
 #include <string_view>
 
@@ -316,6 +317,30 @@ int export_handle_export_item(export_handle_t *export_handle, libpff_item_t *ite
     }
     export_kind(export_handle, item, export_path, export_path_length, log_handle, error);
     export_handle_clear_error(error);
+    return 1;
+}
+
+int export_record_item(scan_state *state, const item_record *record)
+{
+    if (state == nullptr || record == nullptr || record->parent == nullptr ||
+        state->export_handle == nullptr) {
+        return -1;
+    }
+    std::lock_guard<std::recursive_mutex> lock(state->mailbox_mutex);
+    item_holder item;
+    {
+        error_slot error;
+        if (libpff_folder_get_sub_message(record->parent, record->index, item.out(),
+                                          error.get()) != 1 ||
+            item.get() == nullptr) {
+            return -1;
+        }
+    }
+    // The dispatcher may add a record (an embedded message): keep the path.
+    const std::u16string path = record->path;
+    error_slot error;
+    export_handle_export_item(state->export_handle, item.get(), record->index, 10, path.c_str(),
+                              path.size(), state->log_handle, error.get());
     return 1;
 }
 

@@ -21,6 +21,9 @@
 
 namespace korvel {
 
+struct item_record;
+struct scan_state;
+
 // One contact value: where it is read from and what the probe calls it.
 struct contact_property
 {
@@ -122,6 +125,15 @@ int export_handle_export_item(export_handle_t *export_handle, libpff_item_t *ite
                               int item_index, int number_of_items, const char16_t *export_path,
                               std::size_t export_path_length, log_handle_t *log_handle,
                               libpff_error_t **error);
+
+// Re-opens the item of record (the message at its index in its parent
+// folder) and runs the preview-time dispatcher on it, with the record's path
+// and the item count the preview passes (10). Holds the session's mailbox
+// lock meanwhile. The value holders are not reset here: the preview does
+// that first.
+// Returns 1 when the item was exported, -1 when it could not be re-opened or
+// an argument is missing.
+int export_record_item(scan_state *state, const item_record *record);
 
 // The per-kind exporters. Each takes the record's walk path (its length not
 // counting the terminating zero) and returns 1, or -1 when the handle, the
