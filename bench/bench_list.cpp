@@ -55,10 +55,7 @@ public:
     void wait_dialog_show() override {}
     void wait_dialog_close() override {}
     void run_browse() override {}
-    void memory_exhausted(const std::u16string &, const std::u16string &) override
-    {
-        std::abort();
-    }
+    void memory_exhausted(const std::u16string &, const std::u16string &) override { std::abort(); }
 
     tree_item find(const std::u16string &path) const
     {

@@ -115,8 +115,8 @@ int export_handle_export_file(export_handle_t *export_handle, libpff_file_t *fil
         export_handle->abort = 0;
         return -1;
     }
-    if (export_handle_export_items(export_handle, file, items_path, items_path_size,
-                                   export_format, log_handle, error) != 1) {
+    if (export_handle_export_items(export_handle, file, items_path, items_path_size, export_format,
+                                   log_handle, error) != 1) {
         return -1;
     }
     export_handle->abort = 0;
@@ -157,8 +157,7 @@ int export_handle_export_items(export_handle_t *export_handle, libpff_file_t *fi
         state->current_parent_item = state->root_folder;
     }
     int result = export_handle_export_sub_items(export_handle, root_folder.get(), export_path,
-                                                export_path_size, export_format, log_handle,
-                                                error);
+                                                export_path_size, export_format, log_handle, error);
     if (root_folder.release() != 1) {
         result = -1;
     }
@@ -197,10 +196,10 @@ int export_handle_export_sub_items(export_handle_t *export_handle, libpff_item_t
     return 1;
 }
 
-int export_handle_export_folder(export_handle_t *export_handle, libpff_item_t *folder,
-                                int index, const char16_t *export_path,
-                                std::size_t export_path_size, std::uint8_t export_format,
-                                log_handle_t *log_handle, libpff_error_t **error)
+int export_handle_export_folder(export_handle_t *export_handle, libpff_item_t *folder, int index,
+                                const char16_t *export_path, std::size_t export_path_size,
+                                std::uint8_t export_format, log_handle_t *log_handle,
+                                libpff_error_t **error)
 {
     if (export_handle == nullptr || folder == nullptr || export_path == nullptr ||
         export_path_size < export_root_length + 1) {
@@ -229,9 +228,9 @@ int export_handle_export_folder(export_handle_t *export_handle, libpff_item_t *f
 
     char16_t *target_path = nullptr;
     std::size_t target_path_size = 0;
-    if (export_handle_create_target_path(export_handle, export_path, export_path_size,
-                                         name.data(), static_cast<std::ptrdiff_t>(name.size()),
-                                         &target_path, &target_path_size, error) != 1 ||
+    if (export_handle_create_target_path(export_handle, export_path, export_path_size, name.data(),
+                                         static_cast<std::ptrdiff_t>(name.size()), &target_path,
+                                         &target_path_size, error) != 1 ||
         target_path == nullptr) {
         return -1;
     }
@@ -260,9 +259,8 @@ int export_handle_export_folder(export_handle_t *export_handle, libpff_item_t *f
                 if (folder_list_append(&state->folders, sanitized_name, parent_path, parent, item,
                                        kept) != 1) {
                     release_item(&kept);
-                    views->memory_exhausted(memory_caption, was_empty
-                                                                ? u"Not Enough Memory"
-                                                                : u"Not Enough Of Memory");
+                    views->memory_exhausted(memory_caption, was_empty ? u"Not Enough Memory"
+                                                                      : u"Not Enough Of Memory");
                     return -1;
                 }
             }
@@ -314,9 +312,9 @@ int export_handle_export_sub_folders(export_handle_t *export_handle, libpff_item
 }
 
 int export_handle_export_sub_messages(export_handle_t *export_handle, libpff_item_t *folder,
-                                      const char16_t *export_path,
-                                      std::size_t export_path_length, std::uint8_t export_format,
-                                      log_handle_t *log_handle, libpff_error_t **error)
+                                      const char16_t *export_path, std::size_t export_path_length,
+                                      std::uint8_t export_format, log_handle_t *log_handle,
+                                      libpff_error_t **error)
 {
     if (export_handle == nullptr || folder == nullptr || export_path == nullptr) {
         return -1;

@@ -70,10 +70,10 @@ int export_handle_export_sub_items(export_handle_t *export_handle, libpff_item_t
 // Inserts the folder's tree item, keeps its folder node and walks its
 // sub-folders. index is the folder's position in its parent's loop.
 // Returns 1, or -1 on error (the folder and its sub-folders are then left out).
-int export_handle_export_folder(export_handle_t *export_handle, libpff_item_t *folder,
-                                int index, const char16_t *export_path,
-                                std::size_t export_path_size, std::uint8_t export_format,
-                                log_handle_t *log_handle, libpff_error_t **error);
+int export_handle_export_folder(export_handle_t *export_handle, libpff_item_t *folder, int index,
+                                const char16_t *export_path, std::size_t export_path_size,
+                                std::uint8_t export_format, log_handle_t *log_handle,
+                                libpff_error_t **error);
 
 // Exports every sub-folder of folder. Returns 1, or -1 on error.
 int export_handle_export_sub_folders(export_handle_t *export_handle, libpff_item_t *folder,
@@ -85,9 +85,9 @@ int export_handle_export_sub_folders(export_handle_t *export_handle, libpff_item
 // export_path_length does not count the terminating zero.
 // Returns 1, or -1 on error (rows already added stay).
 int export_handle_export_sub_messages(export_handle_t *export_handle, libpff_item_t *folder,
-                                      const char16_t *export_path,
-                                      std::size_t export_path_length, std::uint8_t export_format,
-                                      log_handle_t *log_handle, libpff_error_t **error);
+                                      const char16_t *export_path, std::size_t export_path_length,
+                                      std::uint8_t export_format, log_handle_t *log_handle,
+                                      libpff_error_t **error);
 
 // The folder-load dispatcher: names the item's kind; folders go back to
 // export_handle_export_folder, listed kinds become a row and a record.

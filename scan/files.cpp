@@ -16,12 +16,13 @@ namespace {
 // True when path is a real directory (not a link) owned by us and private.
 bool is_private_directory(const std::string &path)
 {
-    struct stat status {};
+    struct stat status
+    {
+    };
     if (::lstat(path.c_str(), &status) != 0) {
         return false;
     }
-    return S_ISDIR(status.st_mode) && status.st_uid == ::getuid() &&
-           (status.st_mode & 0077) == 0;
+    return S_ISDIR(status.st_mode) && status.st_uid == ::getuid() && (status.st_mode & 0077) == 0;
 }
 
 std::string make_temporary_directory()
@@ -69,7 +70,9 @@ bool remove_directory_at(int parent_fd, const char *name)
         if (entry_name == "." || entry_name == "..") {
             continue;
         }
-        struct stat status {};
+        struct stat status
+        {
+        };
         if (::fstatat(fd, entry->d_name, &status, AT_SYMLINK_NOFOLLOW) != 0) {
             ok = false;
             break;
@@ -114,7 +117,9 @@ bool remove_directory(const std::string &path)
     while (trimmed.size() > 1 && trimmed.back() == '/') {
         trimmed.pop_back();
     }
-    struct stat status {};
+    struct stat status
+    {
+    };
     if (::lstat(trimmed.c_str(), &status) != 0) {
         return false;
     }
@@ -127,7 +132,9 @@ bool remove_directory(const std::string &path)
 
 int path_exists(const std::string &path)
 {
-    struct stat status {};
+    struct stat status
+    {
+    };
     if (::lstat(path.c_str(), &status) == 0) {
         return 1;
     }

@@ -104,8 +104,8 @@ std::u16string flag_word(std::uint32_t flags)
     {
         std::uint32_t bit;
         const char16_t *word;
-    } words[] = {{0x002, u"Unmodified"}, {0x004, u"Submit"},     {0x008, u"Unsent"},
-                 {0x010, u"Attachments"}, {0x020, u"From me"},   {0x040, u"Associated"},
+    } words[] = {{0x002, u"Unmodified"},  {0x004, u"Submit"},     {0x008, u"Unsent"},
+                 {0x010, u"Attachments"}, {0x020, u"From me"},    {0x040, u"Associated"},
                  {0x080, u"Resend"},      {0x100, u"RN pending"}, {0x200, u"NRN pending"}};
     std::u16string word = (flags & 0x1u) != 0 ? u"Read" : u"Unread";
     for (const auto &entry : words) {
@@ -259,9 +259,10 @@ int export_handle_export_message_header(export_handle_t *export_handle, libpff_i
 
     // 2. One buffer for every string read, sized once.
     static const std::uint32_t sized_tags[] = {
-        tag_display_name, tag_conversation_topic, tag_middle_name, tag_company_name,
-        tag_given_name,   lid_location,           tag_surname,     lid_task_status,
-        lid_log_type,     tag_subject,            tag_sender_name, tag_sender_email_address};
+        tag_display_name, tag_conversation_topic, tag_middle_name,
+        tag_company_name, tag_given_name,         lid_location,
+        tag_surname,      lid_task_status,        lid_log_type,
+        tag_subject,      tag_sender_name,        tag_sender_email_address};
     std::size_t buffer_size = 24;
     std::size_t subject_size = 0;
     std::size_t topic_size = 0;
@@ -287,7 +288,9 @@ int export_handle_export_message_header(export_handle_t *export_handle, libpff_i
         return -1;
     }
     std::uint8_t *text = buffer.get();
-    auto read_text = [&](std::uint32_t tag) { return read_utf8(item, tag, text, buffer_size) == 1; };
+    auto read_text = [&](std::uint32_t tag) {
+        return read_utf8(item, tag, text, buffer_size) == 1;
+    };
     auto converted = [&]() { return decode_8bit(buffer_text(text, buffer_size)); };
 
     item_record record{};
@@ -316,9 +319,9 @@ int export_handle_export_message_header(export_handle_t *export_handle, libpff_i
     // 6, 7. Subject, else the conversation topic when the subject came out empty.
     std::u16string subject;
     if (read_text(tag_subject)) {
-        subject = remove_all(sanitize_byte_text(text, subject_size < buffer_size ? subject_size
-                                                                                 : buffer_size),
-                             u"--");
+        subject = remove_all(
+            sanitize_byte_text(text, subject_size < buffer_size ? subject_size : buffer_size),
+            u"--");
         if (subject.empty() && read_text(tag_conversation_topic)) {
             subject = remove_all(
                 sanitize_byte_text(text, topic_size < buffer_size ? topic_size : buffer_size),

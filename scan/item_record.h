@@ -15,7 +15,8 @@
 namespace korvel {
 
 // libpff item types the engine tells apart.
-enum item_type : std::uint8_t {
+enum item_type : std::uint8_t
+{
     item_type_activity = 1,
     item_type_appointment = 2,
     item_type_contact = 8,
@@ -30,7 +31,8 @@ enum item_type : std::uint8_t {
 };
 
 // How the folder-load dispatcher handles a kind.
-enum class kind_handling {
+enum class kind_handling
+{
     record,  // a row and a record
     name,    // the kind name is set, nothing else
     folder,  // handed to the folder export

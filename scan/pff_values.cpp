@@ -51,13 +51,12 @@ int read_utf8_size(libpff_item_t *item, std::uint32_t entry_type, std::size_t *s
         return -1;
     }
     error_slot error;
-    int result = libpff_message_get_entry_value_utf8_string_size(item, entry_type, size,
-                                                                 error.get());
+    int result =
+        libpff_message_get_entry_value_utf8_string_size(item, entry_type, size, error.get());
     return result == 1 ? 1 : (result == 0 ? 0 : -1);
 }
 
-int read_utf8(libpff_item_t *item, std::uint32_t entry_type, std::uint8_t *buffer,
-              std::size_t size)
+int read_utf8(libpff_item_t *item, std::uint32_t entry_type, std::uint8_t *buffer, std::size_t size)
 {
     if (item == nullptr || buffer == nullptr || size == 0) {
         return -1;

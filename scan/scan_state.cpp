@@ -131,8 +131,8 @@ header_check check_file_header(const std::string &utf8_path)
     std::fclose(file);
     if (read < 4 || header[0] != '!' || header[1] != 'B' || header[2] != 'D' || header[3] != 'N') {
         return read < 4 && read > 0 ? header_check::no_signature
-               : read == 0         ? header_check::unreadable
-                                   : header_check::no_signature;
+               : read == 0          ? header_check::unreadable
+                                    : header_check::no_signature;
     }
     if (read < 10) {
         return header_check::unreadable;
@@ -169,8 +169,7 @@ int scan_driver_run(scan_state *state)
     {
         error_slot error;
         if (libpff_file_initialize(&state->file, error.get()) == 1) {
-            libpff_file_set_ascii_codepage(state->file, LIBPFF_CODEPAGE_WINDOWS_1252,
-                                           error.get());
+            libpff_file_set_ascii_codepage(state->file, LIBPFF_CODEPAGE_WINDOWS_1252, error.get());
         } else {
             state->file = nullptr;
         }
@@ -182,7 +181,8 @@ int scan_driver_run(scan_state *state)
         switch (check_file_header(path)) {
         case header_check::pst: {
             error_slot error;
-            opened = libpff_file_open(state->file, path.c_str(), LIBPFF_OPEN_READ, error.get()) == 1;
+            opened =
+                libpff_file_open(state->file, path.c_str(), LIBPFF_OPEN_READ, error.get()) == 1;
             break;
         }
         case header_check::not_pst:

@@ -138,11 +138,12 @@ void scan_state_clear_stores(scan_state *state);
 int scan_driver_run(scan_state *state);
 
 // The file-header check done before libpff opens the file.
-enum class header_check {
-    pst,           // "!BDN" and the PST client bytes
-    not_pst,       // "!BDN" with other client bytes (an offline store, say)
-    no_signature,  // no "!BDN" at offset 0
-    unreadable,    // missing or unreadable file
+enum class header_check
+{
+    pst,          // "!BDN" and the PST client bytes
+    not_pst,      // "!BDN" with other client bytes (an offline store, say)
+    no_signature, // no "!BDN" at offset 0
+    unreadable,   // missing or unreadable file
 };
 header_check check_file_header(const std::string &utf8_path);
 

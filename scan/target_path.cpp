@@ -51,7 +51,8 @@ void civil_from_days(std::int64_t days, std::int64_t &year, unsigned &month, uns
     const auto day_of_era = static_cast<unsigned>(days - era * 146097);
     const unsigned year_of_era =
         (day_of_era - day_of_era / 1460 + day_of_era / 36524 - day_of_era / 146096) / 365;
-    const unsigned day_of_year = day_of_era - (365 * year_of_era + year_of_era / 4 - year_of_era / 100);
+    const unsigned day_of_year =
+        day_of_era - (365 * year_of_era + year_of_era / 4 - year_of_era / 100);
     const unsigned mp = (5 * day_of_year + 2) / 153;
     day = day_of_year - (153 * mp + 2) / 5 + 1;
     month = mp < 10 ? mp + 3 : mp - 9;

@@ -101,7 +101,8 @@ std::string utf16_to_utf8(std::u16string_view utf16)
         std::uint32_t c = utf16[i];
         if (c >= 0xD800 && c <= 0xDBFF && i + 1 < utf16.size() && utf16[i + 1] >= 0xDC00 &&
             utf16[i + 1] <= 0xDFFF) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (static_cast<std::uint32_t>(utf16[i + 1]) - 0xDC00);
+            c = 0x10000 + ((c - 0xD800) << 10) +
+                (static_cast<std::uint32_t>(utf16[i + 1]) - 0xDC00);
             ++i;
         } else if (c >= 0xD800 && c <= 0xDFFF) {
             c = 0xFFFD;

@@ -15,14 +15,16 @@ namespace korvel {
 using tree_item = std::uintptr_t;
 
 // Commands whose enable state the scan driver changes.
-enum class view_command {
+enum class view_command
+{
     scan,    // Scan button (1006)
     save,    // Save button (1007)
     browse,  // Browse button (1002)
     convert, // File > Convert (32773)
 };
 
-enum class message_icon {
+enum class message_icon
+{
     information,
     error,
 };

@@ -28,8 +28,8 @@ int run_tree(const std::vector<std::string> &arguments)
     session.scan(arguments[0]);
     print_messages(session.views);
     for (const auto &item : session.views.tree) {
-        print_line({"item", std::to_string(item.level), std::to_string(item.image), item.bold ? "1" : "0",
-                    narrow(item.text)});
+        print_line({"item", std::to_string(item.level), std::to_string(item.image),
+                    item.bold ? "1" : "0", narrow(item.text)});
     }
     return 0;
 }
@@ -45,8 +45,8 @@ int run_list(const std::vector<std::string> &arguments)
         std::fprintf(stderr, "korvel-probe: no folder %s\n", arguments[1].c_str());
         return 1;
     }
-    print_line({"titles", narrow(session.views.column_titles[2]),
-                narrow(session.views.column_titles[3])});
+    print_line(
+        {"titles", narrow(session.views.column_titles[2]), narrow(session.views.column_titles[3])});
     for (const auto &row : session.views.rows) {
         std::vector<std::string> fields{"row"};
         for (const auto &cell : row.cells) {

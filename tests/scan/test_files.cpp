@@ -14,7 +14,9 @@ namespace {
 
 bool exists(const std::string &path)
 {
-    struct stat status {};
+    struct stat status
+    {
+    };
     return ::lstat(path.c_str(), &status) == 0;
 }
 
@@ -23,7 +25,9 @@ TEST(files, TemporaryDirectoryIsPrivateAndEndsInTheSeparator)
     const std::string &dir = temporary_directory();
     ASSERT_FALSE(dir.empty());
     EXPECT_EQ(dir.back(), '/');
-    struct stat status {};
+    struct stat status
+    {
+    };
     ASSERT_EQ(::lstat(dir.c_str(), &status), 0);
     EXPECT_TRUE(S_ISDIR(status.st_mode));
     EXPECT_EQ(status.st_mode & 0077, 0u);
@@ -57,8 +61,7 @@ TEST(files, NeverFollowsSymbolicLinks)
     std::ofstream(outside + "/precious.txt") << "keep me";
     ASSERT_EQ(::mkdir(root.c_str(), 0700), 0);
     ASSERT_EQ(::symlink(outside.c_str(), (root + "/link-to-dir").c_str()), 0);
-    ASSERT_EQ(::symlink((outside + "/precious.txt").c_str(), (root + "/link-to-file").c_str()),
-              0);
+    ASSERT_EQ(::symlink((outside + "/precious.txt").c_str(), (root + "/link-to-file").c_str()), 0);
     EXPECT_TRUE(remove_directory(root));
     EXPECT_FALSE(exists(root));
     EXPECT_TRUE(exists(outside + "/precious.txt"));

@@ -46,8 +46,12 @@ TEST(byte_text, DropsControlsAndDecodesUTF8)
     EXPECT_EQ(bytes_text("Caf\xe9"), u"Caf\u00e9");
     EXPECT_EQ(bytes_text("\xe6\x97\xa5\xe6\x9c\xac"), u"\u65e5\u672c");
     // U+00CD goes only when it stands for a lone byte.
-    EXPECT_EQ(bytes_text("a\xcd" "b"), u"ab");
-    EXPECT_EQ(bytes_text("a\xc3\x8d" "b"), u"a\u00cdb");
+    EXPECT_EQ(bytes_text("a\xcd"
+                         "b"),
+              u"ab");
+    EXPECT_EQ(bytes_text("a\xc3\x8d"
+                         "b"),
+              u"a\u00cdb");
     // A control byte inside a UTF-8 sequence is dropped first.
     EXPECT_EQ(bytes_text("\xc3\x09\xa9"), u"\u00e9");
     EXPECT_EQ(sanitize_byte_text(nullptr, 4), u"");
@@ -62,11 +66,11 @@ TEST(kinds, TableNamesAndHandling)
         kind_handling handling;
     };
     const expected_kind table[] = {
-        {1, "activity", kind_handling::record},  {2, "appointment", kind_handling::record},
-        {8, "contact", kind_handling::record},   {10, "document", kind_handling::name},
-        {11, "email", kind_handling::record},    {12, "email", kind_handling::record},
-        {14, "folder", kind_handling::folder},   {15, "meeting", kind_handling::record},
-        {17, "note", kind_handling::record},     {20, "RSSfeed", kind_handling::record},
+        {1, "activity", kind_handling::record}, {2, "appointment", kind_handling::record},
+        {8, "contact", kind_handling::record},  {10, "document", kind_handling::name},
+        {11, "email", kind_handling::record},   {12, "email", kind_handling::record},
+        {14, "folder", kind_handling::folder},  {15, "meeting", kind_handling::record},
+        {17, "note", kind_handling::record},    {20, "RSSfeed", kind_handling::record},
         {26, "task", kind_handling::record}};
     for (const auto &entry : table) {
         const item_kind *kind = item_kind_for_type(entry.type);
@@ -110,8 +114,7 @@ struct enron : ::testing::Test
 TEST_F(enron, EveryFolderListsItsEmailsNewestRowFirst)
 {
     std::size_t listed = 0;
-    for (const folder_node *node = session.state.folders.head; node != nullptr;
-         node = node->next) {
+    for (const folder_node *node = session.state.folders.head; node != nullptr; node = node->next) {
         int messages = 0;
         ASSERT_EQ(libpff_folder_get_number_of_sub_messages(node->folder_item, &messages, nullptr),
                   1);
@@ -146,8 +149,8 @@ TEST_F(enron, EveryFolderListsItsEmailsNewestRowFirst)
 
 TEST_F(enron, ProgressCountsToOneHundredAndEndsAtZero)
 {
-    const tree_item personal =
-        session.views.find_path(u"Top of Personal Folders/lokay-m/MLOKAY (Non-Privileged)/Personal");
+    const tree_item personal = session.views.find_path(
+        u"Top of Personal Folders/lokay-m/MLOKAY (Non-Privileged)/Personal");
     ASSERT_NE(personal, 0u);
     session.views.progress.clear();
     folder_fill(&session.state, personal);
@@ -176,8 +179,8 @@ TEST_F(enron, RootItemAndUnknownItemsListNothing)
 TEST_F(enron, FolderLookupKnowsFolderItemsAndTheirParents)
 {
     EXPECT_TRUE(folder_list_knows(&session.state.folders, session.views.tree_root_item()));
-    const tree_item personal =
-        session.views.find_path(u"Top of Personal Folders/lokay-m/MLOKAY (Non-Privileged)/Personal");
+    const tree_item personal = session.views.find_path(
+        u"Top of Personal Folders/lokay-m/MLOKAY (Non-Privileged)/Personal");
     EXPECT_TRUE(folder_list_knows(&session.state.folders, personal));
     EXPECT_FALSE(folder_list_knows(&session.state.folders, 999999));
     EXPECT_FALSE(folder_list_knows(&session.state.folders, 0));

@@ -38,8 +38,7 @@ std::vector<std::string> message_texts(const scan_session &session)
 }
 
 // The folder names libpff itself reports, depth first, with their levels.
-void libpff_folders(libpff_item_t *folder, int level,
-                    std::vector<std::pair<int, std::string>> &out)
+void libpff_folders(libpff_item_t *folder, int level, std::vector<std::pair<int, std::string>> &out)
 {
     int count = 0;
     ASSERT_EQ(libpff_folder_get_number_of_sub_folders(folder, &count, nullptr), 1);
@@ -136,8 +135,8 @@ TEST(scan_driver, UnopenableFilesGetTheOpenFailure)
     std::ofstream(dir + "/empty.pst").close();
     std::ofstream(dir + "/text.pst") << "this is not a mailbox at all";
     std::ofstream(dir + "/short.pst") << "!BDN";
-    for (const std::string &path : {dir + "/missing.pst", dir + "/empty.pst", dir + "/text.pst",
-                                    dir + "/short.pst", dir}) {
+    for (const std::string &path :
+         {dir + "/missing.pst", dir + "/empty.pst", dir + "/text.pst", dir + "/short.pst", dir}) {
         scan_session session;
         EXPECT_EQ(session.scan(path), 0);
         EXPECT_EQ(message_texts(session), std::vector<std::string>{open_failure}) << path;

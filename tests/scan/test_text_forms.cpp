@@ -83,8 +83,8 @@ TEST_F(handle_fixture, TargetPathRefusesBadInput)
     char16_t *path = nullptr;
     std::size_t size = 7;
     const auto *invalid = reinterpret_cast<const std::uint8_t *>("\xff\xfe");
-    EXPECT_EQ(export_handle_create_target_path(handle, parent.c_str(), 8, invalid, 3, &path,
-                                               &size, nullptr),
+    EXPECT_EQ(export_handle_create_target_path(handle, parent.c_str(), 8, invalid, 3, &path, &size,
+                                               nullptr),
               -1);
     EXPECT_EQ(path, nullptr);
     EXPECT_EQ(size, 0u);
@@ -94,9 +94,9 @@ TEST_F(handle_fixture, TargetPathRefusesBadInput)
               -1);
     char16_t held[] = u"held";
     path = held;
-    EXPECT_EQ(export_handle_create_target_path(handle, parent.c_str(), 8, name, 2, &path, &size,
-                                               nullptr),
-              -1);
+    EXPECT_EQ(
+        export_handle_create_target_path(handle, parent.c_str(), 8, name, 2, &path, &size, nullptr),
+        -1);
     EXPECT_EQ(path, held);
 }
 
@@ -107,9 +107,9 @@ TEST_F(handle_fixture, TargetPathStopsAtTheNamesOwnSize)
     const std::u16string parent = u".export";
     char16_t *path = nullptr;
     std::size_t size = 0;
-    ASSERT_EQ(export_handle_create_target_path(handle, parent.c_str(), 8, name, 2, &path, &size,
-                                               nullptr),
-              1);
+    ASSERT_EQ(
+        export_handle_create_target_path(handle, parent.c_str(), 8, name, 2, &path, &size, nullptr),
+        1);
     EXPECT_EQ(std::u16string(path), u".export/ab");
     delete[] path;
 }

@@ -7,9 +7,9 @@ namespace korvel::testing {
 
 recording_views::recording_views()
 {
-    static const char16_t *const titles[10] = {u"NO",   u"Items", u"From",     u"E-mail Subject",
-                                               u"Date/time", u"Flag", u"Size", u"Priority",
-                                               u"Sensitivity", u"Importance"};
+    static const char16_t *const titles[10] = {
+        u"NO",   u"Items", u"From",     u"E-mail Subject", u"Date/time",
+        u"Flag", u"Size",  u"Priority", u"Sensitivity",    u"Importance"};
     for (int i = 0; i < 10; ++i) {
         column_titles[i] = titles[i];
     }
