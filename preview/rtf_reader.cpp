@@ -641,6 +641,9 @@ int hex_digit(int byte)
     return -1;
 }
 
+// The main loop over one document. The group depth cannot go below zero:
+// a "}" without a saved state stops the document with rtf_unbalanced_close
+// before it is counted.
 int parse_document(std::FILE *stream)
 {
     state.destination = destination_state::normal;
