@@ -51,8 +51,8 @@ public:
     // Finds entry_type in record set set_index. flags 0 asks for value_type
     // exactly; named properties go through the name-to-identifier map.
     // Returns 1 found, 0 absent, -1 on a libpff error.
-    int find(libpff_item_t *item, int set_index, std::uint32_t entry_type,
-             std::uint32_t value_type, std::uint8_t flags, libpff_error_t **error)
+    int find(libpff_item_t *item, int set_index, std::uint32_t entry_type, std::uint32_t value_type,
+             std::uint8_t flags, libpff_error_t **error)
     {
         if (item == nullptr) {
             return -1;
@@ -104,7 +104,7 @@ int read_32bit_in_set(libpff_item_t *item, int set_index, std::uint32_t entry_ty
         return result;
     }
     return libpff_record_entry_get_data_as_32bit_integer(reader.entry(), value, error) == 1 ? 1
-                                                                                          : -1;
+                                                                                            : -1;
 }
 
 // The UTF-16 size (counting the terminating zero) of a string in set
@@ -117,9 +117,8 @@ int read_utf16_size_in_set(libpff_item_t *item, int set_index, std::uint32_t ent
     if (result != 1) {
         return result;
     }
-    return libpff_record_entry_get_data_as_utf16_string_size(reader.entry(), size, error) == 1
-               ? 1
-               : -1;
+    return libpff_record_entry_get_data_as_utf16_string_size(reader.entry(), size, error) == 1 ? 1
+                                                                                               : -1;
 }
 
 // Reads a string of set set_index into buffer (buffer_size code units).
@@ -133,8 +132,8 @@ int read_utf16_in_set(libpff_item_t *item, int set_index, std::uint32_t entry_ty
     if (result != 1) {
         return result;
     }
-    if (libpff_record_entry_get_data_as_utf16_string(reader.entry(), buffer, buffer_size,
-                                                     error) != 1) {
+    if (libpff_record_entry_get_data_as_utf16_string(reader.entry(), buffer, buffer_size, error) !=
+        1) {
         return -1;
     }
     std::size_t length = 0;
@@ -146,7 +145,12 @@ int read_utf16_in_set(libpff_item_t *item, int set_index, std::uint32_t entry_ty
 }
 
 // Which body a loader reads.
-enum class body_kind { html, rtf, plain_text };
+enum class body_kind
+{
+    html,
+    rtf,
+    plain_text
+};
 
 int read_body(libpff_item_t *item, body_kind kind, std::uint8_t *buffer, std::size_t size,
               libpff_error_t **error)
@@ -296,8 +300,8 @@ int write_attachment_data(libpff_item_t *attachment, const std::string &path,
                 std::size_t chunk = remaining < attachment_chunk_size
                                         ? static_cast<std::size_t>(remaining)
                                         : attachment_chunk_size;
-                ssize_t read = libpff_attachment_data_read_buffer(attachment, block.get(), chunk,
-                                                                  error);
+                ssize_t read =
+                    libpff_attachment_data_read_buffer(attachment, block.get(), chunk, error);
                 if (read < 0 || static_cast<std::size_t>(read) != chunk ||
                     !write_all(fd, block.get(), chunk)) {
                     result = -1;
@@ -357,9 +361,8 @@ bool message_values_attachment_parent(const message_values *values, std::u16stri
 }
 
 int export_handle_export_message_body(export_handle_t *export_handle, libpff_item_t *item,
-                                      const char16_t *export_path,
-                                      std::size_t export_path_length, log_handle_t *log_handle,
-                                      libpff_error_t **error)
+                                      const char16_t *export_path, std::size_t export_path_length,
+                                      log_handle_t *log_handle, libpff_error_t **error)
 {
     (void)export_path_length;
     (void)log_handle;
@@ -597,11 +600,11 @@ int export_handle_export_attachment(export_handle_t *export_handle, libpff_item_
 
     char16_t *target_path = nullptr;
     std::size_t target_path_size = 0;
-    if (export_handle_create_target_path(
-            export_handle, attachment_directory, attachment_directory_length + 1,
-            reinterpret_cast<const std::uint8_t *>(name.c_str()),
-            static_cast<std::ptrdiff_t>(name.size() + 1), &target_path, &target_path_size,
-            error) != 1 ||
+    if (export_handle_create_target_path(export_handle, attachment_directory,
+                                         attachment_directory_length + 1,
+                                         reinterpret_cast<const std::uint8_t *>(name.c_str()),
+                                         static_cast<std::ptrdiff_t>(name.size() + 1), &target_path,
+                                         &target_path_size, error) != 1 ||
         target_path == nullptr || target_path_size == 0) {
         delete[] target_path;
         return -1;
@@ -630,9 +633,8 @@ int export_handle_export_attachment(export_handle_t *export_handle, libpff_item_
     item_holder embedded;
     if (libpff_attachment_get_item(attachment, embedded.out(), &local_error) == 1 &&
         embedded.get() != nullptr) {
-        export_handle_list_item(export_handle, embedded.get(), 0, 1, target_path,
-                                target_path_size, embedded_export_format, log_handle,
-                                &local_error);
+        export_handle_list_item(export_handle, embedded.get(), 0, 1, target_path, target_path_size,
+                                embedded_export_format, log_handle, &local_error);
     }
     export_handle_clear_error(&local_error);
     if (embedded.release() != 1) {

@@ -98,9 +98,8 @@ bool message_values_attachment_parent(const message_values *values, std::u16stri
 // Returns 0 when the handle or the path is missing or when the HTML or the
 // RTF loader succeeded, 1 otherwise.
 int export_handle_export_message_body(export_handle_t *export_handle, libpff_item_t *item,
-                                      const char16_t *export_path,
-                                      std::size_t export_path_length, log_handle_t *log_handle,
-                                      libpff_error_t **error);
+                                      const char16_t *export_path, std::size_t export_path_length,
+                                      log_handle_t *log_handle, libpff_error_t **error);
 
 // Turns the item's recipient table into the To, CC and BCC texts (cleared
 // first). export_path_length does not count the terminating zero.

@@ -1,8 +1,8 @@
 #include "scan/item_kinds.h"
 
 #include <charconv>
-#include <mutex>
 #include <cstdio>
+#include <mutex>
 #include <string_view>
 
 #include "scan/item_export.h"
@@ -155,8 +155,8 @@ std::u16string hexadecimal_text(std::uint32_t value)
 std::u16string two_decimals_text(double value)
 {
     char buffer[400];
-    auto [end, code] = std::to_chars(buffer, buffer + sizeof buffer, value,
-                                     std::chars_format::fixed, 2);
+    auto [end, code] =
+        std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, 2);
     if (code != std::errc{}) {
         return {};
     }
@@ -164,9 +164,8 @@ std::u16string two_decimals_text(double value)
 }
 
 // Body export with the result looked at by nobody, and its error dropped.
-void export_body(export_handle_t *export_handle, libpff_item_t *item,
-                 const char16_t *export_path, std::size_t export_path_length,
-                 log_handle_t *log_handle)
+void export_body(export_handle_t *export_handle, libpff_item_t *item, const char16_t *export_path,
+                 std::size_t export_path_length, log_handle_t *log_handle)
 {
     error_slot error;
     export_handle_export_message_body(export_handle, item, export_path, export_path_length,
@@ -250,8 +249,8 @@ std::u16string task_status_text(std::uint32_t status)
     }
 }
 
-int export_handle_export_item(export_handle_t *export_handle, libpff_item_t *item,
-                              int item_index, int number_of_items, const char16_t *export_path,
+int export_handle_export_item(export_handle_t *export_handle, libpff_item_t *item, int item_index,
+                              int number_of_items, const char16_t *export_path,
                               std::size_t export_path_length, log_handle_t *log_handle,
                               libpff_error_t **error)
 {
@@ -330,8 +329,8 @@ int export_record_item(scan_state *state, const item_record *record)
     item_holder item;
     {
         error_slot error;
-        if (libpff_folder_get_sub_message(record->parent, record->index, item.out(),
-                                          error.get()) != 1 ||
+        if (libpff_folder_get_sub_message(record->parent, record->index, item.out(), error.get()) !=
+                1 ||
             item.get() == nullptr) {
             return -1;
         }
@@ -359,9 +358,8 @@ int export_handle_export_email(export_handle_t *export_handle, libpff_item_t *it
 }
 
 int export_handle_export_appointment(export_handle_t *export_handle, libpff_item_t *item,
-                                     const char16_t *export_path,
-                                     std::size_t export_path_length, log_handle_t *log_handle,
-                                     libpff_error_t **error)
+                                     const char16_t *export_path, std::size_t export_path_length,
+                                     log_handle_t *log_handle, libpff_error_t **error)
 {
     (void)error;
     if (!arguments_present(export_handle, item, export_path)) {

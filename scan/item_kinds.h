@@ -121,8 +121,8 @@ std::u16string task_status_text(std::uint32_t status);
 // terminating zero.
 // Returns -1 when the handle, the item or the path is missing, 1 otherwise
 // (also when the type cannot be read; the exporter's result is not looked at).
-int export_handle_export_item(export_handle_t *export_handle, libpff_item_t *item,
-                              int item_index, int number_of_items, const char16_t *export_path,
+int export_handle_export_item(export_handle_t *export_handle, libpff_item_t *item, int item_index,
+                              int number_of_items, const char16_t *export_path,
                               std::size_t export_path_length, log_handle_t *log_handle,
                               libpff_error_t **error);
 
@@ -147,9 +147,8 @@ int export_handle_export_email(export_handle_t *export_handle, libpff_item_t *it
 // Clears the appointment holders; attachments, body, then the appointment
 // values.
 int export_handle_export_appointment(export_handle_t *export_handle, libpff_item_t *item,
-                                     const char16_t *export_path,
-                                     std::size_t export_path_length, log_handle_t *log_handle,
-                                     libpff_error_t **error);
+                                     const char16_t *export_path, std::size_t export_path_length,
+                                     log_handle_t *log_handle, libpff_error_t **error);
 
 // Clears the contact holders; recipients (which empties To, CC and BCC),
 // the contact values, then the body.

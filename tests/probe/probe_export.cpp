@@ -93,7 +93,8 @@ private:
                    static_cast<std::uint32_t>(m_block[4 * i + 3]);
         }
         for (std::size_t i = 16; i < 64; ++i) {
-            const std::uint32_t s0 = rotate(w[i - 15], 7) ^ rotate(w[i - 15], 18) ^ (w[i - 15] >> 3);
+            const std::uint32_t s0 =
+                rotate(w[i - 15], 7) ^ rotate(w[i - 15], 18) ^ (w[i - 15] >> 3);
             const std::uint32_t s1 = rotate(w[i - 2], 17) ^ rotate(w[i - 2], 19) ^ (w[i - 2] >> 10);
             w[i] = w[i - 16] + s0 + w[i - 7] + s1;
         }
@@ -171,8 +172,7 @@ void print_holders(const korvel::scan_state &state)
 
     const kind_values &kinds = export_kind_values();
     for (std::size_t i = 0; i < contact_properties.size(); ++i) {
-        print_holder(std::string("contact.") + contact_properties[i].name,
-                     kinds.contact.values[i]);
+        print_holder(std::string("contact.") + contact_properties[i].name, kinds.contact.values[i]);
     }
     const appointment_values &appointment = kinds.appointment;
     print_holder("appointment.start", appointment.start);

@@ -28,7 +28,8 @@ namespace {
 namespace fs = std::filesystem;
 using testing::narrow;
 
-const char tw_commercial[] = "Top of Personal Folders/lokay-m/MLOKAY (Non-Privileged)/TW-Commercial Group";
+const char tw_commercial[] =
+    "Top of Personal Folders/lokay-m/MLOKAY (Non-Privileged)/TW-Commercial Group";
 
 std::vector<std::uint8_t> file_bytes(const fs::path &path)
 {
@@ -45,9 +46,9 @@ std::vector<std::uint8_t> attachment_bytes(libpff_item_t *attachment)
     std::vector<std::uint8_t> data(static_cast<std::size_t>(size));
     if (size > 0) {
         EXPECT_EQ(libpff_attachment_data_seek_offset(attachment, 0, SEEK_SET, error.get()), 0);
-        EXPECT_EQ(libpff_attachment_data_read_buffer(attachment, data.data(), data.size(),
-                                                     error.get()),
-                  static_cast<ssize_t>(data.size()));
+        EXPECT_EQ(
+            libpff_attachment_data_read_buffer(attachment, data.data(), data.size(), error.get()),
+            static_cast<ssize_t>(data.size()));
     }
     return data;
 }
@@ -115,7 +116,9 @@ TEST_F(export_fixture, existing_entries_are_never_overwritten_nor_followed)
     ASSERT_TRUE(m_session.fill(tw_commercial));
     prepare_preview();
     const std::string path = attachment_directory() + "/TW_PNR_Oct26_01.doc";
-    { std::ofstream(path) << "keep"; }
+    {
+        std::ofstream(path) << "keep";
+    }
     const item_record *record = item_record_list_find(&m_session.state.records, 13);
     ASSERT_NE(record, nullptr);
     ASSERT_EQ(export_record_item(&m_session.state, record), 1);
@@ -126,7 +129,9 @@ TEST_F(export_fixture, existing_entries_are_never_overwritten_nor_followed)
     // A link planted under the name leads nowhere: its target stays as it was.
     prepare_preview();
     const std::string outside = m_temporary + "/outside";
-    { std::ofstream(outside) << "outside"; }
+    {
+        std::ofstream(outside) << "outside";
+    }
     ASSERT_EQ(::symlink(outside.c_str(), path.c_str()), 0);
     ASSERT_EQ(export_record_item(&m_session.state, record), 1);
     EXPECT_EQ(file_bytes(outside).size(), 7u);
@@ -140,27 +145,20 @@ TEST_F(export_fixture, missing_arguments_are_refused)
     ASSERT_NE(record, nullptr);
     item_holder item;
     error_slot error;
-    ASSERT_EQ(libpff_folder_get_sub_message(record->parent, record->index, item.out(),
-                                            error.get()),
+    ASSERT_EQ(libpff_folder_get_sub_message(record->parent, record->index, item.out(), error.get()),
               1);
     export_handle_t *handle = m_session.state.export_handle;
     const char16_t path[] = u"/x";
-    EXPECT_EQ(export_handle_export_item(nullptr, item.get(), 0, 10, path, 2, nullptr,
-                                        error.get()),
+    EXPECT_EQ(export_handle_export_item(nullptr, item.get(), 0, 10, path, 2, nullptr, error.get()),
               -1);
-    EXPECT_EQ(export_handle_export_item(handle, nullptr, 0, 10, path, 2, nullptr, error.get()),
-              -1);
-    EXPECT_EQ(export_handle_export_item(handle, item.get(), 0, 10, nullptr, 0, nullptr,
-                                        error.get()),
-              -1);
-    EXPECT_EQ(export_handle_export_message_body(handle, item.get(), nullptr, 0, nullptr,
-                                                error.get()),
-              0);
-    EXPECT_EQ(export_handle_export_attachments(handle, item.get(), nullptr, 0, nullptr,
-                                               error.get()),
-              -1);
-    EXPECT_EQ(export_handle_export_recipients(nullptr, item.get(), path, 2, nullptr,
-                                              error.get()),
+    EXPECT_EQ(export_handle_export_item(handle, nullptr, 0, 10, path, 2, nullptr, error.get()), -1);
+    EXPECT_EQ(
+        export_handle_export_item(handle, item.get(), 0, 10, nullptr, 0, nullptr, error.get()), -1);
+    EXPECT_EQ(
+        export_handle_export_message_body(handle, item.get(), nullptr, 0, nullptr, error.get()), 0);
+    EXPECT_EQ(
+        export_handle_export_attachments(handle, item.get(), nullptr, 0, nullptr, error.get()), -1);
+    EXPECT_EQ(export_handle_export_recipients(nullptr, item.get(), path, 2, nullptr, error.get()),
               -1);
     EXPECT_EQ(export_record_item(&m_session.state, nullptr), -1);
     // Nothing was written by any of them.
@@ -201,23 +199,21 @@ TEST_F(export_fixture, every_sample_item_exports_its_attachments_byte_for_byte)
             EXPECT_EQ(top, std::set<std::string>{"Attachments"});
 
             // Compare each written file with libpff's own read of its data.
-            const item_record *record =
-                item_record_list_find(&m_session.state.records, sequence);
+            const item_record *record = item_record_list_find(&m_session.state.records, sequence);
             item_holder message;
             error_slot error;
-            ASSERT_EQ(libpff_folder_get_sub_message(record->parent, record->index,
-                                                    message.out(), error.get()),
+            ASSERT_EQ(libpff_folder_get_sub_message(record->parent, record->index, message.out(),
+                                                    error.get()),
                       1);
             int count = 0;
-            ASSERT_EQ(libpff_message_get_number_of_attachments(message.get(), &count,
-                                                               error.get()),
+            ASSERT_EQ(libpff_message_get_number_of_attachments(message.get(), &count, error.get()),
                       1);
             std::set<std::string> names;
             for (int i = 0; i < count; ++i) {
                 item_holder attachment;
-                ASSERT_EQ(libpff_message_get_attachment(message.get(), i, attachment.out(),
-                                                        error.get()),
-                          1);
+                ASSERT_EQ(
+                    libpff_message_get_attachment(message.get(), i, attachment.out(), error.get()),
+                    1);
                 int type = 0;
                 ASSERT_EQ(libpff_attachment_get_type(attachment.get(), &type, error.get()), 1);
                 if (type != LIBPFF_ATTACHMENT_TYPE_DATA) {
