@@ -1,0 +1,1063 @@
+#include "app/CMailvaneDlg.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QContextMenuEvent>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileDialog>
+#include <QFrame>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPainter>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QStyle>
+#include <QTableView>
+#include <QThread>
+#include <QUrl>
+#include <unistd.h>
+
+#include <cstdlib>
+
+#include "app/CAboutDlg.h"
+#include "app/CFolderTreeCtrl1.h"
+#include "app/DialogUnits.h"
+#include "app/ItemListModel.h"
+#include "app/LoadIDialog.h"
+#include "app/resource_ids.h"
+#include "scan/files.h"
+
+// The icons and bitmaps live in this static library: register them before
+// the first use (the linker keeps no unreferenced initialiser).
+static void registerResources()
+{
+    Q_INIT_RESOURCE(korvel);
+}
+
+namespace korvel {
+
+using namespace ids;
+
+namespace {
+
+CMailvaneDlg *g_main_dialog = nullptr;
+
+const QString caption_text = QStringLiteral("Korvel PST Repair");
+
+QString toQString(const std::u16string &text)
+{
+    return QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+QIcon resourceIcon(int number)
+{
+    return QIcon(QString::fromLatin1(resource_prefix) + QString::number(number));
+}
+
+// Item list columns: header widths in pixels (the first two carry data only).
+constexpr int column_widths[ItemListModel::column_count] = {0, 0, 200, 250, 120, 80, 30, 30, 30, 30};
+
+} // namespace
+
+// The message map: control and menu command ids to their handlers.
+const CMailvaneDlg::CommandEntry CMailvaneDlg::command_map[] = {
+    {IDOK, &CMailvaneDlg::OnOK},
+    {IDCANCEL, &CMailvaneDlg::OnCancel},
+    {ID_FILE_EXIT, &CMailvaneDlg::OnFileExit},
+    {IDC_BROWSE, &CMailvaneDlg::OnBnClickedBrowse},
+    {ID_FILE_OPEN, &CMailvaneDlg::OnBnClickedBrowse},
+    {IDC_SCAN, &CMailvaneDlg::OnBnClickedScan},
+    {ID_FILE_SCAN, &CMailvaneDlg::OnBnClickedScan},
+    {IDC_STOP, &CMailvaneDlg::OnBnClickedStop},
+    {IDC_SAVE, &CMailvaneDlg::OnBnClickedSave},
+    {ID_FILE_CONVERT, &CMailvaneDlg::OnFileConvert},
+    {ID_HELP_CONTENT, &CMailvaneDlg::OnHelpContent},
+    {ID_HELP_ABOUT, &CMailvaneDlg::OnHelpAbout},
+};
+
+// ... and control notifications to theirs.
+const CMailvaneDlg::NotifyEntry CMailvaneDlg::notify_map[] = {
+    {IDC_TREE1, Notify::click, &CMailvaneDlg::OnNMClickTree},
+    {IDC_TREE1, Notify::key_down, &CMailvaneDlg::OnTvnKeydownTree},
+    {IDC_LIST1, Notify::click, &CMailvaneDlg::OnNMClickList},
+    {IDC_LIST1, Notify::item_changed, &CMailvaneDlg::OnLvnItemchangedList},
+};
+
+CMailvaneDlg::CMailvaneDlg(QWidget *parent) : QDialog(parent)
+{
+    setObjectName(QStringLiteral("CMailvaneDlg"));
+    registerResources();
+    m_icon = resourceIcon(IDR_MAINFRAME);
+    setWindowTitle(QStringLiteral("Korvel PST Repair 7.2"));
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint);
+    setFont(DialogUnits::dialogFont());
+
+    m_drain_timer.setSingleShot(true);
+    m_drain_timer.setInterval(15);
+    connect(&m_drain_timer, &QTimer::timeout, this, &CMailvaneDlg::DrainViews);
+
+    CreateMenu();
+    CreateControls();
+    WireMessageMap();
+    qApp->installEventFilter(this);
+    m_state.views = this;
+    OnInitDialog();
+}
+
+CMailvaneDlg::~CMailvaneDlg()
+{
+    ShutDownWorkers();
+    qApp->removeEventFilter(this);
+    m_wait_dialog.reset();
+}
+
+CMailvaneDlg *CMailvaneDlg::Instance()
+{
+    return g_main_dialog;
+}
+
+QSize CMailvaneDlg::ClientSizeInPixels()
+{
+    return DialogUnits(DialogUnits::dialogFont()).size(673, 401);
+}
+
+void CMailvaneDlg::CreateMenu()
+{
+    m_menu_bar = new QMenuBar(this);
+    QMenu *file = m_menu_bar->addMenu(QStringLiteral("File"));
+    m_action_open = file->addAction(QStringLiteral("Open"));
+    m_action_scan = file->addAction(QStringLiteral("Scan"));
+    m_action_convert = file->addAction(QStringLiteral("Convert"));
+    m_action_exit = file->addAction(QStringLiteral("Exit"));
+    QMenu *help = m_menu_bar->addMenu(QStringLiteral("Help"));
+    m_action_content = help->addAction(QStringLiteral("Content"));
+    m_action_about = help->addAction(QStringLiteral("About Korvel PST Repair"));
+    m_action_open->setData(ID_FILE_OPEN);
+    m_action_scan->setData(ID_FILE_SCAN);
+    m_action_convert->setData(ID_FILE_CONVERT);
+    m_action_exit->setData(ID_FILE_EXIT);
+    m_action_content->setData(ID_HELP_CONTENT);
+    m_action_about->setData(ID_HELP_ABOUT);
+}
+
+void CMailvaneDlg::CreateControls()
+{
+    const DialogUnits units(font());
+    const int menu_height = m_menu_bar->sizeHint().height();
+    const QSize client_size = units.size(673, 401);
+    setFixedSize(client_size.width(), client_size.height() + menu_height);
+    m_menu_bar->setGeometry(0, 0, client_size.width(), menu_height);
+
+    m_client = new QWidget(this);
+    m_client->setGeometry(0, menu_height, client_size.width(), client_size.height());
+
+    const auto place = [&](QWidget *widget, int id, int x, int y, int w, int h) {
+        widget->setGeometry(units.rect(x, y, w, h));
+        widget->setProperty("controlId", id);
+    };
+
+    // Template order; it is also the tab order.
+    m_ok_button = new QPushButton(QStringLiteral("OK"), m_client);
+    place(m_ok_button, IDOK, 561, 372, 6, 6);
+    m_ok_button->setDefault(true);
+    m_ok_button->hide();
+    m_cancel_button = new QPushButton(QStringLiteral("Cancel"), m_client);
+    place(m_cancel_button, IDCANCEL, 569, 372, 6, 6);
+    m_cancel_button->hide();
+
+    m_tree = new CFolderTreeCtrl1(m_client);
+    place(m_tree, IDC_TREE1, 4, 81, 151, 289);
+
+    m_path_box = new QLineEdit(m_client);
+    place(m_path_box, IDC_EDIT1, 63, 60, 499, 17);
+
+    m_browse_button = new QPushButton(QStringLiteral("Browse..."), m_client);
+    place(m_browse_button, IDC_BROWSE, 565, 60, 89, 17);
+
+    m_path_group = new QGroupBox(m_client);
+    place(m_path_group, IDC_PATH_GROUP, 3, 54, 664, 25);
+
+    m_list_model = new ItemListModel(this);
+    m_list = new QTableView(m_client);
+    place(m_list, IDC_LIST1, 158, 82, 509, 92);
+    m_list->setModel(m_list_model);
+
+    m_scan_button = new QPushButton(QStringLiteral("Scan"), m_client);
+    place(m_scan_button, IDC_SCAN, 503, 377, 55, 19);
+    m_save_button = new QPushButton(QStringLiteral("Save"), m_client);
+    place(m_save_button, IDC_SAVE, 563, 377, 66, 19);
+    m_stop_button = new QPushButton(QStringLiteral("Stop"), m_client);
+    place(m_stop_button, IDC_STOP, 433, 377, 62, 19);
+
+    m_banner = new QLabel(m_client);
+    place(m_banner, 0, 0, 0, 603, 47);
+    m_banner->setScaledContents(true);
+    m_banner->setPixmap(QPixmap(QString::fromLatin1(resource_prefix) + QString::number(IDB_BANNER)));
+
+    m_bottom_group = new QGroupBox(m_client);
+    place(m_bottom_group, 0, 0, 370, 667, 29);
+
+    m_progress = new QProgressBar(m_client);
+    place(m_progress, IDC_PROGRESS1, 3, 379, 413, 14);
+    m_progress->setRange(0, 100);
+    m_progress->setValue(0);
+    m_progress->setTextVisible(false);
+
+    m_preview = new QFrame(m_client);
+    place(m_preview, IDC_EXPLORER1, 158, 176, 509, 195);
+    m_preview->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
+    m_preview->setAutoFillBackground(true);
+    QPalette preview_palette = m_preview->palette();
+    preview_palette.setColor(QPalette::Window, Qt::white);
+    m_preview->setPalette(preview_palette);
+
+    m_path_label = new QLabel(QStringLiteral("Select PST File"), m_client);
+    place(m_path_label, 0, 11, 63, 53, 10);
+
+    // Group boxes only frame: they sit below the controls and take no clicks.
+    for (QGroupBox *group : {m_path_group, m_bottom_group}) {
+        group->lower();
+        group->setAttribute(Qt::WA_TransparentForMouseEvents);
+        group->setFocusPolicy(Qt::NoFocus);
+    }
+
+    m_system_menu = new QMenu(this);
+}
+
+void CMailvaneDlg::WireMessageMap()
+{
+    const std::pair<QPushButton *, int> buttons[] = {
+        {m_ok_button, IDOK},     {m_cancel_button, IDCANCEL}, {m_browse_button, IDC_BROWSE},
+        {m_scan_button, IDC_SCAN}, {m_save_button, IDC_SAVE},   {m_stop_button, IDC_STOP},
+    };
+    for (const auto &[button, id] : buttons) {
+        const int command = id;
+        connect(button, &QPushButton::clicked, this, [this, command] { OnCommand(command); });
+    }
+    for (QAction *action : {m_action_open, m_action_scan, m_action_convert, m_action_exit,
+                            m_action_content, m_action_about}) {
+        const int command = action->data().toInt();
+        connect(action, &QAction::triggered, this, [this, command] { OnCommand(command); });
+    }
+    connect(m_tree, &CFolderTreeCtrl1::treeClicked, this,
+            [this] { OnNotify(IDC_TREE1, Notify::click, {}); });
+    connect(m_tree, &CFolderTreeCtrl1::treeKeyDown, this,
+            [this](int key) { OnNotify(IDC_TREE1, Notify::key_down, {key}); });
+    connect(m_list, &QTableView::clicked, this,
+            [this] { OnNotify(IDC_LIST1, Notify::click, {}); });
+    connect(m_list->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            [this] { OnNotify(IDC_LIST1, Notify::item_changed, {}); });
+}
+
+void CMailvaneDlg::OnInitDialog()
+{
+    g_main_dialog = this;
+
+    // The system-menu entry (string 101).
+    const QString about_entry = QStringLiteral("&About Korvel PST Repair");
+    if (!about_entry.isEmpty()) {
+        m_system_menu->addSeparator();
+        QAction *about = m_system_menu->addAction(about_entry);
+        connect(about, &QAction::triggered, this, [this] { OnSysCommand(IDM_ABOUTBOX); });
+    }
+
+    setWindowIcon(m_icon);
+
+    // The ten columns and grid lines.
+    QHeaderView *header = m_list->horizontalHeader();
+    header->setMinimumSectionSize(0);
+    header->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    header->setSectionsClickable(false);
+    header->setHighlightSections(false);
+    header->setStretchLastSection(false);
+    for (int column = 0; column < ItemListModel::column_count; ++column) {
+        header->resizeSection(column, column_widths[column]);
+    }
+    m_list->verticalHeader()->hide();
+    m_list->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    m_list->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
+    m_list->setShowGrid(true);
+    m_list->setSortingEnabled(false);
+    m_list->setWordWrap(false);
+    m_list->setTabKeyNavigation(false);
+    m_list->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_list->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    m_list->setSelectionBehavior(QAbstractItemView::SelectItems);
+    m_list->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+
+    m_tree->BuildImageList();
+
+    m_stop_button->setEnabled(false);
+    m_scan_button->setEnabled(false);
+    m_save_button->setEnabled(false);
+    m_action_scan->setEnabled(false);
+    m_action_convert->setEnabled(false);
+
+    m_start_directory = QDir::currentPath();
+}
+
+// ---------------------------------------------------------------------------
+// Dispatch
+
+void CMailvaneDlg::OnCommand(int id)
+{
+    for (const CommandEntry &entry : command_map) {
+        if (entry.id == id) {
+            (this->*entry.handler)();
+            return;
+        }
+    }
+}
+
+void CMailvaneDlg::OnNotify(int id, Notify code, const NotifyInfo &info)
+{
+    for (const NotifyEntry &entry : notify_map) {
+        if (entry.id == id && entry.code == code) {
+            (this->*entry.handler)(info);
+            return;
+        }
+    }
+}
+
+QWidget *CMailvaneDlg::GetDlgItem(int id) const
+{
+    const std::pair<int, QWidget *> controls[] = {
+        {IDOK, m_ok_button},          {IDCANCEL, m_cancel_button}, {IDC_TREE1, m_tree},
+        {IDC_EDIT1, m_path_box},      {IDC_BROWSE, m_browse_button},
+        {IDC_PATH_GROUP, m_path_group}, {IDC_LIST1, m_list},       {IDC_SCAN, m_scan_button},
+        {IDC_SAVE, m_save_button},    {IDC_STOP, m_stop_button},   {IDC_PROGRESS1, m_progress},
+        {IDC_EXPLORER1, m_preview},
+    };
+    for (const auto &[control_id, widget] : controls) {
+        if (control_id == id) {
+            return widget;
+        }
+    }
+    return nullptr;
+}
+
+QAction *CMailvaneDlg::MenuCommand(int id) const
+{
+    for (QAction *action : {m_action_open, m_action_scan, m_action_convert, m_action_exit,
+                            m_action_content, m_action_about}) {
+        if (action->data().toInt() == id) {
+            return action;
+        }
+    }
+    return nullptr;
+}
+
+// ---------------------------------------------------------------------------
+// Commands
+
+void CMailvaneDlg::RemoveWorkingDirectory()
+{
+    // Without a private temporary directory there is no working directory to
+    // remove (and a bare "Attachments" would name one in the current directory).
+    if (temporary_directory().empty()) {
+        return;
+    }
+    remove_directory(working_directory());
+}
+
+void CMailvaneDlg::OnBnClickedBrowse()
+{
+    if (m_scan_running || m_fill_running) {
+        // The stores are in use: Browse runs when the worker has ended.
+        m_browse_deferred = true;
+        return;
+    }
+    m_browse_deferred = false;
+    RemoveWorkingDirectory();
+    const QString path = ChooseMailboxFile();
+    if (path.isEmpty()) {
+        return;
+    }
+    RemoveWorkingDirectory();
+
+    DrainViews();
+    m_tree->DeleteAllItems();
+    m_root_item = 0;
+    m_list_model->deleteAllRows();
+    scan_state_clear_stores(&m_state);
+
+    m_save_button->setEnabled(false);
+    m_state.mailbox_path = path.toStdU16String();
+    m_path_box->setText(path);
+    m_list->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_list->setShowGrid(true);
+
+    const tree_item root = m_next_tree_item++;
+    m_tree->InsertFolderItem(nullptr, path, root);
+    m_root_item = root;
+
+    m_scan_button->setEnabled(true);
+    m_action_scan->setEnabled(true);
+}
+
+void CMailvaneDlg::OnBnClickedScan()
+{
+    if (m_scan_running) {
+        return;
+    }
+    if (m_fill_running) {
+        m_scan_deferred = true;
+        return;
+    }
+    m_scan_deferred = false;
+    m_stop_button->setEnabled(true);
+    m_browse_button->setEnabled(false);
+    m_tree->setEnabled(false);
+    // The records point into the folders' items: both stores go together.
+    scan_state_clear_stores(&m_state);
+    m_action_open->setEnabled(false);
+    m_action_scan->setEnabled(false);
+
+    m_state.stop_requested = false;
+    m_stop_confirmed = false;
+    m_browse_after_scan = false;
+    m_scan_handles_ready = false;
+    m_abort_pending = false;
+    m_scan_running = true;
+    m_scan_thread = std::thread(&CMailvaneDlg::ScanThread, this);
+}
+
+void CMailvaneDlg::OnBnClickedStop()
+{
+    if (m_scan_running && !m_stop_confirmed) {
+        m_state.gate.hold();
+        const QMessageBox::StandardButton answer =
+            AskUser(QMessageBox::Question, caption_text,
+                    QStringLiteral("Do you want to stop scan process ?"),
+                    QMessageBox::Yes | QMessageBox::No, this);
+        if (answer == QMessageBox::Yes) {
+            m_state.stop_requested = true;
+            m_stop_confirmed = true;
+            // The walk ends at its next abort check. Until the open attempt
+            // is over the driver may still be replacing the export handle, so
+            // the flag is set when the wait dialog closes.
+            if (m_scan_handles_ready && m_state.export_handle != nullptr) {
+                m_state.export_handle->abort = 1;
+            } else {
+                m_abort_pending = true;
+            }
+            m_state.gate.release();
+            if (!m_scan_running) {
+                // The scan ended while the question was open.
+                StopCleanUp();
+            }
+            // Otherwise the clean-up (and Browse) follow the scan's end.
+            return;
+        }
+        m_state.gate.release();
+    }
+    m_browse_button->setEnabled(true);
+}
+
+void CMailvaneDlg::OnBnClickedSave()
+{
+    // Saving into a new mailbox file comes with the PST writer.
+}
+
+void CMailvaneDlg::OnFileConvert()
+{
+    // Saving into a new mailbox file comes with the PST writer.
+}
+
+void CMailvaneDlg::OnFileExit()
+{
+    if (AskUser(QMessageBox::Question, caption_text, QStringLiteral("Do you want to Exit ?       "),
+                QMessageBox::Yes | QMessageBox::No, this) == QMessageBox::Yes) {
+        EndProcess(ProcessEnd::immediate);
+    }
+}
+
+void CMailvaneDlg::OnHelpContent()
+{
+    OpenDocument(m_start_directory + QStringLiteral("/KorvelHelp.chm"));
+}
+
+void CMailvaneDlg::OnHelpAbout()
+{
+    CAboutDlg about(this);
+    about.exec();
+}
+
+void CMailvaneDlg::OnSysCommand(int id)
+{
+    if ((id & 0xFFF0) == IDM_ABOUTBOX) {
+        OnHelpAbout();
+    }
+}
+
+void CMailvaneDlg::OnOK()
+{
+    accept();
+}
+
+void CMailvaneDlg::OnCancel()
+{
+    reject();
+}
+
+void CMailvaneDlg::PreviewSelectedItem()
+{
+    const int row = FirstSelectedRow();
+    if (row < 0) {
+        return;
+    }
+    // A running fill owns the mailbox and the records; the preview waits for
+    // the next click.
+    if (m_fill_running || m_scan_running) {
+        return;
+    }
+    // The record is found by the row's sequence number; the page builder
+    // and the browser host take it from here.
+    bool ok = false;
+    const int sequence = m_list_model->cellText(row, 0).toInt(&ok, 10);
+    if (!ok) {
+        return;
+    }
+    const item_record *record = item_record_list_find(&m_state.records, sequence);
+    static_cast<void>(record);
+}
+
+int CMailvaneDlg::FirstSelectedRow() const
+{
+    const QModelIndexList rows = m_list->selectionModel()->selectedIndexes();
+    int first = -1;
+    for (const QModelIndex &index : rows) {
+        if (first < 0 || index.row() < first) {
+            first = index.row();
+        }
+    }
+    return first;
+}
+
+// ---------------------------------------------------------------------------
+// Notifications
+
+void CMailvaneDlg::OnNMClickTree(const NotifyInfo &)
+{
+    // One worker at a time reads the mailbox.
+    if (m_scan_running || m_fill_running) {
+        return;
+    }
+    const tree_item item = m_tree->HandleOf(m_tree->currentItem());
+    m_fill_running = true;
+    m_fill_thread = std::thread(&CMailvaneDlg::FillThread, this, item);
+}
+
+void CMailvaneDlg::OnTvnKeydownTree(const NotifyInfo &info)
+{
+    if (info.key != Qt::Key_Space) {
+        return;
+    }
+    QTreeWidgetItem *item = m_tree->currentItem();
+    if (item == nullptr) {
+        return;
+    }
+    // The folder list is only written by a scan, which keeps the tree disabled.
+    const bool folder_item =
+        !m_scan_running && folder_list_knows(&m_state.folders, m_tree->HandleOf(item));
+    if (folder_item) {
+        if (!CFolderTreeCtrl1::IsChecked(item)) {
+            // The control toggles twice: a folder item stays unchecked.
+            QCoreApplication::postEvent(
+                m_tree, new QKeyEvent(QEvent::KeyPress, Qt::Key_Space, Qt::NoModifier,
+                                      QStringLiteral(" ")));
+        }
+        return;
+    }
+    if (CFolderTreeCtrl1::IsChecked(item)) {
+        CFolderTreeCtrl1::SetBold(item, false);
+        CFolderTreeCtrl1::SetDescendantsChecked(item, false);
+    } else {
+        CFolderTreeCtrl1::SetBold(item, true);
+        CFolderTreeCtrl1::SetDescendantsChecked(item, true);
+    }
+    CFolderTreeCtrl1::UpdateAncestorChecks(item);
+    CFolderTreeCtrl1::UpdateAncestorBold(item);
+}
+
+void CMailvaneDlg::OnNMClickList(const NotifyInfo &)
+{
+    PreviewSelectedItem();
+}
+
+void CMailvaneDlg::OnLvnItemchangedList(const NotifyInfo &)
+{
+    PreviewSelectedItem();
+}
+
+// ---------------------------------------------------------------------------
+// Workers
+
+void CMailvaneDlg::ScanThread()
+{
+    scan_driver_run(&m_state);
+    QMetaObject::invokeMethod(this, [this] { ScanFinished(); }, Qt::QueuedConnection);
+}
+
+void CMailvaneDlg::FillThread(tree_item item)
+{
+    folder_fill(&m_state, item);
+    QMetaObject::invokeMethod(this, [this] { FillFinished(); }, Qt::QueuedConnection);
+}
+
+void CMailvaneDlg::ScanFinished()
+{
+    DrainViews();
+    if (m_scan_thread.joinable()) {
+        m_scan_thread.join();
+    }
+    m_scan_running = false;
+    if (m_shutting_down) {
+        return;
+    }
+    if (m_stop_confirmed) {
+        StopCleanUp();
+        m_browse_after_scan = false;
+    }
+    if (m_browse_after_scan) {
+        m_browse_after_scan = false;
+        OnBnClickedBrowse();
+    }
+    RunDeferredCommands();
+}
+
+void CMailvaneDlg::FillFinished()
+{
+    DrainViews();
+    if (m_fill_thread.joinable()) {
+        m_fill_thread.join();
+    }
+    m_fill_running = false;
+    if (!m_shutting_down) {
+        RunDeferredCommands();
+    }
+}
+
+void CMailvaneDlg::RunDeferredCommands()
+{
+    if (m_scan_running || m_fill_running) {
+        return;
+    }
+    if (m_browse_deferred) {
+        OnBnClickedBrowse();
+    }
+    if (m_scan_deferred) {
+        OnBnClickedScan();
+    }
+}
+
+void CMailvaneDlg::StopCleanUp()
+{
+    m_stop_confirmed = false;
+    RemoveWorkingDirectory();
+    m_tree->DeleteAllItems();
+    m_root_item = 0;
+    m_list_model->deleteAllRows();
+    scan_state_clear_stores(&m_state);
+    // The scan has ended: the next one starts unstopped.
+    m_state.stop_requested = false;
+    if (m_state.export_handle != nullptr) {
+        m_state.export_handle->abort = 0;
+    }
+    m_progress->setValue(0);
+    m_stop_button->setEnabled(false);
+    m_browse_button->setEnabled(true);
+    m_action_open->setEnabled(true);
+}
+
+void CMailvaneDlg::ShutDownWorkers()
+{
+    m_shutting_down = true;
+    if (m_scan_running || m_fill_running) {
+        // End them at their next abort check, then serve their last calls.
+        m_state.stop_requested = true;
+        if (m_scan_handles_ready && m_state.export_handle != nullptr) {
+            m_state.export_handle->abort = 1;
+        } else {
+            m_abort_pending = true;
+        }
+        m_state.gate.release();
+        while (m_scan_running || m_fill_running) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents,
+                                            50);
+        }
+    }
+    if (m_scan_thread.joinable()) {
+        m_scan_thread.join();
+    }
+    if (m_fill_thread.joinable()) {
+        m_fill_thread.join();
+    }
+}
+
+// ---------------------------------------------------------------------------
+// The views, as the workers see them
+
+bool CMailvaneDlg::OnWindowThread() const
+{
+    return QThread::currentThread() == thread();
+}
+
+void CMailvaneDlg::RequestDrain()
+{
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (!m_drain_timer.isActive()) {
+                m_drain_timer.start();
+            }
+        },
+        Qt::QueuedConnection);
+}
+
+void CMailvaneDlg::AfterPush(bool was_empty)
+{
+    // On the window thread the call takes effect at once; a worker's call
+    // waits for the next batch.
+    if (OnWindowThread()) {
+        DrainViews();
+    } else if (was_empty) {
+        RequestDrain();
+    }
+}
+
+template <typename Function> void CMailvaneDlg::RunOnWindowThread(Function &&function)
+{
+    if (OnWindowThread()) {
+        DrainViews();
+        function();
+        return;
+    }
+    QMetaObject::invokeMethod(
+        this,
+        [this, &function] {
+            DrainViews();
+            function();
+        },
+        Qt::BlockingQueuedConnection);
+}
+
+void CMailvaneDlg::DrainViews()
+{
+    std::vector<ViewOp> ops = m_queue.take();
+    if (ops.empty()) {
+        return;
+    }
+    // Consecutive rows go into the model in one insert.
+    std::vector<ItemListModel::Row> rows;
+    const auto flush_rows = [&] {
+        if (!rows.empty()) {
+            m_list_model->insertAtTop(std::move(rows));
+            rows.clear();
+        }
+    };
+    for (ViewOp &op : ops) {
+        switch (op.kind) {
+        case ViewOp::Kind::tree_insert: {
+            QTreeWidgetItem *parent = nullptr;
+            if (op.parent != 0) {
+                parent = m_tree->ItemFromHandle(op.parent);
+                if (parent == nullptr) {
+                    break;
+                }
+            }
+            m_tree->InsertFolderItem(parent, op.text, op.id);
+            break;
+        }
+        case ViewOp::Kind::tree_bold:
+            if (QTreeWidgetItem *item = m_tree->ItemFromHandle(op.id)) {
+                CFolderTreeCtrl1::SetBold(item, true);
+            }
+            break;
+        case ViewOp::Kind::tree_enable:
+            m_tree->setEnabled(op.flag);
+            break;
+        case ViewOp::Kind::list_clear:
+            rows.clear();
+            m_list_model->deleteAllRows();
+            break;
+        case ViewOp::Kind::list_row:
+            rows.push_back(std::move(op.cells));
+            break;
+        case ViewOp::Kind::list_cell:
+            flush_rows();
+            m_list_model->setCell(op.row, op.column, op.text);
+            break;
+        case ViewOp::Kind::list_rename:
+            m_list_model->renameColumn(op.column, op.text);
+            break;
+        case ViewOp::Kind::progress:
+            m_progress->setValue(op.row);
+            break;
+        case ViewOp::Kind::command_enable:
+            SetCommandEnabled(op.command, op.flag);
+            break;
+        case ViewOp::Kind::browse:
+            m_browse_after_scan = true;
+            break;
+        }
+    }
+    flush_rows();
+}
+
+void CMailvaneDlg::SetCommandEnabled(view_command command, bool enabled)
+{
+    switch (command) {
+    case view_command::scan:
+        m_scan_button->setEnabled(enabled);
+        break;
+    case view_command::save:
+        m_save_button->setEnabled(enabled);
+        break;
+    case view_command::browse:
+        m_browse_button->setEnabled(enabled);
+        break;
+    case view_command::convert:
+        m_action_convert->setEnabled(enabled);
+        break;
+    }
+}
+
+tree_item CMailvaneDlg::tree_root_item()
+{
+    return m_root_item;
+}
+
+tree_item CMailvaneDlg::tree_insert_item(tree_item parent, const std::u16string &text)
+{
+    ViewOp op{ViewOp::Kind::tree_insert};
+    op.id = m_next_tree_item++;
+    op.parent = parent;
+    op.text = toQString(text);
+    const tree_item item = op.id;
+    const bool was_empty = m_queue.push(std::move(op));
+    AfterPush(was_empty);
+    return item;
+}
+
+void CMailvaneDlg::tree_set_bold(tree_item item)
+{
+    ViewOp op{ViewOp::Kind::tree_bold};
+    op.id = item;
+    const bool was_empty = m_queue.push(std::move(op));
+    AfterPush(was_empty);
+}
+
+void CMailvaneDlg::tree_set_enabled(bool enabled)
+{
+    ViewOp op{ViewOp::Kind::tree_enable};
+    op.flag = enabled;
+    const bool was_empty = m_queue.push(std::move(op));
+    AfterPush(was_empty);
+}
+
+void CMailvaneDlg::list_delete_all_rows()
+{
+    const bool was_empty = m_queue.push(ViewOp(ViewOp::Kind::list_clear));
+    AfterPush(was_empty);
+}
+
+int CMailvaneDlg::list_insert_row(const std::u16string &column0)
+{
+    ViewOp op{ViewOp::Kind::list_row};
+    op.cells[0] = toQString(column0);
+    const bool was_empty = m_queue.push(std::move(op));
+    AfterPush(was_empty);
+    return 0;
+}
+
+void CMailvaneDlg::list_set_cell(int row, int column, const std::u16string *text)
+{
+    const bool was_empty = m_queue.pushCell(row, column, text ? toQString(*text) : QString());
+    AfterPush(was_empty);
+}
+
+void CMailvaneDlg::list_rename_column(int column, const std::u16string &title)
+{
+    ViewOp op{ViewOp::Kind::list_rename};
+    op.column = column;
+    op.text = toQString(title);
+    const bool was_empty = m_queue.push(std::move(op));
+    AfterPush(was_empty);
+}
+
+void CMailvaneDlg::progress_set(int position)
+{
+    const bool was_empty = m_queue.pushProgress(position);
+    AfterPush(was_empty);
+}
+
+void CMailvaneDlg::command_set_enabled(view_command command, bool enabled)
+{
+    ViewOp op{ViewOp::Kind::command_enable};
+    op.command = command;
+    op.flag = enabled;
+    const bool was_empty = m_queue.push(std::move(op));
+    AfterPush(was_empty);
+}
+
+void CMailvaneDlg::message_box(message_icon icon, const std::u16string &caption,
+                               const std::u16string &text)
+{
+    const QMessageBox::Icon box_icon =
+        icon == message_icon::error ? QMessageBox::Critical : QMessageBox::Information;
+    const QString box_caption = toQString(caption);
+    const QString box_text = toQString(text);
+    RunOnWindowThread([&] {
+        if (!m_shutting_down) {
+            AskUser(box_icon, box_caption, box_text, QMessageBox::Ok, nullptr);
+        }
+    });
+}
+
+void CMailvaneDlg::wait_dialog_show()
+{
+    RunOnWindowThread([this] {
+        m_wait_dialog = std::make_unique<LoadIDialog>();
+        m_wait_dialog->ShowNow();
+    });
+}
+
+void CMailvaneDlg::wait_dialog_close()
+{
+    RunOnWindowThread([this] {
+        m_wait_dialog.reset();
+        // The driver is held in this call with its handles made; the walk has
+        // not started.
+        m_scan_handles_ready = true;
+        if (m_abort_pending && m_state.export_handle != nullptr) {
+            m_state.export_handle->abort = 1;
+        }
+        m_abort_pending = false;
+    });
+}
+
+void CMailvaneDlg::run_browse()
+{
+    if (OnWindowThread()) {
+        DrainViews();
+        OnBnClickedBrowse();
+        return;
+    }
+    // After the scan's failure message: the chooser opens once the worker
+    // has let go of the stores.
+    const bool was_empty = m_queue.push(ViewOp(ViewOp::Kind::browse));
+    AfterPush(was_empty);
+}
+
+void CMailvaneDlg::memory_exhausted(const std::u16string &caption, const std::u16string &text)
+{
+    const QString box_caption = toQString(caption);
+    const QString box_text = toQString(text);
+    RunOnWindowThread([&] {
+        AskUser(QMessageBox::Critical, box_caption, box_text, QMessageBox::Ok, nullptr);
+        EndProcess(ProcessEnd::runtime_exit);
+    });
+}
+
+// ---------------------------------------------------------------------------
+// Seams
+
+QString CMailvaneDlg::ChooseMailboxFile()
+{
+    QFileDialog chooser(this, QStringLiteral("Select File..."), QString(),
+                        QStringLiteral("Microsoft Outlook PST File (*pst) (*.pst)"));
+    chooser.setAcceptMode(QFileDialog::AcceptOpen);
+    chooser.setFileMode(QFileDialog::ExistingFile);
+    chooser.setOption(QFileDialog::HideNameFilterDetails);
+    if (chooser.exec() != QDialog::Accepted) {
+        return {};
+    }
+    return chooser.selectedFiles().value(0);
+}
+
+QMessageBox::StandardButton CMailvaneDlg::AskUser(QMessageBox::Icon icon, const QString &caption,
+                                                  const QString &text,
+                                                  QMessageBox::StandardButtons buttons,
+                                                  QWidget *owner)
+{
+    QMessageBox box(icon, caption, text, buttons, owner);
+    box.setWindowModality(Qt::ApplicationModal);
+    return static_cast<QMessageBox::StandardButton>(box.exec());
+}
+
+void CMailvaneDlg::OpenDocument(const QString &path)
+{
+    // The shell's answer is not looked at: a missing help file shows nothing
+    // of ours.
+    QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+}
+
+void CMailvaneDlg::EndProcess(ProcessEnd how)
+{
+    if (how == ProcessEnd::immediate) {
+        ::_exit(0);
+    }
+    std::exit(0);
+}
+
+// ---------------------------------------------------------------------------
+// Window events
+
+void CMailvaneDlg::closeEvent(QCloseEvent *event)
+{
+    event->ignore();
+    OnFileExit();
+}
+
+void CMailvaneDlg::paintEvent(QPaintEvent *event)
+{
+    if (!isMinimized()) {
+        QDialog::paintEvent(event);
+        return;
+    }
+    QPainter painter(this);
+    painter.fillRect(rect(), palette().window());
+    const int icon_size = style()->pixelMetric(QStyle::PM_LargeIconSize);
+    const int x = (width() - icon_size + 1) / 2;
+    const int y = (height() - icon_size + 1) / 2;
+    m_icon.paint(&painter, x, y, icon_size, icon_size);
+}
+
+void CMailvaneDlg::contextMenuEvent(QContextMenuEvent *event)
+{
+    // The window manager owns the real system menu; a right click on the
+    // dialog's background shows ours.
+    m_system_menu->popup(event->globalPos());
+    event->accept();
+}
+
+bool CMailvaneDlg::eventFilter(QObject *watched, QEvent *event)
+{
+    // Enter moves the focus like Tab in this dialog; it never presses the
+    // hidden default button.
+    if (event->type() == QEvent::KeyPress && watched->isWidgetType()) {
+        auto *key = static_cast<QKeyEvent *>(event);
+        auto *widget = static_cast<QWidget *>(watched);
+        if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) &&
+            widget->window() == this) {
+            QKeyEvent tab(QEvent::KeyPress, Qt::Key_Tab, key->modifiers() & ~Qt::KeypadModifier,
+                          QStringLiteral("\t"));
+            QCoreApplication::sendEvent(widget, &tab);
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+} // namespace korvel
