@@ -1,0 +1,151 @@
+// The node database layer of the PST writer: blocks, data trees, subnode trees,
+// the node and block B-trees, the allocation maps and the file header.
+//
+// Blocks go to disk as soon as they are made; only the index entries (one per
+// node and one per block) stay in memory until finish() writes the B-trees.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace korvel::convert::ndb {
+
+// Largest payload of one block (8192 minus the 16-byte trailer).
+inline constexpr std::size_t block_max_data = 8176;
+
+// CRC used by the file format (table-driven CRC-32, no pre- or post-inversion).
+std::uint32_t crc32(std::uint32_t crc, const std::uint8_t *data, std::size_t size);
+
+// Encodes block payload bytes for the "permute" block encoding.
+void permute_encode(std::uint8_t *data, std::size_t size);
+
+// One entry of a subnode B-tree.
+struct subnode_entry
+{
+    // Subnode id (unique within its node).
+    std::uint32_t nid = 0;
+    // Block id of the subnode's data.
+    std::uint64_t bid_data = 0;
+    // Block id of the subnode's own subnode tree, 0 when it has none.
+    std::uint64_t bid_sub = 0;
+};
+
+// What the header records besides the B-tree roots and the maps.
+struct header_info
+{
+    // Next free node index for each node type (the header's rgnid).
+    std::uint32_t next_nid[32] = {};
+    // Next unique value for the store (dwUnique).
+    std::uint32_t unique = 0;
+};
+
+class file_writer
+{
+public:
+    // Creates (truncates) the file at path. permute selects the block encoding.
+    // Throws std::runtime_error when the file cannot be created.
+    file_writer(const std::string &path, bool permute);
+    ~file_writer();
+    file_writer(const file_writer &) = delete;
+    file_writer &operator=(const file_writer &) = delete;
+
+    // Writes one data block (at most block_max_data bytes) and returns its id.
+    // encode: apply the file's block encoding (external data blocks only).
+    std::uint64_t write_block(std::span<const std::uint8_t> data, bool internal, bool encode);
+
+    // Writes data of any size (below 4 GiB) as one block or a data tree.
+    std::uint64_t write_data(std::span<const std::uint8_t> data);
+
+    // Writes each element as its own data block (heap blocks, row matrix
+    // blocks) and returns the id of the block or of the data tree over them.
+    std::uint64_t write_block_list(const std::vector<std::vector<std::uint8_t>> &blocks);
+
+    // Builds a data tree incrementally: append payload, then finish().
+    class data_stream
+    {
+    public:
+        explicit data_stream(file_writer &owner) : m_owner(owner) {}
+        // Appends bytes; full blocks are written at once.
+        void append(std::span<const std::uint8_t> data);
+        // Adds one finished leaf block of the given size.
+        void add_leaf(std::uint64_t bid, std::size_t size);
+        // Writes the pending block and the tree blocks; returns the root id.
+        std::uint64_t finish();
+        // Bytes appended so far.
+        std::uint64_t size() const { return m_total; }
+
+    private:
+        void flush_pending();
+        void close_xblock();
+        file_writer &m_owner;
+        std::vector<std::uint8_t> m_pending;
+        std::vector<std::uint64_t> m_leaves;
+        std::uint64_t m_leaves_size = 0;
+        std::vector<std::uint64_t> m_xblocks;
+        std::uint64_t m_total = 0;
+    };
+
+    // Writes a subnode B-tree (SLBLOCK, or SIBLOCK over SLBLOCKs) and returns
+    // its id; 0 when entries is empty.
+    std::uint64_t write_subnodes(std::vector<subnode_entry> entries);
+
+    // Records a top-level node in the node B-tree.
+    void add_node(std::uint32_t nid, std::uint64_t bid_data, std::uint64_t bid_sub,
+                  std::uint32_t parent);
+
+    // Writes the B-trees, the maps and the header, and closes the file.
+    void finish(const header_info &info);
+
+    // Bytes of file written so far (the allocation end).
+    std::uint64_t position() const { return m_end; }
+
+private:
+    struct block_ref
+    {
+        std::uint64_t bid;
+        std::uint64_t ib;
+        std::uint16_t cb;
+    };
+    struct node_ref
+    {
+        std::uint32_t nid;
+        std::uint64_t bid_data;
+        std::uint64_t bid_sub;
+        std::uint32_t parent;
+    };
+
+    std::uint64_t allocate(std::uint64_t size, std::uint64_t align);
+    void enter_region(std::uint64_t region);
+    void close_region();
+    void put(std::uint64_t ib, const std::uint8_t *data, std::size_t size);
+    void put_direct(std::uint64_t ib, const std::uint8_t *data, std::size_t size);
+    void flush_buffer();
+    std::uint64_t write_page(std::uint8_t *page, std::uint8_t ptype, std::uint64_t bid, bool signed_page);
+    struct bref
+    {
+        std::uint64_t bid;
+        std::uint64_t ib;
+    };
+    bref write_btree(std::uint8_t ptype, std::vector<std::uint8_t> &entries, std::size_t entry_size,
+                     std::size_t count);
+
+    int m_fd = -1;
+    bool m_permute = true;
+    std::uint64_t m_next_bid = 4;
+    std::uint64_t m_next_page_bid = 4;
+    std::uint64_t m_end = 0;
+    std::uint64_t m_region = 0;
+    std::vector<std::uint8_t> m_amap;
+    std::vector<std::uint8_t> m_region_free_run;
+    std::uint64_t m_amap_free = 0;
+    std::vector<std::uint8_t> m_buffer;
+    std::uint64_t m_buffer_start = 0;
+    std::vector<block_ref> m_blocks;
+    std::vector<node_ref> m_nodes;
+    bool m_finished = false;
+};
+
+} // namespace korvel::convert::ndb
