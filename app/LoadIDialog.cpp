@@ -32,7 +32,6 @@ void LoadIDialog::ShowNow()
         move(frame.topLeft());
     }
     show();
-    raise();
     repaint();
 }
 
