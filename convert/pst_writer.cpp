@@ -333,10 +333,14 @@ std::uint64_t pst_writer::write_message_body(const message &m, void *context,
         return sorted_values(std::move(values));
     };
 
-    // Recipients: one row each; the columns are the usual ones plus any other
-    // property a recipient has.
+    // Recipients: one row each; the columns are the properties the recipients
+    // have (the usual set when there are none), since readers show a column
+    // that a row lacks as an empty value.
     std::vector<std::vector<ltp::value>> recipients;
-    std::vector<std::uint32_t> rcolumns = recipient_columns;
+    std::vector<std::uint32_t> rcolumns;
+    if (m.recipients.empty()) {
+        rcolumns = recipient_columns;
+    }
     for (const property_bag &r : m.recipients) {
         recipients.push_back(resolve(r));
         for (const ltp::value &v : recipients.back()) {
@@ -403,7 +407,7 @@ std::uint64_t pst_writer::write_message_body(const message &m, void *context,
                                long_value(resolve(*a.embedded), 0x0E08, 0))));
             values.push_back({0x3701, pt_object, object, {}});
         } else {
-            method = 4;
+            method = 2; // afByReference: the file stays where the path says
         }
         if (!find_value(values, 0x3705)) {
             values.push_back({0x3705, pt_long, le32(static_cast<std::uint32_t>(method)), {}});
