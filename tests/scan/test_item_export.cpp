@@ -19,6 +19,7 @@
 #include "scan/pff_values.h"
 #include "scan/target_path.h"
 #include "scan/text.h"
+#include "tests/support/pst_builder.h"
 #include "tests/support/samples.h"
 #include "tests/support/scan_session.h"
 
@@ -239,6 +240,233 @@ TEST_F(export_fixture, every_sample_item_exports_its_attachments_byte_for_byte)
     }
     EXPECT_GE(items, 70u);
     EXPECT_EQ(files, 70u);
+}
+
+// A mailbox written by our writer, scanned, with its Inbox listed.
+class writer_fixture : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        m_directory = testing::scratch_directory(
+            std::string("export_") +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        message_values &values = export_message_values();
+        message_values_clear(&values);
+        values.temporary_directory = m_directory;
+        m_inbox = m_builder.top_of_personal_folders().find("Inbox");
+        ASSERT_NE(m_inbox, nullptr);
+    }
+
+    void TearDown() override { export_message_values().temporary_directory.clear(); }
+
+    convert::message &add() { return m_inbox->add_message("IPM.Note"); }
+
+    void scan()
+    {
+        const std::string path = m_directory + "/mailbox.pst";
+        m_builder.write(path);
+        ASSERT_EQ(m_session.scan(path), 1);
+        ASSERT_TRUE(m_session.fill("Top of Personal Folders/Inbox"));
+    }
+
+    std::string attachments() const { return m_directory + "/Attachments"; }
+
+    void preview(int index)
+    {
+        fs::remove_all(attachments());
+        fs::create_directory(attachments());
+        message_values_reset_body(&export_message_values());
+        export_message_values().attachment_list.clear();
+        for (const item_record *r = m_session.state.records.head; r != nullptr; r = r->next) {
+            if (r->index == index && r->parent != nullptr) {
+                ASSERT_EQ(export_record_item(&m_session.state, r), 1);
+                break;
+            }
+        }
+        // Whatever was exported, it all lies in the attachment directory.
+        std::set<std::string> top;
+        for (const auto &entry : fs::directory_iterator(m_directory)) {
+            top.insert(entry.path().filename().string());
+        }
+        EXPECT_EQ(top, (std::set<std::string>{"Attachments", "mailbox.pst"}));
+    }
+
+    std::string body() const
+    {
+        const message_values &values = export_message_values();
+        return std::string(values.body_bytes.begin(), values.body_bytes.begin() + values.body_size);
+    }
+
+    std::vector<std::string> listed() const
+    {
+        std::vector<std::string> names;
+        std::string list = narrow(export_message_values().attachment_list);
+        const std::string prefix = attachments() + "/";
+        std::size_t start = 0;
+        for (std::size_t end; (end = list.find(" ;", start)) != std::string::npos;
+             start = end + 2) {
+            std::string path = list.substr(start, end - start);
+            EXPECT_EQ(path.rfind(prefix, 0), 0u) << path;
+            names.push_back(path.substr(prefix.size()));
+        }
+        EXPECT_EQ(start, list.size());
+        return names;
+    }
+
+    testing::pst_builder m_builder;
+    testing::pst_folder *m_inbox = nullptr;
+    testing::scan_session m_session;
+    std::string m_directory;
+};
+
+TEST_F(writer_fixture, body_choice_and_size_limit)
+{
+    auto &both = add();
+    both.set_html("<p>x</p>");
+    both.set_rtf("{\\rtf1 x}");
+    add().set_body("plain");
+    auto &large = add();
+    large.set_html(std::string(70000, 'h'));
+    large.set_rtf("{\\rtf1 unused}");
+    add(); // no body at all
+    add().set_rtf("{\\rtf1 only}");
+    add().set_html(std::string(64998, 'k')); // 64999 with the zero: kept
+    add().set_html(std::string(64999, 'd')); // 65000: dropped
+    scan();
+
+    preview(0);
+    EXPECT_EQ(export_message_values().body_kind, u"html");
+    EXPECT_EQ(body(), std::string("<p>x</p>", 9));
+
+    preview(1);
+    EXPECT_EQ(export_message_values().body_kind, u"txt");
+    EXPECT_EQ(body(), std::string("plain", 6));
+
+    // The HTML loader succeeds without keeping anything: no RTF either.
+    preview(2);
+    EXPECT_EQ(export_message_values().body_kind, u"html");
+    EXPECT_EQ(export_message_values().body_size, 3u);
+
+    preview(4);
+    EXPECT_EQ(export_message_values().body_kind, u"rtf");
+    EXPECT_EQ(body().rfind("{\\rtf1 only}", 0), 0u);
+
+    // No body: the kind stays from before, the body is the preview's default.
+    preview(3);
+    EXPECT_EQ(export_message_values().body_kind, u"rtf");
+    EXPECT_EQ(export_message_values().body_size, 3u);
+    EXPECT_EQ(export_message_values().body_bytes[0], 0x20);
+
+    preview(5);
+    EXPECT_EQ(export_message_values().body_size, 64999u);
+    preview(6);
+    EXPECT_EQ(export_message_values().body_size, 3u);
+}
+
+TEST_F(writer_fixture, recipient_texts_and_separators)
+{
+    auto &plain = add();
+    plain.add_recipient(1, "A");
+    plain.add_recipient(1, "B");
+    plain.add_recipient(2, "C");
+    auto &odd = add();
+    odd.add_recipient(1, "A");
+    odd.recipients.emplace_back().set_unicode(0x3001, "Untyped");
+    odd.add_recipient(0, "Zero");
+    odd.add_recipient(4, "Four");
+    odd.add_recipient(1, "D");
+    auto &names = add();
+    names.recipients.emplace_back().set_long(0x0C15, 3).set_unicode(0x5FF6, "R");
+    names.recipients.emplace_back().set_long(0x0C15, 1);
+    add(); // no recipient table rows
+    scan();
+
+    preview(0);
+    const message_values &values = export_message_values();
+    EXPECT_EQ(values.to_text, u"A, B, ");
+    EXPECT_EQ(values.cc_text, u"C");
+    EXPECT_EQ(values.bcc_text, u"");
+
+    preview(1);
+    EXPECT_EQ(values.to_text, u"UnknownD");
+    EXPECT_EQ(values.cc_text, u"");
+
+    preview(2);
+    EXPECT_EQ(values.bcc_text, u"R, ");
+    EXPECT_EQ(values.to_text, u"");
+
+    preview(3);
+    EXPECT_EQ(values.to_text, u"");
+    EXPECT_EQ(values.bcc_text, u"");
+}
+
+TEST_F(writer_fixture, attachment_names_stay_inside_and_never_overwrite)
+{
+    auto &same = add();
+    same.add_attachment("same.txt", convert::data_source::from_string("first"));
+    same.add_attachment("same.txt", convert::data_source::from_string("second"));
+    same.add_reference("ref.txt", "\\\\server\\share\\ref.txt");
+    same.add_attachment("big.bin", convert::data_source::pattern(100000, 7));
+
+    auto &odd = add();
+    odd.add_attachment("LONG.TXT", convert::data_source::from_string("0")).erase(0x3707);
+    odd.add_attachment("x", convert::data_source::from_string("1"))
+        .erase(0x3707)
+        .erase(0x3704)
+        .set_unicode(0x3001, "Shown");
+    odd.add_attachment("x", convert::data_source::from_string("2")).erase(0x3707).erase(0x3704);
+    odd.add_attachment("..", convert::data_source::from_string("3"));
+    odd.add_attachment("../../escape.txt", convert::data_source::from_string("4"));
+    odd.add_attachment(std::string(300, 'n') + ".txt", convert::data_source::from_string("5"));
+    odd.add_attachment("", convert::data_source::from_string("6"));
+    scan();
+
+    preview(0);
+    const std::string base = attachments() + "/";
+    EXPECT_EQ(listed(), (std::vector<std::string>{"same.txt", "same.txt", "big.bin"}));
+    EXPECT_EQ(file_bytes(base + "same.txt"), (std::vector<std::uint8_t>{'f', 'i', 'r', 's', 't'}));
+    const std::vector<std::uint8_t> big = file_bytes(base + "big.bin");
+    ASSERT_EQ(big.size(), 100000u);
+    for (std::size_t i = 0; i < big.size(); ++i) {
+        ASSERT_EQ(big[i], convert::pattern_byte(7, i)) << i;
+    }
+
+    preview(1);
+    const std::string shortened = std::string(251, 'n') + ".txt";
+    const std::vector<std::string> expected{
+        "LONG.TXT",         "Shown",   "Attachment2", "Attachment3",
+        ".._.._escape.txt", shortened, "Attachment6"};
+    EXPECT_EQ(listed(), expected);
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        EXPECT_EQ(file_bytes(base + expected[i]),
+                  std::vector<std::uint8_t>{static_cast<std::uint8_t>('0' + i)})
+            << expected[i];
+    }
+}
+
+TEST_F(writer_fixture, embedded_message_adds_a_row_while_previewed)
+{
+    auto &outer = add();
+    outer.set_unicode(0x0037, "outer");
+    auto &inner = outer.add_embedded("Fwd: inner", "IPM.Note");
+    inner.set_unicode(0x0037, "inner");
+    inner.set_body("inside");
+    scan();
+    const std::size_t rows = m_session.views.rows.size();
+    const std::size_t records = m_session.state.records.count;
+
+    preview(0);
+    EXPECT_EQ(listed(), std::vector<std::string>{"Fwd_ inner"});
+    EXPECT_TRUE(fs::is_directory(attachments() + "/Fwd_ inner"));
+    ASSERT_EQ(m_session.views.rows.size(), rows + 1);
+    ASSERT_EQ(m_session.state.records.count, records + 1);
+    const item_record *added = m_session.state.records.tail;
+    EXPECT_EQ(added->index, 0);
+    EXPECT_EQ(added->kind, u"email");
+    EXPECT_EQ(narrow(added->subject), "inner");
+    // The outer message's body holders are its own, not the embedded one's.
+    EXPECT_EQ(export_message_values().body_size, 3u);
 }
 
 } // namespace
