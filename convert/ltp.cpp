@@ -97,6 +97,19 @@ std::uint32_t heap_writer::allocate(std::span<const std::uint8_t> data)
     return static_cast<std::uint32_t>(((m_blocks.size() - 1) << 16) | (b.ends.size() << 5));
 }
 
+void heap_writer::overwrite(std::uint32_t hid, std::span<const std::uint8_t> data)
+{
+    block &b = m_blocks.at(hid >> 16);
+    std::size_t index = ((hid & 0xFFFF) >> 5) - 1;
+    std::size_t base = header_size(hid >> 16);
+    std::size_t start = (index == 0 ? base : b.ends.at(index - 1)) - base;
+    std::size_t end = b.ends.at(index) - base;
+    if (end - start != data.size()) {
+        throw std::logic_error("heap overwrite of another size");
+    }
+    std::copy(data.begin(), data.end(), b.data.begin() + static_cast<long>(start));
+}
+
 std::vector<std::vector<std::uint8_t>> heap_writer::finish() const
 {
     std::vector<block> blocks = m_blocks;
@@ -142,7 +155,7 @@ std::vector<std::vector<std::uint8_t>> heap_writer::finish() const
 }
 
 std::uint32_t write_bth(heap_writer &heap, std::uint8_t key_size, std::uint8_t data_size,
-                        const std::vector<std::uint8_t> &records)
+                        const std::vector<std::uint8_t> &records, std::uint32_t header_hid)
 {
     std::size_t record_size = std::size_t{key_size} + data_size;
     std::size_t count = records.size() / record_size;
@@ -183,7 +196,11 @@ std::uint32_t write_bth(heap_writer &heap, std::uint8_t key_size, std::uint8_t d
     }
     std::vector<std::uint8_t> header = {0xB5, key_size, data_size, levels};
     append32(header, root);
-    return heap.allocate(header);
+    if (header_hid == 0) {
+        return heap.allocate(header);
+    }
+    heap.overwrite(header_hid, header);
+    return header_hid;
 }
 
 bool is_inline_type(std::uint16_t type)
@@ -225,6 +242,8 @@ std::size_t fixed_size(std::uint16_t type)
 std::uint64_t write_pc(node_context &ctx, const std::vector<value> &values)
 {
     heap_writer heap(0xBC);
+    const std::uint8_t placeholder[8] = {};
+    std::uint32_t header = heap.allocate(placeholder);
     std::vector<std::uint8_t> records;
     for (const value &v : values) {
         std::uint32_t hnid = 0;
@@ -243,7 +262,7 @@ std::uint64_t write_pc(node_context &ctx, const std::vector<value> &values)
         append16(records, v.type);
         append32(records, hnid);
     }
-    heap.set_user_root(write_bth(heap, 2, 6, records));
+    heap.set_user_root(write_bth(heap, 2, 6, records, header));
     return ctx.ndb.write_block_list(heap.finish());
 }
 
@@ -251,6 +270,8 @@ std::uint64_t write_tc(node_context &ctx, const std::vector<std::uint32_t> &colu
                        const std::vector<row> &rows)
 {
     heap_writer heap(0x7C);
+    const std::uint8_t placeholder[8] = {};
+    std::uint32_t index_header = heap.allocate(placeholder);
     struct column
     {
         std::uint32_t tag;
@@ -340,13 +361,17 @@ std::uint64_t write_tc(node_context &ctx, const std::vector<std::uint32_t> &colu
         if (matrix.size() <= heap_max_alloc) {
             rows_ref = heap.allocate(matrix);
         } else {
-            // Rows never straddle a block of the row matrix.
+            // Rows never straddle a block of the row matrix; every block but
+            // the last is padded to the full block size.
             std::size_t per_block = ndb::block_max_data / row_size;
             std::vector<std::vector<std::uint8_t>> blocks;
             for (std::size_t s = 0; s < rows.size(); s += per_block) {
                 std::size_t n = std::min(per_block, rows.size() - s);
                 auto begin = matrix.begin() + static_cast<long>(s * row_size);
                 blocks.emplace_back(begin, begin + static_cast<long>(n * row_size));
+                if (s + n < rows.size()) {
+                    blocks.back().resize(ndb::block_max_data, 0);
+                }
             }
             std::uint32_t nid = ctx.new_nid(nid_type_ltp);
             ctx.subnodes.push_back({nid, ctx.ndb.write_block_list(blocks), 0});
@@ -364,7 +389,7 @@ std::uint64_t write_tc(node_context &ctx, const std::vector<std::uint32_t> &colu
         append32(records, id);
         append32(records, number);
     }
-    std::uint32_t row_index = write_bth(heap, 4, 4, records);
+    std::uint32_t row_index = write_bth(heap, 4, 4, records, index_header);
 
     std::vector<std::uint8_t> info = {0x7C, static_cast<std::uint8_t>(cols.size())};
     for (std::uint16_t e : ends) {

@@ -36,6 +36,8 @@ public:
     explicit heap_writer(std::uint8_t client_signature) : m_client_signature(client_signature) {}
     // Allocates a copy of data (at most heap_max_alloc bytes) and returns its id.
     std::uint32_t allocate(std::span<const std::uint8_t> data);
+    // Replaces the bytes of an earlier allocation (same size).
+    void overwrite(std::uint32_t hid, std::span<const std::uint8_t> data);
     // Sets the id the heap header points at (the client's root structure).
     void set_user_root(std::uint32_t hid) { m_user_root = hid; }
     // The heap's blocks, ready to be written as the node's data.
@@ -54,9 +56,10 @@ private:
 };
 
 // Writes a B-tree on the heap over sorted records (key followed by data) and
-// returns the id of its header.
+// returns the id of its header. header: an 8-byte allocation made earlier for
+// the header (readers expect it first in the heap), 0 to allocate one now.
 std::uint32_t write_bth(heap_writer &heap, std::uint8_t key_size, std::uint8_t data_size,
-                        const std::vector<std::uint8_t> &records);
+                        const std::vector<std::uint8_t> &records, std::uint32_t header = 0);
 
 // One property of a property context or one cell of a table.
 struct value

@@ -172,8 +172,10 @@ pst_writer::pst_writer(const std::string &path, writer_options options)
     root->nid = root_folder();
     root->parent = root_folder();
     m_folders.emplace(root_folder(), std::move(root));
-    // Readers expect a non-empty map; every store has PidLidReminderSet mapped.
+    // Readers expect non-empty map streams; every store has these two mapped
+    // (PidLidReminderSet, PidNameKeywords).
     named_id(property_key(psets::common, 0x8503));
+    named_id(property_key(psets::public_strings, std::u16string(u"Keywords")));
 }
 
 pst_writer::~pst_writer() = default;
