@@ -7,11 +7,13 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <libpff.h>
 
 #include "preview/rtf_reader.h"
+#include "tests/support/pst_builder.h"
 #include "tests/support/samples.h"
 
 namespace korvel {
@@ -162,6 +164,64 @@ TEST_F(RtfMailbox, CompressedBodiesFromSampleMailbox)
                             u"13:41:51 Done\n");
     }
     EXPECT_EQ(logs, 1);
+}
+
+// A mailbox from our writer: LZFu-compressed bodies come back from libpff as
+// written (zero bytes may follow) and read to their text. (libpff does not
+// read the uncompressed stored form.)
+TEST_F(RtfMailbox, BodiesWrittenByOurWriter)
+{
+    struct body_case
+    {
+        std::string rtf;
+        int code;
+        std::u16string text;
+    };
+    std::string lines;
+    std::u16string lines_text;
+    for (int i = 0; i < 2000; ++i) {
+        lines += "Line " + std::to_string(i) + "\\par\r\n";
+        for (char c : "Line " + std::to_string(i) + "\n") {
+            lines_text += static_cast<char16_t>(c);
+        }
+    }
+    const std::string from_text =
+        "{\\rtf1\\ansi\\ansicpg1252\\fromtext \\deff0{\\fonttbl{\\f0\\fswiss Arial;}}\r\n"
+        "{\\*\\generator Korvel;}\\viewkind4\\uc1\\pard\\f0\\fs20 Caf\\'e9 \\u8364\\'80 "
+        "costs \\ldblquote 5\\rdblquote\\par\r\nSecond\\tab line\\line end\\par\r\n}";
+    const std::u16string from_text_text = u"Caf\u00e9 \u20ac costs \"5\"\nSecond\tline\rend\n";
+    const std::vector<body_case> cases = {
+        {from_text, rtf_ok, from_text_text},
+        // Longer than the compressor's 4 KiB dictionary.
+        {"{\\rtf1\\ansi " + lines + "}", rtf_ok, lines_text},
+        {"{\\rtf1{\\info{\\title T}}{\\pict\\bin3 }}}}x", rtf_unclosed_group, u"x"},
+    };
+
+    std::string path = testing::scratch_directory("rtf_mailbox_writer") + "/bodies.pst";
+    testing::pst_builder builder;
+    auto &inbox = *builder.top_of_personal_folders().find("Inbox");
+    for (const body_case &c : cases) {
+        inbox.add_message("IPM.Note").set_rtf(c.rtf);
+    }
+    builder.write(path);
+
+    auto bodies = rtf_bodies(path);
+    ASSERT_EQ(bodies.size(), cases.size());
+    std::vector<bool> seen(cases.size(), false);
+    for (const std::string &body : bodies) {
+        std::size_t index = 0;
+        while (index < cases.size() &&
+               (seen[index] || body.compare(0, cases[index].rtf.size(), cases[index].rtf) != 0 ||
+                body.find_first_not_of('\0', cases[index].rtf.size()) != std::string::npos)) {
+            ++index;
+        }
+        ASSERT_LT(index, cases.size()) << "body not as written: " << body.substr(0, 60);
+        seen[index] = true;
+        rtf_reader_reset();
+        EXPECT_EQ(parse_body_file(body, "rtf_mailbox_writer_body"), cases[index].code)
+            << "case " << index;
+        EXPECT_EQ(rtf_text, cases[index].text) << "case " << index;
+    }
 }
 
 } // namespace
