@@ -10,7 +10,6 @@
 
 #include "preview/rtf_reader.h"
 #include "scan/text.h"
-#include "tests/support/samples.h"
 
 namespace korvel {
 namespace {
@@ -252,22 +251,6 @@ TEST_F(RtfReader, DeepNestingCostsMemoryByTheDocumentOnly)
     // A later document is not disturbed by what the earlier ones left.
     rtf_reader_reset();
     EXPECT_EQ(parse("{x}").text, u"x");
-}
-
-TEST_F(RtfReader, StreamOpenedInTextModeFromAFile)
-{
-    std::string path = testing::scratch_directory("rtf_reader_text_mode") + "/body.rtf";
-    {
-        file_ptr out(std::fopen(path.c_str(), "wb"));
-        ASSERT_NE(out, nullptr);
-        std::string_view body = "{\\rtf1\\ansi{\\fonttbl\\f0 Arial;}\r\nLine\\par\r\nTwo}";
-        ASSERT_EQ(std::fwrite(body.data(), 1, body.size(), out.get()), body.size());
-    }
-    file_ptr in(std::fopen(path.c_str(), "r"));
-    ASSERT_NE(in, nullptr);
-    rtf_text.clear();
-    EXPECT_EQ(rtf_parse(in.get()), rtf_ok);
-    EXPECT_EQ(rtf_text, u"Line\nTwo");
 }
 
 } // namespace
