@@ -251,7 +251,9 @@ std::uint64_t write_pc(node_context &ctx, const std::vector<value> &values)
             hnid = *v.subnode;
         } else if (is_inline_type(v.type)) {
             std::uint8_t raw[4] = {};
-            std::memcpy(raw, v.bytes.data(), std::min<std::size_t>(4, v.bytes.size()));
+            if (!v.bytes.empty()) {
+                std::memcpy(raw, v.bytes.data(), std::min<std::size_t>(4, v.bytes.size()));
+            }
             hnid = static_cast<std::uint32_t>(raw[0]) | (static_cast<std::uint32_t>(raw[1]) << 8) |
                    (static_cast<std::uint32_t>(raw[2]) << 16) |
                    (static_cast<std::uint32_t>(raw[3]) << 24);
@@ -349,7 +351,10 @@ std::uint64_t write_tc(node_context &ctx, const std::vector<std::uint32_t> &colu
             const column &c = cols[by_input[input]];
             std::uint16_t type = static_cast<std::uint16_t>(c.tag & 0xFFFF);
             if (fixed_size(type) != 0) {
-                std::memcpy(p + c.offset, bytes.data(), std::min<std::size_t>(c.size, bytes.size()));
+                if (!bytes.empty()) {
+                    std::memcpy(p + c.offset, bytes.data(),
+                                std::min<std::size_t>(c.size, bytes.size()));
+                }
             } else {
                 put32(p + c.offset, store_value(ctx, heap, bytes));
             }

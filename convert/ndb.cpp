@@ -181,7 +181,9 @@ void file_writer::put(std::uint64_t ib, const std::uint8_t *data, std::size_t si
     if (offset + size > m_buffer.size()) {
         m_buffer.resize(static_cast<std::size_t>(offset + size), 0);
     }
-    std::memcpy(m_buffer.data() + offset, data, size);
+    if (size != 0) {
+        std::memcpy(m_buffer.data() + offset, data, size);
+    }
     if (m_buffer.size() >= buffer_limit) {
         flush_buffer();
     }
@@ -275,7 +277,9 @@ std::uint64_t file_writer::write_block(std::span<const std::uint8_t> data, bool 
     std::uint64_t bid = m_next_bid | (internal ? 2u : 0u);
     m_next_bid += 4;
     std::uint8_t block[8192] = {};
-    std::memcpy(block, data.data(), data.size());
+    if (!data.empty()) {
+        std::memcpy(block, data.data(), data.size());
+    }
     if (encode && m_permute) {
         permute_encode(block, data.size());
     }
@@ -448,7 +452,9 @@ file_writer::bref file_writer::write_btree(std::uint8_t ptype, std::vector<std::
     do {
         std::size_t n = std::min(per_leaf, count - start);
         std::uint8_t page[page_size] = {};
-        std::memcpy(page, entries.data() + start * entry_size, n * entry_size);
+        if (n > 0) {
+            std::memcpy(page, entries.data() + start * entry_size, n * entry_size);
+        }
         page[488] = static_cast<std::uint8_t>(n);
         page[489] = static_cast<std::uint8_t>(per_leaf);
         page[490] = static_cast<std::uint8_t>(entry_size);

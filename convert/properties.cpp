@@ -374,7 +374,9 @@ data_source data_source::from_bytes(std::vector<std::uint8_t> bytes)
     data_source d;
     d.size = shared->size();
     d.read = [shared](std::uint64_t offset, std::span<std::uint8_t> out) {
-        std::memcpy(out.data(), shared->data() + offset, out.size());
+        if (!out.empty()) {
+            std::memcpy(out.data(), shared->data() + offset, out.size());
+        }
     };
     return d;
 }
