@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Builds and runs the speed and memory benchmarks (not part of the test
+# command: the big mailboxes take minutes to read back through libpff).
+#   bash scripts/bench.sh [WORKDIR]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+work=${1:-build-bench/data}
+
+bash scripts/setup.sh
+cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release
+cmake --build build-bench -j2
+mkdir -p "$work"
+
+# 100,000 e-mails in one folder, written by our own writer.
+cat > "$work/big.json" <<'JSON'
+{"folders": [{"name": "Big", "messages": [{"subject": "Message {n}", "properties": [
+ {"tag": "0x0C1A", "type": "PT_UNICODE", "value": "Ann Smith"},
+ {"tag": "0x0C1F", "type": "PT_UNICODE", "value": "ann@example.com"},
+ {"tag": "0x0E07", "type": "PT_LONG", "value": 1},
+ {"tag": "0x0E08", "type": "PT_LONG", "value": 2048},
+ {"tag": "0x0E06", "type": "PT_SYSTIME", "value": "2011-03-07T14:05:09Z"},
+ {"tag": "0x0017", "type": "PT_LONG", "value": 1}], "repeat": 100000}]}]}
+JSON
+build-bench/convert/korvel-mkpst "$work/big.json" "$work/big.pst"
+
+echo "== listing a folder of 100,000 e-mails (engine)"
+build-bench/bench/bench_list "$work/big.pst" Big 1
+echo "== writer"
+build-bench/bench/bench_write "$work"
+if [ -x build-bench/bench/window/bench_window ]; then
+  echo "== window"
+  QT_QPA_PLATFORM=offscreen build-bench/bench/window/bench_window
+fi
