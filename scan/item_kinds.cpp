@@ -259,18 +259,8 @@ int export_handle_export_item(export_handle_t *export_handle, libpff_item_t *ite
         return -1;
     }
     std::uint8_t type = 0;
-    {
-        error_slot type_error;
-        if (libpff_item_get_type(item, &type, type_error.get()) != 1) {
-            return 1;
-        }
-    }
-    const item_kind *kind = item_kind_for_type(type);
-    if (kind == nullptr) {
+    if (export_handle_name_kind(export_handle, item, &type) == nullptr) {
         return 1;
-    }
-    if (export_handle->state != nullptr) {
-        export_handle->state->kind_name = kind->name;
     }
     using exporter = int (*)(export_handle_t *, libpff_item_t *, const char16_t *, std::size_t,
                              log_handle_t *, libpff_error_t **);

@@ -47,25 +47,6 @@ const item_kind kinds[] = {
     {item_type_task, u"task", kind_handling::record},
 };
 
-std::u16string remove_all(std::u16string text, std::u16string_view what)
-{
-    if (what.empty()) {
-        return text;
-    }
-    std::u16string out;
-    out.reserve(text.size());
-    std::size_t start = 0;
-    for (;;) {
-        std::size_t found = text.find(what, start);
-        if (found == std::u16string::npos) {
-            out.append(text, start, std::u16string::npos);
-            return out;
-        }
-        out.append(text, start, found - start);
-        start = found + what.size();
-    }
-}
-
 std::u16string replace_all(std::u16string text, std::u16string_view what, std::u16string_view with)
 {
     std::u16string out;
@@ -81,6 +62,11 @@ std::u16string replace_all(std::u16string text, std::u16string_view what, std::u
         out.append(with);
         start = found + what.size();
     }
+}
+
+std::u16string remove_all(std::u16string text, std::u16string_view what)
+{
+    return what.empty() ? text : replace_all(std::move(text), what, u"");
 }
 
 bool kept_in_path(char16_t c)
@@ -131,6 +117,20 @@ const item_kind *item_kind_for_type(std::uint8_t type)
         }
     }
     return nullptr;
+}
+
+const item_kind *export_handle_name_kind(export_handle_t *export_handle, libpff_item_t *item,
+                                         std::uint8_t *type)
+{
+    error_slot type_error;
+    if (libpff_item_get_type(item, type, type_error.get()) != 1) {
+        return nullptr;
+    }
+    const item_kind *kind = item_kind_for_type(*type);
+    if (kind != nullptr && export_handle->state != nullptr) {
+        export_handle->state->kind_name = kind->name;
+    }
+    return kind;
 }
 
 int item_record_list_append(item_record_list *list, const item_record &record)
@@ -458,18 +458,9 @@ int export_handle_list_item(export_handle_t *export_handle, libpff_item_t *item,
         return -1;
     }
     std::uint8_t type = 0;
-    {
-        error_slot type_error;
-        if (libpff_item_get_type(item, &type, type_error.get()) != 1) {
-            return 1;
-        }
-    }
-    const item_kind *kind = item_kind_for_type(type);
+    const item_kind *kind = export_handle_name_kind(export_handle, item, &type);
     if (kind == nullptr) {
         return 1;
-    }
-    if (export_handle->state != nullptr) {
-        export_handle->state->kind_name = kind->name;
     }
     switch (kind->handling) {
     case kind_handling::folder:

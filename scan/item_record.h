@@ -49,6 +49,12 @@ struct item_kind
 // The kinds table. Returns nullptr for an unlisted type.
 const item_kind *item_kind_for_type(std::uint8_t type);
 
+// Asks libpff for the item's type and, for a listed kind, makes its name the
+// session's kind name. Returns the kind, or nullptr when libpff cannot tell
+// the type or the type is unlisted (the kind name then stays as it was).
+const item_kind *export_handle_name_kind(export_handle_t *export_handle, libpff_item_t *item,
+                                         std::uint8_t *type);
+
 struct item_record
 {
     // The folder the item was listed from (not owned; kept by its folder node).
