@@ -758,8 +758,10 @@ void CMailvaneDlg::DrainViews()
     if (ops.empty()) {
         return;
     }
-    // Consecutive rows go into the model in one insert.
+    // Consecutive rows go into the model in one insert, and the progress bar
+    // (which repaints on every change) gets only the batch's last position.
     std::vector<ItemListModel::Row> rows;
+    int progress = -1;
     const auto flush_rows = [&] {
         if (!rows.empty()) {
             m_list_model->insertAtTop(std::move(rows));
@@ -802,7 +804,7 @@ void CMailvaneDlg::DrainViews()
             m_list_model->renameColumn(op.column, op.text);
             break;
         case ViewOp::Kind::progress:
-            m_progress->setValue(op.row);
+            progress = op.row;
             break;
         case ViewOp::Kind::command_enable:
             SetCommandEnabled(op.command, op.flag);
@@ -813,6 +815,9 @@ void CMailvaneDlg::DrainViews()
         }
     }
     flush_rows();
+    if (progress >= 0) {
+        m_progress->setValue(progress);
+    }
 }
 
 void CMailvaneDlg::SetCommandEnabled(view_command command, bool enabled)

@@ -52,7 +52,6 @@ void ItemListModel::insertAtTop(std::vector<Row> &&rows)
         return;
     }
     beginInsertRows(QModelIndex(), 0, static_cast<int>(rows.size()) - 1);
-    m_rows.reserve(m_rows.size() + rows.size());
     for (Row &row : rows) {
         m_rows.push_back(std::move(row));
     }
