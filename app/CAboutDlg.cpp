@@ -21,8 +21,8 @@ CAboutDlg::CAboutDlg(QWidget *parent) : QDialog(parent)
     auto *picture = new QLabel(this);
     picture->setGeometry(0, 0, width(), height());
     picture->setScaledContents(true);
-    picture->setPixmap(QPixmap(QString::fromLatin1(ids::resource_prefix) +
-                               QString::number(ids::IDB_ABOUT)));
+    picture->setPixmap(
+        QPixmap(QString::fromLatin1(ids::resource_prefix) + QString::number(ids::IDB_ABOUT)));
 
     auto *product = new QLabel(QStringLiteral("Korvel PST Repair Version 7.2"), this);
     product->setGeometry(units.rect(20, 110, 310, 12));

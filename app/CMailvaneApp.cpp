@@ -4,9 +4,7 @@
 
 namespace korvel {
 
-CMailvaneApp::CMailvaneApp(int &argc, char **argv) : QApplication(argc, argv)
-{
-}
+CMailvaneApp::CMailvaneApp(int &argc, char **argv) : QApplication(argc, argv) {}
 
 bool CMailvaneApp::InitInstance()
 {

@@ -63,7 +63,8 @@ QIcon resourceIcon(int number)
 }
 
 // Item list columns: header widths in pixels (the first two carry data only).
-constexpr int column_widths[ItemListModel::column_count] = {0, 0, 200, 250, 120, 80, 30, 30, 30, 30};
+constexpr int column_widths[ItemListModel::column_count] = {0,  0,  200, 250, 120,
+                                                            80, 30, 30,  30,  30};
 
 } // namespace
 
@@ -202,7 +203,8 @@ void CMailvaneDlg::CreateControls()
     m_banner = new QLabel(m_client);
     place(m_banner, 0, 0, 0, 603, 47);
     m_banner->setScaledContents(true);
-    m_banner->setPixmap(QPixmap(QString::fromLatin1(resource_prefix) + QString::number(IDB_BANNER)));
+    m_banner->setPixmap(
+        QPixmap(QString::fromLatin1(resource_prefix) + QString::number(IDB_BANNER)));
 
     m_bottom_group = new QGroupBox(m_client);
     place(m_bottom_group, 0, 0, 370, 667, 29);
@@ -237,7 +239,7 @@ void CMailvaneDlg::CreateControls()
 void CMailvaneDlg::WireMessageMap()
 {
     const std::pair<QPushButton *, int> buttons[] = {
-        {m_ok_button, IDOK},     {m_cancel_button, IDCANCEL}, {m_browse_button, IDC_BROWSE},
+        {m_ok_button, IDOK},       {m_cancel_button, IDCANCEL}, {m_browse_button, IDC_BROWSE},
         {m_scan_button, IDC_SCAN}, {m_save_button, IDC_SAVE},   {m_stop_button, IDC_STOP},
     };
     for (const auto &[button, id] : buttons) {
@@ -253,8 +255,7 @@ void CMailvaneDlg::WireMessageMap()
             [this] { OnNotify(IDC_TREE1, Notify::click, {}); });
     connect(m_tree, &CFolderTreeCtrl1::treeKeyDown, this,
             [this](int key) { OnNotify(IDC_TREE1, Notify::key_down, {key}); });
-    connect(m_list, &QTableView::clicked, this,
-            [this] { OnNotify(IDC_LIST1, Notify::click, {}); });
+    connect(m_list, &QTableView::clicked, this, [this] { OnNotify(IDC_LIST1, Notify::click, {}); });
     connect(m_list->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             [this] { OnNotify(IDC_LIST1, Notify::item_changed, {}); });
 }
@@ -332,11 +333,10 @@ void CMailvaneDlg::OnNotify(int id, Notify code, const NotifyInfo &info)
 QWidget *CMailvaneDlg::GetDlgItem(int id) const
 {
     const std::pair<int, QWidget *> controls[] = {
-        {IDOK, m_ok_button},          {IDCANCEL, m_cancel_button}, {IDC_TREE1, m_tree},
-        {IDC_EDIT1, m_path_box},      {IDC_BROWSE, m_browse_button},
-        {IDC_PATH_GROUP, m_path_group}, {IDC_LIST1, m_list},       {IDC_SCAN, m_scan_button},
-        {IDC_SAVE, m_save_button},    {IDC_STOP, m_stop_button},   {IDC_PROGRESS1, m_progress},
-        {IDC_EXPLORER1, m_preview},
+        {IDOK, m_ok_button},       {IDCANCEL, m_cancel_button},   {IDC_TREE1, m_tree},
+        {IDC_EDIT1, m_path_box},   {IDC_BROWSE, m_browse_button}, {IDC_PATH_GROUP, m_path_group},
+        {IDC_LIST1, m_list},       {IDC_SCAN, m_scan_button},     {IDC_SAVE, m_save_button},
+        {IDC_STOP, m_stop_button}, {IDC_PROGRESS1, m_progress},   {IDC_EXPLORER1, m_preview},
     };
     for (const auto &[control_id, widget] : controls) {
         if (control_id == id) {
@@ -573,9 +573,8 @@ void CMailvaneDlg::OnTvnKeydownTree(const NotifyInfo &info)
     if (folder_item) {
         if (!CFolderTreeCtrl1::IsChecked(item)) {
             // The control toggles twice: a folder item stays unchecked.
-            QCoreApplication::postEvent(
-                m_tree, new QKeyEvent(QEvent::KeyPress, Qt::Key_Space, Qt::NoModifier,
-                                      QStringLiteral(" ")));
+            QCoreApplication::postEvent(m_tree, new QKeyEvent(QEvent::KeyPress, Qt::Key_Space,
+                                                              Qt::NoModifier, QStringLiteral(" ")));
         }
         return;
     }
@@ -606,13 +605,15 @@ void CMailvaneDlg::OnLvnItemchangedList(const NotifyInfo &)
 void CMailvaneDlg::ScanThread()
 {
     scan_driver_run(&m_state);
-    QMetaObject::invokeMethod(this, [this] { ScanFinished(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this] { ScanFinished(); }, Qt::QueuedConnection);
 }
 
 void CMailvaneDlg::FillThread(tree_item item)
 {
     folder_fill(&m_state, item);
-    QMetaObject::invokeMethod(this, [this] { FillFinished(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this] { FillFinished(); }, Qt::QueuedConnection);
 }
 
 void CMailvaneDlg::ScanFinished()
@@ -643,9 +644,13 @@ void CMailvaneDlg::FillFinished()
         m_fill_thread.join();
     }
     m_fill_running = false;
-    if (!m_shutting_down) {
-        RunDeferredCommands();
+    if (m_shutting_down) {
+        return;
     }
+    if (m_stop_confirmed && !m_scan_running) {
+        StopCleanUp();
+    }
+    RunDeferredCommands();
 }
 
 void CMailvaneDlg::RunDeferredCommands()
@@ -663,6 +668,11 @@ void CMailvaneDlg::RunDeferredCommands()
 
 void CMailvaneDlg::StopCleanUp()
 {
+    if (m_fill_running) {
+        // The stores are still in use: the fill's end does the clean-up.
+        m_stop_confirmed = true;
+        return;
+    }
     m_stop_confirmed = false;
     RemoveWorkingDirectory();
     m_tree->DeleteAllItems();

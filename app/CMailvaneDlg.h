@@ -106,7 +106,8 @@ public:
 
 protected:
     // How the process ends: at once, or through the C runtime's exit.
-    enum class ProcessEnd {
+    enum class ProcessEnd
+    {
         immediate,
         runtime_exit,
     };
@@ -127,7 +128,8 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    enum class Notify {
+    enum class Notify
+    {
         click,
         key_down,
         item_changed,

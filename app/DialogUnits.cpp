@@ -20,8 +20,8 @@ DialogUnits::DialogUnits(const QFont &font)
 {
     const QFontMetrics metrics(font);
     // The average width over the 52 letters, rounded, is the base unit.
-    const int letters =
-        metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+    const int letters = metrics.horizontalAdvance(
+        QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
     m_base_width = (letters / 26 + 1) / 2;
     if (m_base_width < 1) {
         m_base_width = 1;

@@ -4,10 +4,10 @@ namespace korvel {
 
 ItemListModel::ItemListModel(QObject *parent)
     : QAbstractTableModel(parent),
-      m_titles{QStringLiteral("NO"),         QStringLiteral("Items"),
-               QStringLiteral("From"),       QStringLiteral("E-mail Subject"),
-               QStringLiteral("Date/time"),  QStringLiteral("Flag"),
-               QStringLiteral("Size"),       QStringLiteral("Priority"),
+      m_titles{QStringLiteral("NO"),          QStringLiteral("Items"),
+               QStringLiteral("From"),        QStringLiteral("E-mail Subject"),
+               QStringLiteral("Date/time"),   QStringLiteral("Flag"),
+               QStringLiteral("Size"),        QStringLiteral("Priority"),
                QStringLiteral("Sensitivity"), QStringLiteral("Importance")}
 {
 }

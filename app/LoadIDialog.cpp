@@ -8,8 +8,7 @@
 
 namespace korvel {
 
-LoadIDialog::LoadIDialog(QWidget *parent)
-    : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint)
+LoadIDialog::LoadIDialog(QWidget *parent) : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint)
 {
     setObjectName(QStringLiteral("LoadIDialog"));
     const QFont font = DialogUnits::dialogFont();

@@ -19,7 +19,8 @@ namespace korvel {
 
 struct ViewOp
 {
-    enum class Kind {
+    enum class Kind
+    {
         tree_insert,    // id, parent, text
         tree_bold,      // id
         tree_enable,    // flag

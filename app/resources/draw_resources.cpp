@@ -300,8 +300,8 @@ QImage drawBanner(int width, int height, const QString &line, const QString &sub
     title.setBold(true);
     p.setFont(title);
     p.setPen(Qt::white);
-    p.drawText(QRect(height, 0, width - height, height * 3 / 5),
-               Qt::AlignLeft | Qt::AlignBottom, line);
+    p.drawText(QRect(height, 0, width - height, height * 3 / 5), Qt::AlignLeft | Qt::AlignBottom,
+               line);
     QFont small(QStringLiteral("DejaVu Sans"));
     small.setPixelSize(height / 5);
     p.setFont(small);
@@ -333,8 +333,8 @@ int main(int argc, char **argv)
                          QStringLiteral("Look into damaged Outlook mailbox files")),
               directory, QStringLiteral("bitmap_153.png")) &&
          ok;
-    QImage about = drawBanner(580, 300, QStringLiteral("Korvel PST Repair"),
-                              QStringLiteral("Version 7.2"));
+    QImage about =
+        drawBanner(580, 300, QStringLiteral("Korvel PST Repair"), QStringLiteral("Version 7.2"));
     ok = save(about, directory, QStringLiteral("bitmap_156.png")) && ok;
     return ok ? 0 : 1;
 }

@@ -238,11 +238,15 @@ int main(int argc, char **argv)
     const int rounds = argc > 3 ? std::atoi(argv[3]) : 3;
     QApplication application(argc, argv);
 
-    const std::string items_path = ensure(data_path("items-" + std::to_string(items) + ".pst"),
-                                          [&] { write_items_mailbox(data_path("items-" + std::to_string(items) + ".pst"), items); });
+    const std::string items_path =
+        ensure(data_path("items-" + std::to_string(items) + ".pst"), [&] {
+            write_items_mailbox(data_path("items-" + std::to_string(items) + ".pst"), items);
+        });
     const std::string folders_path =
-        ensure(data_path("folders-" + std::to_string(folders) + ".pst"),
-               [&] { write_folders_mailbox(data_path("folders-" + std::to_string(folders) + ".pst"), folders); });
+        ensure(data_path("folders-" + std::to_string(folders) + ".pst"), [&] {
+            write_folders_mailbox(data_path("folders-" + std::to_string(folders) + ".pst"),
+                                  folders);
+        });
 
     BenchDialog dialog;
     dialog.show();
@@ -280,9 +284,8 @@ int main(int argc, char **argv)
         qint64 stall = 0;
         QTimer ticker;
         ticker.setInterval(5);
-        QObject::connect(&ticker, &QTimer::timeout, [&] {
-            stall = std::max(stall, since_tick.restart());
-        });
+        QObject::connect(&ticker, &QTimer::timeout,
+                         [&] { stall = std::max(stall, since_tick.restart()); });
         since_tick.start();
         ticker.start();
         start = std::chrono::steady_clock::now();

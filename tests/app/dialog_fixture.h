@@ -7,9 +7,9 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QPushButton>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QPushButton>
 #include <QThread>
 #include <QTreeWidgetItem>
 #include <chrono>
@@ -67,6 +67,8 @@ public:
     std::deque<QMessageBox::StandardButton> answers;
     // Runs when a question is asked, before it is answered.
     std::function<void()> on_question;
+    // Runs for every box, when it is asked.
+    std::function<void(const AskedBox &)> on_box;
     std::vector<QString> opened_documents;
     int immediate_ends = 0;
     int runtime_ends = 0;
@@ -98,6 +100,9 @@ protected:
     {
         EXPECT_EQ(QThread::currentThread(), thread()) << "a box away from the window thread";
         boxes.push_back({icon, caption, text, buttons, owner != nullptr});
+        if (on_box) {
+            on_box(boxes.back());
+        }
         if (!(buttons & QMessageBox::Yes)) {
             return QMessageBox::Ok;
         }
@@ -127,7 +132,8 @@ protected:
 // Serves the window thread until done() holds or the time is up.
 inline bool waitUntil(const std::function<bool()> &done, int milliseconds = 30000)
 {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
     while (!done()) {
         if (std::chrono::steady_clock::now() > deadline) {
             return false;
@@ -142,7 +148,8 @@ inline bool waitUntil(const std::function<bool()> &done, int milliseconds = 3000
 
 inline void pumpFor(int milliseconds)
 {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
     while (std::chrono::steady_clock::now() < deadline) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
         QThread::msleep(1);

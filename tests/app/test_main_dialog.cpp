@@ -36,10 +36,10 @@ TEST_F(MainDialog, ControlsSitAtTheTemplateRectanglesOfAFixedSizeWindow)
         int id, x, y, w, h;
     };
     const Expected expected[] = {
-        {IDC_TREE1, 4, 81, 151, 289},   {IDC_EDIT1, 63, 60, 499, 17},
-        {IDC_BROWSE, 565, 60, 89, 17},  {IDC_LIST1, 158, 82, 509, 92},
-        {IDC_SCAN, 503, 377, 55, 19},   {IDC_SAVE, 563, 377, 66, 19},
-        {IDC_STOP, 433, 377, 62, 19},   {IDC_PROGRESS1, 3, 379, 413, 14},
+        {IDC_TREE1, 4, 81, 151, 289},        {IDC_EDIT1, 63, 60, 499, 17},
+        {IDC_BROWSE, 565, 60, 89, 17},       {IDC_LIST1, 158, 82, 509, 92},
+        {IDC_SCAN, 503, 377, 55, 19},        {IDC_SAVE, 563, 377, 66, 19},
+        {IDC_STOP, 433, 377, 62, 19},        {IDC_PROGRESS1, 3, 379, 413, 14},
         {IDC_EXPLORER1, 158, 176, 509, 195},
     };
     for (const Expected &control : expected) {
@@ -88,10 +88,10 @@ TEST_F(MainDialog, ListHasTenColumnsWithGridLinesAndTheStartStateTable)
     EXPECT_EQ(dialog.Progress()->value(), 0);
     EXPECT_EQ(CMailvaneDlg::Instance(), &dialog);
 
-    const QStringList menu = {"Open", "Scan", "Convert", "Exit", "Content",
-                              "About Korvel PST Repair"};
-    const int commands[] = {ID_FILE_OPEN,    ID_FILE_SCAN,    ID_FILE_CONVERT,
-                            ID_FILE_EXIT,    ID_HELP_CONTENT, ID_HELP_ABOUT};
+    const QStringList menu = {"Open", "Scan",    "Convert",
+                              "Exit", "Content", "About Korvel PST Repair"};
+    const int commands[] = {ID_FILE_OPEN, ID_FILE_SCAN,    ID_FILE_CONVERT,
+                            ID_FILE_EXIT, ID_HELP_CONTENT, ID_HELP_ABOUT};
     for (int i = 0; i < 6; ++i) {
         ASSERT_NE(dialog.MenuCommand(commands[i]), nullptr);
         EXPECT_EQ(dialog.MenuCommand(commands[i])->text(), menu[i]);

@@ -135,7 +135,8 @@ TEST_F(ScanWindow, BrowseThenScanShowsTheTreeTheEngineWalks)
     EXPECT_EQ(shown[0].image, 0);
     EXPECT_FALSE(shown[0].bold);
     QTreeWidgetItem *sent = treeItem(
-        *dialog.Tree(), QStringLiteral("Top of Personal Folders/lokay-m/MLOKAY (Non-Privileged)/Sent Items"));
+        *dialog.Tree(),
+        QStringLiteral("Top of Personal Folders/lokay-m/MLOKAY (Non-Privileged)/Sent Items"));
     ASSERT_NE(sent, nullptr);
     EXPECT_EQ(dialog.Tree()->ImageOf(sent), 12);
     EXPECT_TRUE(sent->parent()->isExpanded());
@@ -236,7 +237,8 @@ TEST_F(ScanWindow, StopAnsweredYesEndsTheScanSilentlyAndEmptiesTheWindow)
     click(dialog, IDC_STOP);
     ASSERT_TRUE(waitUntil([&] { return !dialog.ScanRunning(); }));
 
-    EXPECT_EQ(dialog.texts(), std::vector<QString>{QStringLiteral("Do you want to stop scan process ?")});
+    EXPECT_EQ(dialog.texts(),
+              std::vector<QString>{QStringLiteral("Do you want to stop scan process ?")});
     EXPECT_EQ(dialog.chooser_calls, 2) << "a stopped scan offers no Browse";
     EXPECT_EQ(dialog.Tree()->topLevelItemCount(), 0);
     EXPECT_EQ(dialog.ListModel()->rowCount(), 0);
@@ -298,6 +300,20 @@ TEST_F(ScanWindow, WorkersReachTheViewsOnlyInOrderAndInBatches)
     dialog.show();
     scan_views &views = dialog;
     constexpr int rows = 5000;
+    // While a box is up, the wait dialog shown before it is on screen.
+    bool wait_dialog_shown = false;
+    int rows_at_first_box = -1;
+    dialog.on_box = [&](const AskedBox &box) {
+        if (box.text == QStringLiteral("waiting")) {
+            const LoadIDialog *wait = dialog.WaitDialog();
+            wait_dialog_shown =
+                wait != nullptr && wait->isVisible() &&
+                wait->Text() == QStringLiteral("Please Wait while pst file is analysis...") &&
+                (wait->windowFlags() & Qt::FramelessWindowHint);
+            // Every row queued before the box is in the list already.
+            rows_at_first_box = dialog.ListModel()->rowCount();
+        }
+    };
     std::thread worker([&] {
         views.list_delete_all_rows();
         for (int i = 0; i < rows; ++i) {
@@ -313,10 +329,16 @@ TEST_F(ScanWindow, WorkersReachTheViewsOnlyInOrderAndInBatches)
         const std::u16string late = u"late";
         views.list_set_cell(rows - 1, 3, &late);
         views.progress_set(0);
+        views.wait_dialog_show();
+        views.message_box(message_icon::information, u"Korvel PST Repair", u"waiting");
+        views.wait_dialog_close();
         views.message_box(message_icon::information, u"Korvel PST Repair", u"done");
     });
-    ASSERT_TRUE(waitUntil([&] { return dialog.boxes.size() == 1; }));
+    ASSERT_TRUE(waitUntil([&] { return dialog.boxes.size() == 2; }));
     worker.join();
+    EXPECT_TRUE(wait_dialog_shown);
+    EXPECT_EQ(rows_at_first_box, rows);
+    EXPECT_EQ(dialog.WaitDialog(), nullptr);
     const ItemListModel &model = *dialog.ListModel();
     ASSERT_EQ(model.rowCount(), rows);
     for (int row = 0; row < rows; ++row) {
