@@ -426,8 +426,6 @@ void CMailvaneDlg::OnBnClickedScan()
     m_state.stop_requested = false;
     m_stop_confirmed = false;
     m_browse_after_scan = false;
-    m_scan_handles_ready = false;
-    m_abort_pending = false;
     m_scan_running = true;
     m_scan_thread = std::thread(&CMailvaneDlg::ScanThread, this);
 }
@@ -443,14 +441,8 @@ void CMailvaneDlg::OnBnClickedStop()
         if (answer == QMessageBox::Yes) {
             m_state.stop_requested = true;
             m_stop_confirmed = true;
-            // The walk ends at its next abort check. Until the open attempt
-            // is over the driver may still be replacing the export handle, so
-            // the flag is set when the wait dialog closes.
-            if (m_scan_handles_ready && m_state.export_handle != nullptr) {
-                m_state.export_handle->abort = 1;
-            } else {
-                m_abort_pending = true;
-            }
+            // The walk ends at its next abort check; the driver then ends
+            // silently.
             m_state.gate.release();
             if (!m_scan_running) {
                 // The scan ended while the question was open.
@@ -681,9 +673,6 @@ void CMailvaneDlg::StopCleanUp()
     scan_state_clear_stores(&m_state);
     // The scan has ended: the next one starts unstopped.
     m_state.stop_requested = false;
-    if (m_state.export_handle != nullptr) {
-        m_state.export_handle->abort = 0;
-    }
     m_progress->setValue(0);
     m_stop_button->setEnabled(false);
     m_browse_button->setEnabled(true);
@@ -696,11 +685,6 @@ void CMailvaneDlg::ShutDownWorkers()
     if (m_scan_running || m_fill_running) {
         // End them at their next abort check, then serve their last calls.
         m_state.stop_requested = true;
-        if (m_scan_handles_ready && m_state.export_handle != nullptr) {
-            m_state.export_handle->abort = 1;
-        } else {
-            m_abort_pending = true;
-        }
         m_state.gate.release();
         while (m_scan_running || m_fill_running) {
             QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents,
@@ -952,13 +936,6 @@ void CMailvaneDlg::wait_dialog_close()
 {
     RunOnWindowThread([this] {
         m_wait_dialog.reset();
-        // The driver is held in this call with its handles made; the walk has
-        // not started.
-        m_scan_handles_ready = true;
-        if (m_abort_pending && m_state.export_handle != nullptr) {
-            m_state.export_handle->abort = 1;
-        }
-        m_abort_pending = false;
     });
 }
 

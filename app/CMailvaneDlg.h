@@ -232,11 +232,6 @@ private:
     bool m_fill_running = false;
     // Stop was answered Yes: the clean-up waits for the scan's end.
     bool m_stop_confirmed = false;
-    // The scan's open attempt is over: its export handle stays put until the
-    // scan ends, so the window may set the abort flag.
-    bool m_scan_handles_ready = false;
-    // Stop was confirmed before that: the flag is set when it is over.
-    bool m_abort_pending = false;
     // The scan asked for Browse after a failure.
     bool m_browse_after_scan = false;
     // Browse or Scan pressed while a worker ran: run when it ends.

@@ -90,8 +90,13 @@ void export_handle_clear_error(libpff_error_t **error)
 
 int export_handle_check_abort(export_handle_t *export_handle)
 {
-    if (export_handle->state != nullptr) {
-        export_handle->state->gate.pass();
+    scan_state *state = export_handle->state;
+    if (state != nullptr) {
+        state->gate.pass();
+        // A confirmed Stop ends the walk even before the window can reach the handle.
+        if (state->stop_requested) {
+            return 1;
+        }
     }
     return export_handle->abort != 0 ? 1 : 0;
 }

@@ -41,7 +41,7 @@ int export_handle_free(export_handle_t **export_handle, libpff_error_t **error);
 
 // Passes the stop gate (the scan is held still while the stop question is
 // open) and tells whether the walk must end. Returns 1 when the abort flag is
-// set, 0 otherwise.
+// set or a Stop was confirmed, 0 otherwise.
 int export_handle_check_abort(export_handle_t *export_handle);
 
 // Walks the mailbox from its root folder (items mode; the orphan and

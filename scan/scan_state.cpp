@@ -197,6 +197,11 @@ int scan_driver_run(scan_state *state)
     if (!opened) {
         // The wait dialog goes before any message box.
         views->wait_dialog_close();
+        if (state->stop_requested) {
+            // A scan ended by Stop ends silently.
+            state->header_check_flag = false;
+            return 0;
+        }
         if (state->header_check_flag) {
             views->message_box(message_icon::information, message_caption,
                                u"This is not a valid PST File");

@@ -117,7 +117,8 @@ struct scan_state
 
     // Holds the scan still while Stop asks its question.
     walk_gate gate;
-    // Set by a confirmed Stop: the scan then ends silently.
+    // Set by a confirmed Stop: the walk ends at its next check and the scan
+    // ends silently. The window clears it before it starts the next scan.
     std::atomic<bool> stop_requested{false};
 
     scan_state() = default;
