@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -44,8 +45,8 @@ bool read_back(const std::string &path, int expect_messages, int expect_folders)
               check(libpff_folder_get_sub_folder(root, 0, &folder, &e), &e, "folder");
     int messages = -1;
     int folders = -1;
-    ok = ok && check(libpff_folder_get_number_of_sub_messages(folder, &messages, &e), &e,
-                     "messages") &&
+    ok = ok &&
+         check(libpff_folder_get_number_of_sub_messages(folder, &messages, &e), &e, "messages") &&
          check(libpff_folder_get_number_of_sub_folders(folder, &folders, &e), &e, "folders");
     if (ok && messages > 0) {
         libpff_item_t *last = nullptr;
@@ -61,6 +62,61 @@ bool read_back(const std::string &path, int expect_messages, int expect_folders)
     if (ok && (messages != expect_messages || folders != expect_folders)) {
         std::fprintf(stderr, "read back %d messages, %d folders\n", messages, folders);
         ok = false;
+    }
+    return ok;
+}
+
+// Reads the attachment of the last message of the first folder back through
+// libpff and compares it with the pattern it was written from: when the file
+// is larger than 4 GiB, that attachment lies beyond the 32-bit offsets.
+bool last_attachment_matches(const std::string &path, std::uint32_t seed, std::uint64_t size)
+{
+    libpff_error_t *e = nullptr;
+    libpff_file_t *f = nullptr;
+    libpff_item_t *root = nullptr;
+    libpff_item_t *folder = nullptr;
+    libpff_item_t *message = nullptr;
+    libpff_item_t *attachment = nullptr;
+    bool ok = check(libpff_file_initialize(&f, &e), &e, "file_initialize") &&
+              check(libpff_file_open(f, path.c_str(), LIBPFF_OPEN_READ, &e), &e, "file_open") &&
+              check(libpff_file_get_root_folder(f, &root, &e), &e, "root folder") &&
+              check(libpff_folder_get_sub_folder(root, 0, &folder, &e), &e, "sub-folder");
+    int count = 0;
+    ok = ok && check(libpff_folder_get_number_of_sub_messages(folder, &count, &e), &e, "count") &&
+         count > 0 &&
+         check(libpff_folder_get_sub_message(folder, count - 1, &message, &e), &e, "message") &&
+         check(libpff_message_get_attachment(message, 0, &attachment, &e), &e, "attachment");
+    size64_t stored = 0;
+    ok = ok && check(libpff_attachment_get_data_size(attachment, &stored, &e), &e, "data size") &&
+         stored == size;
+    std::vector<std::uint8_t> buffer(1u << 20);
+    for (std::uint64_t offset = 0; ok && offset < size;) {
+        ssize_t n =
+            libpff_attachment_data_read_buffer(attachment, buffer.data(), buffer.size(), &e);
+        if (n <= 0) {
+            check(-1, &e, "data read");
+            ok = false;
+            break;
+        }
+        for (ssize_t i = 0; i < n; ++i) {
+            if (buffer[static_cast<std::size_t>(i)] !=
+                korvel::convert::pattern_byte(seed, offset + static_cast<std::uint64_t>(i))) {
+                std::fprintf(stderr, "attachment differs at %llu\n",
+                             static_cast<unsigned long long>(offset) +
+                                 static_cast<unsigned long long>(i));
+                ok = false;
+                break;
+            }
+        }
+        offset += static_cast<std::uint64_t>(n);
+    }
+    libpff_item_free(&attachment, nullptr);
+    libpff_item_free(&message, nullptr);
+    libpff_item_free(&folder, nullptr);
+    libpff_item_free(&root, nullptr);
+    if (f != nullptr) {
+        libpff_file_close(f, nullptr);
+        libpff_file_free(&f, nullptr);
     }
     return ok;
 }
@@ -86,8 +142,8 @@ int main(int argc, char **argv)
             convert::message m("IPM.Note");
             m.set_unicode(0x0037, "Attachment " + std::to_string(i));
             m.set_long(0x0E07, 1);
-            m.add_attachment("part.bin", convert::data_source::pattern(64u << 20,
-                                                                       static_cast<std::uint32_t>(i)));
+            m.add_attachment("part.bin", convert::data_source::pattern(
+                                             64u << 20, static_cast<std::uint32_t>(i)));
             w.add_message(folder, m);
         }
         w.finish();
@@ -104,6 +160,13 @@ int main(int argc, char **argv)
     std::printf("write: %.0f MB in %.2f s = %.1f MB/s; cp: %.1f MB/s; ratio %.2f\n", size_mb,
                 write_s, size_mb / write_s, size_mb / cp_s, cp_s / write_s);
     std::filesystem::remove(copy);
+    const std::uint64_t attachments = (mib + 63) / 64;
+    const bool last_ok =
+        attachments > 0 && last_attachment_matches(big, static_cast<std::uint32_t>(attachments - 1),
+                                                   std::uint64_t{64} << 20);
+    std::printf("last attachment (file %.0f MB%s) read back %s\n", size_mb,
+                size_mb > 4294.967296 ? ", beyond 4 GiB" : "",
+                last_ok ? "byte for byte" : "FAILED");
 
     // 2. 100,000 messages in one folder.
     std::string many = dir + "/messages.pst";
