@@ -318,10 +318,16 @@ int export_record_item(scan_state *state, const item_record *record)
     std::lock_guard<std::recursive_mutex> lock(state->mailbox_mutex);
     item_holder item;
     {
+        // Items lying directly in the root folder were listed among its
+        // sub-items (folders included) during the scan: their index counts
+        // those, not the root's messages.
         error_slot error;
-        if (libpff_folder_get_sub_message(record->parent, record->index, item.out(), error.get()) !=
-                1 ||
-            item.get() == nullptr) {
+        const int result =
+            record->parent == state->root_folder
+                ? libpff_item_get_sub_item(record->parent, record->index, item.out(), error.get())
+                : libpff_folder_get_sub_message(record->parent, record->index, item.out(),
+                                                error.get());
+        if (result != 1 || item.get() == nullptr) {
             return -1;
         }
     }

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "scan/item_export.h"
+#include "scan/item_kinds.h"
 #include "scan/text.h"
 #include "tests/support/pst_builder.h"
 #include "tests/support/samples.h"
@@ -116,7 +118,9 @@ TEST(folder_walk, ItemsInTheRootFolderAreListedDuringTheScan)
 {
     pst_builder builder;
     builder.root().add_folder("Inbox").add_message("IPM.Note").set_unicode(0x0037, "in inbox");
-    builder.root().add_message("IPM.Note").set_unicode(0x0037, "at the root");
+    auto &at_root = builder.root().add_message("IPM.Note");
+    at_root.set_unicode(0x0037, "at the root");
+    at_root.set_body("root body");
 
     scan_session session;
     ASSERT_EQ(session.scan(written(builder, "root-items")), 1);
@@ -124,6 +128,18 @@ TEST(folder_walk, ItemsInTheRootFolderAreListedDuringTheScan)
     EXPECT_EQ(narrow(*session.views.rows[0].cells[3]), "at the root");
     ASSERT_EQ(session.state.records.count, 1u);
     EXPECT_EQ(session.state.records.head->parent, session.state.root_folder);
+    // The folder comes first among the root's sub-items.
+    EXPECT_EQ(session.state.records.head->index, 1);
+    // The preview finds it again among the root's sub-items, after the folder.
+    message_values &values = export_message_values();
+    values.temporary_directory = testing::scratch_directory("walk-root-export") + "/";
+    message_values_clear(&values);
+    EXPECT_EQ(export_record_item(&session.state, session.state.records.head), 1);
+    const std::string body(values.body_bytes.begin(), values.body_bytes.end());
+    EXPECT_NE(body.find("root body"), std::string::npos);
+    message_values_clear(&values);
+    values.temporary_directory.clear();
+
     // The next click replaces it.
     ASSERT_TRUE(session.fill("Inbox"));
     ASSERT_EQ(session.views.rows.size(), 1u);
