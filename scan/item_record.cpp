@@ -7,6 +7,7 @@
 
 #include "scan/pff_values.h"
 #include "scan/scan_state.h"
+#include "scan/tail_list.h"
 #include "scan/target_path.h"
 #include "scan/text.h"
 
@@ -145,13 +146,7 @@ int item_record_list_append(item_record_list *list, const item_record &record)
         return -1;
     }
     node->next = nullptr;
-    if (list->tail == nullptr) {
-        list->head = node;
-    } else {
-        list->tail->next = node;
-    }
-    list->tail = node;
-    ++list->count;
+    tail_list_link(list, node);
     return 1;
 }
 

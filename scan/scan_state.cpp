@@ -4,6 +4,7 @@
 #include <new>
 
 #include "scan/pff_values.h"
+#include "scan/tail_list.h"
 #include "scan/text.h"
 
 namespace korvel {
@@ -21,13 +22,7 @@ int folder_list_append(folder_list *list, const std::u16string &name,
     } catch (const std::bad_alloc &) {
         return -1;
     }
-    if (list->tail == nullptr) {
-        list->head = node;
-    } else {
-        list->tail->next = node;
-    }
-    list->tail = node;
-    ++list->count;
+    tail_list_link(list, node);
     return 1;
 }
 
