@@ -10,6 +10,10 @@ packages=(
   libpff-dev libbfio-dev pff-tools
   nlohmann-json3-dev
   pst-utils
+  libgmime-3.0-dev libical-dev
+  fp-utils xchm
+  desktop-file-utils appstream shared-mime-info xdg-utils
+  python3
   xvfb
   clang libclang-rt-14-dev
 )
