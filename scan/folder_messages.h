@@ -1,0 +1,29 @@
+// The messages of one folder in the order of its contents table, fetched with
+// one pass over the folder's children rather than one lookup per row (libpff's
+// lookup by index scans the children from the first each time).
+#pragma once
+
+#include <functional>
+
+#include <libpff.h>
+
+#include "scan/export_handle.h"
+
+namespace korvel {
+
+// Calls visit(message, index) for every message of folder that libpff can
+// fetch, in contents-table order. message is borrowed: the walk frees it when
+// visit returns. index is the position libpff knows the message by
+// (libpff_folder_get_sub_message(folder, index, ...) gives the same item), so
+// a record can find it again later. visit returns 1 to go on, 0 to end the
+// walk early (a Stop). unreadable(index) is called for a message that cannot
+// be fetched; the walk goes on with the next one. Falls back to the per-index
+// loop when the folder has no readable contents table.
+// Returns 1 when every message was offered, 0 when visit ended the walk, -1
+// when the folder's messages cannot be counted at all.
+int export_handle_walk_sub_messages(export_handle_t *export_handle, libpff_item_t *folder,
+                                    const std::function<int(libpff_item_t *, int)> &visit,
+                                    const std::function<void(int)> &unreadable,
+                                    libpff_error_t **error);
+
+} // namespace korvel
