@@ -502,8 +502,11 @@ void collect_content_ids(const message_values &values, const std::string &workin
 } // namespace
 
 int preview_selected_item(scan_state *state, const std::u16string &sequence_text,
-                          const std::u16string &kind_text, preview_outcome &outcome)
+                          const std::u16string &kind_text_argument, preview_outcome &outcome)
 {
+    // The row's texts may live in the list itself, which the re-export can
+    // grow (an attached message adds a row): keep our own copy.
+    const std::u16string kind_text = kind_text_argument;
     outcome = preview_outcome{};
     message_values &values = export_message_values();
 
@@ -524,6 +527,11 @@ int preview_selected_item(scan_state *state, const std::u16string &sequence_text
     ::mkdir(working.c_str(), 0700);
     values.attachment_list.clear();
     values.written_attachments.clear();
+    // Only the e-mail and contact exports read recipients: a meeting (or a
+    // row without a record) must not show the names of the item before it.
+    values.to_text.clear();
+    values.cc_text.clear();
+    values.bcc_text.clear();
 
     // The re-export, with the mailbox and the records to ourselves.
     std::u16string from;
