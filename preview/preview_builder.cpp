@@ -560,9 +560,13 @@ int preview_selected_item(scan_state *state, const std::u16string &sequence_text
     frameset_path.push_back(path_separator);
     frameset_path.append(u16(frameset_page_name));
 
-    const kind_values &kinds = export_kind_values();
-    switch (page_for_kind(kind_text)) {
-    case page_kind::email:
+    const page_kind kind = page_for_kind(kind_text);
+    if (kind == page_kind::body_only) {
+        outcome.navigate = true;
+        outcome.path = body_path;
+        return 1;
+    }
+    if (kind == page_kind::email) {
         // A header page that cannot be made leaves its frame empty.
         write_preview_page(working, header_page_name,
                            email_page(from, subject, values, attachments));
@@ -572,29 +576,19 @@ int preview_selected_item(scan_state *state, const std::u16string &sequence_text
             outcome.path = frameset_path;
         }
         return 1;
-    case page_kind::contact:
-    case page_kind::appointment:
-    case page_kind::task: {
-        const page_kind kind = page_for_kind(kind_text);
-        const std::u16string page = kind == page_kind::contact ? contact_page(kinds.contact)
-                                    : kind == page_kind::appointment
-                                        ? appointment_page(kinds.appointment, from)
-                                        : task_page(kinds.task, from);
-        if (!write_preview_page(working, header_page_name, page)) {
-            return 1;
-        }
-        // The pane goes to the frameset page even when it could not be made.
-        write_preview_page(working, frameset_page_name,
-                           frameset_page(frameset_cols_prefix, body_path));
-        outcome.navigate = true;
-        outcome.path = frameset_path;
+    }
+    const kind_values &kinds = export_kind_values();
+    const std::u16string page = kind == page_kind::contact ? contact_page(kinds.contact)
+                                : kind == page_kind::appointment
+                                    ? appointment_page(kinds.appointment, from)
+                                    : task_page(kinds.task, from);
+    if (!write_preview_page(working, header_page_name, page)) {
         return 1;
     }
-    case page_kind::body_only:
-        break;
-    }
+    // The pane goes to the frameset page even when it could not be made.
+    write_preview_page(working, frameset_page_name, frameset_page(frameset_cols_prefix, body_path));
     outcome.navigate = true;
-    outcome.path = body_path;
+    outcome.path = frameset_path;
     return 1;
 }
 

@@ -248,6 +248,29 @@ TEST_F(preview_pages, body_file_follows_the_body_kind)
     EXPECT_EQ(bytes("temp.html"), frameset(rows_prefix, "body.html"));
 }
 
+TEST_F(preview_pages, bodies_that_are_not_text_still_preview)
+{
+    const std::string binary("<p>\xFF\xFE\x00\x81 half", 12);
+    add("IPM.Note").set_html(binary);
+    // A bad hexadecimal escape stops the reader; what it read stays.
+    add("IPM.Note").set_rtf("{\\rtf1 before \\'zz after}");
+    add("IPM.Note").set_string8(0x1000, "caf\xE9 \x80");
+    scan();
+
+    preview_outcome outcome = preview(0);
+    EXPECT_TRUE(outcome.navigate);
+    EXPECT_EQ(bytes("body.html"), binary);
+
+    outcome = preview(1);
+    EXPECT_TRUE(outcome.navigate);
+    EXPECT_EQ(bytes("body.txt"), utf16le(u"before "));
+
+    outcome = preview(2);
+    EXPECT_TRUE(outcome.navigate);
+    EXPECT_TRUE(exists("body.txt"));
+    EXPECT_TRUE(exists("header.html"));
+}
+
 TEST_F(preview_pages, body_only_kinds_navigate_to_the_body_file)
 {
     add("IPM.Note").set_body("mail");
