@@ -5,6 +5,7 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -581,6 +582,9 @@ TEST(preview_sample, every_enron_item_previews_inside_the_working_directory)
     message_values &values = export_message_values();
     message_values_clear(&values);
     values.temporary_directory = temporary;
+    // The next test must not find our directory, however this one ends.
+    const std::unique_ptr<message_values, void (*)(message_values *)> restore(
+        &values, [](message_values *v) { v->temporary_directory.clear(); });
     testing::scan_session session;
     ASSERT_EQ(session.scan(testing::sample_path("enron.pst")), 1);
     const std::string work = temporary + "/Attachments";
@@ -616,7 +620,6 @@ TEST(preview_sample, every_enron_item_previews_inside_the_working_directory)
         }
     }
     EXPECT_GT(previews, 70u);
-    values.temporary_directory.clear();
 }
 
 } // namespace
