@@ -194,13 +194,18 @@ public:
     {
         m_count_only = count_only;
         m_path.clear();
-        m_ids.assign(1, identifier_of(root));
+        m_ids.assign(1, root ? identifier_of(root) : 0);
         m_ancestors.clear();
         m_met.clear();
-        if (m_request.folders.empty() || m_checked.count(m_ids.front())) {
+        m_walked.clear();
+        int r = 1;
+        if (!root) {
+            m_report.unreadable.push_back("The folder hierarchy cannot be read.");
+        } else if (m_request.folders.empty() || m_checked.count(m_ids.front())) {
             return walk_sub_folders(root, true);
+        } else {
+            r = walk_sub_folders(root, false);
         }
-        int r = walk_sub_folders(root, false);
         if (r != 1) {
             return r;
         }
@@ -211,6 +216,9 @@ public:
                 continue;
             }
             m_met.insert(id);
+            if (m_walked.count(id)) {
+                continue; // saved inside another checked folder
+            }
             m_path.assign(1, folder_name(folder));
             m_ids.push_back(id);
             r = save_folder(folder, container_class(folder));
@@ -400,6 +408,7 @@ private:
         if (!go_on()) {
             return 0;
         }
+        m_walked.insert(m_ids.back());
         int r = begin(class_name, folder);
         if (r != 1) {
             return r == 0 ? 1 : r; // an unwritable folder is reported and left out
@@ -485,6 +494,8 @@ private:
     std::vector<ancestor> m_ancestors;
     std::unordered_set<std::uint32_t> m_checked;
     std::unordered_set<std::uint32_t> m_met;
+    // Folders saved so far (by identifier).
+    std::unordered_set<std::uint32_t> m_walked;
     std::unordered_set<std::uint32_t> m_saved;
     std::size_t m_done = 0;
     int m_last_percent = -1;
@@ -754,9 +765,9 @@ int save_mailbox(scan_state *state, const save_request &request,
     libpff_error_t *error = nullptr;
     item_holder root;
     if (libpff_file_get_root_folder(state->file, &root.item, &error) != 1) {
-        report.failure = "The mailbox's folders cannot be read: " + pff_error_text(error);
+        // What libpff finds outside the hierarchy is still saved.
         libpff_error_free(&error);
-        return -1;
+        root.item = nullptr;
     }
 
     std::unique_ptr<mailbox_sink> sink = make_sink(request.format);
@@ -766,6 +777,7 @@ int save_mailbox(scan_state *state, const save_request &request,
         progress(0);
     }
     int r = walk.run(root.item, true);
+    report.unreadable.clear(); // the counting pass reports nothing
     if (r == 0) {
         report.stopped = true;
         return 0;
