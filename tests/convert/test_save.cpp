@@ -12,6 +12,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <set>
 
 using korvel::testing::pst_builder;
 using korvel::testing::scan_session;
@@ -434,28 +435,38 @@ TEST(SaveDamaged, OrphanMessagesGoToRecoveredItemsOnce)
         m.set_unicode(0x0037, "Message " + std::to_string(i));
         m.set_body("body " + std::to_string(i));
     }
+    // A folder (node 0x8042) with a sub-folder, each with a message.
+    auto &lost = b.root().add_folder(u8"Lost");
+    lost.add_message("IPM.Note").set_unicode(0x0037, u8"In lost");
+    lost.add_folder(u8"Lost below").add_message("IPM.Note").set_unicode(0x0037, u8"Below lost");
     b.write(dir + "/source.pst");
-    // The second message (node 0x200024) loses its folder.
+    // The second message (node 0x200024) and the folder "Lost" lose their parents.
     ASSERT_TRUE(reparent_node(dir + "/source.pst", 0x200024, (0x7FF0u << 5) | 0x02));
+    ASSERT_TRUE(reparent_node(dir + "/source.pst", (0x402u << 5) | 0x02, (0x7FF1u << 5) | 0x02));
 
     scan_session session;
     convert::save_report report;
     ASSERT_EQ(save(session, dir + "/source.pst", dir + "/copy.pst", report), 1) << report.failure;
-    EXPECT_EQ(report.recovered, 1u);
+    EXPECT_EQ(report.recovered, 3u);
     {
         file c(dir + "/copy.pst");
+        EXPECT_FALSE(c.root().find_folder("Lost"));
         item recovered = c.root().find_folder("Recovered Items");
         ASSERT_TRUE(recovered);
-        ASSERT_EQ(recovered.message_count(), 1);
-        EXPECT_EQ(recovered.message(0).utf8(0x0037), "Message 2");
-        EXPECT_EQ(c.root().find_folder("Mail").message_count() + 1, 3);
+        ASSERT_EQ(recovered.message_count(), 3);
+        std::set<std::string> subjects;
+        for (int i = 0; i < 3; ++i) {
+            subjects.insert(recovered.message(i).utf8(0x0037).value_or(""));
+        }
+        EXPECT_EQ(subjects, (std::set<std::string>{"Message 2", "In lost", "Below lost"}));
+        EXPECT_EQ(c.root().find_folder("Mail").message_count(), 2);
     }
 
     // Saved again from the same session: the same, once; and without the choice, no folder.
     convert::save_request request;
     request.target = dir + "/again.pst";
     ASSERT_EQ(convert::save_mailbox(&session.state, request, {}, report), 1) << report.failure;
-    EXPECT_EQ(report.recovered, 1u);
+    EXPECT_EQ(report.recovered, 3u);
     request.target = dir + "/without.pst";
     request.recovered_items = false;
     ASSERT_EQ(convert::save_mailbox(&session.state, request, {}, report), 1) << report.failure;
