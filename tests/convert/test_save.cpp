@@ -125,12 +125,15 @@ void build_everything(const std::string &path)
     auto &r = m.add_recipient(1, "Ann", "ann@example.com");
     r.set_binary(0x0FFF, std::string("entry-id"));
     r.set_unicode(convert::named(convert::psets::address, 0x8005), u8"Ann A.");
-    m.add_recipient(2, "Bob");
+    m.add_recipient(2, "Bob").set_binary(0x6700, std::string(5000, 'r'));
     m.add_recipient(3, "Carol", "carol@example.com");
     m.add_attachment("small.txt", convert::data_source::from_string("small"))
         .set_unicode(0x3712, u8"cid-1");
     m.add_attachment("big.bin", convert::data_source::pattern(300000, 4));
     m.add_attachment("empty.bin", convert::data_source::from_string(""));
+    // Either side of the largest value kept inside a property context.
+    m.add_attachment("in-heap.bin", convert::data_source::pattern(3580, 5));
+    m.add_attachment("streamed.bin", convert::data_source::pattern(3581, 6));
     m.add_reference("linked.doc", "/srv/share/linked.doc");
     auto &inner = m.add_embedded("Forwarded", "IPM.Note");
     inner.set_unicode(0x0037, u8"Inner");
