@@ -477,3 +477,66 @@ TEST(SaveDamaged, OrphanMessagesGoToRecoveredItemsOnce)
     file w(dir + "/without.pst");
     EXPECT_FALSE(w.root().find_folder("Recovered Items"));
 }
+
+namespace {
+
+// Breaks the heap that holds the first copy of marker (a property context):
+// the heap signature at the start of its block is cleared.
+bool break_heap_holding(const std::string &path, const std::string &marker)
+{
+    std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);
+    std::string data((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+    std::size_t at = data.find(marker);
+    if (at == std::string::npos) {
+        return false;
+    }
+    for (std::size_t p = at / 64 * 64;; p -= 64) {
+        if (static_cast<unsigned char>(data[p + 2]) == 0xEC &&
+            static_cast<unsigned char>(data[p + 3]) == 0xBC) {
+            f.clear();
+            f.seekp(static_cast<std::streamoff>(p + 2));
+            f.put('\0');
+            return static_cast<bool>(f);
+        }
+        if (p == 0) {
+            return false;
+        }
+    }
+}
+
+} // namespace
+
+TEST(SaveDamaged, AnUnreadableItemOrAttachmentIsNamedAndTheRestSaved)
+{
+    std::string dir = scratch("unreadable");
+    convert::writer_options plain;
+    plain.permute = false; // the markers stay findable in the file
+    pst_builder b(plain);
+    auto &mail = b.root().add_folder(u8"Mail");
+    for (int i = 1; i <= 5; ++i) {
+        auto &m = mail.add_message("IPM.Note");
+        m.set_unicode(0x0037, "Message " + std::to_string(i));
+        m.set_unicode(0x1000, i == 3 ? "BODYMARK" : "fine");
+        m.add_attachment(i == 4 ? "ATTMARK" : "a.bin", convert::data_source::from_string("data"));
+    }
+    b.write(dir + "/source.pst");
+    ASSERT_TRUE(
+        break_heap_holding(dir + "/source.pst", std::string("B\0O\0D\0Y\0M\0A\0R\0K\0", 16)));
+    ASSERT_TRUE(break_heap_holding(dir + "/source.pst", std::string("A\0T\0T\0M\0A\0R\0K\0", 14)));
+
+    scan_session session;
+    convert::save_report report;
+    ASSERT_EQ(save(session, dir + "/source.pst", dir + "/copy.pst", report), 1) << report.failure;
+    std::string lines;
+    for (const std::string &line : report.unreadable) {
+        lines += line + "\n";
+    }
+    EXPECT_NE(lines.find("Mail, item 3"), std::string::npos) << lines;
+    EXPECT_NE(lines.find("Mail, item 4, attachment 1"), std::string::npos) << lines;
+    file c(dir + "/copy.pst");
+    item copied = c.root().find_folder("Mail");
+    ASSERT_TRUE(copied);
+    EXPECT_GE(copied.message_count(), 4);
+    EXPECT_EQ(copied.message(0).utf8(0x0037), "Message 1");
+    EXPECT_EQ(copied.message(copied.message_count() - 1).utf8(0x0037), "Message 5");
+}
