@@ -244,6 +244,9 @@ public:
 
     std::size_t total = 0;
 
+    // Passes the Stop gate; false when a Stop was confirmed.
+    bool still_going() { return go_on(); }
+
 private:
     std::string where() const
     {
@@ -346,6 +349,10 @@ private:
             where() + (associated ? ", hidden item " : ", item ") + std::to_string(index + 1);
         sink_error error;
         int r = m_sink.add_message(message, associated, error);
+        if (r == -1 && m_state->stop_requested.load()) {
+            m_sink.take_problems();
+            return 0; // a Stop ended the write part-way
+        }
         if (r == 1) {
             ++m_report.items;
             std::uint32_t id = identifier_of(message);
@@ -575,6 +582,10 @@ int save_walk::save_recovered(libpff_item_t *root, bool recovered)
         }
         sink_error error;
         int r = m_sink.add_message(item, false, error);
+        if (r == -1 && m_state->stop_requested.load()) {
+            m_sink.take_problems();
+            return 0;
+        }
         if (r == 1) {
             ++m_report.recovered;
         } else if (r == 0) {
@@ -856,6 +867,7 @@ int save_mailbox(scan_state *state, const save_request &request,
     }
 
     std::unique_ptr<mailbox_sink> sink = make_sink(request.format);
+    sink->set_stop_flag(&state->stop_requested);
     save_walk walk(state, request, *sink, progress, report);
     walk.set_checked();
     if (progress) {
@@ -879,6 +891,9 @@ int save_mailbox(scan_state *state, const save_request &request,
     if (r == 1) {
         r = walk.save_recovered(request.folders.empty() ? root.item : nullptr,
                                 request.recovered_items);
+    }
+    if (r == 1 && !walk.still_going()) {
+        r = 0; // a Stop during the last item
     }
     if (r == 1 && sink->close(sink_failure) != 1) {
         report.failure = sink_failure.message;
