@@ -65,7 +65,7 @@ struct ical_folder_counts
 // Writes one whole VCALENDAR with every calendar item among the folder's
 // messages into stream (begin, components one at a time, end). Returns 1,
 // or -1 when the folder's messages cannot be listed or the stream fails.
-int folder_write_icalendar(libpff_item_t *folder, std::ostream &stream,
-                           ical_folder_counts &counts, std::string &error);
+int folder_write_icalendar(libpff_item_t *folder, std::ostream &stream, ical_folder_counts &counts,
+                           std::string &error);
 
 } // namespace korvel::convert
