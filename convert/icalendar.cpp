@@ -11,6 +11,7 @@
 
 #include "convert/pim_values.h"
 #include "convert/recurrence.h"
+#include "convert/vcard.h"
 #include "scan/pff_values.h"
 
 namespace korvel::convert {
@@ -166,8 +167,37 @@ std::string item_uid(libpff_item_t *item)
     return "korvel-item";
 }
 
+// The CATEGORIES line of the item's keywords, "" when none. Written by
+// hand: libical writes a comma inside a category unescaped, which splits
+// it in two for every reader.
+std::string categories_line(libpff_item_t *item)
+{
+    std::vector<std::string> categories;
+    if (pim_read_text_list_by_name(item, "Keywords", categories) != 1) {
+        return {};
+    }
+    std::string value;
+    for (const auto &category : categories) {
+        if (!category.empty()) {
+            value += value.empty() ? "" : ",";
+            value += vcard_escape(category);
+        }
+    }
+    return value.empty() ? std::string() : fold_content_line("CATEGORIES:" + value);
+}
+
+// Puts a content line into a serialised component, before its END line.
+void insert_before_end(std::string &text, const std::string &line)
+{
+    if (line.empty() || text.size() < 2) {
+        return;
+    }
+    const std::size_t last = text.rfind("\r\n", text.size() - 3);
+    text.insert(last == std::string::npos ? 0 : last + 2, line);
+}
+
 // Properties every component has: UID, DTSTAMP, SUMMARY, DESCRIPTION,
-// CLASS, PRIORITY, CATEGORIES, CREATED, LAST-MODIFIED.
+// CLASS, PRIORITY, CREATED, LAST-MODIFIED.
 void add_common(libpff_item_t *item, icalcomponent *component, const std::string &uid)
 {
     icalcomponent_add_property(component, icalproperty_new_uid(uid.c_str()));
@@ -210,15 +240,6 @@ void add_common(libpff_item_t *item, icalcomponent *component, const std::string
         if (*importance < 3) {
             icalcomponent_add_property(component,
                                        icalproperty_new_priority(priorities[*importance]));
-        }
-    }
-    std::vector<std::string> categories;
-    if (pim_read_text_list_by_name(item, "Keywords", categories) == 1) {
-        for (const auto &category : categories) {
-            if (!category.empty()) {
-                icalcomponent_add_property(component,
-                                           icalproperty_new_categories(category.c_str()));
-            }
         }
     }
 }
@@ -545,7 +566,9 @@ int appointment_text(libpff_item_t *item, std::string &out, std::vector<std::str
     if (has_series && !zone.empty()) {
         text += zone_text(recurring.zone);
     }
-    text += serialise(event.get());
+    std::string master = serialise(event.get());
+    insert_before_end(master, categories_line(item));
+    text += master;
 
     // Changed instances: their own times, subject and location.
     if (has_series) {
@@ -677,7 +700,9 @@ int task_text(libpff_item_t *item, std::string &out, std::vector<std::string> &n
             icalcomponent_add_component(todo.get(), alarm);
         }
     }
-    out += serialise(todo.get());
+    std::string text = serialise(todo.get());
+    insert_before_end(text, categories_line(item));
+    out += text;
     return 1;
 }
 

@@ -126,25 +126,6 @@ int entry_text(libpff_record_entry_t *entry, std::string &text)
     return 1;
 }
 
-class multi_value_holder
-{
-public:
-    multi_value_holder() = default;
-    multi_value_holder(const multi_value_holder &) = delete;
-    multi_value_holder &operator=(const multi_value_holder &) = delete;
-    ~multi_value_holder()
-    {
-        if (m_value != nullptr) {
-            libpff_multi_value_free(&m_value, nullptr);
-        }
-    }
-    libpff_multi_value_t **out() { return &m_value; }
-    libpff_multi_value_t *get() const { return m_value; }
-
-private:
-    libpff_multi_value_t *m_value = nullptr;
-};
-
 } // namespace
 
 std::string pim_8bit_to_utf8(std::string_view bytes)
@@ -212,6 +193,65 @@ int pim_read_binary(libpff_item_t *item, std::uint32_t entry_type, std::vector<s
     return 1;
 }
 
+namespace {
+
+// The stored bytes of an entry (up to pim_binary_limit).
+int entry_bytes(libpff_record_entry_t *entry, std::vector<std::uint8_t> &data)
+{
+    data.clear();
+    error_slot error;
+    std::size_t size = 0;
+    if (libpff_record_entry_get_data_size(entry, &size, error.get()) != 1 ||
+        size > pim_binary_limit) {
+        return -1;
+    }
+    if (size == 0) {
+        return 1;
+    }
+    data.resize(size);
+    if (libpff_record_entry_get_data(entry, data.data(), data.size(), error.get()) != 1) {
+        data.clear();
+        return -1;
+    }
+    return 1;
+}
+
+} // namespace
+
+bool parse_multi_value(std::span<const std::uint8_t> bytes,
+                       std::vector<std::vector<std::uint8_t>> &values)
+{
+    values.clear();
+    auto u32_at = [&](std::size_t at) {
+        return static_cast<std::uint32_t>(bytes[at]) |
+               (static_cast<std::uint32_t>(bytes[at + 1]) << 8) |
+               (static_cast<std::uint32_t>(bytes[at + 2]) << 16) |
+               (static_cast<std::uint32_t>(bytes[at + 3]) << 24);
+    };
+    if (bytes.size() < 4) {
+        return bytes.empty();
+    }
+    const std::uint32_t count = u32_at(0);
+    if (count > (bytes.size() - 4) / 4) {
+        return false;
+    }
+    const std::size_t table_end = 4 + static_cast<std::size_t>(count) * 4;
+    for (std::uint32_t index = 0; index < count; ++index) {
+        const std::size_t begin = u32_at(4 + index * 4);
+        const std::size_t end = index + 1 < count ? u32_at(4 + (index + 1) * 4) : bytes.size();
+        if (begin < table_end || begin > end || end > bytes.size()) {
+            values.clear();
+            return false;
+        }
+        values.emplace_back(bytes.begin() + static_cast<std::ptrdiff_t>(begin),
+                            bytes.begin() + static_cast<std::ptrdiff_t>(end));
+    }
+    return true;
+}
+
+// libpff's own multi-value reader answers no values for these (and
+// clears the count in its copy of the data): the stored bytes are read
+// and split here instead.
 int pim_read_binary_list(libpff_item_t *item, std::uint32_t entry_type,
                          std::vector<std::vector<std::uint8_t>> &values)
 {
@@ -221,32 +261,9 @@ int pim_read_binary_list(libpff_item_t *item, std::uint32_t entry_type,
     if (result != 1) {
         return result;
     }
-    multi_value_holder multi;
-    error_slot error;
-    if (libpff_record_entry_get_multi_value(holder.entry(), multi.out(), error.get()) != 1 ||
-        multi.get() == nullptr) {
+    std::vector<std::uint8_t> data;
+    if (entry_bytes(holder.entry(), data) != 1 || !parse_multi_value(data, values)) {
         return -1;
-    }
-    int count = 0;
-    if (libpff_multi_value_get_number_of_values(multi.get(), &count, error.get()) != 1 ||
-        count < 0) {
-        return -1;
-    }
-    std::size_t total = 0;
-    for (int index = 0; index < count; ++index) {
-        std::size_t size = 0;
-        if (libpff_multi_value_get_value_binary_data_size(multi.get(), index, &size, error.get()) !=
-                1 ||
-            size > pim_binary_limit - total) {
-            return -1;
-        }
-        total += size;
-        std::vector<std::uint8_t> value(size);
-        if (size > 0 && libpff_multi_value_get_value_binary_data(multi.get(), index, value.data(),
-                                                                 value.size(), error.get()) != 1) {
-            return -1;
-        }
-        values.push_back(std::move(value));
     }
     return 1;
 }
@@ -264,31 +281,26 @@ int pim_read_text_list_by_name(libpff_item_t *item, std::string_view name,
     if (type != value_type_mv_unicode && type != value_type_mv_string8) {
         return 0;
     }
-    multi_value_holder multi;
-    error_slot error;
-    if (libpff_record_entry_get_multi_value(holder.entry(), multi.out(), error.get()) != 1 ||
-        multi.get() == nullptr) {
+    std::vector<std::uint8_t> data;
+    std::vector<std::vector<std::uint8_t>> items;
+    if (entry_bytes(holder.entry(), data) != 1 || !parse_multi_value(data, items)) {
         return -1;
     }
-    int count = 0;
-    if (libpff_multi_value_get_number_of_values(multi.get(), &count, error.get()) != 1 ||
-        count < 0) {
-        return -1;
-    }
-    for (int index = 0; index < count; ++index) {
-        std::size_t size = 0;
-        if (libpff_multi_value_get_value_utf8_string_size(multi.get(), index, &size, error.get()) !=
-                1 ||
-            size > pim_binary_limit) {
-            return -1;
+    for (const auto &bytes : items) {
+        if (type == value_type_mv_string8) {
+            values.push_back(pim_8bit_to_utf8(
+                std::string_view(reinterpret_cast<const char *>(bytes.data()), bytes.size())));
+            continue;
         }
-        std::string buffer(size, '\0');
-        if (size > 0 && libpff_multi_value_get_value_utf8_string(
-                            multi.get(), index, reinterpret_cast<std::uint8_t *>(buffer.data()),
-                            buffer.size(), error.get()) != 1) {
-            return -1;
+        std::u16string text;
+        for (std::size_t at = 0; at + 1 < bytes.size(); at += 2) {
+            const auto unit = static_cast<char16_t>(bytes[at] | (bytes[at + 1] << 8));
+            if (unit == 0) {
+                break;
+            }
+            text.push_back(unit);
         }
-        values.push_back(pim_8bit_to_utf8(buffer));
+        values.push_back(utf16_to_utf8(text));
     }
     return 1;
 }

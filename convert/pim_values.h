@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -50,6 +51,12 @@ struct pim_recipient
     std::uint32_t type = 0;
 };
 int pim_read_recipients(libpff_item_t *item, std::vector<pim_recipient> &recipients);
+
+// Splits the stored form of a variable-size multi-value (a count, one
+// offset per value from the start, the values) with every offset checked.
+// Returns false when the bytes are not one.
+bool parse_multi_value(std::span<const std::uint8_t> bytes,
+                       std::vector<std::vector<std::uint8_t>> &values);
 
 // Bytes as valid UTF-8 (the platform's 8-bit rule), stopping at a zero.
 std::string pim_8bit_to_utf8(std::string_view bytes);
