@@ -180,7 +180,7 @@ std::string categories_line(libpff_item_t *item)
     for (const auto &category : categories) {
         if (!category.empty()) {
             value += value.empty() ? "" : ",";
-            value += vcard_escape(category);
+            value += vcard_escape(category, true);
         }
     }
     return value.empty() ? std::string() : fold_content_line("CATEGORIES:" + value);

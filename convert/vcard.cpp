@@ -109,7 +109,7 @@ std::string structured(std::initializer_list<std::string_view> parts)
             out += ';';
         }
         first = false;
-        out += vcard_escape(part);
+        out += vcard_escape(part, true);
     }
     return out;
 }
@@ -400,7 +400,7 @@ int folder_write_vcards(libpff_item_t *folder, std::ostream &stream, vcard_folde
     return 1;
 }
 
-std::string vcard_escape(std::string_view text)
+std::string vcard_escape(std::string_view text, bool semicolons)
 {
     std::string out;
     out.reserve(text.size());
@@ -414,7 +414,7 @@ std::string vcard_escape(std::string_view text)
             out += "\\,";
             break;
         case ';':
-            out += "\\;";
+            out += semicolons ? "\\;" : ";";
             break;
         case '\r':
             if (index + 1 < text.size() && text[index + 1] == '\n') {
