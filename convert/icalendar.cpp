@@ -82,7 +82,8 @@ std::string text_of(libpff_item_t *item, std::uint32_t tag)
 std::optional<std::int64_t> minutes_of(libpff_item_t *item, std::uint32_t tag)
 {
     std::uint64_t filetime = 0;
-    if (read_filetime(item, tag, &filetime) != 1 || filetime == 0) {
+    if (read_filetime(item, tag, &filetime) != 1 || filetime == 0 ||
+        !minutes_in_range(minutes_from_filetime(filetime))) {
         return std::nullopt;
     }
     return minutes_from_filetime(filetime);

@@ -150,11 +150,13 @@ std::string date_text(std::int64_t minutes)
 bool birthday(libpff_item_t *item, std::string &text)
 {
     std::uint64_t filetime = 0;
-    if (read_filetime(item, lid_birthday_local, &filetime) == 1 && filetime != 0) {
+    if (read_filetime(item, lid_birthday_local, &filetime) == 1 && filetime != 0 &&
+        minutes_in_range(minutes_from_filetime(filetime))) {
         text = date_text(minutes_from_filetime(filetime));
         return true;
     }
-    if (read_filetime(item, tag_birthday, &filetime) == 1 && filetime != 0) {
+    if (read_filetime(item, tag_birthday, &filetime) == 1 && filetime != 0 &&
+        minutes_in_range(minutes_from_filetime(filetime) + 12 * 60)) {
         text = date_text(minutes_from_filetime(filetime) + 12 * 60);
         return true;
     }
