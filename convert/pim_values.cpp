@@ -23,6 +23,7 @@ constexpr std::uint32_t tag_email_address = 0x3003;
 constexpr std::uint32_t tag_smtp_address = 0x39FE;
 constexpr std::uint32_t tag_recipient_type = 0x0C15;
 constexpr std::uint32_t tag_message_class = 0x001A;
+constexpr std::uint32_t tag_recipient_flags = 0x5FFD;
 
 // A record entry of a record set, freed with the set.
 class entry_holder
@@ -364,6 +365,9 @@ int pim_read_recipients(libpff_item_t *item, std::vector<pim_recipient> &recipie
         if (pim_read_int32_in_set(table.get(), index, tag_recipient_type, type) == 1) {
             // The high bit marks a row already answered; the kind is below.
             recipient.type = type & 0x0F;
+        }
+        if (pim_read_int32_in_set(table.get(), index, tag_recipient_flags, type) == 1) {
+            recipient.flags = type;
         }
         std::string smtp;
         if (pim_read_text_in_set(table.get(), index, tag_smtp_address, smtp) == 1 &&
