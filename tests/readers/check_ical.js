@@ -61,7 +61,9 @@ const addr = (id) => named('PSETID_Address', id);
 
 const source = {
   events: [
-    {subject: 'Planung für Zoë', location: 'Raum Süd', body: 'Agenda:\n1. Budget; 2. Staff, etc.',
+    {subject: 'Planung für Zoë', location: 'Raum Süd',
+     // Long enough to be folded, with characters of two, three and four bytes.
+     body: 'Agenda:\n1. Budget; 2. Staff, etc.\n' + 'Grüße, Ørsted € 😀 '.repeat(12),
      start: '2026-03-02T14:30:00Z', end: '2026-03-02T15:45:00Z', busy: 0, reminder: 30,
      categories: ['Work', 'Budget, 2026']},
     {subject: 'Holiday', start: '2026-12-24T23:00:00Z', end: '2026-12-26T23:00:00Z', allDay: true,
@@ -107,7 +109,7 @@ const source = {
   ],
   contact: {
     display: 'Dr. Zoë Ångström-Müller, PhD', surname: 'Ångström-Müller', given: 'Zoë',
-    middle: 'Maria', prefix: 'Dr.', suffix: 'PhD', nickname: 'Zo', company: 'Ørsted; Partners',
+    middle: 'Maria', prefix: 'Dr.', suffix: 'PhD', nickname: 'Zo 🦊', company: 'Ørsted; Partners',
     department: 'Research', title: 'Chief Scientist', email: 'zoe@example.com',
     business: '+49 30 1234', mobile: '+49 170 000', street: 'Unter den Linden 1', city: 'Berlin',
     postal: '10117', country: 'Deutschland', birthday: '1984-05-02',
