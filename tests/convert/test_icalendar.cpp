@@ -672,6 +672,8 @@ TEST_F(CalendarItems, FolderBecomesOneCalendar)
     ASSERT_TRUE(calendar);
     EXPECT_EQ(icalcomponent_count_components(calendar.get(), ICAL_VEVENT_COMPONENT), 7);
     EXPECT_EQ(icalcomponent_count_components(calendar.get(), ICAL_VTODO_COMPONENT), 1);
+    // The weekly series' zone and the monthly one's fixed offset.
+    EXPECT_EQ(icalcomponent_count_components(calendar.get(), ICAL_VTIMEZONE_COMPONENT), 2);
 }
 
 } // namespace
