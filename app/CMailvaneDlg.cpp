@@ -29,6 +29,7 @@
 
 #include "app/CAboutDlg.h"
 #include "app/CFolderTreeCtrl1.h"
+#include "app/CSaveDlg.h"
 #include "app/DialogUnits.h"
 #include "app/ItemListModel.h"
 #include "app/LoadIDialog.h"
@@ -362,7 +363,7 @@ void CMailvaneDlg::RemoveWorkingDirectory()
 
 void CMailvaneDlg::OnBnClickedBrowse()
 {
-    if (m_scan_running || m_fill_running) {
+    if (m_scan_running || m_fill_running || m_save_running) {
         // The stores are in use: Browse runs when the worker has ended.
         m_browse_deferred = true;
         return;
@@ -400,7 +401,7 @@ void CMailvaneDlg::OnBnClickedScan()
     if (m_scan_running) {
         return;
     }
-    if (m_fill_running) {
+    if (m_fill_running || m_save_running) {
         m_scan_deferred = true;
         return;
     }
@@ -422,6 +423,20 @@ void CMailvaneDlg::OnBnClickedScan()
 
 void CMailvaneDlg::OnBnClickedStop()
 {
+    if (m_save_running) {
+        // The save stops as a scan does, and leaves nothing behind.
+        if (!m_save_stop_confirmed) {
+            m_state.gate.hold();
+            if (AskUser(QMessageBox::Question, caption_text,
+                        QStringLiteral("Do you want to stop scan process ?"),
+                        QMessageBox::Yes | QMessageBox::No, this) == QMessageBox::Yes) {
+                m_state.stop_requested = true;
+                m_save_stop_confirmed = true;
+            }
+            m_state.gate.release();
+        }
+        return;
+    }
     if (m_scan_running && !m_stop_confirmed) {
         m_state.gate.hold();
         const QMessageBox::StandardButton answer =
@@ -448,18 +463,82 @@ void CMailvaneDlg::OnBnClickedStop()
 
 void CMailvaneDlg::OnBnClickedSave()
 {
-    // Saving into a new mailbox file comes with the PST writer.
+    StartSave();
 }
 
 void CMailvaneDlg::OnFileConvert()
 {
-    // Saving into a new mailbox file comes with the PST writer.
+    StartSave();
+}
+
+void CMailvaneDlg::StartSave()
+{
+    if (m_save_running || m_scan_running) {
+        return;
+    }
+    if (m_fill_running) {
+        m_save_deferred = true;
+        return;
+    }
+    m_save_deferred = false;
+    // Save is on exactly while a completed scan's folders are in the stores.
+    if (!m_save_button->isEnabled()) {
+        AskUser(QMessageBox::Information, caption_text,
+                QStringLiteral("Scan a mailbox first: the save writes what the scan found."),
+                QMessageBox::Ok, this);
+        return;
+    }
+    std::vector<libpff_item_t *> folders = CSaveDlg::CheckedFolders(*m_tree, m_state.folders);
+    CSaveDlg dialog(
+        QString::fromStdU16String(m_state.mailbox_path), CSaveDlg::ScopeText(folders.size()),
+        [this](const SaveFormat &format, const QString &current) {
+            return ChooseSaveTarget(format.directory, current);
+        },
+        [this, &dialog](QMessageBox::Icon icon, const QString &text,
+                        QMessageBox::StandardButtons buttons) {
+            return AskUser(icon, caption_text, text, buttons, &dialog);
+        },
+        this);
+    if (RunSaveDialog(dialog) != QDialog::Accepted) {
+        return;
+    }
+    convert::save_request request = dialog.Request();
+    request.folders = std::move(folders);
+
+    SetSaveControlsEnabled(false);
+    m_state.stop_requested = false;
+    m_save_stop_confirmed = false;
+    m_save_target = QString::fromStdString(request.target);
+    m_save_running = true;
+    m_save_thread = std::thread(&CMailvaneDlg::SaveThread, this, std::move(request));
+}
+
+void CMailvaneDlg::SetSaveControlsEnabled(bool enabled)
+{
+    // Save is only pressed with Browse, the tree and File > Convert on (a
+    // completed scan); Stop stays on for the save's own Stop.
+    for (QWidget *control :
+         std::initializer_list<QWidget *>{m_browse_button, m_save_button, m_tree, m_list}) {
+        control->setEnabled(enabled);
+    }
+    m_action_convert->setEnabled(enabled);
+    m_stop_button->setEnabled(true);
 }
 
 void CMailvaneDlg::OnFileExit()
 {
     if (AskUser(QMessageBox::Question, caption_text, QStringLiteral("Do you want to Exit ?       "),
                 QMessageBox::Yes | QMessageBox::No, this) == QMessageBox::Yes) {
+        if (m_save_running) {
+            // A save is ended first, so its temporary output goes with it.
+            m_state.stop_requested = true;
+            m_save_stop_confirmed = true;
+            m_state.gate.release();
+            while (m_save_running) {
+                QCoreApplication::processEvents(
+                    QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
+            }
+        }
         EndProcess(ProcessEnd::immediate);
     }
 }
@@ -499,8 +578,8 @@ void CMailvaneDlg::PreviewSelectedItem()
         return;
     }
     // A running fill owns the mailbox and the records; the preview waits for
-    // the next click.
-    if (m_fill_running || m_scan_running) {
+    // the next click. A save reads the mailbox until it ends.
+    if (m_fill_running || m_scan_running || m_save_running) {
         return;
     }
     // The record is found by the row's sequence number; the page builder
@@ -537,7 +616,7 @@ int CMailvaneDlg::FirstSelectedRow() const
 void CMailvaneDlg::OnNMClickTree(const NotifyInfo &)
 {
     // One worker at a time reads the mailbox.
-    if (m_scan_running || m_fill_running) {
+    if (m_scan_running || m_fill_running || m_save_running) {
         return;
     }
     const tree_item item = m_tree->HandleOf(m_tree->currentItem());
@@ -603,6 +682,39 @@ void CMailvaneDlg::FillThread(tree_item item)
         this, [this] { FillFinished(); }, Qt::QueuedConnection);
 }
 
+void CMailvaneDlg::SaveThread(convert::save_request request)
+{
+    scan_views *views = m_state.views;
+    m_save_result = convert::save_mailbox(
+        &m_state, request, [views](int percent) { views->progress_set(percent); }, m_save_report);
+    QMetaObject::invokeMethod(
+        this, [this] { SaveFinished(); }, Qt::QueuedConnection);
+}
+
+void CMailvaneDlg::SaveFinished()
+{
+    DrainViews();
+    if (m_save_thread.joinable()) {
+        m_save_thread.join();
+    }
+    m_save_running = false;
+    const int result = m_save_result;
+    const convert::save_report report = std::move(m_save_report);
+    m_save_report = convert::save_report{};
+    // The next walk starts unstopped.
+    m_state.stop_requested = false;
+    m_progress->setValue(0);
+    SetSaveControlsEnabled(true);
+    if (m_shutting_down) {
+        return;
+    }
+    CSaveDlg::ReportBox box;
+    if (CSaveDlg::ReportFor(result, report, m_save_target, box)) {
+        ShowReport(box.icon, caption_text, box.text, box.details);
+    }
+    RunDeferredCommands();
+}
+
 void CMailvaneDlg::ScanFinished()
 {
     DrainViews();
@@ -642,8 +754,14 @@ void CMailvaneDlg::FillFinished()
 
 void CMailvaneDlg::RunDeferredCommands()
 {
-    if (m_scan_running || m_fill_running) {
+    if (m_scan_running || m_fill_running || m_save_running) {
         return;
+    }
+    if (m_save_deferred) {
+        StartSave();
+        if (m_save_running) {
+            return;
+        }
     }
     if (m_browse_deferred) {
         OnBnClickedBrowse();
@@ -677,11 +795,12 @@ void CMailvaneDlg::StopCleanUp()
 void CMailvaneDlg::ShutDownWorkers()
 {
     m_shutting_down = true;
-    if (m_scan_running || m_fill_running) {
+    if (m_scan_running || m_fill_running || m_save_running) {
         // End them at their next abort check, then serve their last calls.
+        // A save ended so leaves nothing behind.
         m_state.stop_requested = true;
         m_state.gate.release();
-        while (m_scan_running || m_fill_running) {
+        while (m_scan_running || m_fill_running || m_save_running) {
             QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents,
                                             50);
         }
@@ -691,6 +810,9 @@ void CMailvaneDlg::ShutDownWorkers()
     }
     if (m_fill_thread.joinable()) {
         m_fill_thread.join();
+    }
+    if (m_save_thread.joinable()) {
+        m_save_thread.join();
     }
 }
 
@@ -739,6 +861,44 @@ QMessageBox::StandardButton CMailvaneDlg::AskUser(QMessageBox::Icon icon, const 
     QMessageBox box(icon, caption, text, buttons, owner);
     box.setWindowModality(Qt::ApplicationModal);
     return static_cast<QMessageBox::StandardButton>(box.exec());
+}
+
+int CMailvaneDlg::RunSaveDialog(CSaveDlg &dialog)
+{
+    return dialog.exec();
+}
+
+QString CMailvaneDlg::ChooseSaveTarget(bool directory, const QString &current)
+{
+    QFileDialog chooser(this,
+                        directory ? QStringLiteral("Save Into Folder...")
+                                  : QStringLiteral("Save Mailbox As..."),
+                        current);
+    chooser.setAcceptMode(QFileDialog::AcceptSave);
+    // The save dialog asks before anything is replaced.
+    chooser.setOption(QFileDialog::DontConfirmOverwrite);
+    if (directory) {
+        // A new directory's name: the save creates it.
+        chooser.setFileMode(QFileDialog::AnyFile);
+    } else {
+        chooser.setNameFilter(QStringLiteral("Microsoft Outlook PST File (*.pst)"));
+        chooser.setDefaultSuffix(QStringLiteral("pst"));
+    }
+    chooser.selectFile(current);
+    if (chooser.exec() != QDialog::Accepted) {
+        return {};
+    }
+    return chooser.selectedFiles().value(0);
+}
+
+void CMailvaneDlg::ShowReport(QMessageBox::Icon icon, const QString &caption, const QString &text,
+                              const QString &details)
+{
+    QMessageBox box(icon, caption, text, QMessageBox::Ok, this);
+    if (!details.isEmpty()) {
+        box.setDetailedText(details);
+    }
+    box.exec();
 }
 
 void CMailvaneDlg::OpenDocument(const QString &path)

@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "app/DialogViews.h"
+#include "convert/save.h"
 #include "scan/scan_state.h"
 #include "scan/views.h"
 
@@ -28,6 +29,7 @@ class QTableView;
 namespace korvel {
 
 class CFolderTreeCtrl1;
+class CSaveDlg;
 class ItemListModel;
 class LoadIDialog;
 
@@ -79,6 +81,7 @@ public:
     const QString &StartDirectory() const { return m_start_directory; }
     bool ScanRunning() const { return m_scan_running; }
     bool FillRunning() const { return m_fill_running; }
+    bool SaveRunning() const { return m_save_running; }
     // Applies what the workers have queued so far (window thread).
     void DrainViews();
 
@@ -103,6 +106,13 @@ protected:
                                                 QMessageBox::StandardButtons buttons,
                                                 QWidget *owner);
     virtual void OpenDocument(const QString &path);
+    // The save flow: the save dialog run modally (its result), the chooser
+    // of its target (a file, or a directory to create; empty: cancelled), and
+    // the end-of-save box with its details.
+    virtual int RunSaveDialog(CSaveDlg &dialog);
+    virtual QString ChooseSaveTarget(bool directory, const QString &current);
+    virtual void ShowReport(QMessageBox::Icon icon, const QString &caption, const QString &text,
+                            const QString &details);
     virtual void EndProcess(ProcessEnd how);
 
     void closeEvent(QCloseEvent *event) override;
@@ -150,6 +160,12 @@ private:
     void FillThread(tree_item item);
     void ScanFinished();
     void FillFinished();
+    // Save and File > Convert: the save dialog, then the save worker.
+    void StartSave();
+    void SaveThread(convert::save_request request);
+    void SaveFinished();
+    // The mailbox is in use by the save: the controls that would read it.
+    void SetSaveControlsEnabled(bool enabled);
     void RunDeferredCommands();
     void StopCleanUp();
     void ShutDownWorkers();
@@ -196,9 +212,20 @@ private:
 
     std::thread m_scan_thread;
     std::thread m_fill_thread;
+    std::thread m_save_thread;
     // Window-thread bookkeeping of the workers.
     bool m_scan_running = false;
     bool m_fill_running = false;
+    bool m_save_running = false;
+    // Stop was answered Yes during the save.
+    bool m_save_stop_confirmed = false;
+    // Save pressed during a fill: the dialog opens when the fill ends.
+    bool m_save_deferred = false;
+    // The running save's target, and its outcome (written by the worker,
+    // read after it has been joined).
+    QString m_save_target;
+    int m_save_result = 0;
+    convert::save_report m_save_report;
     // Stop was answered Yes: the clean-up waits for the scan's end.
     bool m_stop_confirmed = false;
     // The scan asked for Browse after a failure.
