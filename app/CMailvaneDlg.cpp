@@ -488,9 +488,11 @@ void CMailvaneDlg::StartSave()
                 QMessageBox::Ok, this);
         return;
     }
-    std::vector<libpff_item_t *> folders = CSaveDlg::CheckedFolders(*m_tree, m_state.folders);
+    QStringList names;
+    std::vector<libpff_item_t *> folders =
+        CSaveDlg::CheckedFolders(*m_tree, m_state.folders, &names);
     CSaveDlg dialog(
-        QString::fromStdU16String(m_state.mailbox_path), CSaveDlg::ScopeText(folders.size()),
+        QString::fromStdU16String(m_state.mailbox_path), CSaveDlg::ScopeText(names),
         [this](const SaveFormat &format, const QString &current) {
             return ChooseSaveTarget(format.directory, current);
         },

@@ -210,7 +210,8 @@ void CSaveDlg::accept()
 }
 
 std::vector<libpff_item_t *> CSaveDlg::CheckedFolders(const CFolderTreeCtrl1 &tree,
-                                                      const folder_list &folders)
+                                                      const folder_list &folders,
+                                                      QStringList *names)
 {
     // The mailbox's own item checked: everything, items of the root folder
     // and those found outside the folders too.
@@ -231,20 +232,26 @@ std::vector<libpff_item_t *> CSaveDlg::CheckedFolders(const CFolderTreeCtrl1 &tr
     for (const folder_node *node = folders.head; node != nullptr; node = node->next) {
         if (checked.count(node->item) != 0 && checked.count(node->parent_tree_item) == 0) {
             result.push_back(node->folder_item);
+            if (names != nullptr) {
+                names->append(tree.ItemFromHandle(node->item)->text(0));
+            }
         }
     }
     return result;
 }
 
-QString CSaveDlg::ScopeText(std::size_t checked_folders)
+QString CSaveDlg::ScopeText(const QStringList &names)
 {
-    if (checked_folders == 0) {
+    if (names.isEmpty()) {
         return QStringLiteral("The whole mailbox (no folder is checked)");
     }
-    if (checked_folders == 1) {
-        return QStringLiteral("The checked folder with its sub-folders");
+    constexpr qsizetype named = 3;
+    QString list = names.mid(0, named).join(QStringLiteral(", "));
+    if (names.size() > named) {
+        list += QStringLiteral(" and %1 more").arg(names.size() - named);
     }
-    return QStringLiteral("The %1 checked folders with their sub-folders").arg(checked_folders);
+    return names.size() == 1 ? QStringLiteral("%1 (with its sub-folders)").arg(list)
+                             : QStringLiteral("%1 (with their sub-folders)").arg(list);
 }
 
 bool CSaveDlg::ReportFor(int result, const convert::save_report &report, const QString &target,
@@ -273,9 +280,10 @@ bool CSaveDlg::ReportFor(int result, const convert::save_report &report, const Q
         box.icon = QMessageBox::Critical;
         const QString cause =
             report.failure.empty() ? QStringLiteral("unknown error") : fromUtf8(report.failure);
-        box.text = QStringLiteral("The mailbox could not be saved to\n%1\n\n%2\n\nNothing was "
-                                  "left behind.")
-                       .arg(QDir::toNativeSeparators(target), cause);
+        // The cause names the target.
+        box.text =
+            QStringLiteral("The mailbox could not be saved.\n\n%1\n\nNothing was left behind.")
+                .arg(cause);
         return true;
     }
     box.icon = report.unreadable.empty() ? QMessageBox::Information : QMessageBox::Warning;

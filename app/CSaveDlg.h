@@ -8,6 +8,7 @@
 
 #include <QDialog>
 #include <QMessageBox>
+#include <QStringList>
 #include <functional>
 #include <span>
 #include <vector>
@@ -74,10 +75,12 @@ public:
     // The folders a save takes: the folder items whose tree items are
     // checked, leaving out those under a checked folder (saved with it). Empty
     // when none is checked: the whole mailbox.
+    // names (optional) receives their tree texts.
     static std::vector<libpff_item_t *> CheckedFolders(const CFolderTreeCtrl1 &tree,
-                                                       const folder_list &folders);
-    // The line the dialog shows for a folder choice.
-    static QString ScopeText(std::size_t checked_folders);
+                                                       const folder_list &folders,
+                                                       QStringList *names = nullptr);
+    // The line the dialog shows for the checked folders' names.
+    static QString ScopeText(const QStringList &names);
 
     // The end-of-save box: its icon, text and details (the items that could
     // not be read, one a line; empty when there are none).

@@ -445,7 +445,8 @@ TEST_F(SaveWindow, CheckedFoldersLimitWhatIsSaved)
     });
     click(dialog, IDC_SAVE);
     ASSERT_TRUE(waitUntil([&] { return !dialog.SaveRunning(); }, 120000));
-    EXPECT_TRUE(scope.contains(QStringLiteral("2 checked folders"))) << scope.toStdString();
+    // Named in the tree's order.
+    EXPECT_EQ(scope.toStdString(), "Systems, Personal (with their sub-folders)");
     ASSERT_EQ(dialog.boxes.size(), 1u);
     EXPECT_EQ(reported(dialog.boxes[0].text, QStringLiteral("Items recovered")), 0);
 
@@ -476,6 +477,96 @@ TEST_F(SaveWindow, CheckedFoldersLimitWhatIsSaved)
     }
     EXPECT_EQ(copy, expected);
     EXPECT_EQ(reported(dialog.boxes[0].text, QStringLiteral("Items saved")), total(expected));
+}
+
+TEST_F(SaveWindow, AFailedSaveNamesItsCauseAndLeavesNothing)
+{
+    TestDialog dialog;
+    dialog.show();
+    const std::string source = sourceCopy("failure");
+    const fs::path out = fs::path(source).parent_path() / "out";
+    fs::create_directory(out);
+    browseAndScan(dialog, source);
+    dialog.boxes.clear();
+
+    // The target's folder goes away while the save is held at its start.
+    dialog.State().gate.hold();
+    dialog.on_save_dialog =
+        pressOk([](CSaveDlg &save) { save.TargetBox()->setText(QStringLiteral("out/new.pst")); });
+    click(dialog, IDC_SAVE);
+    ASSERT_TRUE(dialog.SaveRunning());
+    pumpFor(100);
+    fs::remove_all(out);
+    dialog.State().gate.release();
+    ASSERT_TRUE(waitUntil([&] { return !dialog.SaveRunning(); }, 120000));
+
+    ASSERT_EQ(dialog.boxes.size(), 1u);
+    EXPECT_EQ(dialog.boxes[0].icon, QMessageBox::Critical);
+    EXPECT_EQ(dialog.boxes[0].caption, caption);
+    EXPECT_TRUE(dialog.boxes[0].text.startsWith(QStringLiteral("The mailbox could not be saved.")));
+    EXPECT_TRUE(dialog.boxes[0].text.contains(QStringLiteral("new.pst")))
+        << dialog.boxes[0].text.toStdString();
+    EXPECT_EQ(directoryEntries(fs::path(source).parent_path()), std::set<std::string>{"enron.pst"});
+    EXPECT_TRUE(button(dialog, IDC_SAVE)->isEnabled());
+}
+
+TEST_F(SaveWindow, ExitDuringASaveEndsTheSaveFirstAndLeavesNoFile)
+{
+    TestDialog dialog;
+    dialog.show();
+    const std::string source = sourceCopy("exit");
+    browseAndScan(dialog, source);
+    dialog.boxes.clear();
+    dialog.State().gate.hold();
+    dialog.on_save_dialog = pressOk();
+    click(dialog, IDC_SAVE);
+    ASSERT_TRUE(dialog.SaveRunning());
+
+    dialog.answers.push_back(QMessageBox::Yes);
+    dialog.MenuCommand(ID_FILE_EXIT)->trigger();
+    EXPECT_EQ(dialog.immediate_ends, 1);
+    EXPECT_FALSE(dialog.SaveRunning()) << "the process ends after the save has";
+    pumpFor(50);
+    EXPECT_EQ(dialog.texts(), std::vector<QString>{QStringLiteral("Do you want to Exit ?       ")});
+    EXPECT_EQ(directoryEntries(fs::path(source).parent_path()), std::set<std::string>{"enron.pst"});
+}
+
+TEST_F(SaveWindow, TheReportBoxCountsAndNamesWhatCouldNotBeRead)
+{
+    CSaveDlg::ReportBox box;
+    convert::save_report report;
+    report.stopped = true;
+    EXPECT_FALSE(CSaveDlg::ReportFor(0, report, QStringLiteral("/x/new.pst"), box))
+        << "a stopped save shows nothing";
+
+    report = convert::save_report{};
+    report.folders = 3;
+    report.items = 40;
+    report.recovered = 2;
+    report.unreadable = {"/Top of Personal Folders/Inbox, item 7: no record",
+                         "/Top of Personal Folders/Inbox, item 9, attachment 1: unreadable"};
+    ASSERT_TRUE(CSaveDlg::ReportFor(1, report, QStringLiteral("/x/new.pst"), box));
+    EXPECT_EQ(box.icon, QMessageBox::Warning);
+    EXPECT_TRUE(box.text.contains(QStringLiteral("/x/new.pst")));
+    EXPECT_EQ(reported(box.text, QStringLiteral("Folders saved")), 3);
+    EXPECT_EQ(reported(box.text, QStringLiteral("Items saved")), 40);
+    EXPECT_EQ(reported(box.text, QStringLiteral("Items recovered")), 2);
+    EXPECT_EQ(reported(box.text, QStringLiteral("Items that could not be read")), 2);
+    EXPECT_EQ(box.details, QStringLiteral("/Top of Personal Folders/Inbox, item 7: no record\n"
+                                          "/Top of Personal Folders/Inbox, item 9, attachment 1: "
+                                          "unreadable"));
+
+    report.unreadable.clear();
+    report.skipped = 5;
+    ASSERT_TRUE(CSaveDlg::ReportFor(1, report, QStringLiteral("/x/out.mbox"), box));
+    EXPECT_EQ(box.icon, QMessageBox::Information);
+    EXPECT_TRUE(box.details.isEmpty());
+    EXPECT_EQ(reported(box.text, QStringLiteral("Items this format does not take")), 5);
+
+    report.failure = "Cannot write /x/new.pst: No space left on device";
+    ASSERT_TRUE(CSaveDlg::ReportFor(-1, report, QStringLiteral("/x/new.pst"), box));
+    EXPECT_EQ(box.icon, QMessageBox::Critical);
+    EXPECT_TRUE(box.text.contains(QStringLiteral("No space left on device")));
 }
 
 TEST_F(SaveWindow, TheFormatListOffersDirectoriesForTheMailFormats)
