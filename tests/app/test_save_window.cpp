@@ -310,6 +310,26 @@ TEST_F(SaveWindow, BrowseDuringASaveWaitsForItsEnd)
     EXPECT_TRUE(fs::exists(fs::path(source).parent_path() / "enron-repaired.pst"));
 }
 
+TEST_F(SaveWindow, SavePressedDuringAFillOpensWhenTheFillEnds)
+{
+    TestDialog dialog;
+    dialog.show();
+    const std::string source = sourceCopy("deferred");
+    browseAndScan(dialog, source);
+    dialog.State().gate.hold();
+    clickItem(*dialog.Tree(), treeItem(*dialog.Tree(), personal));
+    ASSERT_TRUE(dialog.FillRunning());
+    dialog.on_save_dialog = pressOk();
+    click(dialog, IDC_SAVE);
+    EXPECT_EQ(dialog.save_dialogs, 0) << "the fill owns the mailbox";
+    EXPECT_FALSE(dialog.SaveRunning());
+    dialog.State().gate.release();
+    ASSERT_TRUE(waitUntil([&] { return !dialog.FillRunning() && dialog.save_dialogs == 1; }));
+    ASSERT_TRUE(waitUntil([&] { return !dialog.SaveRunning(); }, 120000));
+    EXPECT_TRUE(fs::exists(fs::path(source).parent_path() / "enron-repaired.pst"));
+    EXPECT_TRUE(dialog.Tree()->isEnabled());
+}
+
 TEST_F(SaveWindow, TargetChecksRefuseTheSourceAndAMissingFolderAndKeepTheDialogOpen)
 {
     TestDialog dialog;
