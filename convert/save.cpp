@@ -194,13 +194,18 @@ public:
     {
         m_count_only = count_only;
         m_path.clear();
-        m_ids.assign(1, identifier_of(root));
+        m_ids.assign(1, root ? identifier_of(root) : 0);
         m_ancestors.clear();
         m_met.clear();
-        if (m_request.folders.empty() || m_checked.count(m_ids.front())) {
+        m_walked.clear();
+        int r = 1;
+        if (!root) {
+            m_report.unreadable.push_back("The folder hierarchy cannot be read.");
+        } else if (m_request.folders.empty() || m_checked.count(m_ids.front())) {
             return walk_sub_folders(root, true);
+        } else {
+            r = walk_sub_folders(root, false);
         }
-        int r = walk_sub_folders(root, false);
         if (r != 1) {
             return r;
         }
@@ -211,6 +216,9 @@ public:
                 continue;
             }
             m_met.insert(id);
+            if (m_walked.count(id)) {
+                continue; // saved inside another checked folder
+            }
             m_path.assign(1, folder_name(folder));
             m_ids.push_back(id);
             r = save_folder(folder, container_class(folder));
@@ -400,6 +408,7 @@ private:
         if (!go_on()) {
             return 0;
         }
+        m_walked.insert(m_ids.back());
         int r = begin(class_name, folder);
         if (r != 1) {
             return r == 0 ? 1 : r; // an unwritable folder is reported and left out
@@ -485,6 +494,8 @@ private:
     std::vector<ancestor> m_ancestors;
     std::unordered_set<std::uint32_t> m_checked;
     std::unordered_set<std::uint32_t> m_met;
+    // Folders saved so far (by identifier).
+    std::unordered_set<std::uint32_t> m_walked;
     std::unordered_set<std::uint32_t> m_saved;
     std::size_t m_done = 0;
     int m_last_percent = -1;
@@ -577,6 +588,47 @@ int save_walk::save_recovered()
         return 1;
     };
 
+    // An orphan folder (its parent lost) brings its messages and sub-folders'.
+    std::unordered_set<std::uint32_t> seen_folders;
+    std::function<int(libpff_item_t *, const std::string &, int)> offer_any =
+        [&](libpff_item_t *item, const std::string &position, int depth) -> int {
+        libpff_error_t *type_error = nullptr;
+        std::uint8_t type = 0;
+        if (libpff_item_get_type(item, &type, &type_error) != 1) {
+            libpff_error_free(&type_error);
+            return 1;
+        }
+        if (type != LIBPFF_ITEM_TYPE_FOLDER) {
+            return offer(item, position);
+        }
+        if (depth > 1000 || !seen_folders.insert(identifier_of(item)).second) {
+            return 1;
+        }
+        int outcome = 1;
+        walk_folder_messages(
+            item,
+            [&](libpff_item_t *message, int index) {
+                outcome = offer(message, position + ", item " + std::to_string(index + 1));
+                return outcome == 1 && !give_up ? 1 : 0;
+            },
+            [](int) {});
+        int sub_folders = 0;
+        if (libpff_folder_get_number_of_sub_folders(item, &sub_folders, &type_error) != 1) {
+            libpff_error_free(&type_error);
+            sub_folders = 0;
+        }
+        for (int i = 0; i < sub_folders && outcome == 1 && !give_up; ++i) {
+            item_holder sub;
+            if (libpff_folder_get_sub_folder(item, i, &sub.item, &type_error) != 1) {
+                libpff_error_free(&type_error);
+                continue;
+            }
+            outcome =
+                offer_any(sub.item, position + ", folder " + std::to_string(i + 1), depth + 1);
+        }
+        return outcome;
+    };
+
     libpff_error_t *error = nullptr;
     int count = 0;
     if (libpff_file_get_number_of_orphan_items(file, &count, &error) != 1) {
@@ -589,7 +641,7 @@ int save_walk::save_recovered()
             libpff_error_free(&error);
             continue;
         }
-        result = offer(item.item, "orphan item " + std::to_string(i + 1));
+        result = offer_any(item.item, "orphan item " + std::to_string(i + 1), 0);
     }
     if (result == 1 && !give_up) {
         if (libpff_file_recover_items(file, 0, &error) != 1) {
@@ -614,7 +666,7 @@ int save_walk::save_recovered()
             libpff_error_free(&error);
             continue;
         }
-        result = offer(item.item, "recovered item " + std::to_string(i + 1));
+        result = offer_any(item.item, "recovered item " + std::to_string(i + 1), 0);
     }
     if (result == 1 && folder_open) {
         return end();
@@ -754,9 +806,9 @@ int save_mailbox(scan_state *state, const save_request &request,
     libpff_error_t *error = nullptr;
     item_holder root;
     if (libpff_file_get_root_folder(state->file, &root.item, &error) != 1) {
-        report.failure = "The mailbox's folders cannot be read: " + pff_error_text(error);
+        // What libpff finds outside the hierarchy is still saved.
         libpff_error_free(&error);
-        return -1;
+        root.item = nullptr;
     }
 
     std::unique_ptr<mailbox_sink> sink = make_sink(request.format);
@@ -766,6 +818,7 @@ int save_mailbox(scan_state *state, const save_request &request,
         progress(0);
     }
     int r = walk.run(root.item, true);
+    report.unreadable.clear(); // the counting pass reports nothing
     if (r == 0) {
         report.stopped = true;
         return 0;

@@ -27,6 +27,8 @@ echo "== listing a folder of 100,000 e-mails (engine)"
 build-bench/bench/bench_list "$work/big.pst" Big 1
 echo "== writer"
 build-bench/bench/bench_write "$work"
+echo "== save (1 GB mailbox against cp and readpst)"
+build-bench/bench/bench_save "$work" 1000
 if [ -x build-bench/bench/window/bench_window ]; then
   echo "== window"
   QT_QPA_PLATFORM=offscreen build-bench/bench/window/bench_window
