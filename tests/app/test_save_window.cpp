@@ -16,6 +16,7 @@
 #include <set>
 
 #include "tests/app/dialog_fixture.h"
+#include "tests/support/pst_builder.h"
 
 namespace korvel::app_testing {
 namespace {
@@ -497,6 +498,69 @@ TEST_F(SaveWindow, CheckedFoldersLimitWhatIsSaved)
     }
     EXPECT_EQ(copy, expected);
     EXPECT_EQ(reported(dialog.boxes[0].text, QStringLiteral("Items saved")), total(expected));
+}
+
+// Breaks the heap-on-node signature of the block holding marker (our writer,
+// without block encoding, leaves the text findable): libpff then cannot read
+// that item's properties.
+bool breakHeapHolding(const std::string &path, const std::string &marker)
+{
+    std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
+    const std::string data{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+    const std::size_t at = data.find(marker);
+    if (at == std::string::npos) {
+        return false;
+    }
+    for (std::size_t p = at / 64 * 64;; p -= 64) {
+        if (static_cast<unsigned char>(data[p + 2]) == 0xEC &&
+            static_cast<unsigned char>(data[p + 3]) == 0xBC) {
+            file.clear();
+            file.seekp(static_cast<std::streamoff>(p + 2));
+            file.put('\0');
+            return static_cast<bool>(file);
+        }
+        if (p == 0) {
+            return false;
+        }
+    }
+}
+
+TEST_F(SaveWindow, WhatCouldNotBeReadIsCountedAndNamedInTheBoxDetails)
+{
+    TestDialog dialog;
+    dialog.show();
+    const fs::path dir = testing::scratch_directory("save-window-unreadable");
+    const std::string source = (dir / "broken.pst").string();
+    convert::writer_options plain;
+    plain.permute = false;
+    testing::pst_builder builder(plain);
+    auto &mail = builder.root().add_folder(u8"Mail");
+    for (int i = 1; i <= 4; ++i) {
+        auto &message = mail.add_message("IPM.Note");
+        message.set_unicode(0x0037, "Message " + std::to_string(i));
+        message.set_unicode(0x1000, i == 3 ? "BODYMARK" : "fine");
+    }
+    builder.write(source);
+    ASSERT_TRUE(breakHeapHolding(source, std::string("B\0O\0D\0Y\0M\0A\0R\0K\0", 16)));
+
+    browseAndScan(dialog, source);
+    ASSERT_TRUE(button(dialog, IDC_SAVE)->isEnabled()) << "the scan did not complete";
+    dialog.boxes.clear();
+    dialog.on_save_dialog = pressOk();
+    click(dialog, IDC_SAVE);
+    ASSERT_TRUE(waitUntil([&] { return !dialog.SaveRunning(); }, 120000));
+
+    ASSERT_EQ(dialog.boxes.size(), 1u);
+    const AskedBox &box = dialog.boxes[0];
+    EXPECT_EQ(box.icon, QMessageBox::Warning) << box.text.toStdString();
+    EXPECT_EQ(reported(box.text, QStringLiteral("Items saved")), 3);
+    const int unreadable = reported(box.text, QStringLiteral("Items that could not be read"));
+    EXPECT_EQ(unreadable, 1);
+    // One line a lost item: its folder path and position.
+    EXPECT_EQ(box.details.split(QLatin1Char('\n')).size(), unreadable);
+    EXPECT_TRUE(box.details.contains(QStringLiteral("Mail, item 3"))) << box.details.toStdString();
+    const std::map<std::string, int> copy = messageCounts((dir / "broken-repaired.pst").string());
+    EXPECT_EQ(total(copy), 3);
 }
 
 TEST_F(SaveWindow, AFailedSaveNamesItsCauseAndLeavesNothing)
