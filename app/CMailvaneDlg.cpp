@@ -427,9 +427,13 @@ void CMailvaneDlg::OnBnClickedStop()
         // The save stops as a scan does, and leaves nothing behind.
         if (!m_save_stop_confirmed) {
             m_state.gate.hold();
-            if (AskUser(QMessageBox::Question, caption_text,
+            const QMessageBox::StandardButton answer =
+                AskUser(QMessageBox::Question, caption_text,
                         QStringLiteral("Do you want to stop scan process ?"),
-                        QMessageBox::Yes | QMessageBox::No, this) == QMessageBox::Yes) {
+                        QMessageBox::Yes | QMessageBox::No, this);
+            // A save that ended while the question was open has nothing
+            // left to stop (and the next walk must not start stopped).
+            if (answer == QMessageBox::Yes && m_save_running) {
                 m_state.stop_requested = true;
                 m_save_stop_confirmed = true;
             }

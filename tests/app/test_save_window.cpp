@@ -282,6 +282,31 @@ TEST_F(SaveWindow, StopDuringASaveAsksTheScansQuestionAndYesLeavesNoFile)
     EXPECT_EQ(dialog.ListModel()->rowCount(), rows);
 }
 
+TEST_F(SaveWindow, YesToAStopQuestionThatOutlivedTheSaveStopsNothing)
+{
+    TestDialog dialog;
+    dialog.show();
+    const std::string source = sourceCopy("late-stop");
+    browseAndScan(dialog, source);
+    dialog.boxes.clear();
+    dialog.State().gate.hold();
+    dialog.on_save_dialog = pressOk();
+    click(dialog, IDC_SAVE);
+    ASSERT_TRUE(dialog.SaveRunning());
+    // The save runs to its end while the question is still open.
+    dialog.on_question = [&] {
+        dialog.State().gate.release();
+        ASSERT_TRUE(waitUntil([&] { return !dialog.SaveRunning(); }, 120000));
+    };
+    dialog.answers.push_back(QMessageBox::Yes);
+    click(dialog, IDC_STOP);
+    EXPECT_FALSE(dialog.State().stop_requested);
+    EXPECT_TRUE(fs::exists(fs::path(source).parent_path() / "enron-repaired.pst"));
+    // The next fill lists its folder in full.
+    fillFolder(dialog, personal);
+    EXPECT_GT(dialog.ListModel()->rowCount(), 0);
+}
+
 TEST_F(SaveWindow, BrowseDuringASaveWaitsForItsEnd)
 {
     TestDialog dialog;
@@ -613,44 +638,6 @@ TEST_F(SaveWindow, ExitDuringASaveEndsTheSaveFirstAndLeavesNoFile)
     pumpFor(50);
     EXPECT_EQ(dialog.texts(), std::vector<QString>{QStringLiteral("Do you want to Exit ?       ")});
     EXPECT_EQ(directoryEntries(fs::path(source).parent_path()), std::set<std::string>{"enron.pst"});
-}
-
-TEST_F(SaveWindow, TheReportBoxCountsAndNamesWhatCouldNotBeRead)
-{
-    CSaveDlg::ReportBox box;
-    convert::save_report report;
-    report.stopped = true;
-    EXPECT_FALSE(CSaveDlg::ReportFor(0, report, QStringLiteral("/x/new.pst"), box))
-        << "a stopped save shows nothing";
-
-    report = convert::save_report{};
-    report.folders = 3;
-    report.items = 40;
-    report.recovered = 2;
-    report.unreadable = {"/Top of Personal Folders/Inbox, item 7: no record",
-                         "/Top of Personal Folders/Inbox, item 9, attachment 1: unreadable"};
-    ASSERT_TRUE(CSaveDlg::ReportFor(1, report, QStringLiteral("/x/new.pst"), box));
-    EXPECT_EQ(box.icon, QMessageBox::Warning);
-    EXPECT_TRUE(box.text.contains(QStringLiteral("/x/new.pst")));
-    EXPECT_EQ(reported(box.text, QStringLiteral("Folders saved")), 3);
-    EXPECT_EQ(reported(box.text, QStringLiteral("Items saved")), 40);
-    EXPECT_EQ(reported(box.text, QStringLiteral("Items recovered")), 2);
-    EXPECT_EQ(reported(box.text, QStringLiteral("Items that could not be read")), 2);
-    EXPECT_EQ(box.details, QStringLiteral("/Top of Personal Folders/Inbox, item 7: no record\n"
-                                          "/Top of Personal Folders/Inbox, item 9, attachment 1: "
-                                          "unreadable"));
-
-    report.unreadable.clear();
-    report.skipped = 5;
-    ASSERT_TRUE(CSaveDlg::ReportFor(1, report, QStringLiteral("/x/out.mbox"), box));
-    EXPECT_EQ(box.icon, QMessageBox::Information);
-    EXPECT_TRUE(box.details.isEmpty());
-    EXPECT_EQ(reported(box.text, QStringLiteral("Items this format does not take")), 5);
-
-    report.failure = "Cannot write /x/new.pst: No space left on device";
-    ASSERT_TRUE(CSaveDlg::ReportFor(-1, report, QStringLiteral("/x/new.pst"), box));
-    EXPECT_EQ(box.icon, QMessageBox::Critical);
-    EXPECT_TRUE(box.text.contains(QStringLiteral("No space left on device")));
 }
 
 TEST_F(SaveWindow, TheFormatListOffersDirectoriesForTheMailFormats)
