@@ -698,21 +698,46 @@ std::string temporary_name(const std::string &target)
 int move_into_place(const std::string &temporary, const std::string &target, bool replace,
                     std::string &why)
 {
+    // Some file systems (FAT, network shares) know neither flag: there the
+    // check and the rename are two steps.
+    auto unsupported = [] { return errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP; };
+    struct stat st;
     if (!replace) {
         if (::renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) ==
             0) {
             return 1;
         }
+        if (unsupported()) {
+            if (::lstat(target.c_str(), &st) == 0) {
+                errno = EEXIST;
+            } else if (::rename(temporary.c_str(), target.c_str()) == 0) {
+                return 1;
+            }
+        }
         why = errno == EEXIST ? "the file already exists" : std::strerror(errno);
         return -1;
     }
-    struct stat st;
     if (::lstat(target.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
         // A directory output replacing a directory: swap, then remove the old one.
         if (::renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, target.c_str(), RENAME_EXCHANGE) !=
             0) {
-            why = std::strerror(errno);
-            return -1;
+            if (!unsupported()) {
+                why = std::strerror(errno);
+                return -1;
+            }
+            const std::string aside = temporary + ".old";
+            if (::rename(target.c_str(), aside.c_str()) != 0) {
+                why = std::strerror(errno);
+                return -1;
+            }
+            if (::rename(temporary.c_str(), target.c_str()) != 0) {
+                why = std::strerror(errno);
+                ::rename(aside.c_str(), target.c_str());
+                return -1;
+            }
+            std::error_code ignored;
+            std::filesystem::remove_all(aside, ignored);
+            return 1;
         }
         std::error_code ignored;
         std::filesystem::remove_all(temporary, ignored);
