@@ -29,6 +29,7 @@
 
 #include "app/CAboutDlg.h"
 #include "app/CFolderTreeCtrl1.h"
+#include "app/CSaveDlg.h"
 #include "app/DialogUnits.h"
 #include "app/ItemListModel.h"
 #include "app/LoadIDialog.h"
@@ -51,11 +52,6 @@ namespace {
 CMailvaneDlg *g_main_dialog = nullptr;
 
 const QString caption_text = QStringLiteral("Korvel PST Repair");
-
-QString toQString(const std::u16string &text)
-{
-    return QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size()));
-}
 
 QIcon resourceIcon(int number)
 {
@@ -92,7 +88,7 @@ const CMailvaneDlg::NotifyEntry CMailvaneDlg::notify_map[] = {
     {IDC_LIST1, Notify::item_changed, &CMailvaneDlg::OnLvnItemchangedList},
 };
 
-CMailvaneDlg::CMailvaneDlg(QWidget *parent) : QDialog(parent)
+CMailvaneDlg::CMailvaneDlg(QWidget *parent) : QDialog(parent), m_views(*this)
 {
     setObjectName(QStringLiteral("CMailvaneDlg"));
     registerResources();
@@ -103,15 +99,11 @@ CMailvaneDlg::CMailvaneDlg(QWidget *parent) : QDialog(parent)
                    Qt::WindowCloseButtonHint);
     setFont(DialogUnits::dialogFont());
 
-    m_drain_timer.setSingleShot(true);
-    m_drain_timer.setInterval(15);
-    connect(&m_drain_timer, &QTimer::timeout, this, &CMailvaneDlg::DrainViews);
-
     CreateMenu();
     CreateControls();
     WireMessageMap();
     qApp->installEventFilter(this);
-    m_state.views = this;
+    m_state.views = &m_views;
     OnInitDialog();
 }
 
@@ -119,7 +111,6 @@ CMailvaneDlg::~CMailvaneDlg()
 {
     ShutDownWorkers();
     qApp->removeEventFilter(this);
-    m_wait_dialog.reset();
 }
 
 CMailvaneDlg *CMailvaneDlg::Instance()
@@ -372,7 +363,7 @@ void CMailvaneDlg::RemoveWorkingDirectory()
 
 void CMailvaneDlg::OnBnClickedBrowse()
 {
-    if (m_scan_running || m_fill_running) {
+    if (m_scan_running || m_fill_running || m_save_running) {
         // The stores are in use: Browse runs when the worker has ended.
         m_browse_deferred = true;
         return;
@@ -387,7 +378,7 @@ void CMailvaneDlg::OnBnClickedBrowse()
 
     DrainViews();
     m_tree->DeleteAllItems();
-    m_root_item = 0;
+    m_views.SetRootItem(0);
     m_list_model->deleteAllRows();
     scan_state_clear_stores(&m_state);
 
@@ -397,9 +388,9 @@ void CMailvaneDlg::OnBnClickedBrowse()
     m_list->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_list->setShowGrid(true);
 
-    const tree_item root = m_next_tree_item++;
+    const tree_item root = m_views.NewTreeItem();
     m_tree->InsertFolderItem(nullptr, path, root);
-    m_root_item = root;
+    m_views.SetRootItem(root);
 
     m_scan_button->setEnabled(true);
     m_action_scan->setEnabled(true);
@@ -410,7 +401,7 @@ void CMailvaneDlg::OnBnClickedScan()
     if (m_scan_running) {
         return;
     }
-    if (m_fill_running) {
+    if (m_fill_running || m_save_running) {
         m_scan_deferred = true;
         return;
     }
@@ -432,6 +423,24 @@ void CMailvaneDlg::OnBnClickedScan()
 
 void CMailvaneDlg::OnBnClickedStop()
 {
+    if (m_save_running) {
+        // The save stops as a scan does, and leaves nothing behind.
+        if (!m_save_stop_confirmed) {
+            m_state.gate.hold();
+            const QMessageBox::StandardButton answer =
+                AskUser(QMessageBox::Question, caption_text,
+                        QStringLiteral("Do you want to stop scan process ?"),
+                        QMessageBox::Yes | QMessageBox::No, this);
+            // A save that ended while the question was open has nothing
+            // left to stop (and the next walk must not start stopped).
+            if (answer == QMessageBox::Yes && m_save_running) {
+                m_state.stop_requested = true;
+                m_save_stop_confirmed = true;
+            }
+            m_state.gate.release();
+        }
+        return;
+    }
     if (m_scan_running && !m_stop_confirmed) {
         m_state.gate.hold();
         const QMessageBox::StandardButton answer =
@@ -458,18 +467,84 @@ void CMailvaneDlg::OnBnClickedStop()
 
 void CMailvaneDlg::OnBnClickedSave()
 {
-    // Saving into a new mailbox file comes with the PST writer.
+    StartSave();
 }
 
 void CMailvaneDlg::OnFileConvert()
 {
-    // Saving into a new mailbox file comes with the PST writer.
+    StartSave();
+}
+
+void CMailvaneDlg::StartSave()
+{
+    if (m_save_running || m_scan_running) {
+        return;
+    }
+    if (m_fill_running) {
+        m_save_deferred = true;
+        return;
+    }
+    m_save_deferred = false;
+    // Save is on exactly while a completed scan's folders are in the stores.
+    if (!m_save_button->isEnabled()) {
+        AskUser(QMessageBox::Information, caption_text,
+                QStringLiteral("Scan a mailbox first: the save writes what the scan found."),
+                QMessageBox::Ok, this);
+        return;
+    }
+    QStringList names;
+    std::vector<libpff_item_t *> folders =
+        CSaveDlg::CheckedFolders(*m_tree, m_state.folders, &names);
+    CSaveDlg dialog(
+        QString::fromStdU16String(m_state.mailbox_path), CSaveDlg::ScopeText(names),
+        [this](const SaveFormat &format, const QString &current) {
+            return ChooseSaveTarget(format.directory, current);
+        },
+        [this, &dialog](QMessageBox::Icon icon, const QString &text,
+                        QMessageBox::StandardButtons buttons) {
+            return AskUser(icon, caption_text, text, buttons, &dialog);
+        },
+        this);
+    if (RunSaveDialog(dialog) != QDialog::Accepted) {
+        return;
+    }
+    convert::save_request request = dialog.Request();
+    request.folders = std::move(folders);
+
+    SetSaveControlsEnabled(false);
+    m_state.stop_requested = false;
+    m_save_stop_confirmed = false;
+    m_save_target = QString::fromStdString(request.target);
+    m_save_running = true;
+    m_save_thread = std::thread(&CMailvaneDlg::SaveThread, this, std::move(request));
+}
+
+void CMailvaneDlg::SetSaveControlsEnabled(bool enabled)
+{
+    // Save is only pressed with Browse, the tree and File > Convert on (a
+    // completed scan); Stop stays on for the save's own Stop.
+    for (QWidget *control :
+         std::initializer_list<QWidget *>{m_browse_button, m_save_button, m_tree, m_list}) {
+        control->setEnabled(enabled);
+    }
+    m_action_convert->setEnabled(enabled);
+    m_stop_button->setEnabled(true);
 }
 
 void CMailvaneDlg::OnFileExit()
 {
     if (AskUser(QMessageBox::Question, caption_text, QStringLiteral("Do you want to Exit ?       "),
                 QMessageBox::Yes | QMessageBox::No, this) == QMessageBox::Yes) {
+        if (m_save_running) {
+            // A save is ended first, so its temporary output goes with it.
+            m_state.stop_requested = true;
+            m_save_stop_confirmed = true;
+            m_state.gate.release();
+            while (m_save_running) {
+                QCoreApplication::processEvents(
+                    QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
+            }
+        }
         EndProcess(ProcessEnd::immediate);
     }
 }
@@ -509,8 +584,8 @@ void CMailvaneDlg::PreviewSelectedItem()
         return;
     }
     // A running fill owns the mailbox and the records; the preview waits for
-    // the next click.
-    if (m_fill_running || m_scan_running) {
+    // the next click. A save reads the mailbox until it ends.
+    if (m_fill_running || m_scan_running || m_save_running) {
         return;
     }
     // The record is found by the row's sequence number; the page builder
@@ -522,6 +597,11 @@ void CMailvaneDlg::PreviewSelectedItem()
     }
     const item_record *record = item_record_list_find(&m_state.records, sequence);
     static_cast<void>(record);
+}
+
+void CMailvaneDlg::DrainViews()
+{
+    m_views.Drain();
 }
 
 int CMailvaneDlg::FirstSelectedRow() const
@@ -542,7 +622,7 @@ int CMailvaneDlg::FirstSelectedRow() const
 void CMailvaneDlg::OnNMClickTree(const NotifyInfo &)
 {
     // One worker at a time reads the mailbox.
-    if (m_scan_running || m_fill_running) {
+    if (m_scan_running || m_fill_running || m_save_running) {
         return;
     }
     const tree_item item = m_tree->HandleOf(m_tree->currentItem());
@@ -608,6 +688,39 @@ void CMailvaneDlg::FillThread(tree_item item)
         this, [this] { FillFinished(); }, Qt::QueuedConnection);
 }
 
+void CMailvaneDlg::SaveThread(convert::save_request request)
+{
+    scan_views *views = m_state.views;
+    m_save_result = convert::save_mailbox(
+        &m_state, request, [views](int percent) { views->progress_set(percent); }, m_save_report);
+    QMetaObject::invokeMethod(
+        this, [this] { SaveFinished(); }, Qt::QueuedConnection);
+}
+
+void CMailvaneDlg::SaveFinished()
+{
+    DrainViews();
+    if (m_save_thread.joinable()) {
+        m_save_thread.join();
+    }
+    m_save_running = false;
+    const int result = m_save_result;
+    const convert::save_report report = std::move(m_save_report);
+    m_save_report = convert::save_report{};
+    // The next walk starts unstopped.
+    m_state.stop_requested = false;
+    m_progress->setValue(0);
+    SetSaveControlsEnabled(true);
+    if (m_shutting_down) {
+        return;
+    }
+    CSaveDlg::ReportBox box;
+    if (CSaveDlg::ReportFor(result, report, m_save_target, box)) {
+        ShowReport(box.icon, caption_text, box.text, box.details);
+    }
+    RunDeferredCommands();
+}
+
 void CMailvaneDlg::ScanFinished()
 {
     DrainViews();
@@ -647,8 +760,14 @@ void CMailvaneDlg::FillFinished()
 
 void CMailvaneDlg::RunDeferredCommands()
 {
-    if (m_scan_running || m_fill_running) {
+    if (m_scan_running || m_fill_running || m_save_running) {
         return;
+    }
+    if (m_save_deferred) {
+        StartSave();
+        if (m_save_running) {
+            return;
+        }
     }
     if (m_browse_deferred) {
         OnBnClickedBrowse();
@@ -668,7 +787,7 @@ void CMailvaneDlg::StopCleanUp()
     m_stop_confirmed = false;
     RemoveWorkingDirectory();
     m_tree->DeleteAllItems();
-    m_root_item = 0;
+    m_views.SetRootItem(0);
     m_list_model->deleteAllRows();
     scan_state_clear_stores(&m_state);
     // The scan has ended: the next one starts unstopped.
@@ -682,11 +801,12 @@ void CMailvaneDlg::StopCleanUp()
 void CMailvaneDlg::ShutDownWorkers()
 {
     m_shutting_down = true;
-    if (m_scan_running || m_fill_running) {
+    if (m_scan_running || m_fill_running || m_save_running) {
         // End them at their next abort check, then serve their last calls.
+        // A save ended so leaves nothing behind.
         m_state.stop_requested = true;
         m_state.gate.release();
-        while (m_scan_running || m_fill_running) {
+        while (m_scan_running || m_fill_running || m_save_running) {
             QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents,
                                             50);
         }
@@ -697,122 +817,13 @@ void CMailvaneDlg::ShutDownWorkers()
     if (m_fill_thread.joinable()) {
         m_fill_thread.join();
     }
+    if (m_save_thread.joinable()) {
+        m_save_thread.join();
+    }
 }
 
 // ---------------------------------------------------------------------------
-// The views, as the workers see them
-
-bool CMailvaneDlg::OnWindowThread() const
-{
-    return QThread::currentThread() == thread();
-}
-
-void CMailvaneDlg::RequestDrain()
-{
-    QMetaObject::invokeMethod(
-        this,
-        [this] {
-            if (!m_drain_timer.isActive()) {
-                m_drain_timer.start();
-            }
-        },
-        Qt::QueuedConnection);
-}
-
-void CMailvaneDlg::AfterPush(bool was_empty)
-{
-    // On the window thread the call takes effect at once; a worker's call
-    // waits for the next batch.
-    if (OnWindowThread()) {
-        DrainViews();
-    } else if (was_empty) {
-        RequestDrain();
-    }
-}
-
-template <typename Function> void CMailvaneDlg::RunOnWindowThread(Function &&function)
-{
-    if (OnWindowThread()) {
-        DrainViews();
-        function();
-        return;
-    }
-    QMetaObject::invokeMethod(
-        this,
-        [this, &function] {
-            DrainViews();
-            function();
-        },
-        Qt::BlockingQueuedConnection);
-}
-
-void CMailvaneDlg::DrainViews()
-{
-    std::vector<ViewOp> ops = m_queue.take();
-    if (ops.empty()) {
-        return;
-    }
-    // Consecutive rows go into the model in one insert, and the progress bar
-    // (which repaints on every change) gets only the batch's last position.
-    std::vector<ItemListModel::Row> rows;
-    int progress = -1;
-    const auto flush_rows = [&] {
-        if (!rows.empty()) {
-            m_list_model->insertAtTop(std::move(rows));
-            rows.clear();
-        }
-    };
-    for (ViewOp &op : ops) {
-        switch (op.kind) {
-        case ViewOp::Kind::tree_insert: {
-            QTreeWidgetItem *parent = nullptr;
-            if (op.parent != 0) {
-                parent = m_tree->ItemFromHandle(op.parent);
-                if (parent == nullptr) {
-                    break;
-                }
-            }
-            m_tree->InsertFolderItem(parent, op.text, op.id);
-            break;
-        }
-        case ViewOp::Kind::tree_bold:
-            if (QTreeWidgetItem *item = m_tree->ItemFromHandle(op.id)) {
-                CFolderTreeCtrl1::SetBold(item, true);
-            }
-            break;
-        case ViewOp::Kind::tree_enable:
-            m_tree->setEnabled(op.flag);
-            break;
-        case ViewOp::Kind::list_clear:
-            rows.clear();
-            m_list_model->deleteAllRows();
-            break;
-        case ViewOp::Kind::list_row:
-            rows.push_back(std::move(op.cells));
-            break;
-        case ViewOp::Kind::list_cell:
-            flush_rows();
-            m_list_model->setCell(op.row, op.column, op.text);
-            break;
-        case ViewOp::Kind::list_rename:
-            m_list_model->renameColumn(op.column, op.text);
-            break;
-        case ViewOp::Kind::progress:
-            progress = op.row;
-            break;
-        case ViewOp::Kind::command_enable:
-            SetCommandEnabled(op.command, op.flag);
-            break;
-        case ViewOp::Kind::browse:
-            m_browse_after_scan = true;
-            break;
-        }
-    }
-    flush_rows();
-    if (progress >= 0) {
-        m_progress->setValue(progress);
-    }
-}
+// Command states
 
 void CMailvaneDlg::SetCommandEnabled(view_command command, bool enabled)
 {
@@ -830,136 +841,6 @@ void CMailvaneDlg::SetCommandEnabled(view_command command, bool enabled)
         m_action_convert->setEnabled(enabled);
         break;
     }
-}
-
-tree_item CMailvaneDlg::tree_root_item()
-{
-    return m_root_item;
-}
-
-tree_item CMailvaneDlg::tree_insert_item(tree_item parent, const std::u16string &text)
-{
-    ViewOp op{ViewOp::Kind::tree_insert};
-    op.id = m_next_tree_item++;
-    op.parent = parent;
-    op.text = toQString(text);
-    const tree_item item = op.id;
-    const bool was_empty = m_queue.push(std::move(op));
-    AfterPush(was_empty);
-    return item;
-}
-
-void CMailvaneDlg::tree_set_bold(tree_item item)
-{
-    ViewOp op{ViewOp::Kind::tree_bold};
-    op.id = item;
-    const bool was_empty = m_queue.push(std::move(op));
-    AfterPush(was_empty);
-}
-
-void CMailvaneDlg::tree_set_enabled(bool enabled)
-{
-    ViewOp op{ViewOp::Kind::tree_enable};
-    op.flag = enabled;
-    const bool was_empty = m_queue.push(std::move(op));
-    AfterPush(was_empty);
-}
-
-void CMailvaneDlg::list_delete_all_rows()
-{
-    const bool was_empty = m_queue.push(ViewOp(ViewOp::Kind::list_clear));
-    AfterPush(was_empty);
-}
-
-int CMailvaneDlg::list_insert_row(const std::u16string &column0)
-{
-    ViewOp op{ViewOp::Kind::list_row};
-    op.cells[0] = toQString(column0);
-    const bool was_empty = m_queue.push(std::move(op));
-    AfterPush(was_empty);
-    return 0;
-}
-
-void CMailvaneDlg::list_set_cell(int row, int column, const std::u16string *text)
-{
-    const bool was_empty = m_queue.pushCell(row, column, text ? toQString(*text) : QString());
-    AfterPush(was_empty);
-}
-
-void CMailvaneDlg::list_rename_column(int column, const std::u16string &title)
-{
-    ViewOp op{ViewOp::Kind::list_rename};
-    op.column = column;
-    op.text = toQString(title);
-    const bool was_empty = m_queue.push(std::move(op));
-    AfterPush(was_empty);
-}
-
-void CMailvaneDlg::progress_set(int position)
-{
-    const bool was_empty = m_queue.pushProgress(position);
-    AfterPush(was_empty);
-}
-
-void CMailvaneDlg::command_set_enabled(view_command command, bool enabled)
-{
-    ViewOp op{ViewOp::Kind::command_enable};
-    op.command = command;
-    op.flag = enabled;
-    const bool was_empty = m_queue.push(std::move(op));
-    AfterPush(was_empty);
-}
-
-void CMailvaneDlg::message_box(message_icon icon, const std::u16string &caption,
-                               const std::u16string &text)
-{
-    const QMessageBox::Icon box_icon =
-        icon == message_icon::error ? QMessageBox::Critical : QMessageBox::Information;
-    const QString box_caption = toQString(caption);
-    const QString box_text = toQString(text);
-    RunOnWindowThread([&] {
-        if (!m_shutting_down) {
-            AskUser(box_icon, box_caption, box_text, QMessageBox::Ok, nullptr);
-        }
-    });
-}
-
-void CMailvaneDlg::wait_dialog_show()
-{
-    RunOnWindowThread([this] {
-        m_wait_dialog = std::make_unique<LoadIDialog>();
-        m_wait_dialog->ShowNow();
-    });
-}
-
-void CMailvaneDlg::wait_dialog_close()
-{
-    RunOnWindowThread([this] {
-        m_wait_dialog.reset();
-    });
-}
-
-void CMailvaneDlg::run_browse()
-{
-    if (OnWindowThread()) {
-        DrainViews();
-        OnBnClickedBrowse();
-        return;
-    }
-    // After the scan's failure message: the chooser opens once the worker
-    // has let go of the stores.
-    const bool was_empty = m_queue.push(ViewOp(ViewOp::Kind::browse));
-    AfterPush(was_empty);
-}
-
-void CMailvaneDlg::memory_exhausted(const std::u16string &caption, const std::u16string &text)
-{
-    const QString box_caption = toQString(caption);
-    const QString box_text = toQString(text);
-    RunOnWindowThread([&] {
-        AskUser(QMessageBox::Critical, box_caption, box_text, QMessageBox::Ok, nullptr);
-        EndProcess(ProcessEnd::runtime_exit);
-    });
 }
 
 // ---------------------------------------------------------------------------
@@ -986,6 +867,44 @@ QMessageBox::StandardButton CMailvaneDlg::AskUser(QMessageBox::Icon icon, const 
     QMessageBox box(icon, caption, text, buttons, owner);
     box.setWindowModality(Qt::ApplicationModal);
     return static_cast<QMessageBox::StandardButton>(box.exec());
+}
+
+int CMailvaneDlg::RunSaveDialog(CSaveDlg &dialog)
+{
+    return dialog.exec();
+}
+
+QString CMailvaneDlg::ChooseSaveTarget(bool directory, const QString &current)
+{
+    QFileDialog chooser(this,
+                        directory ? QStringLiteral("Save Into Folder...")
+                                  : QStringLiteral("Save Mailbox As..."),
+                        current);
+    chooser.setAcceptMode(QFileDialog::AcceptSave);
+    // The save dialog asks before anything is replaced.
+    chooser.setOption(QFileDialog::DontConfirmOverwrite);
+    if (directory) {
+        // A new directory's name: the save creates it.
+        chooser.setFileMode(QFileDialog::AnyFile);
+    } else {
+        chooser.setNameFilter(QStringLiteral("Microsoft Outlook PST File (*.pst)"));
+        chooser.setDefaultSuffix(QStringLiteral("pst"));
+    }
+    chooser.selectFile(current);
+    if (chooser.exec() != QDialog::Accepted) {
+        return {};
+    }
+    return chooser.selectedFiles().value(0);
+}
+
+void CMailvaneDlg::ShowReport(QMessageBox::Icon icon, const QString &caption, const QString &text,
+                              const QString &details)
+{
+    QMessageBox box(icon, caption, text, QMessageBox::Ok, this);
+    if (!details.isEmpty()) {
+        box.setDetailedText(details);
+    }
+    box.exec();
 }
 
 void CMailvaneDlg::OpenDocument(const QString &path)

@@ -1,19 +1,17 @@
 // The main dialog: path box, Browse, Scan, Stop, Save, the folder tree, the
-// item list, the progress bar and the preview pane, with the menu bar. It is
-// also the engine's view of the window: the scan and the folder fills run on
-// worker threads and reach the controls only through the scan_views calls
-// below, which hand their work to the window thread (in order, batched where
-// a folder's rows would otherwise cost a round trip each).
+// item list, the progress bar and the preview pane, with the menu bar. The
+// scan and the folder fills run on worker threads and reach the controls
+// through the dialog's DialogViews.
 #pragma once
 
 #include <QDialog>
 #include <QMessageBox>
-#include <QTimer>
 #include <atomic>
 #include <memory>
 #include <thread>
 
-#include "app/ViewQueue.h"
+#include "app/DialogViews.h"
+#include "convert/save.h"
 #include "scan/scan_state.h"
 #include "scan/views.h"
 
@@ -31,10 +29,11 @@ class QTableView;
 namespace korvel {
 
 class CFolderTreeCtrl1;
+class CSaveDlg;
 class ItemListModel;
 class LoadIDialog;
 
-class CMailvaneDlg : public QDialog, public scan_views
+class CMailvaneDlg : public QDialog
 {
     Q_OBJECT
 
@@ -46,24 +45,6 @@ public:
 
     // The one main dialog of the process (set at initialisation).
     static CMailvaneDlg *Instance();
-
-    // scan_views: callable from any thread.
-    tree_item tree_root_item() override;
-    tree_item tree_insert_item(tree_item parent, const std::u16string &text) override;
-    void tree_set_bold(tree_item item) override;
-    void tree_set_enabled(bool enabled) override;
-    void list_delete_all_rows() override;
-    int list_insert_row(const std::u16string &column0) override;
-    void list_set_cell(int row, int column, const std::u16string *text) override;
-    void list_rename_column(int column, const std::u16string &title) override;
-    void progress_set(int position) override;
-    void command_set_enabled(view_command command, bool enabled) override;
-    void message_box(message_icon icon, const std::u16string &caption,
-                     const std::u16string &text) override;
-    void wait_dialog_show() override;
-    void wait_dialog_close() override;
-    void run_browse() override;
-    void memory_exhausted(const std::u16string &caption, const std::u16string &text) override;
 
     // Commands and notifications (window thread), reached through the
     // message map.
@@ -90,7 +71,9 @@ public:
     QProgressBar *Progress() const { return m_progress; }
     QLineEdit *PathBox() const { return m_path_box; }
     QMenuBar *MenuBar() const { return m_menu_bar; }
-    LoadIDialog *WaitDialog() const { return m_wait_dialog.get(); }
+    LoadIDialog *WaitDialog() const { return m_views.WaitDialog(); }
+    // The engine's view of the window.
+    scan_views &Views() { return m_views; }
     // The lowest-numbered selected row of the item list, or -1.
     int FirstSelectedRow() const;
 
@@ -98,6 +81,7 @@ public:
     const QString &StartDirectory() const { return m_start_directory; }
     bool ScanRunning() const { return m_scan_running; }
     bool FillRunning() const { return m_fill_running; }
+    bool SaveRunning() const { return m_save_running; }
     // Applies what the workers have queued so far (window thread).
     void DrainViews();
 
@@ -105,6 +89,8 @@ public:
     static QSize ClientSizeInPixels();
 
 protected:
+    friend class DialogViews;
+
     // How the process ends: at once, or through the C runtime's exit.
     enum class ProcessEnd
     {
@@ -120,6 +106,13 @@ protected:
                                                 QMessageBox::StandardButtons buttons,
                                                 QWidget *owner);
     virtual void OpenDocument(const QString &path);
+    // The save flow: the save dialog run modally (its result), the chooser
+    // of its target (a file, or a directory to create; empty: cancelled), and
+    // the end-of-save box with its details.
+    virtual int RunSaveDialog(CSaveDlg &dialog);
+    virtual QString ChooseSaveTarget(bool directory, const QString &current);
+    virtual void ShowReport(QMessageBox::Icon icon, const QString &caption, const QString &text,
+                            const QString &details);
     virtual void EndProcess(ProcessEnd how);
 
     void closeEvent(QCloseEvent *event) override;
@@ -167,24 +160,22 @@ private:
     void FillThread(tree_item item);
     void ScanFinished();
     void FillFinished();
+    // Save and File > Convert: the save dialog, then the save worker.
+    void StartSave();
+    void SaveThread(convert::save_request request);
+    void SaveFinished();
+    // The mailbox is in use by the save: the controls that would read it.
+    void SetSaveControlsEnabled(bool enabled);
     void RunDeferredCommands();
     void StopCleanUp();
     void ShutDownWorkers();
     void RemoveWorkingDirectory();
     void SetCommandEnabled(view_command command, bool enabled);
 
-    bool OnWindowThread() const;
-    void AfterPush(bool was_empty);
-    void RequestDrain();
-    template <typename Function> void RunOnWindowThread(Function &&function);
-
     // The one scan session of the process.
     scan_state m_state;
-    // Worker calls waiting for the window thread.
-    ViewQueue m_queue;
-    // Starts a drain shortly after the first queued call, so rows arrive in
-    // batches.
-    QTimer m_drain_timer;
+    // The workers' way to the controls.
+    DialogViews m_views;
 
     // The application icon (resource 128).
     QIcon m_icon;
@@ -215,21 +206,26 @@ private:
     QAction *m_action_about = nullptr;
     // Stands in for the window's system menu.
     QMenu *m_system_menu = nullptr;
-    std::unique_ptr<LoadIDialog> m_wait_dialog;
 
     // The directory that was current at start: Help looks there.
     QString m_start_directory;
-    // The root item Browse inserted (0: none); read by the scan worker.
-    std::atomic<tree_item> m_root_item{0};
-    // Tree item handles are handed out here, so a worker gets its handle
-    // without waiting for the window thread.
-    std::atomic<tree_item> m_next_tree_item{1};
 
     std::thread m_scan_thread;
     std::thread m_fill_thread;
+    std::thread m_save_thread;
     // Window-thread bookkeeping of the workers.
     bool m_scan_running = false;
     bool m_fill_running = false;
+    bool m_save_running = false;
+    // Stop was answered Yes during the save.
+    bool m_save_stop_confirmed = false;
+    // Save pressed during a fill: the dialog opens when the fill ends.
+    bool m_save_deferred = false;
+    // The running save's target, and its outcome (written by the worker,
+    // read after it has been joined).
+    QString m_save_target;
+    int m_save_result = 0;
+    convert::save_report m_save_report;
     // Stop was answered Yes: the clean-up waits for the scan's end.
     bool m_stop_confirmed = false;
     // The scan asked for Browse after a failure.

@@ -22,6 +22,7 @@
 
 #include "app/CFolderTreeCtrl1.h"
 #include "app/CMailvaneDlg.h"
+#include "app/CSaveDlg.h"
 #include "app/resource_ids.h"
 #include "tests/support/samples.h"
 
@@ -53,14 +54,23 @@ struct AskedBox
     QString text;
     QMessageBox::StandardButtons buttons;
     bool owned;
+    // The box's details ("" when it has none).
+    QString details;
 };
 
 class TestDialog : public CMailvaneDlg
 {
 public:
-    // Paths the chooser returns in turn; an empty queue cancels.
+    // Paths the choosers (Browse's and the save target's) return in turn; an
+    // empty queue cancels.
     std::deque<QString> chooser_answers;
     int chooser_calls = 0;
+    // The save target chooser: directory or file, and the path it started at.
+    std::vector<std::pair<bool, QString>> target_chooser_calls;
+    // Fills in the save dialog while it is shown (it is Cancelled unless this
+    // presses OK); without it every save dialog is cancelled.
+    std::function<void(CSaveDlg &)> on_save_dialog;
+    int save_dialogs = 0;
     // Every box asked, in order.
     std::vector<AskedBox> boxes;
     // Answers to questions in turn (No when none is left).
@@ -99,7 +109,7 @@ protected:
                                         QWidget *owner) override
     {
         EXPECT_EQ(QThread::currentThread(), thread()) << "a box away from the window thread";
-        boxes.push_back({icon, caption, text, buttons, owner != nullptr});
+        boxes.push_back({icon, caption, text, buttons, owner != nullptr, QString()});
         if (on_box) {
             on_box(boxes.back());
         }
@@ -115,6 +125,35 @@ protected:
         const QMessageBox::StandardButton answer = answers.front();
         answers.pop_front();
         return answer;
+    }
+
+    int RunSaveDialog(CSaveDlg &dialog) override
+    {
+        ++save_dialogs;
+        dialog.show();
+        if (on_save_dialog) {
+            on_save_dialog(dialog);
+        }
+        if (dialog.isVisible()) {
+            dialog.reject();
+        }
+        return dialog.result();
+    }
+
+    QString ChooseSaveTarget(bool directory, const QString &current) override
+    {
+        target_chooser_calls.emplace_back(directory, current);
+        return ChooseMailboxFile();
+    }
+
+    void ShowReport(QMessageBox::Icon icon, const QString &caption, const QString &text,
+                    const QString &details) override
+    {
+        EXPECT_EQ(QThread::currentThread(), thread()) << "a box away from the window thread";
+        boxes.push_back({icon, caption, text, QMessageBox::Ok, true, details});
+        if (on_box) {
+            on_box(boxes.back());
+        }
     }
 
     void OpenDocument(const QString &path) override { opened_documents.push_back(path); }
