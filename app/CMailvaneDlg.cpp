@@ -52,11 +52,6 @@ CMailvaneDlg *g_main_dialog = nullptr;
 
 const QString caption_text = QStringLiteral("Korvel PST Repair");
 
-QString toQString(const std::u16string &text)
-{
-    return QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size()));
-}
-
 QIcon resourceIcon(int number)
 {
     return QIcon(QString::fromLatin1(resource_prefix) + QString::number(number));
@@ -92,7 +87,7 @@ const CMailvaneDlg::NotifyEntry CMailvaneDlg::notify_map[] = {
     {IDC_LIST1, Notify::item_changed, &CMailvaneDlg::OnLvnItemchangedList},
 };
 
-CMailvaneDlg::CMailvaneDlg(QWidget *parent) : QDialog(parent)
+CMailvaneDlg::CMailvaneDlg(QWidget *parent) : QDialog(parent), m_views(*this)
 {
     setObjectName(QStringLiteral("CMailvaneDlg"));
     registerResources();
@@ -103,15 +98,11 @@ CMailvaneDlg::CMailvaneDlg(QWidget *parent) : QDialog(parent)
                    Qt::WindowCloseButtonHint);
     setFont(DialogUnits::dialogFont());
 
-    m_drain_timer.setSingleShot(true);
-    m_drain_timer.setInterval(15);
-    connect(&m_drain_timer, &QTimer::timeout, this, &CMailvaneDlg::DrainViews);
-
     CreateMenu();
     CreateControls();
     WireMessageMap();
     qApp->installEventFilter(this);
-    m_state.views = this;
+    m_state.views = &m_views;
     OnInitDialog();
 }
 
@@ -119,7 +110,6 @@ CMailvaneDlg::~CMailvaneDlg()
 {
     ShutDownWorkers();
     qApp->removeEventFilter(this);
-    m_wait_dialog.reset();
 }
 
 CMailvaneDlg *CMailvaneDlg::Instance()
@@ -387,7 +377,7 @@ void CMailvaneDlg::OnBnClickedBrowse()
 
     DrainViews();
     m_tree->DeleteAllItems();
-    m_root_item = 0;
+    m_views.SetRootItem(0);
     m_list_model->deleteAllRows();
     scan_state_clear_stores(&m_state);
 
@@ -397,9 +387,9 @@ void CMailvaneDlg::OnBnClickedBrowse()
     m_list->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_list->setShowGrid(true);
 
-    const tree_item root = m_next_tree_item++;
+    const tree_item root = m_views.NewTreeItem();
     m_tree->InsertFolderItem(nullptr, path, root);
-    m_root_item = root;
+    m_views.SetRootItem(root);
 
     m_scan_button->setEnabled(true);
     m_action_scan->setEnabled(true);
@@ -522,6 +512,11 @@ void CMailvaneDlg::PreviewSelectedItem()
     }
     const item_record *record = item_record_list_find(&m_state.records, sequence);
     static_cast<void>(record);
+}
+
+void CMailvaneDlg::DrainViews()
+{
+    m_views.Drain();
 }
 
 int CMailvaneDlg::FirstSelectedRow() const
@@ -668,7 +663,7 @@ void CMailvaneDlg::StopCleanUp()
     m_stop_confirmed = false;
     RemoveWorkingDirectory();
     m_tree->DeleteAllItems();
-    m_root_item = 0;
+    m_views.SetRootItem(0);
     m_list_model->deleteAllRows();
     scan_state_clear_stores(&m_state);
     // The scan has ended: the next one starts unstopped.
@@ -700,119 +695,7 @@ void CMailvaneDlg::ShutDownWorkers()
 }
 
 // ---------------------------------------------------------------------------
-// The views, as the workers see them
-
-bool CMailvaneDlg::OnWindowThread() const
-{
-    return QThread::currentThread() == thread();
-}
-
-void CMailvaneDlg::RequestDrain()
-{
-    QMetaObject::invokeMethod(
-        this,
-        [this] {
-            if (!m_drain_timer.isActive()) {
-                m_drain_timer.start();
-            }
-        },
-        Qt::QueuedConnection);
-}
-
-void CMailvaneDlg::AfterPush(bool was_empty)
-{
-    // On the window thread the call takes effect at once; a worker's call
-    // waits for the next batch.
-    if (OnWindowThread()) {
-        DrainViews();
-    } else if (was_empty) {
-        RequestDrain();
-    }
-}
-
-template <typename Function> void CMailvaneDlg::RunOnWindowThread(Function &&function)
-{
-    if (OnWindowThread()) {
-        DrainViews();
-        function();
-        return;
-    }
-    QMetaObject::invokeMethod(
-        this,
-        [this, &function] {
-            DrainViews();
-            function();
-        },
-        Qt::BlockingQueuedConnection);
-}
-
-void CMailvaneDlg::DrainViews()
-{
-    std::vector<ViewOp> ops = m_queue.take();
-    if (ops.empty()) {
-        return;
-    }
-    // Consecutive rows go into the model in one insert, and the progress bar
-    // (which repaints on every change) gets only the batch's last position.
-    std::vector<ItemListModel::Row> rows;
-    int progress = -1;
-    const auto flush_rows = [&] {
-        if (!rows.empty()) {
-            m_list_model->insertAtTop(std::move(rows));
-            rows.clear();
-        }
-    };
-    for (ViewOp &op : ops) {
-        switch (op.kind) {
-        case ViewOp::Kind::tree_insert: {
-            QTreeWidgetItem *parent = nullptr;
-            if (op.parent != 0) {
-                parent = m_tree->ItemFromHandle(op.parent);
-                if (parent == nullptr) {
-                    break;
-                }
-            }
-            m_tree->InsertFolderItem(parent, op.text, op.id);
-            break;
-        }
-        case ViewOp::Kind::tree_bold:
-            if (QTreeWidgetItem *item = m_tree->ItemFromHandle(op.id)) {
-                CFolderTreeCtrl1::SetBold(item, true);
-            }
-            break;
-        case ViewOp::Kind::tree_enable:
-            m_tree->setEnabled(op.flag);
-            break;
-        case ViewOp::Kind::list_clear:
-            rows.clear();
-            m_list_model->deleteAllRows();
-            break;
-        case ViewOp::Kind::list_row:
-            rows.push_back(std::move(op.cells));
-            break;
-        case ViewOp::Kind::list_cell:
-            flush_rows();
-            m_list_model->setCell(op.row, op.column, op.text);
-            break;
-        case ViewOp::Kind::list_rename:
-            m_list_model->renameColumn(op.column, op.text);
-            break;
-        case ViewOp::Kind::progress:
-            progress = op.row;
-            break;
-        case ViewOp::Kind::command_enable:
-            SetCommandEnabled(op.command, op.flag);
-            break;
-        case ViewOp::Kind::browse:
-            m_browse_after_scan = true;
-            break;
-        }
-    }
-    flush_rows();
-    if (progress >= 0) {
-        m_progress->setValue(progress);
-    }
-}
+// Command states
 
 void CMailvaneDlg::SetCommandEnabled(view_command command, bool enabled)
 {
@@ -830,136 +713,6 @@ void CMailvaneDlg::SetCommandEnabled(view_command command, bool enabled)
         m_action_convert->setEnabled(enabled);
         break;
     }
-}
-
-tree_item CMailvaneDlg::tree_root_item()
-{
-    return m_root_item;
-}
-
-tree_item CMailvaneDlg::tree_insert_item(tree_item parent, const std::u16string &text)
-{
-    ViewOp op{ViewOp::Kind::tree_insert};
-    op.id = m_next_tree_item++;
-    op.parent = parent;
-    op.text = toQString(text);
-    const tree_item item = op.id;
-    const bool was_empty = m_queue.push(std::move(op));
-    AfterPush(was_empty);
-    return item;
-}
-
-void CMailvaneDlg::tree_set_bold(tree_item item)
-{
-    ViewOp op{ViewOp::Kind::tree_bold};
-    op.id = item;
-    const bool was_empty = m_queue.push(std::move(op));
-    AfterPush(was_empty);
-}
-
-void CMailvaneDlg::tree_set_enabled(bool enabled)
-{
-    ViewOp op{ViewOp::Kind::tree_enable};
-    op.flag = enabled;
-    const bool was_empty = m_queue.push(std::move(op));
-    AfterPush(was_empty);
-}
-
-void CMailvaneDlg::list_delete_all_rows()
-{
-    const bool was_empty = m_queue.push(ViewOp(ViewOp::Kind::list_clear));
-    AfterPush(was_empty);
-}
-
-int CMailvaneDlg::list_insert_row(const std::u16string &column0)
-{
-    ViewOp op{ViewOp::Kind::list_row};
-    op.cells[0] = toQString(column0);
-    const bool was_empty = m_queue.push(std::move(op));
-    AfterPush(was_empty);
-    return 0;
-}
-
-void CMailvaneDlg::list_set_cell(int row, int column, const std::u16string *text)
-{
-    const bool was_empty = m_queue.pushCell(row, column, text ? toQString(*text) : QString());
-    AfterPush(was_empty);
-}
-
-void CMailvaneDlg::list_rename_column(int column, const std::u16string &title)
-{
-    ViewOp op{ViewOp::Kind::list_rename};
-    op.column = column;
-    op.text = toQString(title);
-    const bool was_empty = m_queue.push(std::move(op));
-    AfterPush(was_empty);
-}
-
-void CMailvaneDlg::progress_set(int position)
-{
-    const bool was_empty = m_queue.pushProgress(position);
-    AfterPush(was_empty);
-}
-
-void CMailvaneDlg::command_set_enabled(view_command command, bool enabled)
-{
-    ViewOp op{ViewOp::Kind::command_enable};
-    op.command = command;
-    op.flag = enabled;
-    const bool was_empty = m_queue.push(std::move(op));
-    AfterPush(was_empty);
-}
-
-void CMailvaneDlg::message_box(message_icon icon, const std::u16string &caption,
-                               const std::u16string &text)
-{
-    const QMessageBox::Icon box_icon =
-        icon == message_icon::error ? QMessageBox::Critical : QMessageBox::Information;
-    const QString box_caption = toQString(caption);
-    const QString box_text = toQString(text);
-    RunOnWindowThread([&] {
-        if (!m_shutting_down) {
-            AskUser(box_icon, box_caption, box_text, QMessageBox::Ok, nullptr);
-        }
-    });
-}
-
-void CMailvaneDlg::wait_dialog_show()
-{
-    RunOnWindowThread([this] {
-        m_wait_dialog = std::make_unique<LoadIDialog>();
-        m_wait_dialog->ShowNow();
-    });
-}
-
-void CMailvaneDlg::wait_dialog_close()
-{
-    RunOnWindowThread([this] {
-        m_wait_dialog.reset();
-    });
-}
-
-void CMailvaneDlg::run_browse()
-{
-    if (OnWindowThread()) {
-        DrainViews();
-        OnBnClickedBrowse();
-        return;
-    }
-    // After the scan's failure message: the chooser opens once the worker
-    // has let go of the stores.
-    const bool was_empty = m_queue.push(ViewOp(ViewOp::Kind::browse));
-    AfterPush(was_empty);
-}
-
-void CMailvaneDlg::memory_exhausted(const std::u16string &caption, const std::u16string &text)
-{
-    const QString box_caption = toQString(caption);
-    const QString box_text = toQString(text);
-    RunOnWindowThread([&] {
-        AskUser(QMessageBox::Critical, box_caption, box_text, QMessageBox::Ok, nullptr);
-        EndProcess(ProcessEnd::runtime_exit);
-    });
 }
 
 // ---------------------------------------------------------------------------

@@ -1,19 +1,16 @@
 // The main dialog: path box, Browse, Scan, Stop, Save, the folder tree, the
-// item list, the progress bar and the preview pane, with the menu bar. It is
-// also the engine's view of the window: the scan and the folder fills run on
-// worker threads and reach the controls only through the scan_views calls
-// below, which hand their work to the window thread (in order, batched where
-// a folder's rows would otherwise cost a round trip each).
+// item list, the progress bar and the preview pane, with the menu bar. The
+// scan and the folder fills run on worker threads and reach the controls
+// through the dialog's DialogViews.
 #pragma once
 
 #include <QDialog>
 #include <QMessageBox>
-#include <QTimer>
 #include <atomic>
 #include <memory>
 #include <thread>
 
-#include "app/ViewQueue.h"
+#include "app/DialogViews.h"
 #include "scan/scan_state.h"
 #include "scan/views.h"
 
@@ -34,7 +31,7 @@ class CFolderTreeCtrl1;
 class ItemListModel;
 class LoadIDialog;
 
-class CMailvaneDlg : public QDialog, public scan_views
+class CMailvaneDlg : public QDialog
 {
     Q_OBJECT
 
@@ -46,24 +43,6 @@ public:
 
     // The one main dialog of the process (set at initialisation).
     static CMailvaneDlg *Instance();
-
-    // scan_views: callable from any thread.
-    tree_item tree_root_item() override;
-    tree_item tree_insert_item(tree_item parent, const std::u16string &text) override;
-    void tree_set_bold(tree_item item) override;
-    void tree_set_enabled(bool enabled) override;
-    void list_delete_all_rows() override;
-    int list_insert_row(const std::u16string &column0) override;
-    void list_set_cell(int row, int column, const std::u16string *text) override;
-    void list_rename_column(int column, const std::u16string &title) override;
-    void progress_set(int position) override;
-    void command_set_enabled(view_command command, bool enabled) override;
-    void message_box(message_icon icon, const std::u16string &caption,
-                     const std::u16string &text) override;
-    void wait_dialog_show() override;
-    void wait_dialog_close() override;
-    void run_browse() override;
-    void memory_exhausted(const std::u16string &caption, const std::u16string &text) override;
 
     // Commands and notifications (window thread), reached through the
     // message map.
@@ -90,7 +69,9 @@ public:
     QProgressBar *Progress() const { return m_progress; }
     QLineEdit *PathBox() const { return m_path_box; }
     QMenuBar *MenuBar() const { return m_menu_bar; }
-    LoadIDialog *WaitDialog() const { return m_wait_dialog.get(); }
+    LoadIDialog *WaitDialog() const { return m_views.WaitDialog(); }
+    // The engine's view of the window.
+    scan_views &Views() { return m_views; }
     // The lowest-numbered selected row of the item list, or -1.
     int FirstSelectedRow() const;
 
@@ -105,6 +86,8 @@ public:
     static QSize ClientSizeInPixels();
 
 protected:
+    friend class DialogViews;
+
     // How the process ends: at once, or through the C runtime's exit.
     enum class ProcessEnd
     {
@@ -173,18 +156,10 @@ private:
     void RemoveWorkingDirectory();
     void SetCommandEnabled(view_command command, bool enabled);
 
-    bool OnWindowThread() const;
-    void AfterPush(bool was_empty);
-    void RequestDrain();
-    template <typename Function> void RunOnWindowThread(Function &&function);
-
     // The one scan session of the process.
     scan_state m_state;
-    // Worker calls waiting for the window thread.
-    ViewQueue m_queue;
-    // Starts a drain shortly after the first queued call, so rows arrive in
-    // batches.
-    QTimer m_drain_timer;
+    // The workers' way to the controls.
+    DialogViews m_views;
 
     // The application icon (resource 128).
     QIcon m_icon;
@@ -215,15 +190,9 @@ private:
     QAction *m_action_about = nullptr;
     // Stands in for the window's system menu.
     QMenu *m_system_menu = nullptr;
-    std::unique_ptr<LoadIDialog> m_wait_dialog;
 
     // The directory that was current at start: Help looks there.
     QString m_start_directory;
-    // The root item Browse inserted (0: none); read by the scan worker.
-    std::atomic<tree_item> m_root_item{0};
-    // Tree item handles are handed out here, so a worker gets its handle
-    // without waiting for the window thread.
-    std::atomic<tree_item> m_next_tree_item{1};
 
     std::thread m_scan_thread;
     std::thread m_fill_thread;

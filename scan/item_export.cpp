@@ -623,7 +623,21 @@ int export_handle_export_attachment(export_handle_t *export_handle, libpff_item_
         return -1;
     }
     if (type == LIBPFF_ATTACHMENT_TYPE_DATA) {
-        return write_attachment_data(attachment, target_utf8, error);
+        const int result = write_attachment_data(attachment, target_utf8, error);
+        if (result == 1) {
+            // Kept so that an HTML body's inline images find their files.
+            written_attachment written;
+            if (read_utf8_string(attachment, tag_attach_content_id, &written.content_id) != 1) {
+                written.content_id.clear();
+            }
+            written.path = std::move(target_utf8);
+            try {
+                values.written_attachments.push_back(std::move(written));
+            } catch (const std::bad_alloc &) {
+                // The file stays; only its inline use is lost.
+            }
+        }
+        return result;
     }
 
     libpff_error_t *local_error = nullptr;

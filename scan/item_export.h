@@ -24,6 +24,7 @@ inline constexpr std::uint32_t tag_recipient_display_name = 0x5FF6;
 inline constexpr std::uint32_t tag_recipient_type = 0x0C15;
 inline constexpr std::uint32_t tag_attach_filename = 0x3704;
 inline constexpr std::uint32_t tag_attach_long_filename = 0x3707;
+inline constexpr std::uint32_t tag_attach_content_id = 0x3712;
 
 // A body whose reported size reaches this is read but not kept.
 inline constexpr std::size_t body_size_limit = 65000;
@@ -38,6 +39,16 @@ inline constexpr std::size_t attachment_chunk_size = 8192;
 
 // The longest file name (in UTF-8 bytes) the file system takes.
 inline constexpr std::size_t attachment_name_limit = 255;
+
+// One data attachment file the export wrote in full.
+struct written_attachment
+{
+    // PidTagAttachContentId as stored (UTF-8): the name an HTML body refers
+    // to the attachment by ("cid:..."); empty when the attachment has none.
+    std::string content_id;
+    // The file's full path (UTF-8).
+    std::string path;
+};
 
 // The message value holders: what the last preview-time export of a message
 // left for the preview pages.
@@ -66,6 +77,10 @@ struct message_values
 
     // For every attachment handled: its full target path followed by " ;".
     std::u16string attachment_list;
+
+    // Every data attachment written in full, in the order written; the
+    // preview clears it with the attachment list.
+    std::vector<written_attachment> written_attachments;
 
     // Where the exporters put attachment files, below which "Attachments" is
     // the attachment directory (UTF-8, may end in "/"). Empty: the user's

@@ -298,7 +298,7 @@ TEST_F(ScanWindow, WorkersReachTheViewsOnlyInOrderAndInBatches)
 {
     TestDialog dialog;
     dialog.show();
-    scan_views &views = dialog;
+    scan_views &views = dialog.Views();
     constexpr int rows = 5000;
     // While a box is up, the wait dialog shown before it is on screen.
     bool wait_dialog_shown = false;

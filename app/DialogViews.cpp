@@ -1,0 +1,274 @@
+#include "app/DialogViews.h"
+
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QThread>
+
+#include "app/CFolderTreeCtrl1.h"
+#include "app/CMailvaneDlg.h"
+#include "app/ItemListModel.h"
+#include "app/LoadIDialog.h"
+
+namespace korvel {
+
+namespace {
+
+QString toQString(const std::u16string &text)
+{
+    return QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+} // namespace
+
+DialogViews::DialogViews(CMailvaneDlg &dialog) : m_dialog(dialog)
+{
+    m_drain_timer.setSingleShot(true);
+    m_drain_timer.setInterval(15);
+    connect(&m_drain_timer, &QTimer::timeout, this, &DialogViews::Drain);
+}
+
+DialogViews::~DialogViews() = default;
+
+bool DialogViews::OnWindowThread() const
+{
+    return QThread::currentThread() == thread();
+}
+
+void DialogViews::RequestDrain()
+{
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (!m_drain_timer.isActive()) {
+                m_drain_timer.start();
+            }
+        },
+        Qt::QueuedConnection);
+}
+
+void DialogViews::AfterPush(bool was_empty)
+{
+    // On the window thread the call takes effect at once; a worker's call
+    // waits for the next batch.
+    if (OnWindowThread()) {
+        Drain();
+    } else if (was_empty) {
+        RequestDrain();
+    }
+}
+
+template <typename Function> void DialogViews::RunOnWindowThread(Function &&function)
+{
+    if (OnWindowThread()) {
+        Drain();
+        function();
+        return;
+    }
+    QMetaObject::invokeMethod(
+        this,
+        [this, &function] {
+            Drain();
+            function();
+        },
+        Qt::BlockingQueuedConnection);
+}
+
+void DialogViews::Drain()
+{
+    std::vector<ViewOp> ops = m_queue.take();
+    if (ops.empty()) {
+        return;
+    }
+    CFolderTreeCtrl1 &tree = *m_dialog.Tree();
+    ItemListModel &list = *m_dialog.ListModel();
+    // Consecutive rows go into the model in one insert, and the progress bar
+    // (which repaints on every change) gets only the batch's last position.
+    std::vector<ItemListModel::Row> rows;
+    int progress = -1;
+    const auto flush_rows = [&] {
+        if (!rows.empty()) {
+            list.insertAtTop(std::move(rows));
+            rows.clear();
+        }
+    };
+    for (ViewOp &op : ops) {
+        switch (op.kind) {
+        case ViewOp::Kind::tree_insert: {
+            QTreeWidgetItem *parent = nullptr;
+            if (op.parent != 0) {
+                parent = tree.ItemFromHandle(op.parent);
+                if (parent == nullptr) {
+                    break;
+                }
+            }
+            tree.InsertFolderItem(parent, op.text, op.id);
+            break;
+        }
+        case ViewOp::Kind::tree_bold:
+            if (QTreeWidgetItem *item = tree.ItemFromHandle(op.id)) {
+                CFolderTreeCtrl1::SetBold(item, true);
+            }
+            break;
+        case ViewOp::Kind::tree_enable:
+            tree.setEnabled(op.flag);
+            break;
+        case ViewOp::Kind::list_clear:
+            rows.clear();
+            list.deleteAllRows();
+            break;
+        case ViewOp::Kind::list_row:
+            rows.push_back(std::move(op.cells));
+            break;
+        case ViewOp::Kind::list_cell:
+            flush_rows();
+            list.setCell(op.row, op.column, op.text);
+            break;
+        case ViewOp::Kind::list_rename:
+            list.renameColumn(op.column, op.text);
+            break;
+        case ViewOp::Kind::progress:
+            progress = op.row;
+            break;
+        case ViewOp::Kind::command_enable:
+            m_dialog.SetCommandEnabled(op.command, op.flag);
+            break;
+        case ViewOp::Kind::browse:
+            m_dialog.m_browse_after_scan = true;
+            break;
+        }
+    }
+    flush_rows();
+    if (progress >= 0) {
+        m_dialog.Progress()->setValue(progress);
+    }
+}
+
+tree_item DialogViews::tree_root_item()
+{
+    return m_root_item;
+}
+
+tree_item DialogViews::tree_insert_item(tree_item parent, const std::u16string &text)
+{
+    ViewOp op{ViewOp::Kind::tree_insert};
+    op.id = NewTreeItem();
+    op.parent = parent;
+    op.text = toQString(text);
+    const tree_item item = op.id;
+    const bool was_empty = m_queue.push(std::move(op));
+    AfterPush(was_empty);
+    return item;
+}
+
+void DialogViews::tree_set_bold(tree_item item)
+{
+    ViewOp op{ViewOp::Kind::tree_bold};
+    op.id = item;
+    const bool was_empty = m_queue.push(std::move(op));
+    AfterPush(was_empty);
+}
+
+void DialogViews::tree_set_enabled(bool enabled)
+{
+    ViewOp op{ViewOp::Kind::tree_enable};
+    op.flag = enabled;
+    const bool was_empty = m_queue.push(std::move(op));
+    AfterPush(was_empty);
+}
+
+void DialogViews::list_delete_all_rows()
+{
+    const bool was_empty = m_queue.push(ViewOp(ViewOp::Kind::list_clear));
+    AfterPush(was_empty);
+}
+
+int DialogViews::list_insert_row(const std::u16string &column0)
+{
+    ViewOp op{ViewOp::Kind::list_row};
+    op.cells[0] = toQString(column0);
+    const bool was_empty = m_queue.push(std::move(op));
+    AfterPush(was_empty);
+    return 0;
+}
+
+void DialogViews::list_set_cell(int row, int column, const std::u16string *text)
+{
+    const bool was_empty = m_queue.pushCell(row, column, text ? toQString(*text) : QString());
+    AfterPush(was_empty);
+}
+
+void DialogViews::list_rename_column(int column, const std::u16string &title)
+{
+    ViewOp op{ViewOp::Kind::list_rename};
+    op.column = column;
+    op.text = toQString(title);
+    const bool was_empty = m_queue.push(std::move(op));
+    AfterPush(was_empty);
+}
+
+void DialogViews::progress_set(int position)
+{
+    const bool was_empty = m_queue.pushProgress(position);
+    AfterPush(was_empty);
+}
+
+void DialogViews::command_set_enabled(view_command command, bool enabled)
+{
+    ViewOp op{ViewOp::Kind::command_enable};
+    op.command = command;
+    op.flag = enabled;
+    const bool was_empty = m_queue.push(std::move(op));
+    AfterPush(was_empty);
+}
+
+void DialogViews::message_box(message_icon icon, const std::u16string &caption,
+                              const std::u16string &text)
+{
+    const QMessageBox::Icon box_icon =
+        icon == message_icon::error ? QMessageBox::Critical : QMessageBox::Information;
+    const QString box_caption = toQString(caption);
+    const QString box_text = toQString(text);
+    RunOnWindowThread([&] {
+        if (!m_dialog.m_shutting_down) {
+            m_dialog.AskUser(box_icon, box_caption, box_text, QMessageBox::Ok, nullptr);
+        }
+    });
+}
+
+void DialogViews::wait_dialog_show()
+{
+    RunOnWindowThread([this] {
+        m_wait_dialog = std::make_unique<LoadIDialog>();
+        m_wait_dialog->ShowNow();
+    });
+}
+
+void DialogViews::wait_dialog_close()
+{
+    RunOnWindowThread([this] { m_wait_dialog.reset(); });
+}
+
+void DialogViews::run_browse()
+{
+    if (OnWindowThread()) {
+        Drain();
+        m_dialog.OnBnClickedBrowse();
+        return;
+    }
+    // After the scan's failure message: the chooser opens once the worker
+    // has let go of the stores.
+    const bool was_empty = m_queue.push(ViewOp(ViewOp::Kind::browse));
+    AfterPush(was_empty);
+}
+
+void DialogViews::memory_exhausted(const std::u16string &caption, const std::u16string &text)
+{
+    const QString box_caption = toQString(caption);
+    const QString box_text = toQString(text);
+    RunOnWindowThread([&] {
+        m_dialog.AskUser(QMessageBox::Critical, box_caption, box_text, QMessageBox::Ok, nullptr);
+        m_dialog.EndProcess(CMailvaneDlg::ProcessEnd::runtime_exit);
+    });
+}
+
+} // namespace korvel

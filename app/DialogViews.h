@@ -1,0 +1,78 @@
+// The engine's view of the main dialog: the scan and the folder fills run on
+// worker threads and reach the controls only through the scan_views calls
+// below, which hand their work to the window thread (in order, batched where
+// a folder's rows would otherwise cost a round trip each). The dialog owns
+// one and keeps its commands; this class keeps the queue and its draining.
+#pragma once
+
+#include <QObject>
+#include <QTimer>
+#include <atomic>
+#include <memory>
+
+#include "app/ViewQueue.h"
+#include "scan/views.h"
+
+namespace korvel {
+
+class CMailvaneDlg;
+class LoadIDialog;
+
+class DialogViews : public QObject, public scan_views
+{
+    Q_OBJECT
+
+public:
+    // Lives on the dialog's thread (the window thread).
+    explicit DialogViews(CMailvaneDlg &dialog);
+    ~DialogViews() override;
+    DialogViews(const DialogViews &) = delete;
+    DialogViews &operator=(const DialogViews &) = delete;
+
+    // scan_views: callable from any thread.
+    tree_item tree_root_item() override;
+    tree_item tree_insert_item(tree_item parent, const std::u16string &text) override;
+    void tree_set_bold(tree_item item) override;
+    void tree_set_enabled(bool enabled) override;
+    void list_delete_all_rows() override;
+    int list_insert_row(const std::u16string &column0) override;
+    void list_set_cell(int row, int column, const std::u16string *text) override;
+    void list_rename_column(int column, const std::u16string &title) override;
+    void progress_set(int position) override;
+    void command_set_enabled(view_command command, bool enabled) override;
+    void message_box(message_icon icon, const std::u16string &caption,
+                     const std::u16string &text) override;
+    void wait_dialog_show() override;
+    void wait_dialog_close() override;
+    void run_browse() override;
+    void memory_exhausted(const std::u16string &caption, const std::u16string &text) override;
+
+    // Window thread.
+    // Applies what the workers have queued so far.
+    void Drain();
+    // A new tree item handle (any thread: a worker gets its handle without
+    // waiting for the window thread).
+    tree_item NewTreeItem() { return m_next_tree_item++; }
+    // The root item Browse inserted (0: none).
+    void SetRootItem(tree_item item) { m_root_item = item; }
+    LoadIDialog *WaitDialog() const { return m_wait_dialog.get(); }
+
+private:
+    bool OnWindowThread() const;
+    void AfterPush(bool was_empty);
+    void RequestDrain();
+    template <typename Function> void RunOnWindowThread(Function &&function);
+
+    CMailvaneDlg &m_dialog;
+    // Worker calls waiting for the window thread.
+    ViewQueue m_queue;
+    // Starts a drain shortly after the first queued call, so rows arrive in
+    // batches.
+    QTimer m_drain_timer;
+    std::unique_ptr<LoadIDialog> m_wait_dialog;
+    // Read by the scan worker.
+    std::atomic<tree_item> m_root_item{0};
+    std::atomic<tree_item> m_next_tree_item{1};
+};
+
+} // namespace korvel
