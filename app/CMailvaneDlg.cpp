@@ -6,6 +6,7 @@
 #include <QContextMenuEvent>
 #include <QDesktopServices>
 #include <QDir>
+#include <QDropEvent>
 #include <QFileDialog>
 #include <QFrame>
 #include <QGroupBox>
@@ -29,6 +30,7 @@
 
 #include "app/CAboutDlg.h"
 #include "app/CFolderTreeCtrl1.h"
+#include "app/CommandLine.h"
 #include "app/DialogUnits.h"
 #include "app/ItemListModel.h"
 #include "app/LoadIDialog.h"
@@ -104,6 +106,8 @@ CMailvaneDlg::CMailvaneDlg(QWidget *parent) : QDialog(parent), m_views(*this)
     qApp->installEventFilter(this);
     m_state.views = &m_views;
     OnInitDialog();
+    // A mailbox file dropped anywhere on the window is taken as Browse's.
+    setAcceptDrops(true);
 }
 
 CMailvaneDlg::~CMailvaneDlg()
@@ -171,6 +175,8 @@ void CMailvaneDlg::CreateControls()
 
     m_path_box = new QLineEdit(m_client);
     place(m_path_box, IDC_EDIT1, 63, 60, 499, 17);
+    // A file dropped on the box is chosen by the dialog, not typed into it.
+    m_path_box->setAcceptDrops(false);
 
     m_browse_button = new QPushButton(QStringLiteral("Browse..."), m_client);
     place(m_browse_button, IDC_BROWSE, 565, 60, 89, 17);
@@ -373,6 +379,26 @@ void CMailvaneDlg::OnBnClickedBrowse()
     if (path.isEmpty()) {
         return;
     }
+    TakeMailboxFile(path);
+}
+
+bool CMailvaneDlg::OpenMailboxFile(const QString &path)
+{
+    if (!CanTakeMailboxFile()) {
+        return false;
+    }
+    RemoveWorkingDirectory();
+    TakeMailboxFile(path);
+    return true;
+}
+
+bool CMailvaneDlg::CanTakeMailboxFile() const
+{
+    return m_browse_button->isEnabled() && !m_scan_running && !m_fill_running;
+}
+
+void CMailvaneDlg::TakeMailboxFile(const QString &path)
+{
     RemoveWorkingDirectory();
 
     DrainViews();
@@ -763,6 +789,21 @@ void CMailvaneDlg::closeEvent(QCloseEvent *event)
 {
     event->ignore();
     OnFileExit();
+}
+
+void CMailvaneDlg::dragEnterEvent(QDragEnterEvent *event)
+{
+    if (CanTakeMailboxFile() && !DroppedMailboxFile(event->mimeData()).isEmpty()) {
+        event->acceptProposedAction();
+    }
+}
+
+void CMailvaneDlg::dropEvent(QDropEvent *event)
+{
+    const QString path = DroppedMailboxFile(event->mimeData());
+    if (!path.isEmpty() && OpenMailboxFile(path)) {
+        event->acceptProposedAction();
+    }
 }
 
 void CMailvaneDlg::paintEvent(QPaintEvent *event)

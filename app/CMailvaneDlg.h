@@ -48,6 +48,10 @@ public:
     // message map.
     void OnCommand(int id);
     void OnBnClickedBrowse();
+    // Takes a file named on the command line or dropped on the window as if
+    // Browse had chosen it; false (nothing changes) while Browse is off or a
+    // worker runs.
+    bool OpenMailboxFile(const QString &path);
     void OnBnClickedScan();
     void OnBnClickedStop();
     void OnBnClickedSave();
@@ -106,6 +110,8 @@ protected:
     virtual void EndProcess(ProcessEnd how);
 
     void closeEvent(QCloseEvent *event) override;
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
     void contextMenuEvent(QContextMenuEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -154,6 +160,9 @@ private:
     void StopCleanUp();
     void ShutDownWorkers();
     void RemoveWorkingDirectory();
+    // Browse once a file is chosen: the views emptied, the file shown, Scan on.
+    void TakeMailboxFile(const QString &path);
+    bool CanTakeMailboxFile() const;
     void SetCommandEnabled(view_command command, bool enabled);
 
     // The one scan session of the process.

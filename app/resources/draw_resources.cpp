@@ -348,8 +348,8 @@ int main(int argc, char **argv)
         for (const int size : {16, 32, 48, 64, 128, 256}) {
             const QString apps = QStringLiteral("%1/%2x%2/apps").arg(theme).arg(size);
             ok = QDir().mkpath(apps) && ok;
-            ok = save(drawIcon(drawAppIcon, size), apps, QStringLiteral("%1.png").arg(app_id)) &&
-                 ok;
+            ok =
+                save(drawIcon(drawAppIcon, size), apps, QStringLiteral("%1.png").arg(app_id)) && ok;
         }
     }
     return ok ? 0 : 1;
