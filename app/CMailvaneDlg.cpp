@@ -746,7 +746,9 @@ void CMailvaneDlg::SetCommandEnabled(view_command command, bool enabled)
 
 QString CMailvaneDlg::ChooseMailboxFile()
 {
-    QFileDialog chooser(this, QStringLiteral("Select File..."), QString(),
+    const QString directory = ChooserDirectory(QString::fromStdU16String(m_state.mailbox_path),
+                                               m_start_directory, QDir::homePath());
+    QFileDialog chooser(this, QStringLiteral("Select File..."), directory,
                         QStringLiteral("Microsoft Outlook PST File (*pst) (*.pst)"));
     chooser.setAcceptMode(QFileDialog::AcceptOpen);
     chooser.setFileMode(QFileDialog::ExistingFile);

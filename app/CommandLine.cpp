@@ -87,4 +87,19 @@ QString DroppedMailboxFile(const QMimeData *data)
     return QDir::cleanPath(file.absoluteFilePath());
 }
 
+QString ChooserDirectory(const QString &chosen_file, const QString &start_directory,
+                         const QString &home_directory)
+{
+    if (!chosen_file.isEmpty()) {
+        const QFileInfo chosen(chosen_file);
+        if (chosen.absoluteDir().exists()) {
+            return chosen.absolutePath();
+        }
+    }
+    if (QFileInfo::exists(QDir(start_directory).filePath(QStringLiteral("KorvelHelp.chm")))) {
+        return home_directory;
+    }
+    return start_directory;
+}
+
 } // namespace korvel

@@ -33,4 +33,11 @@ CommandLine ParseCommandLine(const QStringList &arguments, const QString &curren
 // holds anything else (several files, a directory, a remote address, text).
 QString DroppedMailboxFile(const QMimeData *data);
 
+// Where the file chooser opens: beside the file chosen last; else in the
+// directory the program started in, unless the user's guide lies there (the
+// menu entry starts the program in the guide's directory, where no mailbox
+// is), then in the home directory.
+QString ChooserDirectory(const QString &chosen_file, const QString &start_directory,
+                         const QString &home_directory);
+
 } // namespace korvel

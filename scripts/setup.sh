@@ -11,7 +11,7 @@ packages=(
   nlohmann-json3-dev
   pst-utils
   libgmime-3.0-dev libical-dev
-  fp-utils xchm
+  fp-utils xchm libchm1
   desktop-file-utils appstream shared-mime-info xdg-utils
   python3
   xvfb

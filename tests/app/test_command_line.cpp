@@ -177,6 +177,20 @@ TEST_F(CommandLineTest, OptionsASecondFileAndUnusableNamesAreRefusedByName)
     }
 }
 
+TEST_F(CommandLineTest, TheChooserOpensBesideTheLastFileElseAwayFromTheGuide)
+{
+    const QString start = scratch("chooser-start");
+    const QString guide = scratch("chooser-guide");
+    const QString home = scratch("chooser-home");
+    touch(guide + QStringLiteral("/KorvelHelp.chm"));
+    touch(home + QStringLiteral("/box.pst"));
+
+    EXPECT_EQ(ChooserDirectory(QString(), start, home), start);
+    EXPECT_EQ(ChooserDirectory(QString(), guide, home), home) << "started from the menu";
+    EXPECT_EQ(ChooserDirectory(home + QStringLiteral("/box.pst"), guide, start), home);
+    EXPECT_EQ(ChooserDirectory(QStringLiteral("/nonexistent/box.pst"), start, home), start);
+}
+
 TEST_F(CommandLineTest, TheProgramRefusesBadArgumentsOnStandardErrorWithoutAWindow)
 {
     const QString program = QStringLiteral(KORVEL_BINARY_DIR "/app/korvel-pst-repair");
