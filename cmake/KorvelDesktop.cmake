@@ -48,13 +48,18 @@ endif()
 # --- Installation -----------------------------------------------------------
 install(TARGETS korvel-pst-repair RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
-# The entry names the installed program and the help directory by full path.
-set(KORVEL_INSTALL_EXECUTABLE ${CMAKE_INSTALL_FULL_BINDIR}/korvel-pst-repair)
-set(KORVEL_INSTALL_HELP_DIR ${CMAKE_INSTALL_PREFIX}/${KORVEL_HELP_INSTALL_DIR})
-configure_file(${KORVEL_DATA_DIR}/${KORVEL_APP_ID}.desktop.in
-               ${CMAKE_BINARY_DIR}/data/${KORVEL_APP_ID}.desktop @ONLY)
-install(FILES ${CMAKE_BINARY_DIR}/data/${KORVEL_APP_ID}.desktop
-        DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+# The entry names the installed program and the help directory by full path,
+# so it is made at install time, under the prefix the install is given
+# (`cmake --install --prefix` may differ from the configured one).
+set(desktop_in ${KORVEL_DATA_DIR}/${KORVEL_APP_ID}.desktop.in)
+set(desktop_out ${CMAKE_BINARY_DIR}/data/${KORVEL_APP_ID}.desktop)
+install(CODE "
+  set(KORVEL_INSTALL_EXECUTABLE \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/korvel-pst-repair\")
+  set(KORVEL_INSTALL_HELP_DIR \"\${CMAKE_INSTALL_PREFIX}/${KORVEL_HELP_INSTALL_DIR}\")
+  configure_file(\"${desktop_in}\" \"${desktop_out}\" @ONLY)
+  file(INSTALL DESTINATION \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_DATADIR}/applications\"
+       TYPE FILE FILES \"${desktop_out}\")
+")
 install(FILES ${KORVEL_DATA_DIR}/${KORVEL_APP_ID}.metainfo.xml
         DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
 install(FILES ${KORVEL_DATA_DIR}/${KORVEL_APP_ID}.mime.xml

@@ -49,11 +49,21 @@ for key in GenericName Comment; do
     [ -n "$(value $key)" ] || fail "no $key"
 done
 exec_line=$(value Exec)
-[ "$exec_line" = "$prefix/bin/korvel-pst-repair %f" ] || fail "Exec=$exec_line"
+[ "$exec_line" = "\"$prefix/bin/korvel-pst-repair\" %f" ] || fail "Exec=$exec_line"
 # Help looks in the directory that is current at start: the entry starts the
 # program where the guide is installed.
 help_dir=$(value Path)
 [ -f "$tmp/root$help_dir/KorvelHelp.chm" ] || fail "no KorvelHelp.chm in Path=$help_dir"
+
+# Installed under another prefix (one with a blank in it), the entry names
+# that prefix.
+other="$tmp/other prefix"
+cmake --install "$build" --prefix "$other" >"$tmp/install-other.log"
+other_entry="$other/share/applications/$id.desktop"
+desktop-file-validate "$other_entry" || fail "desktop-file-validate under $other"
+grep -qxF "Exec=\"$other/bin/korvel-pst-repair\" %f" "$other_entry" || fail "Exec under $other"
+grep -qxF "Path=$other/share/korvel-pst-repair" "$other_entry" || fail "Path under $other"
+[ -f "$other/share/korvel-pst-repair/KorvelHelp.chm" ] || fail "no guide under $other"
 
 # The AppStream data.
 metainfo="$share/metainfo/$id.metainfo.xml"
