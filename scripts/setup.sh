@@ -12,7 +12,7 @@ packages=(
   pst-utils
   libgmime-3.0-dev libical-dev
   fp-utils xchm libchm1
-  desktop-file-utils appstream shared-mime-info xdg-utils
+  desktop-file-utils appstream shared-mime-info xdg-utils libglib2.0-bin
   python3
   xvfb
   clang libclang-rt-14-dev
