@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "app/CMailvaneApp.h"
+#include "preview/browser/CExplorer1.h"
 
 int main(int argc, char **argv)
 {
@@ -11,6 +12,8 @@ int main(int argc, char **argv)
     if (::geteuid() == 0) {
         ::setenv("QTWEBENGINE_DISABLE_SANDBOX", "1", 1);
     }
+    // The preview pane's private URL schemes exist before the application.
+    korvel::CExplorer1::RegisterSchemes();
     korvel::CMailvaneApp app(argc, argv);
     app.InitInstance();
     return 0;
