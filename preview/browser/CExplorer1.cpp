@@ -39,7 +39,10 @@ void turnOffExtras(QWebEngineSettings *settings)
     for (const QWebEngineSettings::WebAttribute attribute : off) {
         settings->setAttribute(attribute, false);
     }
-    settings->setUnknownUrlSchemePolicy(QWebEngineSettings::DisallowUnknownUrlSchemes);
+    // A mailto: link the user clicks reaches the page's navigation check
+    // (which hands it to the desktop); the engine launches nothing itself.
+    settings->setUnknownUrlSchemePolicy(
+        QWebEngineSettings::AllowUnknownUrlSchemesFromUserInteraction);
 }
 
 } // namespace
@@ -95,8 +98,9 @@ CExplorer1::CExplorer1(QWidget *parent) : QWebEngineView(parent)
 
 CExplorer1::~CExplorer1()
 {
-    // The page goes before the profile it was made with.
-    delete m_page;
+    // The pages (ours and any a link's new window left) go before the
+    // profile they were made with.
+    qDeleteAll(findChildren<PreviewPage *>(Qt::FindDirectChildrenOnly));
     m_page = nullptr;
     delete m_profile;
 }

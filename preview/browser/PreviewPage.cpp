@@ -7,8 +7,7 @@
 namespace korvel {
 
 PreviewPage::PreviewPage(QWebEngineProfile *profile, CExplorer1 &explorer, bool catcher)
-    : QWebEnginePage(profile, catcher ? nullptr : &explorer), m_explorer(explorer),
-      m_catcher(catcher)
+    : QWebEnginePage(profile, &explorer), m_explorer(explorer), m_catcher(catcher)
 {
 }
 
