@@ -8,7 +8,6 @@
 #include <QDir>
 #include <QDropEvent>
 #include <QFileDialog>
-#include <QFrame>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QItemSelectionModel>
@@ -27,6 +26,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <mutex>
 
 #include "app/CAboutDlg.h"
 #include "app/CFolderTreeCtrl1.h"
@@ -35,6 +35,8 @@
 #include "app/ItemListModel.h"
 #include "app/LoadIDialog.h"
 #include "app/resource_ids.h"
+#include "preview/browser/CExplorer1.h"
+#include "preview/preview_builder.h"
 #include "scan/files.h"
 
 // The icons and bitmaps live in this static library: register them before
@@ -211,13 +213,9 @@ void CMailvaneDlg::CreateControls()
     m_progress->setValue(0);
     m_progress->setTextVisible(false);
 
-    m_preview = new QFrame(m_client);
+    // Blank until the first preview.
+    m_preview = new CExplorer1(m_client);
     place(m_preview, IDC_EXPLORER1, 158, 176, 509, 195);
-    m_preview->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
-    m_preview->setAutoFillBackground(true);
-    QPalette preview_palette = m_preview->palette();
-    preview_palette.setColor(QPalette::Window, Qt::white);
-    m_preview->setPalette(preview_palette);
 
     m_path_label = new QLabel(QStringLiteral("Select PST File"), m_client);
     place(m_path_label, 0, 11, 63, 53, 10);
@@ -524,20 +522,24 @@ void CMailvaneDlg::PreviewSelectedItem()
     if (row < 0) {
         return;
     }
-    // A running fill owns the mailbox and the records; the preview waits for
-    // the next click.
+    // A running worker owns the mailbox and the records: the click is
+    // ignored rather than waited out (the window thread never waits for a
+    // worker, which may itself be waiting for the window thread).
     if (m_fill_running || m_scan_running) {
         return;
     }
-    // The record is found by the row's sequence number; the page builder
-    // and the browser host take it from here.
-    bool ok = false;
-    const int sequence = m_list_model->cellText(row, 0).toInt(&ok, 10);
-    if (!ok) {
+    std::unique_lock<std::recursive_mutex> mailbox(m_state.mailbox_mutex, std::try_to_lock);
+    if (!mailbox.owns_lock()) {
         return;
     }
-    const item_record *record = item_record_list_find(&m_state.records, sequence);
-    static_cast<void>(record);
+    preview_outcome outcome;
+    preview_selected_item(&m_state, m_list_model->cellText(row, 0).toStdU16String(),
+                          m_list_model->cellText(row, 1).toStdU16String(), outcome);
+    mailbox.unlock();
+    if (outcome.navigate) {
+        m_preview->Navigate(QString::fromStdU16String(outcome.path),
+                            std::move(outcome.content_ids));
+    }
 }
 
 void CMailvaneDlg::DrainViews()

@@ -15,7 +15,6 @@
 #include "scan/views.h"
 
 class QAction;
-class QFrame;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -27,6 +26,7 @@ class QTableView;
 
 namespace korvel {
 
+class CExplorer1;
 class CFolderTreeCtrl1;
 class ItemListModel;
 class LoadIDialog;
@@ -69,6 +69,7 @@ public:
     QAction *MenuCommand(int id) const;
     CFolderTreeCtrl1 *Tree() const { return m_tree; }
     QTableView *List() const { return m_list; }
+    CExplorer1 *Preview() const { return m_preview; }
     ItemListModel *ListModel() const { return m_list_model; }
     QProgressBar *Progress() const { return m_progress; }
     QLineEdit *PathBox() const { return m_path_box; }
@@ -189,7 +190,7 @@ private:
     QGroupBox *m_bottom_group = nullptr;
     QProgressBar *m_progress = nullptr;
     // The preview pane (control 1012).
-    QFrame *m_preview = nullptr;
+    CExplorer1 *m_preview = nullptr;
     QLabel *m_path_label = nullptr;
     QAction *m_action_open = nullptr;
     QAction *m_action_scan = nullptr;

@@ -8,6 +8,7 @@
 
 #include "app/CMailvaneApp.h"
 #include "app/CommandLine.h"
+#include "preview/browser/CExplorer1.h"
 
 int main(int argc, char **argv)
 {
@@ -27,6 +28,8 @@ int main(int argc, char **argv)
     if (::geteuid() == 0) {
         ::setenv("QTWEBENGINE_DISABLE_SANDBOX", "1", 1);
     }
+    // The preview pane's private URL schemes exist before the application.
+    korvel::CExplorer1::RegisterSchemes();
     int toolkit_argc = 1;
     korvel::CMailvaneApp app(toolkit_argc, argv);
     app.InitInstance(line.file);
