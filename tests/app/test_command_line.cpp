@@ -15,6 +15,7 @@
 
 #include "app/CommandLine.h"
 #include "scan/files.h"
+#include "tests/app/browser_fixture.h"
 #include "tests/app/dialog_fixture.h"
 
 namespace korvel::app_testing {
@@ -242,13 +243,36 @@ TEST_F(CommandLineTest, ADroppedFileIsChosenAsByBrowseWhereverItLands)
 {
     const QString path = QString::fromStdString(sample_path("enron.pst"));
     const auto data = dropOf({QUrl::fromLocalFile(path)});
-    for (const int target : {0, IDC_EDIT1, IDC_TREE1, IDC_LIST1}) {
+    for (const int target : {0, IDC_EDIT1, IDC_TREE1, IDC_LIST1, IDC_EXPLORER1}) {
         TestDialog dialog;
         dialog.show();
         QWidget *widget = target == 0 ? &dialog : dialog.GetDlgItem(target);
         EXPECT_TRUE(dragAndDrop(widget, data.get())) << target;
         expectFileChosen(dialog, path);
     }
+}
+
+TEST_F(CommandLineTest, AFileDroppedOnAShownPreviewIsChosenNotOpenedInThePane)
+{
+    TestDialog dialog;
+    dialog.show();
+    auto *pane = qobject_cast<CExplorer1 *>(dialog.GetDlgItem(IDC_EXPLORER1));
+    ASSERT_NE(pane, nullptr);
+    const QString page = writeWorkFile(QStringLiteral("body.html"), "<p>shown</p>");
+    ASSERT_TRUE(navigateAndWait(*pane, page));
+    // A page shown, the engine's own widget inside the pane is what a drop
+    // meets.
+    QWidget *target = pane->focusProxy() != nullptr ? pane->focusProxy() : pane;
+    const QList<QWidget *> inner = pane->findChildren<QWidget *>();
+    if (!inner.isEmpty()) {
+        target = inner.back();
+    }
+
+    const QString path = QString::fromStdString(sample_path("enron.pst"));
+    const auto data = dropOf({QUrl::fromLocalFile(path)});
+    EXPECT_TRUE(dragAndDrop(target, data.get())) << target->metaObject()->className();
+    expectFileChosen(dialog, path);
+    EXPECT_EQ(pane->url(), CExplorer1::UrlFor(page)) << "the pane did not open the dropped file";
 }
 
 TEST_F(CommandLineTest, DropsOfAnythingButOneLocalFileAreRefused)
