@@ -66,3 +66,25 @@ install(FILES ${KORVEL_DATA_DIR}/${KORVEL_APP_ID}.mime.xml
         DESTINATION ${CMAKE_INSTALL_DATADIR}/mime/packages RENAME ${KORVEL_APP_ID}.xml)
 install(DIRECTORY ${KORVEL_DATA_DIR}/icons/hicolor
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons FILES_MATCHING PATTERN "*.png")
+
+# The desktop reads file types, menu entries and icons through caches made
+# from the installed files: remake them for a direct install. A staged one
+# (DESTDIR) leaves that to the package's own scripts on the target system.
+install(CODE "
+  if(\"\$ENV{DESTDIR}\" STREQUAL \"\")
+    set(korvel_share \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_DATADIR}\")
+    find_program(korvel_update_mime update-mime-database)
+    find_program(korvel_update_desktop update-desktop-database)
+    find_program(korvel_update_icons gtk-update-icon-cache)
+    if(korvel_update_mime)
+      message(STATUS \"Updating \${korvel_share}/mime\")
+      execute_process(COMMAND \${korvel_update_mime} \"\${korvel_share}/mime\")
+    endif()
+    if(korvel_update_desktop)
+      execute_process(COMMAND \${korvel_update_desktop} \"\${korvel_share}/applications\")
+    endif()
+    if(korvel_update_icons)
+      execute_process(COMMAND \${korvel_update_icons} -q -t -f \"\${korvel_share}/icons/hicolor\")
+    endif()
+  endif()
+")

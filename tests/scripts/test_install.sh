@@ -64,6 +64,11 @@ desktop-file-validate "$other_entry" || fail "desktop-file-validate under $other
 grep -qxF "Exec=\"$other/bin/korvel-pst-repair\" %f" "$other_entry" || fail "Exec under $other"
 grep -qxF "Path=$other/share/korvel-pst-repair" "$other_entry" || fail "Path under $other"
 [ -f "$other/share/korvel-pst-repair/KorvelHelp.chm" ] || fail "no guide under $other"
+# A direct install (no DESTDIR) makes the desktop's caches itself; a staged
+# one leaves them to the target system.
+[ -f "$other/share/mime/mime.cache" ] || fail "no file type cache under $other"
+[ -f "$other/share/applications/mimeinfo.cache" ] || fail "no menu cache under $other"
+[ ! -e "$share/mime/mime.cache" ] || fail "a staged install made caches"
 
 # The AppStream data.
 metainfo="$share/metainfo/$id.metainfo.xml"
