@@ -16,8 +16,9 @@ public:
     CMailvaneApp(int &argc, char **argv);
 
     // Runs the main dialog modally; returns false, so that no message loop of
-    // the application's own follows.
-    bool InitInstance();
+    // the application's own follows. A file named when the program started
+    // (empty: none) is taken as if Browse had chosen it.
+    bool InitInstance(const QString &file = QString());
 
     // The main window while the dialog runs.
     CMailvaneDlg *MainWindow() const { return m_main_window; }

@@ -6,8 +6,8 @@
 #include <QContextMenuEvent>
 #include <QDesktopServices>
 #include <QDir>
+#include <QDropEvent>
 #include <QFileDialog>
-#include <QFrame>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QItemSelectionModel>
@@ -26,14 +26,18 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <mutex>
 
 #include "app/CAboutDlg.h"
 #include "app/CFolderTreeCtrl1.h"
 #include "app/CSaveDlg.h"
+#include "app/CommandLine.h"
 #include "app/DialogUnits.h"
 #include "app/ItemListModel.h"
 #include "app/LoadIDialog.h"
 #include "app/resource_ids.h"
+#include "preview/browser/CExplorer1.h"
+#include "preview/preview_builder.h"
 #include "scan/files.h"
 
 // The icons and bitmaps live in this static library: register them before
@@ -105,6 +109,8 @@ CMailvaneDlg::CMailvaneDlg(QWidget *parent) : QDialog(parent), m_views(*this)
     qApp->installEventFilter(this);
     m_state.views = &m_views;
     OnInitDialog();
+    // A mailbox file dropped anywhere on the window is taken as Browse's.
+    setAcceptDrops(true);
 }
 
 CMailvaneDlg::~CMailvaneDlg()
@@ -172,6 +178,8 @@ void CMailvaneDlg::CreateControls()
 
     m_path_box = new QLineEdit(m_client);
     place(m_path_box, IDC_EDIT1, 63, 60, 499, 17);
+    // A file dropped on the box is chosen by the dialog, not typed into it.
+    m_path_box->setAcceptDrops(false);
 
     m_browse_button = new QPushButton(QStringLiteral("Browse..."), m_client);
     place(m_browse_button, IDC_BROWSE, 565, 60, 89, 17);
@@ -206,13 +214,9 @@ void CMailvaneDlg::CreateControls()
     m_progress->setValue(0);
     m_progress->setTextVisible(false);
 
-    m_preview = new QFrame(m_client);
+    // Blank until the first preview.
+    m_preview = new CExplorer1(m_client);
     place(m_preview, IDC_EXPLORER1, 158, 176, 509, 195);
-    m_preview->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
-    m_preview->setAutoFillBackground(true);
-    QPalette preview_palette = m_preview->palette();
-    preview_palette.setColor(QPalette::Window, Qt::white);
-    m_preview->setPalette(preview_palette);
 
     m_path_label = new QLabel(QStringLiteral("Select PST File"), m_client);
     place(m_path_label, 0, 11, 63, 53, 10);
@@ -374,6 +378,26 @@ void CMailvaneDlg::OnBnClickedBrowse()
     if (path.isEmpty()) {
         return;
     }
+    TakeMailboxFile(path);
+}
+
+bool CMailvaneDlg::OpenMailboxFile(const QString &path)
+{
+    if (!CanTakeMailboxFile()) {
+        return false;
+    }
+    RemoveWorkingDirectory();
+    TakeMailboxFile(path);
+    return true;
+}
+
+bool CMailvaneDlg::CanTakeMailboxFile() const
+{
+    return m_browse_button->isEnabled() && !m_scan_running && !m_fill_running;
+}
+
+void CMailvaneDlg::TakeMailboxFile(const QString &path)
+{
     RemoveWorkingDirectory();
 
     DrainViews();
@@ -583,20 +607,25 @@ void CMailvaneDlg::PreviewSelectedItem()
     if (row < 0) {
         return;
     }
-    // A running fill owns the mailbox and the records; the preview waits for
-    // the next click. A save reads the mailbox until it ends.
+    // A running worker (a scan, a fill or a save) owns the mailbox and the
+    // records: the click is ignored rather than waited out (the window thread
+    // never waits for a worker, which may itself be waiting for the window
+    // thread).
     if (m_fill_running || m_scan_running || m_save_running) {
         return;
     }
-    // The record is found by the row's sequence number; the page builder
-    // and the browser host take it from here.
-    bool ok = false;
-    const int sequence = m_list_model->cellText(row, 0).toInt(&ok, 10);
-    if (!ok) {
+    std::unique_lock<std::recursive_mutex> mailbox(m_state.mailbox_mutex, std::try_to_lock);
+    if (!mailbox.owns_lock()) {
         return;
     }
-    const item_record *record = item_record_list_find(&m_state.records, sequence);
-    static_cast<void>(record);
+    preview_outcome outcome;
+    preview_selected_item(&m_state, m_list_model->cellText(row, 0).toStdU16String(),
+                          m_list_model->cellText(row, 1).toStdU16String(), outcome);
+    mailbox.unlock();
+    if (outcome.navigate) {
+        m_preview->Navigate(QString::fromStdU16String(outcome.path),
+                            std::move(outcome.content_ids));
+    }
 }
 
 void CMailvaneDlg::DrainViews()
@@ -848,7 +877,9 @@ void CMailvaneDlg::SetCommandEnabled(view_command command, bool enabled)
 
 QString CMailvaneDlg::ChooseMailboxFile()
 {
-    QFileDialog chooser(this, QStringLiteral("Select File..."), QString(),
+    const QString directory = ChooserDirectory(QString::fromStdU16String(m_state.mailbox_path),
+                                               m_start_directory, QDir::homePath());
+    QFileDialog chooser(this, QStringLiteral("Select File..."), directory,
                         QStringLiteral("Microsoft Outlook PST File (*pst) (*.pst)"));
     chooser.setAcceptMode(QFileDialog::AcceptOpen);
     chooser.setFileMode(QFileDialog::ExistingFile);
@@ -929,6 +960,21 @@ void CMailvaneDlg::closeEvent(QCloseEvent *event)
 {
     event->ignore();
     OnFileExit();
+}
+
+void CMailvaneDlg::dragEnterEvent(QDragEnterEvent *event)
+{
+    if (CanTakeMailboxFile() && !DroppedMailboxFile(event->mimeData()).isEmpty()) {
+        event->acceptProposedAction();
+    }
+}
+
+void CMailvaneDlg::dropEvent(QDropEvent *event)
+{
+    const QString path = DroppedMailboxFile(event->mimeData());
+    if (!path.isEmpty() && OpenMailboxFile(path)) {
+        event->acceptProposedAction();
+    }
 }
 
 void CMailvaneDlg::paintEvent(QPaintEvent *event)

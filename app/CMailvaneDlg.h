@@ -16,7 +16,6 @@
 #include "scan/views.h"
 
 class QAction;
-class QFrame;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -28,6 +27,7 @@ class QTableView;
 
 namespace korvel {
 
+class CExplorer1;
 class CFolderTreeCtrl1;
 class CSaveDlg;
 class ItemListModel;
@@ -50,6 +50,10 @@ public:
     // message map.
     void OnCommand(int id);
     void OnBnClickedBrowse();
+    // Takes a file named on the command line or dropped on the window as if
+    // Browse had chosen it; false (nothing changes) while Browse is off or a
+    // worker runs.
+    bool OpenMailboxFile(const QString &path);
     void OnBnClickedScan();
     void OnBnClickedStop();
     void OnBnClickedSave();
@@ -67,6 +71,7 @@ public:
     QAction *MenuCommand(int id) const;
     CFolderTreeCtrl1 *Tree() const { return m_tree; }
     QTableView *List() const { return m_list; }
+    CExplorer1 *Preview() const { return m_preview; }
     ItemListModel *ListModel() const { return m_list_model; }
     QProgressBar *Progress() const { return m_progress; }
     QLineEdit *PathBox() const { return m_path_box; }
@@ -116,6 +121,8 @@ protected:
     virtual void EndProcess(ProcessEnd how);
 
     void closeEvent(QCloseEvent *event) override;
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
     void contextMenuEvent(QContextMenuEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -170,6 +177,9 @@ private:
     void StopCleanUp();
     void ShutDownWorkers();
     void RemoveWorkingDirectory();
+    // Browse once a file is chosen: the views emptied, the file shown, Scan on.
+    void TakeMailboxFile(const QString &path);
+    bool CanTakeMailboxFile() const;
     void SetCommandEnabled(view_command command, bool enabled);
 
     // The one scan session of the process.
@@ -196,7 +206,7 @@ private:
     QGroupBox *m_bottom_group = nullptr;
     QProgressBar *m_progress = nullptr;
     // The preview pane (control 1012).
-    QFrame *m_preview = nullptr;
+    CExplorer1 *m_preview = nullptr;
     QLabel *m_path_label = nullptr;
     QAction *m_action_open = nullptr;
     QAction *m_action_scan = nullptr;

@@ -11,8 +11,8 @@ packages=(
   nlohmann-json3-dev
   pst-utils
   libgmime-3.0-dev libical-dev
-  fp-utils xchm
-  desktop-file-utils appstream shared-mime-info xdg-utils
+  fp-utils xchm libchm1
+  desktop-file-utils appstream shared-mime-info xdg-utils libglib2.0-bin
   python3
   xvfb
   clang libclang-rt-14-dev

@@ -1,6 +1,10 @@
 // Draws the window side's icons and bitmaps into PNG files: the folder
 // images, the application icon, the banner and the About picture. Run by
-// hand when a drawing changes: korvel-draw-resources <directory>.
+// hand when a drawing changes:
+//   korvel-draw-resources <resources directory> [<desktop icon directory>]
+// The second directory receives the application icon in the sizes of the
+// desktop's icon theme, as <size>x<size>/apps/<name>.png (data/icons/hicolor).
+#include <QDir>
 #include <QGuiApplication>
 #include <QImage>
 #include <QLinearGradient>
@@ -15,6 +19,9 @@ namespace {
 using Drawing = std::function<void(QPainter &)>;
 
 const QColor outline(60, 60, 60);
+
+// The desktop's name of the program (its desktop entry and icon).
+const char *const app_id = "io.github.korvel.PstRepair";
 
 void folder(QPainter &p, const QColor &fill)
 {
@@ -317,8 +324,8 @@ int main(int argc, char **argv)
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication application(argc, argv);
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: korvel-draw-resources DIRECTORY\n");
+    if (argc != 2 && argc != 3) {
+        std::fprintf(stderr, "usage: korvel-draw-resources DIRECTORY [ICON-THEME-DIRECTORY]\n");
         return 2;
     }
     const QString directory = QString::fromLocal8Bit(argv[1]);
@@ -336,5 +343,14 @@ int main(int argc, char **argv)
     QImage about =
         drawBanner(580, 300, QStringLiteral("Korvel PST Repair"), QStringLiteral("Version 7.2"));
     ok = save(about, directory, QStringLiteral("bitmap_156.png")) && ok;
+    if (argc == 3) {
+        const QString theme = QString::fromLocal8Bit(argv[2]);
+        for (const int size : {16, 32, 48, 64, 128, 256}) {
+            const QString apps = QStringLiteral("%1/%2x%2/apps").arg(theme).arg(size);
+            ok = QDir().mkpath(apps) && ok;
+            ok =
+                save(drawIcon(drawAppIcon, size), apps, QStringLiteral("%1.png").arg(app_id)) && ok;
+        }
+    }
     return ok ? 0 : 1;
 }

@@ -24,6 +24,7 @@
 #include "app/CMailvaneDlg.h"
 #include "app/CSaveDlg.h"
 #include "app/resource_ids.h"
+#include "preview/browser/CExplorer1.h"
 #include "tests/support/samples.h"
 
 namespace korvel::app_testing {
@@ -39,6 +40,15 @@ inline QApplication &application()
         const std::string tmp =
             korvel::testing::scratch_directory("app-tmp-" + std::to_string(::getpid()));
         ::setenv("TMPDIR", tmp.c_str(), 1);
+        // The preview pane's engine offscreen: no GPU, and no sandbox (it
+        // refuses to start one as root).
+        if (!qEnvironmentVariableIsSet("QTWEBENGINE_CHROMIUM_FLAGS")) {
+            qputenv("QTWEBENGINE_CHROMIUM_FLAGS", "--disable-gpu --no-sandbox");
+        }
+        if (::geteuid() == 0) {
+            ::setenv("QTWEBENGINE_DISABLE_SANDBOX", "1", 1);
+        }
+        CExplorer1::RegisterSchemes();
         static int argc = 1;
         static char name[] = "test_app";
         static char *argv[] = {name, nullptr};

@@ -1,0 +1,137 @@
+// A click on a listed item of the sample mailbox, through the real window:
+// the pane shows the item; a click while a worker holds the mailbox is
+// ignored without the window waiting for the worker.
+#include <QAbstractItemView>
+#include <QTableView>
+#include <atomic>
+#include <mutex>
+#include <thread>
+
+#include "app/ItemListModel.h"
+#include "tests/app/browser_fixture.h"
+
+namespace korvel::app_testing {
+namespace {
+
+using namespace ids;
+using testing::sample_path;
+
+using PreviewWindow = DialogTest;
+
+const QString personal =
+    QStringLiteral("Top of Personal Folders/lokay-m/MLOKAY (Non-Privileged)/Personal");
+// Row 47 of Personal: an e-mail with two attachments and a plain-text body.
+const QString golf_outing = QStringLiteral("47");
+
+int rowOf(const CMailvaneDlg &dialog, const QString &sequence)
+{
+    for (int row = 0; row < dialog.ListModel()->rowCount(); ++row) {
+        if (dialog.ListModel()->cellText(row, 0) == sequence) {
+            return row;
+        }
+    }
+    return -1;
+}
+
+void clickRow(CMailvaneDlg &dialog, int row)
+{
+    QTableView &list = *dialog.List();
+    const QModelIndex index = list.model()->index(row, 3);
+    list.scrollTo(index);
+    mouseClick(list.viewport(), list.visualRect(index).center());
+}
+
+QString framesetPath()
+{
+    return workingDirectory() + QStringLiteral("/temp.html");
+}
+
+TEST_F(PreviewWindow, ClickOnAnEmailRowShowsItInThePane)
+{
+    TestDialog dialog;
+    dialog.show();
+    CExplorer1 &pane = *dialog.Preview();
+    EXPECT_EQ(dialog.GetDlgItem(IDC_EXPLORER1), &pane);
+    EXPECT_TRUE(pane.url().isEmpty()) << "blank before the first preview";
+
+    browseAndScan(dialog, sample_path("enron.pst"));
+    fillFolder(dialog, personal);
+    const int row = rowOf(dialog, golf_outing);
+    ASSERT_GE(row, 0);
+    ASSERT_TRUE(waitForLoad(pane, [&] { clickRow(dialog, row); }));
+
+    EXPECT_EQ(pane.url(), CExplorer1::UrlFor(framesetPath()));
+    // The header frame (UTF-16LE) and the plain-text body frame.
+    EXPECT_EQ(matchesShown(pane, QStringLiteral("PPL EnergyPlus Golf Outing")), 1);
+    EXPECT_EQ(matchesShown(pane, QStringLiteral("AreaHotels.doc;brooksidedirections.doc;")), 1);
+    EXPECT_EQ(matchesShown(pane, QStringLiteral("To: Lokay Michelle")), 1);
+    EXPECT_GE(matchesShown(pane, QStringLiteral("Brookside Country Club")), 1);
+    EXPECT_EQ(pane.RefusedRequests(), 0);
+
+    // Another row replaces the preview.
+    const int other = rowOf(dialog, QStringLiteral("46"));
+    ASSERT_GE(other, 0);
+    ASSERT_TRUE(waitForLoad(pane, [&] { clickRow(dialog, other); }));
+    EXPECT_EQ(matchesShown(pane, QStringLiteral("GOOD JOB!")), 1);
+    EXPECT_EQ(matchesShown(pane, QStringLiteral("PPL EnergyPlus Golf Outing")), 0);
+}
+
+TEST_F(PreviewWindow, ClickWhileAWorkerHoldsTheMailboxIsIgnoredNotWaitedFor)
+{
+    TestDialog dialog;
+    dialog.show();
+    CExplorer1 &pane = *dialog.Preview();
+    browseAndScan(dialog, sample_path("enron.pst"));
+    fillFolder(dialog, personal);
+    const int row = rowOf(dialog, golf_outing);
+    ASSERT_GE(row, 0);
+
+    // A worker holds the mailbox until the click has returned: were the
+    // window to wait for the lock, the click would never return.
+    std::atomic<bool> held{false};
+    std::atomic<bool> clicked{false};
+    std::thread worker([&] {
+        const std::lock_guard<std::recursive_mutex> lock(dialog.State().mailbox_mutex);
+        held = true;
+        while (!clicked) {
+            std::this_thread::yield();
+        }
+    });
+    while (!held) {
+        std::this_thread::yield();
+    }
+    clickRow(dialog, row);
+    clicked = true;
+    worker.join();
+    pumpFor(300);
+    EXPECT_TRUE(pane.url().isEmpty());
+    EXPECT_FALSE(QFile::exists(framesetPath()));
+
+    // A running fill (held at its first message) owns the records: a row
+    // selected meanwhile is not previewed either.
+    dialog.State().gate.hold();
+    clickItem(*dialog.Tree(), treeItem(*dialog.Tree(), personal));
+    ASSERT_TRUE(dialog.FillRunning());
+    pumpFor(100);
+    ItemListModel::Row cells;
+    cells[0] = golf_outing;
+    cells[1] = QStringLiteral("email");
+    dialog.ListModel()->insertAtTop({cells});
+    dialog.List()->selectRow(0);
+    pumpFor(300);
+    EXPECT_TRUE(pane.url().isEmpty());
+    EXPECT_FALSE(QFile::exists(framesetPath()));
+    dialog.State().gate.release();
+    ASSERT_TRUE(waitUntil([&] { return !dialog.FillRunning(); }));
+
+    // Once the worker has let go, the same click previews.
+    const int again = rowOf(dialog, golf_outing);
+    ASSERT_GE(again, 0);
+    dialog.List()->clearSelection();
+    ASSERT_TRUE(waitForLoad(pane, [&] { clickRow(dialog, again); }));
+    EXPECT_EQ(pane.url(), CExplorer1::UrlFor(framesetPath()));
+    EXPECT_EQ(matchesShown(pane, QStringLiteral("PPL EnergyPlus Golf Outing")), 1);
+}
+
+} // namespace
+} // namespace korvel::app_testing
