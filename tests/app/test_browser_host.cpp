@@ -212,6 +212,29 @@ TEST_F(BrowserHost, BodiesInTheirFramesKeepTheirOwnCharset)
     EXPECT_EQ(pane.RefusedRequests(), 0);
 }
 
+TEST_F(BrowserHost, BodiesWithAByteOrderMarkReadRight)
+{
+    const QString text = QStringLiteral("\u00C5ngstr\u00F6m \u2192 \u65E5\u672C");
+    const QByteArray markup = "<html><body><p>" + text.toUtf8() + "</p></body></html>";
+    QByteArray utf16be("\xFE\xFF", 2);
+    for (const QChar c : QString::fromUtf8(markup)) {
+        utf16be.append(static_cast<char>(c.unicode() >> 8));
+        utf16be.append(static_cast<char>(c.unicode() & 0xFF));
+    }
+    const QByteArray bodies[] = {
+        "\xEF\xBB\xBF" + markup,
+        QByteArray("\xFF\xFE", 2) + utf16le(QString::fromUtf8(markup)),
+        utf16be,
+    };
+    TestPane pane;
+    pane.resize(400, 300);
+    for (const QByteArray &bytes : bodies) {
+        const QString body = writeWorkFile(QStringLiteral("body.html"), bytes);
+        ASSERT_TRUE(navigateAndWait(pane, body));
+        EXPECT_EQ(plainText(pane).trimmed(), text) << bytes.left(4).toHex().toStdString();
+    }
+}
+
 TEST_F(BrowserHost, RemoteContentInABodyFetchesNothingAndRunsNothing)
 {
     // Every remote URL points at this server: a request would show as a
@@ -314,6 +337,33 @@ TEST_F(BrowserHost, InlineImageComesFromItsAttachmentFile)
     const QImage shown = pane.grab().toImage();
     EXPECT_EQ(QColor(shown.pixel(32, 32)), QColor(Qt::red));
     EXPECT_EQ(pane.RefusedRequests(), 0);
+}
+
+TEST_F(BrowserHost, ImagesNamedByDataOrFileUrlsStayBlank)
+{
+    QImage red(64, 64, QImage::Format_RGB32);
+    red.fill(Qt::red);
+    QByteArray png;
+    QBuffer buffer(&png);
+    ASSERT_TRUE(buffer.open(QIODevice::WriteOnly));
+    ASSERT_TRUE(red.save(&buffer, "PNG"));
+    const QString outside = QDir::tempPath() + QStringLiteral("/korvel-red.png");
+    ASSERT_TRUE(red.save(outside));
+    const QString body = writeWorkFile(
+        QStringLiteral("body.html"),
+        "<html><body style='margin:0;background:#fff'><img src='data:image/png;base64," +
+            png.toBase64() + "' width='64' height='64'><img src='file://" + outside.toUtf8() +
+            "' width='64' height='64'></body></html>");
+    TestPane pane;
+    pane.resize(300, 200);
+    pane.show();
+    ASSERT_TRUE(navigateAndWait(pane, body));
+    pumpFor(300);
+    const QImage shown = pane.grab().toImage();
+    EXPECT_NE(QColor(shown.pixel(32, 32)), QColor(Qt::red)) << "data: image shown";
+    EXPECT_NE(QColor(shown.pixel(96, 32)), QColor(Qt::red)) << "file: image shown";
+    EXPECT_GE(pane.RefusedRequests(), 2);
+    QFile::remove(outside);
 }
 
 TEST_F(BrowserHost, NavigatingAgainAfterARewriteShowsTheNewFiles)
