@@ -499,7 +499,7 @@ void CMailvaneDlg::PreviewSelectedItem()
     // A running worker owns the mailbox and the records: the click is
     // ignored rather than waited out (the window thread never waits for a
     // worker, which may itself be waiting for the window thread).
-    if (m_fill_running || m_scan_running) {
+    if (WorkerRunning()) {
         return;
     }
     std::unique_lock<std::recursive_mutex> mailbox(m_state.mailbox_mutex, std::try_to_lock);

@@ -80,6 +80,9 @@ public:
     const QString &StartDirectory() const { return m_start_directory; }
     bool ScanRunning() const { return m_scan_running; }
     bool FillRunning() const { return m_fill_running; }
+    // A worker owns the mailbox and the record list (scan, fill; a save
+    // joins here).
+    bool WorkerRunning() const { return m_scan_running || m_fill_running; }
     // Applies what the workers have queued so far (window thread).
     void DrainViews();
 

@@ -124,6 +124,13 @@ TEST_F(BrowserHost, EachFileIsServedWithTheCharsetItsBytesCall)
         {"header.html", utf16le(QStringLiteral("<html><b>Ann [Lee]</b></html>")),
          "text/html; charset=utf-16le"},
         {"body.txt", utf16le(QStringLiteral("RTF text")), "text/plain; charset=utf-16le"},
+        {"body.txt",
+         utf16le(
+             QStringLiteral("\u041F\u0440\u0438\u0432\u0435\u0442, "
+                            "\u043C\u0438\u0440. \u041A\u0430\u043A \u0434\u0435\u043B\u0430?")),
+         "text/plain; charset=utf-16le"},
+        {"body.txt", QByteArray("a\0bcdefghijklmnop", 17), "text/plain; charset=utf-8"},
+        {"body.txt", QByteArray(" \0", 2), "text/plain; charset=utf-16le"},
         {"body.txt", QByteArray("\xFF\xFEh\0i\0", 6), "text/plain; charset=utf-16le"},
         {"body.html", QByteArray("\xFE\xFF\0h", 4), "text/html; charset=utf-16be"},
         // A body keeps the charset it declares ...

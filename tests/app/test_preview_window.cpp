@@ -2,6 +2,8 @@
 // the pane shows the item; a click while a worker holds the mailbox is
 // ignored without the window waiting for the worker.
 #include <QAbstractItemView>
+#include <QDir>
+#include <QFileInfo>
 #include <QTableView>
 #include <atomic>
 #include <mutex>
@@ -74,6 +76,50 @@ TEST_F(PreviewWindow, ClickOnAnEmailRowShowsItInThePane)
     ASSERT_TRUE(waitForLoad(pane, [&] { clickRow(dialog, other); }));
     EXPECT_EQ(matchesShown(pane, QStringLiteral("GOOD JOB!")), 1);
     EXPECT_EQ(matchesShown(pane, QStringLiteral("PPL EnergyPlus Golf Outing")), 0);
+}
+
+TEST_F(PreviewWindow, EveryListedItemOfTheSamplePreviewsInsideTheWorkingDirectory)
+{
+    TestDialog dialog;
+    dialog.show();
+    CExplorer1 &pane = *dialog.Preview();
+    browseAndScan(dialog, sample_path("enron.pst"));
+    const QString mlokay =
+        QStringLiteral("Top of Personal Folders/lokay-m/MLOKAY (Non-Privileged)");
+    const QString folders[] = {
+        QStringLiteral("Top of Personal Folders/Deleted Items"),
+        mlokay + QStringLiteral("/TW-Commercial Group"),
+        mlokay + QStringLiteral("/Systems"),
+        mlokay + QStringLiteral("/Sent Items"),
+        personal,
+    };
+    const QString root = QFileInfo(workingDirectory()).canonicalFilePath() + QLatin1Char('/');
+    int previewed = 0;
+    for (const QString &folder : folders) {
+        fillFolder(dialog, folder);
+        for (int row = 0; row < dialog.ListModel()->rowCount(); ++row) {
+            // One keyboard move after another, without waiting for the pane.
+            dialog.List()->selectRow(row);
+            pumpFor(20);
+            ++previewed;
+            // Where the pane was last sent (the load may still be on its way).
+            const QUrl requested = pane.page()->requestedUrl();
+            const QString shown = requested.path();
+            EXPECT_TRUE(requested.scheme() == QLatin1String("korvel-preview") &&
+                        QFileInfo(shown).canonicalFilePath().startsWith(root))
+                << folder.toStdString() << " row " << row << ": " << shown.toStdString();
+            for (const QFileInfo &file :
+                 QDir(workingDirectory())
+                     .entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden |
+                                    QDir::System)) {
+                EXPECT_TRUE(file.isFile() && !file.isSymLink()) << file.filePath().toStdString();
+            }
+        }
+    }
+    EXPECT_GT(previewed, 40);
+    // The pane settles on the last one.
+    ASSERT_TRUE(waitUntil([&] { return !pane.page()->isLoading(); }, 20000));
+    EXPECT_EQ(pane.RefusedRequests(), 0);
 }
 
 TEST_F(PreviewWindow, ClickWhileAWorkerHoldsTheMailboxIsIgnoredNotWaitedFor)
