@@ -502,8 +502,11 @@ void collect_content_ids(const message_values &values, const std::string &workin
 } // namespace
 
 int preview_selected_item(scan_state *state, const std::u16string &sequence_text,
-                          const std::u16string &kind_text, preview_outcome &outcome)
+                          const std::u16string &kind_text_argument, preview_outcome &outcome)
 {
+    // The row's texts may live in the list itself, which the re-export can
+    // grow (an attached message adds a row): keep our own copy.
+    const std::u16string kind_text = kind_text_argument;
     outcome = preview_outcome{};
     message_values &values = export_message_values();
 
@@ -524,6 +527,11 @@ int preview_selected_item(scan_state *state, const std::u16string &sequence_text
     ::mkdir(working.c_str(), 0700);
     values.attachment_list.clear();
     values.written_attachments.clear();
+    // Only the e-mail and contact exports read recipients: a meeting (or a
+    // row without a record) must not show the names of the item before it.
+    values.to_text.clear();
+    values.cc_text.clear();
+    values.bcc_text.clear();
 
     // The re-export, with the mailbox and the records to ourselves.
     std::u16string from;
@@ -552,9 +560,13 @@ int preview_selected_item(scan_state *state, const std::u16string &sequence_text
     frameset_path.push_back(path_separator);
     frameset_path.append(u16(frameset_page_name));
 
-    const kind_values &kinds = export_kind_values();
-    switch (page_for_kind(kind_text)) {
-    case page_kind::email:
+    const page_kind kind = page_for_kind(kind_text);
+    if (kind == page_kind::body_only) {
+        outcome.navigate = true;
+        outcome.path = body_path;
+        return 1;
+    }
+    if (kind == page_kind::email) {
         // A header page that cannot be made leaves its frame empty.
         write_preview_page(working, header_page_name,
                            email_page(from, subject, values, attachments));
@@ -564,29 +576,19 @@ int preview_selected_item(scan_state *state, const std::u16string &sequence_text
             outcome.path = frameset_path;
         }
         return 1;
-    case page_kind::contact:
-    case page_kind::appointment:
-    case page_kind::task: {
-        const page_kind kind = page_for_kind(kind_text);
-        const std::u16string page = kind == page_kind::contact ? contact_page(kinds.contact)
-                                    : kind == page_kind::appointment
-                                        ? appointment_page(kinds.appointment, from)
-                                        : task_page(kinds.task, from);
-        if (!write_preview_page(working, header_page_name, page)) {
-            return 1;
-        }
-        // The pane goes to the frameset page even when it could not be made.
-        write_preview_page(working, frameset_page_name,
-                           frameset_page(frameset_cols_prefix, body_path));
-        outcome.navigate = true;
-        outcome.path = frameset_path;
+    }
+    const kind_values &kinds = export_kind_values();
+    const std::u16string page = kind == page_kind::contact ? contact_page(kinds.contact)
+                                : kind == page_kind::appointment
+                                    ? appointment_page(kinds.appointment, from)
+                                    : task_page(kinds.task, from);
+    if (!write_preview_page(working, header_page_name, page)) {
         return 1;
     }
-    case page_kind::body_only:
-        break;
-    }
+    // The pane goes to the frameset page even when it could not be made.
+    write_preview_page(working, frameset_page_name, frameset_page(frameset_cols_prefix, body_path));
     outcome.navigate = true;
-    outcome.path = body_path;
+    outcome.path = frameset_path;
     return 1;
 }
 

@@ -26,7 +26,9 @@ struct preview_outcome
 // Builds the preview for the row whose first column reads sequence_text and
 // whose second column reads kind_text. Takes state->mailbox_mutex for the
 // record walk and the re-export; the window calls it only while no worker
-// holds the mailbox. Returns 1 (the outcome says whether to navigate).
+// holds the mailbox. Without a private temporary directory nothing is
+// written and the pane stays. Returns 1 (the outcome says whether to
+// navigate).
 int preview_selected_item(scan_state *state, const std::u16string &sequence_text,
                           const std::u16string &kind_text, preview_outcome &outcome);
 

@@ -25,6 +25,8 @@ build-bench/convert/korvel-mkpst "$work/big.json" "$work/big.pst"
 
 echo "== listing a folder of 100,000 e-mails (engine)"
 build-bench/bench/bench_list "$work/big.pst" Big 1
+echo "== preview of an e-mail with two attachments"
+build-bench/bench/bench_preview "$work"
 echo "== writer"
 build-bench/bench/bench_write "$work"
 if [ -x build-bench/bench/window/bench_window ]; then
