@@ -20,7 +20,6 @@
 #include <QPushButton>
 #include <QStyle>
 #include <QTableView>
-#include <QThread>
 #include <QUrl>
 #include <unistd.h>
 

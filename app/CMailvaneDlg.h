@@ -6,8 +6,6 @@
 
 #include <QDialog>
 #include <QMessageBox>
-#include <atomic>
-#include <memory>
 #include <thread>
 
 #include "app/DialogViews.h"
