@@ -22,8 +22,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
-#include <vector>
 #include <unistd.h>
+#include <vector>
 
 #include <libpff.h>
 
