@@ -21,7 +21,6 @@
 #include <QPushButton>
 #include <QStyle>
 #include <QTableView>
-#include <QThread>
 #include <QUrl>
 #include <unistd.h>
 
@@ -611,7 +610,7 @@ void CMailvaneDlg::PreviewSelectedItem()
     // records: the click is ignored rather than waited out (the window thread
     // never waits for a worker, which may itself be waiting for the window
     // thread).
-    if (m_fill_running || m_scan_running || m_save_running) {
+    if (WorkerRunning()) {
         return;
     }
     std::unique_lock<std::recursive_mutex> mailbox(m_state.mailbox_mutex, std::try_to_lock);

@@ -6,8 +6,6 @@
 
 #include <QDialog>
 #include <QMessageBox>
-#include <atomic>
-#include <memory>
 #include <thread>
 
 #include "app/DialogViews.h"
@@ -87,6 +85,8 @@ public:
     bool ScanRunning() const { return m_scan_running; }
     bool FillRunning() const { return m_fill_running; }
     bool SaveRunning() const { return m_save_running; }
+    // A worker owns the mailbox and the record list.
+    bool WorkerRunning() const { return m_scan_running || m_fill_running || m_save_running; }
     // Applies what the workers have queued so far (window thread).
     void DrainViews();
 

@@ -22,6 +22,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 #include <libpff.h>
@@ -31,6 +32,7 @@
 #include "app/ItemListModel.h"
 #include "app/resource_ids.h"
 #include "bench/bare_libpff.h"
+#include "preview/browser/CExplorer1.h"
 #include "scan/pff_values.h"
 #include "tests/support/pst_builder.h"
 
@@ -200,6 +202,12 @@ int main(int argc, char **argv)
     // libpff finds each message by a linear search, so one round of 100,000
     // items already takes minutes.
     const int rounds = argc > 3 ? std::atoi(argv[3]) : 1;
+    // The dialog's preview pane: its schemes before the application, and no
+    // sandbox as root (the engine refuses to start one).
+    if (::geteuid() == 0) {
+        ::setenv("QTWEBENGINE_DISABLE_SANDBOX", "1", 1);
+    }
+    CExplorer1::RegisterSchemes();
     QApplication application(argc, argv);
 
     const std::string items_path =

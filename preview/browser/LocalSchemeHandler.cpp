@@ -40,6 +40,42 @@ QString insideWorkingDirectory(const QString &path)
     return canonical;
 }
 
+// What an HTML page of ours may load: our own files and inline images, its
+// own style; no script, plugin, form or remote, file: or data: resource.
+constexpr char content_policy[] =
+    "<meta http-equiv=\"Content-Security-Policy\" content=\"default-src 'none'; "
+    "img-src korvel-preview: cid:; style-src korvel-preview: cid: 'unsafe-inline'; "
+    "font-src korvel-preview: cid:; frame-src korvel-preview:; child-src korvel-preview:; "
+    "media-src korvel-preview: cid:; script-src 'none'; object-src 'none'; "
+    "form-action 'none'; base-uri 'none'\">";
+
+// The bytes served for an HTML page: the policy first (after a byte-order
+// mark), in the page's own code units. The file itself is left as it is.
+QByteArray withContentPolicy(const QByteArray &bytes, const QByteArray &content_type)
+{
+    const qsizetype at = content_type.indexOf("charset=");
+    const QByteArray charset = at < 0 ? QByteArray() : content_type.mid(at + 8);
+    const QByteArray policy(content_policy);
+    QByteArray prefix;
+    qsizetype mark = 0;
+    if (charset == "utf-16le" || charset == "utf-16be") {
+        const bool little = charset == "utf-16le";
+        for (const char c : policy) {
+            prefix.append(little ? c : '\0');
+            prefix.append(little ? '\0' : c);
+        }
+        if (bytes.startsWith(little ? "\xFF\xFE" : "\xFE\xFF")) {
+            mark = 2;
+        }
+    } else {
+        prefix = policy;
+        if (bytes.startsWith("\xEF\xBB\xBF")) {
+            mark = 3;
+        }
+    }
+    return bytes.left(mark) + prefix + bytes.mid(mark);
+}
+
 } // namespace
 
 LocalSchemeHandler::LocalSchemeHandler(QObject *parent) : QWebEngineUrlSchemeHandler(parent) {}
@@ -91,11 +127,14 @@ void LocalSchemeHandler::requestStarted(QWebEngineUrlRequestJob *job)
     }
     // Read now, so a later rewrite of the file shows on the next request and
     // never half-way through this one.
+    const QByteArray bytes = file.readAll();
+    const QByteArray content_type = content_type_for(path, bytes);
     auto *buffer = new QBuffer(job);
-    buffer->setData(file.readAll());
+    buffer->setData(content_type.startsWith("text/html") ? withContentPolicy(bytes, content_type)
+                                                         : bytes);
     buffer->open(QIODevice::ReadOnly);
     ++m_served;
-    job->reply(content_type_for(path, buffer->data()), buffer);
+    job->reply(content_type, buffer);
 }
 
 } // namespace korvel

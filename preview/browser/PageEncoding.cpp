@@ -84,9 +84,12 @@ bool looks_like_utf16le(const QByteArray &bytes)
             ++low_zero;
         }
     }
-    // Eight-bit text has no zero bytes at all; UTF-16LE markup has one in
-    // nearly every odd place.
-    return high_zero * 10 >= pairs * 3 && low_zero * 4 <= high_zero;
+    // Eight-bit text has no zero bytes at all; UTF-16LE has one in the odd
+    // place of every character below U+0100 (markup, blanks, line ends, also
+    // between the words of Cyrillic or Greek text).
+    // One stray zero byte in a longer text is not enough.
+    return high_zero * 20 >= pairs && high_zero >= std::min<qsizetype>(pairs, 2) &&
+           low_zero * 4 <= high_zero;
 }
 
 QByteArray declared_charset(const QByteArray &bytes)

@@ -48,3 +48,16 @@ QWebEnginePage *PreviewPage::createWindow(WebWindowType)
 }
 
 } // namespace korvel
+
+namespace korvel {
+
+void PreviewPage::javaScriptConsoleMessage(JavaScriptConsoleMessageLevel, const QString &message,
+                                           int, const QString &)
+{
+    if (message.startsWith(QLatin1String("Refused to")) ||
+        message.startsWith(QLatin1String("Not allowed to load local resource"))) {
+        m_explorer.Guard().CountRefusal();
+    }
+}
+
+} // namespace korvel

@@ -20,6 +20,9 @@ public:
 protected:
     bool acceptNavigationRequest(const QUrl &url, NavigationType type, bool isMainFrame) override;
     QWebEnginePage *createWindow(WebWindowType type) override;
+    // The engine reports a resource its policy refused (data:, file:) here.
+    void javaScriptConsoleMessage(JavaScriptConsoleMessageLevel level, const QString &message,
+                                  int line, const QString &source) override;
 
 private:
     CExplorer1 &m_explorer;

@@ -29,11 +29,19 @@
 
 namespace korvel::app_testing {
 
-// The application object, made once. The working directory goes below the
-// build tree, one per test process.
+// The application object, made once and ended after the last test (the
+// browser engine must shut down with it, before the process's own exit).
+inline QApplication *&applicationSlot()
+{
+    static QApplication *app = nullptr;
+    return app;
+}
+
+// The working directory goes below the build tree, one per test process.
 inline QApplication &application()
 {
-    static QApplication *app = [] {
+    QApplication *&app = applicationSlot();
+    if (app == nullptr) {
         if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) {
             qputenv("QT_QPA_PLATFORM", "offscreen");
         }
@@ -52,10 +60,23 @@ inline QApplication &application()
         static int argc = 1;
         static char name[] = "test_app";
         static char *argv[] = {name, nullptr};
-        return new QApplication(argc, argv);
-    }();
+        app = new QApplication(argc, argv);
+    }
     return *app;
 }
+
+class ApplicationEnvironment : public ::testing::Environment
+{
+public:
+    void TearDown() override
+    {
+        delete applicationSlot();
+        applicationSlot() = nullptr;
+    }
+};
+
+inline ::testing::Environment *const application_environment =
+    ::testing::AddGlobalTestEnvironment(new ApplicationEnvironment);
 
 struct AskedBox
 {

@@ -124,6 +124,13 @@ TEST_F(BrowserHost, EachFileIsServedWithTheCharsetItsBytesCall)
         {"header.html", utf16le(QStringLiteral("<html><b>Ann [Lee]</b></html>")),
          "text/html; charset=utf-16le"},
         {"body.txt", utf16le(QStringLiteral("RTF text")), "text/plain; charset=utf-16le"},
+        {"body.txt",
+         utf16le(
+             QStringLiteral("\u041F\u0440\u0438\u0432\u0435\u0442, "
+                            "\u043C\u0438\u0440. \u041A\u0430\u043A \u0434\u0435\u043B\u0430?")),
+         "text/plain; charset=utf-16le"},
+        {"body.txt", QByteArray("a\0bcdefghijklmnop", 17), "text/plain; charset=utf-8"},
+        {"body.txt", QByteArray(" \0", 2), "text/plain; charset=utf-16le"},
         {"body.txt", QByteArray("\xFF\xFEh\0i\0", 6), "text/plain; charset=utf-16le"},
         {"body.html", QByteArray("\xFE\xFF\0h", 4), "text/html; charset=utf-16be"},
         // A body keeps the charset it declares ...
@@ -210,6 +217,29 @@ TEST_F(BrowserHost, BodiesInTheirFramesKeepTheirOwnCharset)
     ASSERT_TRUE(navigateAndWait(pane, cp1252_body));
     EXPECT_EQ(plainText(pane).trimmed(), cp1252_text);
     EXPECT_EQ(pane.RefusedRequests(), 0);
+}
+
+TEST_F(BrowserHost, BodiesWithAByteOrderMarkReadRight)
+{
+    const QString text = QStringLiteral("\u00C5ngstr\u00F6m \u2192 \u65E5\u672C");
+    const QByteArray markup = "<html><body><p>" + text.toUtf8() + "</p></body></html>";
+    QByteArray utf16be("\xFE\xFF", 2);
+    for (const QChar c : QString::fromUtf8(markup)) {
+        utf16be.append(static_cast<char>(c.unicode() >> 8));
+        utf16be.append(static_cast<char>(c.unicode() & 0xFF));
+    }
+    const QByteArray bodies[] = {
+        "\xEF\xBB\xBF" + markup,
+        QByteArray("\xFF\xFE", 2) + utf16le(QString::fromUtf8(markup)),
+        utf16be,
+    };
+    TestPane pane;
+    pane.resize(400, 300);
+    for (const QByteArray &bytes : bodies) {
+        const QString body = writeWorkFile(QStringLiteral("body.html"), bytes);
+        ASSERT_TRUE(navigateAndWait(pane, body));
+        EXPECT_EQ(plainText(pane).trimmed(), text) << bytes.left(4).toHex().toStdString();
+    }
 }
 
 TEST_F(BrowserHost, RemoteContentInABodyFetchesNothingAndRunsNothing)
@@ -314,6 +344,33 @@ TEST_F(BrowserHost, InlineImageComesFromItsAttachmentFile)
     const QImage shown = pane.grab().toImage();
     EXPECT_EQ(QColor(shown.pixel(32, 32)), QColor(Qt::red));
     EXPECT_EQ(pane.RefusedRequests(), 0);
+}
+
+TEST_F(BrowserHost, ImagesNamedByDataOrFileUrlsStayBlank)
+{
+    QImage red(64, 64, QImage::Format_RGB32);
+    red.fill(Qt::red);
+    QByteArray png;
+    QBuffer buffer(&png);
+    ASSERT_TRUE(buffer.open(QIODevice::WriteOnly));
+    ASSERT_TRUE(red.save(&buffer, "PNG"));
+    const QString outside = QDir::tempPath() + QStringLiteral("/korvel-red.png");
+    ASSERT_TRUE(red.save(outside));
+    const QString body = writeWorkFile(
+        QStringLiteral("body.html"),
+        "<html><body style='margin:0;background:#fff'><img src='data:image/png;base64," +
+            png.toBase64() + "' width='64' height='64'><img src='file://" + outside.toUtf8() +
+            "' width='64' height='64'></body></html>");
+    TestPane pane;
+    pane.resize(300, 200);
+    pane.show();
+    ASSERT_TRUE(navigateAndWait(pane, body));
+    pumpFor(300);
+    const QImage shown = pane.grab().toImage();
+    EXPECT_NE(QColor(shown.pixel(32, 32)), QColor(Qt::red)) << "data: image shown";
+    EXPECT_NE(QColor(shown.pixel(96, 32)), QColor(Qt::red)) << "file: image shown";
+    EXPECT_GE(pane.RefusedRequests(), 2);
+    QFile::remove(outside);
 }
 
 TEST_F(BrowserHost, NavigatingAgainAfterARewriteShowsTheNewFiles)

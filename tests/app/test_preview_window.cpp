@@ -2,12 +2,22 @@
 // the pane shows the item; a click while a worker holds the mailbox is
 // ignored without the window waiting for the worker.
 #include <QAbstractItemView>
+#include <QDir>
+#include <QFileInfo>
 #include <QTableView>
 #include <atomic>
 #include <mutex>
 #include <thread>
 
 #include "app/ItemListModel.h"
+#if KORVEL_HAVE_WRITER
+#include <QBuffer>
+#include <QImage>
+#include <QTcpServer>
+
+#include "tests/support/pst_builder.h"
+#include "tests/support/samples.h"
+#endif
 #include "tests/app/browser_fixture.h"
 
 namespace korvel::app_testing {
@@ -75,6 +85,111 @@ TEST_F(PreviewWindow, ClickOnAnEmailRowShowsItInThePane)
     EXPECT_EQ(matchesShown(pane, QStringLiteral("GOOD JOB!")), 1);
     EXPECT_EQ(matchesShown(pane, QStringLiteral("PPL EnergyPlus Golf Outing")), 0);
 }
+
+TEST_F(PreviewWindow, EveryListedItemOfTheSamplePreviewsInsideTheWorkingDirectory)
+{
+    TestDialog dialog;
+    dialog.show();
+    CExplorer1 &pane = *dialog.Preview();
+    browseAndScan(dialog, sample_path("enron.pst"));
+    const QString mlokay =
+        QStringLiteral("Top of Personal Folders/lokay-m/MLOKAY (Non-Privileged)");
+    const QString folders[] = {
+        QStringLiteral("Top of Personal Folders/Deleted Items"),
+        mlokay + QStringLiteral("/TW-Commercial Group"),
+        mlokay + QStringLiteral("/Systems"),
+        mlokay + QStringLiteral("/Sent Items"),
+        personal,
+    };
+    const QString root = QFileInfo(workingDirectory()).canonicalFilePath() + QLatin1Char('/');
+    int previewed = 0;
+    for (const QString &folder : folders) {
+        fillFolder(dialog, folder);
+        for (int row = 0; row < dialog.ListModel()->rowCount(); ++row) {
+            // One keyboard move after another, without waiting for the pane.
+            dialog.List()->selectRow(row);
+            pumpFor(20);
+            ++previewed;
+            // Where the pane was last sent (the load may still be on its way).
+            const QUrl requested = pane.page()->requestedUrl();
+            const QString shown = requested.path();
+            EXPECT_TRUE(requested.scheme() == QLatin1String("korvel-preview") &&
+                        QFileInfo(shown).canonicalFilePath().startsWith(root))
+                << folder.toStdString() << " row " << row << ": " << shown.toStdString();
+            for (const QFileInfo &file :
+                 QDir(workingDirectory())
+                     .entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden |
+                                    QDir::System)) {
+                EXPECT_TRUE(file.isFile() && !file.isSymLink()) << file.filePath().toStdString();
+            }
+        }
+    }
+    EXPECT_GT(previewed, 40);
+    // The pane settles on the last one.
+    ASSERT_TRUE(waitUntil([&] { return !pane.page()->isLoading(); }, 20000));
+    EXPECT_EQ(pane.RefusedRequests(), 0);
+}
+
+#if KORVEL_HAVE_WRITER
+TEST_F(PreviewWindow, HtmlMailShowsItsInlineImageAndFetchesNothing)
+{
+    // Remote URLs point here: a request would show as a connection.
+    QTcpServer server;
+    ASSERT_TRUE(server.listen(QHostAddress::LocalHost));
+    int connections = 0;
+    QObject::connect(&server, &QTcpServer::newConnection, [&] {
+        while (server.nextPendingConnection() != nullptr) {
+            ++connections;
+        }
+    });
+    const std::string remote = "http://127.0.0.1:" + std::to_string(server.serverPort());
+    QImage red(80, 80, QImage::Format_RGB32);
+    red.fill(Qt::red);
+    QByteArray png;
+    QBuffer buffer(&png);
+    ASSERT_TRUE(buffer.open(QIODevice::WriteOnly));
+    ASSERT_TRUE(red.save(&buffer, "PNG"));
+
+    testing::pst_builder builder;
+    testing::pst_folder &inbox = *builder.top_of_personal_folders().find("Inbox");
+    convert::message &mail = inbox.add_message("IPM.Note");
+    mail.set_unicode(0x0037, "Inline picture");
+    mail.set_html("<html><head><title>Mail</title><link rel='stylesheet' href='" + remote +
+                  "/s.css'></head><body style='margin:0;background:#fff'>"
+                  "<img src='cid:logo@example' width='80' height='80'>"
+                  "<img src='" +
+                  remote +
+                  "/track.png' width='1' height='1'>"
+                  "<p>After the picture</p></body></html>");
+    mail.add_attachment("logo.png", convert::data_source::from_string(png.toStdString()))
+        .set_unicode(0x3712, "<logo@example>");
+    const std::string path = testing::scratch_directory("preview-html") + "/inline.pst";
+    builder.write(path);
+
+    TestDialog dialog;
+    dialog.show();
+    CExplorer1 &pane = *dialog.Preview();
+    browseAndScan(dialog, path);
+    fillFolder(dialog, QStringLiteral("Top of Personal Folders/Inbox"));
+    ASSERT_EQ(dialog.ListModel()->rowCount(), 1);
+    ASSERT_TRUE(waitForLoad(pane, [&] { clickRow(dialog, 0); }));
+    pumpFor(500);
+
+    EXPECT_EQ(matchesShown(pane, QStringLiteral("After the picture")), 1);
+    EXPECT_EQ(matchesShown(pane, QStringLiteral("logo.png;")), 1);
+    // The picture is drawn in the body frame, below the header frame.
+    const QImage shown = pane.grab().toImage();
+    int red_pixels = 0;
+    for (int y = 0; y < shown.height(); ++y) {
+        for (int x = 0; x < shown.width(); ++x) {
+            red_pixels += QColor(shown.pixel(x, y)) == QColor(Qt::red) ? 1 : 0;
+        }
+    }
+    EXPECT_GE(red_pixels, 60 * 60);
+    EXPECT_EQ(connections, 0);
+    EXPECT_GE(pane.RefusedRequests(), 2);
+}
+#endif
 
 TEST_F(PreviewWindow, ClickWhileAWorkerHoldsTheMailboxIsIgnoredNotWaitedFor)
 {
