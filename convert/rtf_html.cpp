@@ -458,7 +458,7 @@ private:
     void code_point(std::uint32_t cp)
     {
         flush_surrogate();
-        reference(cp);
+        reference(cp > 0x10FFFF ? 0xFFFD : cp);
     }
 
     void flush_surrogate()
