@@ -68,6 +68,11 @@ public:
     // on purpose (a kind this format does not take), -1 failed (error filled).
     virtual int add_message(libpff_item_t *message, bool associated, sink_error &error) = 0;
 
+    // Parts of the message added last that could not be read (a recipient,
+    // an attachment, a property), one line each ("attachment 2: ..."); the
+    // message itself was written. Empties the list.
+    virtual std::vector<std::string> take_problems() { return {}; }
+
     // Completes the output. Returns 1, or -1 (error filled).
     virtual int close(sink_error &error) = 0;
     // Gives up: removes whatever was written under the temporary path.

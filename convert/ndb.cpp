@@ -1,5 +1,7 @@
 #include "convert/ndb.h"
 
+#include "convert/pst_writer.h"
+
 #include <algorithm>
 #include <array>
 #include <cerrno>
@@ -142,7 +144,7 @@ file_writer::file_writer(const std::string &path, bool permute) : m_permute(perm
 {
     m_fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (m_fd < 0) {
-        throw std::runtime_error("cannot create " + path + ": " + std::strerror(errno));
+        throw output_error("cannot create " + path + ": " + std::strerror(errno), errno);
     }
     enter_region(0);
 }
@@ -165,7 +167,7 @@ void file_writer::flush_buffer()
             if (errno == EINTR) {
                 continue;
             }
-            throw std::runtime_error(std::string("write failed: ") + std::strerror(errno));
+            throw output_error(std::string("write failed: ") + std::strerror(errno), errno);
         }
         p += n;
         left -= static_cast<std::size_t>(n);
@@ -183,7 +185,7 @@ void file_writer::put_direct(std::uint64_t ib, const std::uint8_t *data, std::si
             if (errno == EINTR) {
                 continue;
             }
-            throw std::runtime_error(std::string("write failed: ") + std::strerror(errno));
+            throw output_error(std::string("write failed: ") + std::strerror(errno), errno);
         }
         data += n;
         size -= static_cast<std::size_t>(n);
@@ -587,11 +589,16 @@ void file_writer::finish(const header_info &info)
     put(0, h, sizeof h);
     flush_buffer();
     if (::ftruncate(m_fd, static_cast<off_t>(file_end)) != 0) {
-        throw std::runtime_error(std::string("cannot size the file: ") + std::strerror(errno));
+        throw output_error(std::string("cannot size the file: ") + std::strerror(errno), errno);
+    }
+    // On disk before the caller renames the file into place, so a crash
+    // never leaves a named but incomplete mailbox.
+    if (::fsync(m_fd) != 0) {
+        throw output_error(std::string("write failed: ") + std::strerror(errno), errno);
     }
     if (::close(m_fd) != 0) {
         m_fd = -1;
-        throw std::runtime_error(std::string("close failed: ") + std::strerror(errno));
+        throw output_error(std::string("close failed: ") + std::strerror(errno), errno);
     }
     m_fd = -1;
 }

@@ -223,6 +223,22 @@ std::uint32_t pst_writer::add_folder(std::uint32_t parent, const property_bag &p
     return nid;
 }
 
+void pst_writer::set_special_folder(special_folder which, std::uint32_t nid)
+{
+    folder(nid); // throws for an unknown folder
+    switch (which) {
+    case special_folder::ipm_subtree:
+        m_ipm_subtree = nid;
+        break;
+    case special_folder::deleted_items:
+        m_wastebasket = nid;
+        break;
+    case special_folder::search_root:
+        m_finder = nid;
+        break;
+    }
+}
+
 void pst_writer::set_folder_properties(std::uint32_t nid, const property_bag &props)
 {
     folder_state &f = folder(nid);

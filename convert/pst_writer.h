@@ -7,7 +7,8 @@
 //
 // Messages (with their recipients, attachments and bodies) go to disk when
 // they are added; folders, the name-to-id map and one table row per message
-// stay in memory until finish(). Errors throw std::runtime_error.
+// stay in memory until finish(). Errors throw std::runtime_error; failures of
+// the output file itself throw output_error.
 #pragma once
 
 #include <array>
@@ -16,6 +17,7 @@
 #include <map>
 #include <memory>
 #include <span>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -25,6 +27,22 @@ namespace korvel::convert {
 namespace ndb {
 class file_writer;
 }
+
+// The output file itself failed (cannot be created, disk full, no
+// permission): nothing more can be written. Other errors concern one item.
+class output_error : public std::runtime_error
+{
+public:
+    output_error(const std::string &what, int error_number)
+        : std::runtime_error(what), m_errno(error_number)
+    {
+    }
+    // The errno value behind it.
+    int error_number() const { return m_errno; }
+
+private:
+    int m_errno;
+};
 
 // Property types.
 enum property_type : std::uint16_t {
@@ -259,6 +277,11 @@ public:
     // "Journal", "Notes", "Tasks", "Drafts", "Junk E-mail") and "Search Root";
     // returns the node id of the top folder.
     std::uint32_t add_top_of_personal_folders();
+    // Which folder the store names as its IPM subtree ("Top of Personal
+    // Folders"), its Deleted Items or its search root.
+    enum class special_folder { ipm_subtree, deleted_items, search_root };
+    // Names an added folder as one of the store's special folders.
+    void set_special_folder(special_folder which, std::uint32_t nid);
     // Adds or replaces properties of an existing folder (the root included).
     void set_folder_properties(std::uint32_t nid, const property_bag &props);
     // Node id of a direct sub-folder by display name (UTF-8), 0 when none.

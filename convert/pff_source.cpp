@@ -1,0 +1,385 @@
+#include "convert/pff_source.h"
+
+#include <cerrno>
+#include <iconv.h>
+
+namespace korvel::convert {
+
+namespace {
+
+// Windows-1252 0x80 to 0x9F; the rest is ISO-8859-1. Unassigned bytes map to
+// the C1 control of the same value, as Windows does.
+constexpr char16_t cp1252_high[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+std::u16string decode_1252(std::span<const std::uint8_t> bytes)
+{
+    std::u16string out;
+    out.reserve(bytes.size());
+    for (std::uint8_t b : bytes) {
+        out.push_back(b >= 0x80 && b < 0xA0 ? cp1252_high[b - 0x80] : char16_t{b});
+    }
+    return out;
+}
+
+// The iconv name of a Windows code page.
+std::string iconv_name(std::uint32_t code_page)
+{
+    if (code_page >= 28591 && code_page <= 28606) {
+        return "ISO-8859-" + std::to_string(code_page - 28590);
+    }
+    switch (code_page) {
+    case 20127:
+        return "ASCII";
+    case 20866:
+        return "KOI8-R";
+    case 21866:
+        return "KOI8-U";
+    case 50220:
+    case 50221:
+    case 50222:
+        return "ISO-2022-JP";
+    case 51932:
+        return "EUC-JP";
+    case 51949:
+        return "EUC-KR";
+    case 52936:
+        return "HZ-GB-2312";
+    case 54936:
+        return "GB18030";
+    case 65000:
+        return "UTF-7";
+    case 1200:
+        return "UTF-16LE";
+    case 1201:
+        return "UTF-16BE";
+    case 10000:
+        return "MACINTOSH";
+    default:
+        return "CP" + std::to_string(code_page);
+    }
+}
+
+std::uint32_t read32(const std::uint8_t *p)
+{
+    return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
+           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+}
+
+void append32(std::vector<std::uint8_t> &out, std::uint32_t v)
+{
+    for (int i = 0; i < 4; ++i) {
+        out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+    }
+}
+
+std::span<const std::uint8_t> without_terminator(std::span<const std::uint8_t> bytes)
+{
+    if (!bytes.empty() && bytes.back() == 0) {
+        return bytes.first(bytes.size() - 1);
+    }
+    return bytes;
+}
+
+} // namespace
+
+code_page_decoder::~code_page_decoder()
+{
+    for (auto &[code_page, handle] : m_converters) {
+        if (handle) {
+            iconv_close(static_cast<iconv_t>(handle));
+        }
+    }
+}
+
+void *code_page_decoder::converter(std::uint32_t code_page)
+{
+    auto it = m_converters.find(code_page);
+    if (it != m_converters.end()) {
+        return it->second;
+    }
+    iconv_t handle = iconv_open("UTF-16LE", iconv_name(code_page).c_str());
+    void *stored = handle == reinterpret_cast<iconv_t>(-1) ? nullptr : handle;
+    m_converters.emplace(code_page, stored);
+    return stored;
+}
+
+std::u16string code_page_decoder::decode(std::span<const std::uint8_t> bytes,
+                                         std::uint32_t code_page)
+{
+    if (code_page == 65001) {
+        return utf8_to_utf16(
+            std::string_view(reinterpret_cast<const char *>(bytes.data()), bytes.size()));
+    }
+    if (code_page == 1252 || code_page == 28591) {
+        return decode_1252(bytes);
+    }
+    void *handle = converter(code_page);
+    if (!handle) {
+        return decode_1252(bytes);
+    }
+    iconv_t cd = static_cast<iconv_t>(handle);
+    iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    std::u16string out;
+    std::vector<char> in(bytes.begin(), bytes.end());
+    char *in_at = in.data();
+    std::size_t in_left = in.size();
+    char buffer[4096];
+    while (in_left > 0) {
+        char *out_at = buffer;
+        std::size_t out_left = sizeof buffer;
+        std::size_t r = iconv(cd, &in_at, &in_left, &out_at, &out_left);
+        std::size_t produced = sizeof buffer - out_left;
+        for (std::size_t i = 0; i + 1 < produced; i += 2) {
+            out.push_back(static_cast<char16_t>(static_cast<std::uint8_t>(buffer[i]) |
+                                                (static_cast<std::uint8_t>(buffer[i + 1]) << 8)));
+        }
+        if (r == static_cast<std::size_t>(-1) && errno != E2BIG) {
+            // An invalid or cut-off sequence: one replacement character, then on.
+            out.push_back(u'\uFFFD');
+            ++in_at;
+            --in_left;
+            iconv(cd, nullptr, nullptr, nullptr, nullptr);
+        }
+    }
+    return out;
+}
+
+std::vector<std::uint8_t> utf16_bytes(const std::u16string &text)
+{
+    std::vector<std::uint8_t> out;
+    out.reserve(text.size() * 2);
+    for (char16_t c : text) {
+        out.push_back(static_cast<std::uint8_t>(c));
+        out.push_back(static_cast<std::uint8_t>(c >> 8));
+    }
+    return out;
+}
+
+std::string pff_error_text(libpff_error_t *error)
+{
+    if (!error) {
+        return {};
+    }
+    char buffer[1024] = {};
+    libpff_error_sprint(error, buffer, sizeof buffer);
+    std::string text(buffer);
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) {
+        text.pop_back();
+    }
+    return text;
+}
+
+namespace {
+
+// The key of a named entry from its name-to-id map entry. Returns 1, or -1.
+int named_key(libpff_name_to_id_map_entry_t *map_entry, property_key &key, std::string &why)
+{
+    libpff_error_t *error = nullptr;
+    std::uint8_t kind = 0;
+    guid set;
+    if (libpff_name_to_id_map_entry_get_type(map_entry, &kind, &error) != 1 ||
+        libpff_name_to_id_map_entry_get_guid(map_entry, set.bytes.data(), set.bytes.size(),
+                                             &error) != 1) {
+        why = pff_error_text(error);
+        libpff_error_free(&error);
+        return -1;
+    }
+    if (kind == LIBPFF_NAME_TO_ID_MAP_ENTRY_TYPE_STRING) {
+        std::size_t size = 0;
+        if (libpff_name_to_id_map_entry_get_utf16_string_size(map_entry, &size, &error) != 1 ||
+            size == 0 || size > (1u << 20)) {
+            why = error ? pff_error_text(error) : "bad name size";
+            libpff_error_free(&error);
+            return -1;
+        }
+        std::vector<std::uint16_t> name(size);
+        if (libpff_name_to_id_map_entry_get_utf16_string(map_entry, name.data(), size, &error) !=
+            1) {
+            why = pff_error_text(error);
+            libpff_error_free(&error);
+            return -1;
+        }
+        while (!name.empty() && name.back() == 0) {
+            name.pop_back();
+        }
+        key = property_key(set, std::u16string(name.begin(), name.end()));
+        return 1;
+    }
+    std::uint32_t number = 0;
+    if (libpff_name_to_id_map_entry_get_number(map_entry, &number, &error) != 1) {
+        why = pff_error_text(error);
+        libpff_error_free(&error);
+        return -1;
+    }
+    key = property_key(set, number);
+    return 1;
+}
+
+std::string hex4(std::uint32_t v)
+{
+    char buffer[16];
+    std::snprintf(buffer, sizeof buffer, "0x%04X", v);
+    return buffer;
+}
+
+} // namespace
+
+int read_record_set(libpff_record_set_t *record_set,
+                    bool (*skip)(std::uint16_t id, std::uint16_t type),
+                    std::vector<source_entry> &entries, std::vector<source_problem> &problems)
+{
+    libpff_error_t *error = nullptr;
+    int count = 0;
+    if (libpff_record_set_get_number_of_entries(record_set, &count, &error) != 1) {
+        problems.push_back({"its properties cannot be read: " + pff_error_text(error)});
+        libpff_error_free(&error);
+        return -1;
+    }
+    for (int i = 0; i < count; ++i) {
+        libpff_record_entry_t *entry = nullptr;
+        if (libpff_record_set_get_entry_by_index(record_set, i, &entry, &error) != 1) {
+            problems.push_back(
+                {"property " + std::to_string(i) + " cannot be read: " + pff_error_text(error)});
+            libpff_error_free(&error);
+            continue;
+        }
+        std::uint32_t entry_type = 0;
+        std::uint32_t value_type = 0;
+        std::size_t size = 0;
+        source_entry out{std::uint16_t{0}, 0, {}};
+        std::string why;
+        bool ok = libpff_record_entry_get_entry_type(entry, &entry_type, &error) == 1 &&
+                  libpff_record_entry_get_value_type(entry, &value_type, &error) == 1;
+        if (ok && entry_type > 0xFFFF) {
+            ok = false;
+            why = "bad property id";
+        }
+        if (ok && skip &&
+            skip(static_cast<std::uint16_t>(entry_type), static_cast<std::uint16_t>(value_type))) {
+            libpff_record_entry_free(&entry, nullptr);
+            continue;
+        }
+        if (ok && entry_type >= 0x8000) {
+            libpff_name_to_id_map_entry_t *map_entry = nullptr;
+            int r = libpff_record_entry_get_name_to_id_map_entry(entry, &map_entry, &error);
+            if (r != 1 || !map_entry) {
+                ok = false;
+                why = "named property " + hex4(entry_type) + " has no name in the mailbox";
+            } else if (named_key(map_entry, out.key, why) != 1) {
+                ok = false;
+                why = "named property " + hex4(entry_type) + ": " + why;
+            }
+        } else if (ok) {
+            out.key = property_key(static_cast<std::uint16_t>(entry_type));
+        }
+        if (ok) {
+            ok = libpff_record_entry_get_data_size(entry, &size, &error) == 1;
+        }
+        if (ok) {
+            out.type = static_cast<std::uint16_t>(value_type);
+            out.value.resize(size);
+            ok = size == 0 ||
+                 libpff_record_entry_get_data(entry, out.value.data(), size, &error) == 1;
+        }
+        if (!ok) {
+            if (why.empty()) {
+                why = "property " + hex4(entry_type) + " cannot be read: " + pff_error_text(error);
+            }
+            problems.push_back({why});
+        } else {
+            entries.push_back(std::move(out));
+        }
+        libpff_error_free(&error);
+        libpff_record_entry_free(&entry, nullptr);
+    }
+    return 1;
+}
+
+int read_item_record_set(libpff_item_t *item, int index,
+                         bool (*skip)(std::uint16_t id, std::uint16_t type),
+                         std::vector<source_entry> &entries, std::vector<source_problem> &problems)
+{
+    libpff_error_t *error = nullptr;
+    int count = 0;
+    if (libpff_item_get_number_of_record_sets(item, &count, &error) != 1) {
+        problems.push_back({"its properties cannot be read: " + pff_error_text(error)});
+        libpff_error_free(&error);
+        return -1;
+    }
+    if (index >= count) {
+        return 0;
+    }
+    libpff_record_set_t *record_set = nullptr;
+    if (libpff_item_get_record_set_by_index(item, index, &record_set, &error) != 1) {
+        problems.push_back({"its properties cannot be read: " + pff_error_text(error)});
+        libpff_error_free(&error);
+        return -1;
+    }
+    int result = read_record_set(record_set, skip, entries, problems);
+    libpff_record_set_free(&record_set, nullptr);
+    return result;
+}
+
+std::uint32_t entries_code_page(const std::vector<source_entry> &entries, std::uint32_t fallback)
+{
+    for (std::uint16_t wanted : {tag_message_codepage, tag_internet_codepage}) {
+        for (const source_entry &e : entries) {
+            if (!e.key.named && e.key.id == wanted && e.type == pt_long && e.value.size() == 4) {
+                std::uint32_t code_page = read32(e.value.data());
+                if (code_page != 0) {
+                    return code_page;
+                }
+            }
+        }
+    }
+    return fallback;
+}
+
+void entries_to_bag(std::vector<source_entry> &entries, std::uint32_t code_page,
+                    code_page_decoder &decoder, property_bag &bag)
+{
+    for (source_entry &e : entries) {
+        if (e.type == pt_string8) {
+            bag.set_raw(e.key, pt_unicode,
+                        utf16_bytes(decoder.decode(without_terminator(e.value), code_page)));
+        } else if (e.type == (pt_string8 | pt_mv)) {
+            // Count, offsets from the start of the value, then the strings.
+            const std::vector<std::uint8_t> &v = e.value;
+            std::uint32_t n = v.size() >= 4 ? read32(v.data()) : 0;
+            if (v.size() < 4 || n > (v.size() - 4) / 4) {
+                bag.set_raw(e.key, e.type, std::move(e.value)); // not a list: as stored
+                continue;
+            }
+            std::vector<std::u16string> texts;
+            for (std::uint32_t i = 0; i < n; ++i) {
+                std::size_t begin = read32(v.data() + 4 + 4 * i);
+                std::size_t end = i + 1 < n ? read32(v.data() + 8 + 4 * i) : v.size();
+                begin = std::min(begin, v.size());
+                end = std::min(std::max(end, begin), v.size());
+                texts.push_back(decoder.decode(without_terminator(std::span<const std::uint8_t>(
+                                                   v.data() + begin, end - begin)),
+                                               code_page));
+            }
+            std::vector<std::uint8_t> out;
+            append32(out, n);
+            std::uint32_t offset = 4 + 4 * n;
+            for (const std::u16string &t : texts) {
+                append32(out, offset);
+                offset += static_cast<std::uint32_t>(t.size() * 2);
+            }
+            for (const std::u16string &t : texts) {
+                std::vector<std::uint8_t> b = utf16_bytes(t);
+                out.insert(out.end(), b.begin(), b.end());
+            }
+            bag.set_raw(e.key, pt_unicode | pt_mv, std::move(out));
+        } else {
+            bag.set_raw(e.key, e.type, std::move(e.value));
+        }
+    }
+    entries.clear();
+}
+
+} // namespace korvel::convert

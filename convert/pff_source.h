@@ -1,0 +1,86 @@
+// Reads what libpff holds of an item as the writer's properties: every record
+// entry as stored (tag, type, value bytes), named properties by property set
+// and name or number, 8-bit strings decoded to Unicode by the item's code page.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <span>
+#include <string>
+#include <vector>
+
+#include <libpff.h>
+
+#include "convert/pst_writer.h"
+
+namespace korvel::convert {
+
+// PidTagMessageCodepage and PidTagInternetCodepage.
+inline constexpr std::uint16_t tag_message_codepage = 0x3FFD;
+inline constexpr std::uint16_t tag_internet_codepage = 0x3FDE;
+// The code page of an 8-bit mailbox when the item names none.
+inline constexpr std::uint32_t default_code_page = 1252;
+
+// Decodes 8-bit text of a Windows code page to UTF-16: 1252 and 65001 (UTF-8)
+// directly, others through iconv (falling back to 1252 for an unknown one).
+// A byte that does not decode becomes U+FFFD. Keeps the iconv handles it opens.
+class code_page_decoder
+{
+public:
+    code_page_decoder() = default;
+    ~code_page_decoder();
+    code_page_decoder(const code_page_decoder &) = delete;
+    code_page_decoder &operator=(const code_page_decoder &) = delete;
+
+    std::u16string decode(std::span<const std::uint8_t> bytes, std::uint32_t code_page);
+
+private:
+    void *converter(std::uint32_t code_page);
+    std::map<std::uint32_t, void *> m_converters;
+};
+
+// One record entry as stored.
+struct source_entry
+{
+    property_key key;
+    std::uint16_t type = 0;
+    std::vector<std::uint8_t> value;
+};
+
+// Why an entry or a set could not be read, for the report.
+struct source_problem
+{
+    std::string text;
+};
+
+// Reads the entries of one record set. Entries libpff cannot read, and named
+// entries whose name libpff cannot resolve, are left out and described in
+// problems. skip(id, type) leaves out entries the caller writes itself
+// (checked before the value is read). Returns 1, or -1 when the set cannot be
+// read at all.
+int read_record_set(libpff_record_set_t *record_set,
+                    bool (*skip)(std::uint16_t id, std::uint16_t type),
+                    std::vector<source_entry> &entries, std::vector<source_problem> &problems);
+
+// Reads record set index of item (see read_record_set). Returns 1, 0 when the
+// item has no such set, -1 when it cannot be read.
+int read_item_record_set(libpff_item_t *item, int index,
+                         bool (*skip)(std::uint16_t id, std::uint16_t type),
+                         std::vector<source_entry> &entries, std::vector<source_problem> &problems);
+
+// The code page named by the entries (PidTagMessageCodepage, else
+// PidTagInternetCodepage), or fallback.
+std::uint32_t entries_code_page(const std::vector<source_entry> &entries, std::uint32_t fallback);
+
+// Moves the entries into a bag; PT_STRING8 and PT_MV_STRING8 become PT_UNICODE
+// and PT_MV_UNICODE decoded in code_page (one trailing NUL dropped).
+void entries_to_bag(std::vector<source_entry> &entries, std::uint32_t code_page,
+                    code_page_decoder &decoder, property_bag &bag);
+
+// UTF-16 text as the little-endian bytes of a stored PT_UNICODE value.
+std::vector<std::uint8_t> utf16_bytes(const std::u16string &text);
+
+// The text of a libpff error (its backtrace), "" for none.
+std::string pff_error_text(libpff_error_t *error);
+
+} // namespace korvel::convert
