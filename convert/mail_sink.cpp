@@ -139,6 +139,7 @@ public:
         if (m_levels.empty()) {
             return fail(error, "No folder is open");
         }
+        m_problems.clear();
         if (associated) {
             return 0; // folder settings and views: nothing a mail program reads
         }
@@ -157,6 +158,13 @@ public:
             return 0;
         }
         return m_mbox ? add_mbox(message, error) : add_eml(message, error);
+    }
+
+    std::vector<std::string> take_problems() override
+    {
+        std::vector<std::string> out;
+        out.swap(m_problems);
+        return out;
     }
 
     int close(sink_error &error) override
@@ -307,13 +315,7 @@ private:
                     problems.push_back(std::to_string(left_out.size()) +
                                        " attachment(s) could not be read");
                 }
-                if (!problems.empty()) {
-                    error.fatal = false;
-                    error.message.clear();
-                    for (const std::string &p : problems) {
-                        error.message += (error.message.empty() ? "" : "; ") + p;
-                    }
-                }
+                m_problems.insert(m_problems.end(), problems.begin(), problems.end());
                 return 1;
             }
             if (writer.error() != 0) {
@@ -403,6 +405,8 @@ private:
     int m_root_fd = -1;
     std::set<std::string> m_root_names;
     std::vector<level> m_levels;
+    // Parts of the message written last that were lost.
+    std::vector<std::string> m_problems;
 };
 
 } // namespace

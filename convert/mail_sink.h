@@ -12,8 +12,8 @@
 // their siblings.
 //
 // A message written without one of its parts (an attachment whose data could
-// not be read is replaced by a note) still answers 1; error.message then
-// names what was lost, for the report (fatal stays false).
+// not be read is replaced by a note) still answers 1; take_problems() then
+// names what was lost, for the report.
 #pragma once
 
 #include <memory>

@@ -18,7 +18,7 @@ struct sink_walk_counts
     int written = 0;
     int left_out = 0;
     int failed = 0;
-    // error.message of the calls that answered 1 or -1 with one.
+    // The failed calls' error.message and the sink's problem lines.
     std::vector<std::string> notes;
 };
 
@@ -36,6 +36,9 @@ inline void sink_walk_folder(const pff::item &folder, std::vector<std::string> p
         int r = sink.add_message(m.get(), false, e);
         if (!e.message.empty()) {
             counts.notes.push_back(e.message);
+        }
+        for (const std::string &line : sink.take_problems()) {
+            counts.notes.push_back(line);
         }
         ASSERT_FALSE(r == -1 && e.fatal) << e.message;
         (r == 1 ? counts.written : r == 0 ? counts.left_out : counts.failed)++;
