@@ -12,8 +12,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "convert/icalendar.h"
 #include "convert/mime_message.h"
 #include "convert/mime_streams.h"
+#include "convert/vcard.h"
 
 namespace korvel::convert {
 
@@ -108,6 +110,7 @@ public:
                 return fail(error,
                             "Cannot create the folder \"" + original + "\": " + errno_text(errno));
             }
+            l.parent_fd = container;
             l.dir_fd = ::openat(container, name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
             if (l.dir_fd < 0) {
                 return fail(error,
@@ -129,6 +132,17 @@ public:
             result = fail(error, "Cannot write the mailbox file \"" + l.name +
                                      "\": " + errno_text(l.writer->error()));
         }
+        if (l.vcf && !l.vcf->flush()) {
+            result =
+                fail(error, "Cannot write \"" + l.name + ".vcf\": " + errno_text(l.vcf->error()));
+        }
+        if (l.ics) {
+            std::string end = ical_calendar_end();
+            if (!l.ics->write(end.data(), end.size()) || !l.ics->flush()) {
+                result = fail(error,
+                              "Cannot write \"" + l.name + ".ics\": " + errno_text(l.ics->error()));
+            }
+        }
         l.close();
         m_levels.pop_back();
         return result;
@@ -149,11 +163,10 @@ public:
             break;
         case item_family::contact:
         case item_family::distribution_list:
+            return add_contact(message, error);
         case item_family::appointment:
         case item_family::task:
-            // TODO(i13-ical): contacts as .vcf, appointments and tasks as .ics
-            // beside the folder, through convert/vcard.h and convert/icalendar.h.
-            return 0;
+            return add_calendar_item(message, error);
         case item_family::other:
             return 0;
         }
@@ -200,12 +213,21 @@ private:
         int children_fd = -1;
         int dir_fd = -1;
         std::unique_ptr<fd_writer> writer;
+        // "<name>.vcf" and "<name>.ics" beside the folder, made on first use.
+        int vcf_fd = -1;
+        int ics_fd = -1;
+        std::unique_ptr<fd_writer> vcf;
+        std::unique_ptr<fd_writer> ics;
         // Names taken among the sub-folders (lower case).
         std::set<std::string> names;
 
         void close()
         {
             writer.reset();
+            vcf.reset();
+            ics.reset();
+            close_fd(vcf_fd);
+            close_fd(ics_fd);
             close_fd(file_fd);
             close_fd(children_fd);
             close_fd(dir_fd);
@@ -332,6 +354,66 @@ private:
             left_out.insert(failed);
         }
         return fail(error, "Too many attachments of the message could not be read", false);
+    }
+
+    // Opens "<folder name><suffix>" beside the folder; -1 (error filled) on failure.
+    int open_beside(level &l, const char *suffix, int &fd, std::unique_ptr<fd_writer> &writer,
+                    sink_error &error)
+    {
+        std::string name = l.name + suffix;
+        fd = ::openat(l.parent_fd, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        if (fd < 0) {
+            return fail(error, "Cannot create \"" + name + "\": " + errno_text(errno));
+        }
+        writer = std::make_unique<fd_writer>(fd, false);
+        return 1;
+    }
+
+    // Appends text to a file beside the folder; a failed write is fatal.
+    static int append(fd_writer &writer, const std::string &text, const std::string &name,
+                      sink_error &error)
+    {
+        if (!writer.write(text.data(), text.size())) {
+            return fail(error, "Cannot write \"" + name + "\": " + errno_text(writer.error()));
+        }
+        return 1;
+    }
+
+    int add_contact(libpff_item_t *message, sink_error &error)
+    {
+        level &l = m_levels.back();
+        std::string card;
+        std::string why;
+        int r = contact_to_vcard(message, card, why);
+        if (r != 1) {
+            return r == 0 ? 0
+                          : fail(error, why.empty() ? "The contact could not be read" : why, false);
+        }
+        if (!l.vcf && open_beside(l, ".vcf", l.vcf_fd, l.vcf, error) != 1) {
+            return -1;
+        }
+        return append(*l.vcf, card, l.name + ".vcf", error);
+    }
+
+    int add_calendar_item(libpff_item_t *message, sink_error &error)
+    {
+        level &l = m_levels.back();
+        std::string component;
+        std::vector<std::string> notes;
+        std::string why;
+        int r = calendar_item_to_ical(message, component, notes, why);
+        if (r != 1) {
+            return r == 0 ? 0
+                          : fail(error, why.empty() ? "The item could not be read" : why, false);
+        }
+        if (!l.ics) {
+            if (open_beside(l, ".ics", l.ics_fd, l.ics, error) != 1 ||
+                append(*l.ics, ical_calendar_begin(), l.name + ".ics", error) != 1) {
+                return -1;
+            }
+        }
+        m_problems.insert(m_problems.end(), notes.begin(), notes.end());
+        return append(*l.ics, component, l.name + ".ics", error);
     }
 
     int add_mbox(libpff_item_t *message, sink_error &error)

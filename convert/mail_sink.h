@@ -7,6 +7,9 @@
 //    per message, created exclusively (never over an existing file).
 //
 // Mail items (item_family::mail) become MIME messages (mime_message.h);
+// contacts and distribution lists go to one "<name>.vcf" (vCard 3.0) and
+// appointments and tasks to one "<name>.ics" (one VCALENDAR) beside the
+// folder's mbox file or EML directory, made on the first such item;
 // associated items and the other kinds are left out (0). Names are the
 // folders' original names made safe for the file system and unique among
 // their siblings.

@@ -1,7 +1,7 @@
 // The writer-made mailbox the mail-format tests convert: one message per case
 // worth checking (bodies in every form, inline image, embedded message with
 // its own attachment, 8-bit and Unicode subjects, "From " lines in a body,
-// two messages with one subject, a contact that mail output leaves out).
+// two messages with one subject), a contact, an appointment and a task.
 #pragma once
 
 #include <string>
@@ -135,6 +135,15 @@ inline void write_mime_fixture(const std::string &path)
     {
         auto &m = contacts.add_message("IPM.Contact");
         m.set_unicode(0x3001, "Erin Contact");
+    }
+    auto &calendar = b.root().add_folder("Calendar");
+    {
+        auto &m = calendar.add_message("IPM.Appointment");
+        m.set_unicode(0x0037, "Planning");
+        m.set_systime(c::named(c::psets::appointment, 0x820D), c::filetime_from_unix(1714557600));
+        m.set_systime(c::named(c::psets::appointment, 0x820E), c::filetime_from_unix(1714561200));
+        auto &t = calendar.add_message("IPM.Task");
+        t.set_unicode(0x0037, "Report");
     }
     b.write(path);
 }

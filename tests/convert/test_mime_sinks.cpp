@@ -158,13 +158,23 @@ TEST_F(MimeSinks, MboxMirrorsTheFolderTreeAndCountsTheMail)
     auto sink = convert::make_mbox_sink();
     std::string out = dir_ + "/out.mbox.tmp";
     auto counts = korvel::testing::sink_walk(pst_, *sink, out);
-    EXPECT_EQ(counts.written, 11);
-    EXPECT_EQ(counts.left_out, 2); // the sticky note and the contact
+    EXPECT_EQ(counts.written, 14);
+    EXPECT_EQ(counts.left_out, 1); // the sticky note
     EXPECT_EQ(counts.failed, 0);
     EXPECT_TRUE(fs::is_regular_file(out + "/Mail"));
     EXPECT_TRUE(fs::is_regular_file(out + "/Mail.sbd/Sub"));
     EXPECT_TRUE(fs::is_regular_file(out + "/Contacts"));
     EXPECT_EQ(fs::file_size(out + "/Contacts"), 0u);
+    // Contacts and calendar items beside their folder's mbox file.
+    std::string vcf = read_file(out + "/Contacts.vcf");
+    EXPECT_EQ(vcf.rfind("BEGIN:VCARD\r\n", 0), 0u) << vcf;
+    EXPECT_NE(vcf.find("FN:Erin Contact\r\n"), std::string::npos) << vcf;
+    std::string ics = read_file(out + "/Calendar.ics");
+    EXPECT_EQ(ics.rfind("BEGIN:VCALENDAR\r\n", 0), 0u) << ics;
+    EXPECT_NE(ics.find("BEGIN:VEVENT"), std::string::npos) << ics;
+    EXPECT_NE(ics.find("BEGIN:VTODO"), std::string::npos) << ics;
+    EXPECT_EQ(ics.substr(ics.size() - 15), "END:VCALENDAR\r\n");
+    EXPECT_FALSE(fs::exists(out + "/Mail.ics"));
 
     auto messages = parse(out + "/Mail", true);
     ASSERT_EQ(messages.size(), 10u);
@@ -190,7 +200,9 @@ TEST_F(MimeSinks, EmlFilesAreNamedBySubjectAndNeverOverwritten)
     auto sink = convert::make_eml_sink();
     std::string out = dir_ + "/out.eml.tmp";
     auto counts = korvel::testing::sink_walk(pst_, *sink, out);
-    EXPECT_EQ(counts.written, 11);
+    EXPECT_EQ(counts.written, 14);
+    EXPECT_TRUE(fs::is_regular_file(out + "/Contacts.vcf"));
+    EXPECT_TRUE(fs::is_regular_file(out + "/Calendar.ics"));
     EXPECT_TRUE(fs::is_regular_file(out + "/Mail/HTML and text.eml"));
     EXPECT_TRUE(fs::is_regular_file(out + "/Mail/Same_subject.eml"));
     EXPECT_TRUE(fs::is_regular_file(out + "/Mail/Same_subject (2).eml"));

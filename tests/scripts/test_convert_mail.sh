@@ -75,8 +75,8 @@ pffexport -q -t mail mail.pst > /dev/null
 for format in mbox eml; do
   echo "== $format: writer-made mailbox"
   "$probe" convert mail.pst "$format" "mail.$format" | tee "probe-$format.txt"
-  grep -qx $'items\t12' "probe-$format.txt"
-  grep -qx $'skipped\t2' "probe-$format.txt"
+  grep -qx $'items\t13' "probe-$format.txt"
+  grep -qx $'skipped\t1' "probe-$format.txt"
   python3 "$check" "$format" "mail.$format" mail.export --strict --expect-encapsulated 1
 
   echo "== $format: an existing output is never replaced"
@@ -90,6 +90,7 @@ done
 
 # Layout details a mail client depends on.
 [ -f mail.mbox/Mail ] && [ -f mail.mbox/Mail.sbd/Sub ] && [ -f mail.mbox/Contacts ]
+grep -q "^FN:Erin" mail.mbox/Contacts.vcf && grep -q "^FN:Erin" mail.eml/Contacts.vcf
 [ -f "mail.eml/Mail/Same_subject.eml" ] && [ -f "mail.eml/Mail/Same_subject (2).eml" ]
 grep -q '^>From here on$' mail.mbox/Mail
 grep -q '^>>>From twice$' mail.mbox/Mail
