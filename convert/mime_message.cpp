@@ -849,8 +849,16 @@ GMimeMessage *mime_message::build_message(libpff_item_t *message, build_state &s
             continue;
         }
         size64_t size = 0;
-        if (libpff_attachment_get_data_size(attachment, &size, e.get()) != 1) {
-            size = 0;
+        int size_result = libpff_attachment_get_data_size(attachment, &size, e.get());
+        if (size_result == -1) {
+            problems.push_back("attachment " + std::to_string(i + 1) + " (" + file_name +
+                               ") could not be read");
+            attached.push_back(note_part("The attachment \"" + file_name +
+                                         "\" could not be read from the mailbox.\n"));
+            continue;
+        }
+        if (size_result != 1) {
+            size = 0; // no data at all: an empty attachment
         }
         std::string mime;
         read_set_string(attachment, 0, tag_attach_mime_tag, mime);
