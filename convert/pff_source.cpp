@@ -166,6 +166,11 @@ std::string pff_error_text(libpff_error_t *error)
     char buffer[1024] = {};
     libpff_error_sprint(error, buffer, sizeof buffer);
     std::string text(buffer);
+    // "libpff_item_get_...: unable to read item values." reads better without the function.
+    std::size_t colon = text.find(": ");
+    if (text.rfind("lib", 0) == 0 && colon != std::string::npos && text.find(' ') == colon + 1) {
+        text.erase(0, colon + 2);
+    }
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) {
         text.pop_back();
     }

@@ -588,6 +588,47 @@ int save_walk::save_recovered()
         return 1;
     };
 
+    // An orphan folder (its parent lost) brings its messages and sub-folders'.
+    std::unordered_set<std::uint32_t> seen_folders;
+    std::function<int(libpff_item_t *, const std::string &, int)> offer_any =
+        [&](libpff_item_t *item, const std::string &position, int depth) -> int {
+        libpff_error_t *type_error = nullptr;
+        std::uint8_t type = 0;
+        if (libpff_item_get_type(item, &type, &type_error) != 1) {
+            libpff_error_free(&type_error);
+            return 1;
+        }
+        if (type != LIBPFF_ITEM_TYPE_FOLDER) {
+            return offer(item, position);
+        }
+        if (depth > 1000 || !seen_folders.insert(identifier_of(item)).second) {
+            return 1;
+        }
+        int outcome = 1;
+        walk_folder_messages(
+            item,
+            [&](libpff_item_t *message, int index) {
+                outcome = offer(message, position + ", item " + std::to_string(index + 1));
+                return outcome == 1 && !give_up ? 1 : 0;
+            },
+            [](int) {});
+        int sub_folders = 0;
+        if (libpff_folder_get_number_of_sub_folders(item, &sub_folders, &type_error) != 1) {
+            libpff_error_free(&type_error);
+            sub_folders = 0;
+        }
+        for (int i = 0; i < sub_folders && outcome == 1 && !give_up; ++i) {
+            item_holder sub;
+            if (libpff_folder_get_sub_folder(item, i, &sub.item, &type_error) != 1) {
+                libpff_error_free(&type_error);
+                continue;
+            }
+            outcome =
+                offer_any(sub.item, position + ", folder " + std::to_string(i + 1), depth + 1);
+        }
+        return outcome;
+    };
+
     libpff_error_t *error = nullptr;
     int count = 0;
     if (libpff_file_get_number_of_orphan_items(file, &count, &error) != 1) {
@@ -600,7 +641,7 @@ int save_walk::save_recovered()
             libpff_error_free(&error);
             continue;
         }
-        result = offer(item.item, "orphan item " + std::to_string(i + 1));
+        result = offer_any(item.item, "orphan item " + std::to_string(i + 1), 0);
     }
     if (result == 1 && !give_up) {
         if (libpff_file_recover_items(file, 0, &error) != 1) {
@@ -625,7 +666,7 @@ int save_walk::save_recovered()
             libpff_error_free(&error);
             continue;
         }
-        result = offer(item.item, "recovered item " + std::to_string(i + 1));
+        result = offer_any(item.item, "recovered item " + std::to_string(i + 1), 0);
     }
     if (result == 1 && folder_open) {
         return end();
@@ -657,21 +698,46 @@ std::string temporary_name(const std::string &target)
 int move_into_place(const std::string &temporary, const std::string &target, bool replace,
                     std::string &why)
 {
+    // Some file systems (FAT, network shares) know neither flag: there the
+    // check and the rename are two steps.
+    auto unsupported = [] { return errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP; };
+    struct stat st;
     if (!replace) {
         if (::renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) ==
             0) {
             return 1;
         }
+        if (unsupported()) {
+            if (::lstat(target.c_str(), &st) == 0) {
+                errno = EEXIST;
+            } else if (::rename(temporary.c_str(), target.c_str()) == 0) {
+                return 1;
+            }
+        }
         why = errno == EEXIST ? "the file already exists" : std::strerror(errno);
         return -1;
     }
-    struct stat st;
     if (::lstat(target.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
         // A directory output replacing a directory: swap, then remove the old one.
         if (::renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, target.c_str(), RENAME_EXCHANGE) !=
             0) {
-            why = std::strerror(errno);
-            return -1;
+            if (!unsupported()) {
+                why = std::strerror(errno);
+                return -1;
+            }
+            const std::string aside = temporary + ".old";
+            if (::rename(target.c_str(), aside.c_str()) != 0) {
+                why = std::strerror(errno);
+                return -1;
+            }
+            if (::rename(temporary.c_str(), target.c_str()) != 0) {
+                why = std::strerror(errno);
+                ::rename(aside.c_str(), target.c_str());
+                return -1;
+            }
+            std::error_code ignored;
+            std::filesystem::remove_all(aside, ignored);
+            return 1;
         }
         std::error_code ignored;
         std::filesystem::remove_all(temporary, ignored);

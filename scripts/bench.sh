@@ -50,6 +50,8 @@ echo "== mail conversion (mbox) against readpst"
 build-bench/bench/bench_convert "$work/mail.pst" "$work/convert"
 echo "== writer"
 build-bench/bench/bench_write "$work"
+echo "== save (1 GB mailbox against cp and readpst)"
+build-bench/bench/bench_save "$work" 1000
 if [ -x build-bench/bench/window/bench_window ]; then
   echo "== window"
   QT_QPA_PLATFORM=offscreen build-bench/bench/window/bench_window

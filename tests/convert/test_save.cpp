@@ -12,6 +12,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <set>
 
 using korvel::testing::pst_builder;
 using korvel::testing::scan_session;
@@ -124,12 +125,15 @@ void build_everything(const std::string &path)
     auto &r = m.add_recipient(1, "Ann", "ann@example.com");
     r.set_binary(0x0FFF, std::string("entry-id"));
     r.set_unicode(convert::named(convert::psets::address, 0x8005), u8"Ann A.");
-    m.add_recipient(2, "Bob");
+    m.add_recipient(2, "Bob").set_binary(0x6700, std::string(5000, 'r'));
     m.add_recipient(3, "Carol", "carol@example.com");
     m.add_attachment("small.txt", convert::data_source::from_string("small"))
         .set_unicode(0x3712, u8"cid-1");
     m.add_attachment("big.bin", convert::data_source::pattern(300000, 4));
     m.add_attachment("empty.bin", convert::data_source::from_string(""));
+    // Either side of the largest value kept inside a property context.
+    m.add_attachment("in-heap.bin", convert::data_source::pattern(3580, 5));
+    m.add_attachment("streamed.bin", convert::data_source::pattern(3581, 6));
     m.add_reference("linked.doc", "/srv/share/linked.doc");
     auto &inner = m.add_embedded("Forwarded", "IPM.Note");
     inner.set_unicode(0x0037, u8"Inner");
@@ -434,32 +438,105 @@ TEST(SaveDamaged, OrphanMessagesGoToRecoveredItemsOnce)
         m.set_unicode(0x0037, "Message " + std::to_string(i));
         m.set_body("body " + std::to_string(i));
     }
+    // A folder (node 0x8042) with a sub-folder, each with a message.
+    auto &lost = b.root().add_folder(u8"Lost");
+    lost.add_message("IPM.Note").set_unicode(0x0037, u8"In lost");
+    lost.add_folder(u8"Lost below").add_message("IPM.Note").set_unicode(0x0037, u8"Below lost");
     b.write(dir + "/source.pst");
-    // The second message (node 0x200024) loses its folder.
+    // The second message (node 0x200024) and the folder "Lost" lose their parents.
     ASSERT_TRUE(reparent_node(dir + "/source.pst", 0x200024, (0x7FF0u << 5) | 0x02));
+    ASSERT_TRUE(reparent_node(dir + "/source.pst", (0x402u << 5) | 0x02, (0x7FF1u << 5) | 0x02));
 
     scan_session session;
     convert::save_report report;
     ASSERT_EQ(save(session, dir + "/source.pst", dir + "/copy.pst", report), 1) << report.failure;
-    EXPECT_EQ(report.recovered, 1u);
+    EXPECT_EQ(report.recovered, 3u);
     {
         file c(dir + "/copy.pst");
+        EXPECT_FALSE(c.root().find_folder("Lost"));
         item recovered = c.root().find_folder("Recovered Items");
         ASSERT_TRUE(recovered);
-        ASSERT_EQ(recovered.message_count(), 1);
-        EXPECT_EQ(recovered.message(0).utf8(0x0037), "Message 2");
-        EXPECT_EQ(c.root().find_folder("Mail").message_count() + 1, 3);
+        ASSERT_EQ(recovered.message_count(), 3);
+        std::set<std::string> subjects;
+        for (int i = 0; i < 3; ++i) {
+            subjects.insert(recovered.message(i).utf8(0x0037).value_or(""));
+        }
+        EXPECT_EQ(subjects, (std::set<std::string>{"Message 2", "In lost", "Below lost"}));
+        EXPECT_EQ(c.root().find_folder("Mail").message_count(), 2);
     }
 
     // Saved again from the same session: the same, once; and without the choice, no folder.
     convert::save_request request;
     request.target = dir + "/again.pst";
     ASSERT_EQ(convert::save_mailbox(&session.state, request, {}, report), 1) << report.failure;
-    EXPECT_EQ(report.recovered, 1u);
+    EXPECT_EQ(report.recovered, 3u);
     request.target = dir + "/without.pst";
     request.recovered_items = false;
     ASSERT_EQ(convert::save_mailbox(&session.state, request, {}, report), 1) << report.failure;
     EXPECT_EQ(report.recovered, 0u);
     file w(dir + "/without.pst");
     EXPECT_FALSE(w.root().find_folder("Recovered Items"));
+}
+
+namespace {
+
+// Breaks the heap that holds the first copy of marker (a property context):
+// the heap signature at the start of its block is cleared.
+bool break_heap_holding(const std::string &path, const std::string &marker)
+{
+    std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);
+    std::string data((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+    std::size_t at = data.find(marker);
+    if (at == std::string::npos) {
+        return false;
+    }
+    for (std::size_t p = at / 64 * 64;; p -= 64) {
+        if (static_cast<unsigned char>(data[p + 2]) == 0xEC &&
+            static_cast<unsigned char>(data[p + 3]) == 0xBC) {
+            f.clear();
+            f.seekp(static_cast<std::streamoff>(p + 2));
+            f.put('\0');
+            return static_cast<bool>(f);
+        }
+        if (p == 0) {
+            return false;
+        }
+    }
+}
+
+} // namespace
+
+TEST(SaveDamaged, AnUnreadableItemOrAttachmentIsNamedAndTheRestSaved)
+{
+    std::string dir = scratch("unreadable");
+    convert::writer_options plain;
+    plain.permute = false; // the markers stay findable in the file
+    pst_builder b(plain);
+    auto &mail = b.root().add_folder(u8"Mail");
+    for (int i = 1; i <= 5; ++i) {
+        auto &m = mail.add_message("IPM.Note");
+        m.set_unicode(0x0037, "Message " + std::to_string(i));
+        m.set_unicode(0x1000, i == 3 ? "BODYMARK" : "fine");
+        m.add_attachment(i == 4 ? "ATTMARK" : "a.bin", convert::data_source::from_string("data"));
+    }
+    b.write(dir + "/source.pst");
+    ASSERT_TRUE(
+        break_heap_holding(dir + "/source.pst", std::string("B\0O\0D\0Y\0M\0A\0R\0K\0", 16)));
+    ASSERT_TRUE(break_heap_holding(dir + "/source.pst", std::string("A\0T\0T\0M\0A\0R\0K\0", 14)));
+
+    scan_session session;
+    convert::save_report report;
+    ASSERT_EQ(save(session, dir + "/source.pst", dir + "/copy.pst", report), 1) << report.failure;
+    std::string lines;
+    for (const std::string &line : report.unreadable) {
+        lines += line + "\n";
+    }
+    EXPECT_NE(lines.find("Mail, item 3"), std::string::npos) << lines;
+    EXPECT_NE(lines.find("Mail, item 4, attachment 1"), std::string::npos) << lines;
+    file c(dir + "/copy.pst");
+    item copied = c.root().find_folder("Mail");
+    ASSERT_TRUE(copied);
+    EXPECT_GE(copied.message_count(), 4);
+    EXPECT_EQ(copied.message(0).utf8(0x0037), "Message 1");
+    EXPECT_EQ(copied.message(copied.message_count() - 1).utf8(0x0037), "Message 5");
 }

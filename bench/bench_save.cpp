@@ -1,0 +1,160 @@
+// Save benchmark: MB/s of saving a large writer-made mailbox into a new PST,
+// against cp of the same file and readpst on it in the same run, and the
+// save's peak memory (maximum resident set of the process that saves).
+// Usage: bench_save [DIR] [MB]   (default: build-bench/data, 1000 MB)
+#include "convert/pst_writer.h"
+#include "convert/save.h"
+#include "scan/scan_state.h"
+#include "scan/text.h"
+
+#include <libpff.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+namespace convert = korvel::convert;
+
+double seconds_since(std::chrono::steady_clock::time_point t)
+{
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - t).count();
+}
+
+// About mb megabytes of mail: 20 folders of e-mails with bodies, recipients
+// and one attachment each (one in fifty a large one).
+void build(const std::string &path, std::uint64_t mb)
+{
+    convert::pst_writer w(path);
+    std::uint32_t top = w.add_top_of_personal_folders();
+    const std::uint64_t per_message = 110 * 1024;
+    const std::uint64_t messages = mb * 1000 * 1000 / per_message;
+    std::vector<std::uint32_t> folders;
+    for (int i = 0; i < 20; ++i) {
+        convert::property_bag props;
+        props.set_unicode(0x3001, "Folder " + std::to_string(i + 1));
+        props.set_unicode(0x3613, "IPF.Note");
+        folders.push_back(w.add_folder(top, props));
+    }
+    const std::string body(2000, 'b');
+    const std::string html = "<html><body><p>" + std::string(3000, 'h') + "</p></body></html>";
+    for (std::uint64_t n = 0; n < messages; ++n) {
+        convert::message m("IPM.Note");
+        m.set_unicode(0x0037, "Message " + std::to_string(n));
+        m.set_long(0x0E07, 1);
+        m.set_systime(0x0E06, convert::filetime_from_unix(1300000000 + static_cast<long>(n)));
+        m.set_unicode(0x0C1A, "Ann Smith");
+        m.set_unicode(convert::named(convert::psets::common, 0x8520), "x");
+        m.set_body(body);
+        m.set_html(html);
+        m.add_recipient(1, "Bob", "bob@example.com");
+        m.add_recipient(2, "Carol", "carol@example.com");
+        std::uint64_t size = n % 50 == 49 ? 2 * 1024 * 1024 : 60 * 1024;
+        m.add_attachment("file.bin",
+                         convert::data_source::pattern(size, static_cast<std::uint32_t>(n)));
+        w.add_message(folders[n % folders.size()], m);
+    }
+    w.finish();
+}
+
+// Saves source into target in a child process; returns seconds (or -1) and
+// the child's peak resident memory in MB.
+double timed_save(const std::string &source, const std::string &target, double &peak_mb)
+{
+    std::fflush(stdout);
+    auto t = std::chrono::steady_clock::now();
+    pid_t child = ::fork();
+    if (child == 0) {
+        korvel::scan_state state;
+        state.mailbox_path = korvel::u16(source);
+        libpff_error_t *error = nullptr;
+        if (libpff_file_initialize(&state.file, &error) != 1 ||
+            libpff_file_open(state.file, source.c_str(), LIBPFF_OPEN_READ, &error) != 1) {
+            std::fprintf(stderr, "cannot open %s\n", source.c_str());
+            std::_Exit(2);
+        }
+        convert::save_request request;
+        request.target = target;
+        convert::save_report report;
+        int r = convert::save_mailbox(&state, request, {}, report);
+        if (r != 1) {
+            std::fprintf(stderr, "save failed: %s\n", report.failure.c_str());
+            std::_Exit(1);
+        }
+        std::printf("saved %zu folders, %zu items, %zu recovered, %zu unreadable\n", report.folders,
+                    report.items, report.recovered, report.unreadable.size());
+        std::fflush(stdout);
+        std::_Exit(0);
+    }
+    int status = 0;
+    struct rusage usage
+    {
+    };
+    ::wait4(child, &status, 0, &usage);
+    double s = seconds_since(t);
+    peak_mb = static_cast<double>(usage.ru_maxrss) / 1024.0;
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? s : -1;
+}
+
+double timed_command(const std::string &command)
+{
+    auto t = std::chrono::steady_clock::now();
+    if (std::system(command.c_str()) != 0) {
+        std::fprintf(stderr, "failed: %s\n", command.c_str());
+        return -1;
+    }
+    return seconds_since(t);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    std::string dir = argc > 1 ? argv[1] : "build-bench/data";
+    std::uint64_t mb = argc > 2 ? std::strtoull(argv[2], nullptr, 10) : 1000;
+    std::filesystem::create_directories(dir);
+    const std::string source = dir + "/save-source.pst";
+    const std::string target = dir + "/save-copy.pst";
+    const std::string cp_target = dir + "/save-cp.pst";
+    const std::string readpst_dir = dir + "/save-readpst";
+
+    if (!std::filesystem::exists(source)) {
+        auto t = std::chrono::steady_clock::now();
+        build(source, mb);
+        std::printf("built %s in %.1f s\n", source.c_str(), seconds_since(t));
+    }
+    const double size_mb = static_cast<double>(std::filesystem::file_size(source)) / 1e6;
+    std::filesystem::remove(target);
+    std::filesystem::remove(cp_target);
+    std::filesystem::remove_all(readpst_dir);
+    std::filesystem::create_directories(readpst_dir);
+
+    // cp first, so every contender reads the source from the page cache.
+    double cp_s = timed_command("cp '" + source + "' '" + cp_target + "' && sync");
+    double peak_mb = 0;
+    double save_s = timed_save(source, target, peak_mb);
+    double readpst_s =
+        timed_command("readpst -q -D -S -o '" + readpst_dir + "' '" + source + "' > /dev/null");
+    std::filesystem::remove(cp_target);
+    std::filesystem::remove_all(readpst_dir);
+    if (cp_s <= 0 || save_s <= 0 || readpst_s <= 0) {
+        return 1;
+    }
+    std::printf("mailbox %.0f MB\n", size_mb);
+    std::printf("save:    %.2f s = %.1f MB/s, peak memory %.0f MB\n", save_s, size_mb / save_s,
+                peak_mb);
+    std::printf("cp:      %.2f s = %.1f MB/s (save at %.2f of cp; goal >= 0.33)\n", cp_s,
+                size_mb / cp_s, cp_s / save_s);
+    std::printf("readpst: %.2f s = %.1f MB/s (save %.2fx as fast; goal > 1)\n", readpst_s,
+                size_mb / readpst_s, readpst_s / save_s);
+    bool ok = cp_s / save_s >= 1.0 / 3.0 && readpst_s > save_s && peak_mb < 200;
+    std::printf("%s\n", ok ? "all goals met" : "GOAL MISSED");
+    std::filesystem::remove(target);
+    return ok ? 0 : 1;
+}
