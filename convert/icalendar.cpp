@@ -58,6 +58,9 @@ constexpr std::uint32_t lid_task_date_completed = 0x810F;
 constexpr std::uint32_t lid_task_recurrence = 0x8116;
 constexpr std::uint32_t lid_task_complete = 0x811C;
 
+// recipOrganizer of PidTagRecipientFlags.
+constexpr std::uint32_t recipient_organizer = 0x0002;
+
 // asfMeeting, asfCanceled.
 constexpr std::uint32_t state_meeting = 0x0001;
 constexpr std::uint32_t state_canceled = 0x0004;
@@ -82,7 +85,8 @@ std::string text_of(libpff_item_t *item, std::uint32_t tag)
 std::optional<std::int64_t> minutes_of(libpff_item_t *item, std::uint32_t tag)
 {
     std::uint64_t filetime = 0;
-    if (read_filetime(item, tag, &filetime) != 1 || filetime == 0) {
+    if (read_filetime(item, tag, &filetime) != 1 || filetime == 0 ||
+        !minutes_in_range(minutes_from_filetime(filetime))) {
         return std::nullopt;
     }
     return minutes_from_filetime(filetime);
@@ -180,7 +184,7 @@ std::string categories_line(libpff_item_t *item)
     for (const auto &category : categories) {
         if (!category.empty()) {
             value += value.empty() ? "" : ",";
-            value += vcard_escape(category);
+            value += vcard_escape(category, true);
         }
     }
     return value.empty() ? std::string() : fold_content_line("CATEGORIES:" + value);
@@ -285,7 +289,8 @@ void add_people(libpff_item_t *item, icalcomponent *component, bool meeting)
             continue;
         }
         // The organiser's own row is no attendee.
-        if (!organizer.empty() && recipient.address == organizer) {
+        if ((recipient.flags & recipient_organizer) != 0 ||
+            (!organizer.empty() && recipient.address == organizer)) {
             continue;
         }
         icalproperty *property = icalproperty_new_attendee(mailto(recipient.address).c_str());

@@ -23,6 +23,7 @@ constexpr std::uint32_t tag_email_address = 0x3003;
 constexpr std::uint32_t tag_smtp_address = 0x39FE;
 constexpr std::uint32_t tag_recipient_type = 0x0C15;
 constexpr std::uint32_t tag_message_class = 0x001A;
+constexpr std::uint32_t tag_recipient_flags = 0x5FFD;
 
 // A record entry of a record set, freed with the set.
 class entry_holder
@@ -100,20 +101,72 @@ private:
     libpff_record_entry_t *m_entry = nullptr;
 };
 
-// The text of a string entry. libpff converts 8-bit values by the message
-// code page; the result is made valid UTF-8 either way.
-int entry_text(libpff_record_entry_t *entry, std::string &text)
+// The stored bytes of an entry (up to limit).
+int entry_bytes(libpff_record_entry_t *entry, std::vector<std::uint8_t> &data,
+                std::size_t limit = pim_binary_limit)
 {
+    data.clear();
+    error_slot error;
+    std::size_t size = 0;
+    if (libpff_record_entry_get_data_size(entry, &size, error.get()) != 1 || size > limit) {
+        return -1;
+    }
+    if (size == 0) {
+        return 1;
+    }
+    try {
+        data.resize(size);
+    } catch (const std::bad_alloc &) {
+        return -1;
+    }
+    if (libpff_record_entry_get_data(entry, data.data(), data.size(), error.get()) != 1) {
+        data.clear();
+        return -1;
+    }
+    return 1;
+}
+
+// UTF-16LE bytes up to the first zero unit as UTF-8 (a lone surrogate
+// becomes U+FFFD).
+std::string utf16le_to_utf8(const std::vector<std::uint8_t> &bytes)
+{
+    std::u16string text;
+    text.reserve(bytes.size() / 2);
+    for (std::size_t at = 0; at + 1 < bytes.size(); at += 2) {
+        const auto unit = static_cast<char16_t>(bytes[at] | (bytes[at + 1] << 8));
+        if (unit == 0) {
+            break;
+        }
+        text.push_back(unit);
+    }
+    return utf16_to_utf8(text);
+}
+
+// The text of a string entry as valid UTF-8. A Unicode value is decoded
+// here: libpff 20180714 turns characters beyond the first 65536 (emoji,
+// say) into other ones. An 8-bit value goes through libpff, which knows
+// the message code page.
+int entry_text(libpff_record_entry_t *entry, std::uint32_t value_type, std::string &text,
+               std::size_t limit = pim_binary_limit)
+{
+    text.clear();
+    if (value_type == value_type_unicode) {
+        std::vector<std::uint8_t> bytes;
+        if (entry_bytes(entry, bytes, limit) != 1) {
+            return -1;
+        }
+        text = utf16le_to_utf8(bytes);
+        return 1;
+    }
     error_slot error;
     std::size_t size = 0;
     if (libpff_record_entry_get_data_as_utf8_string_size(entry, &size, error.get()) != 1) {
         return -1;
     }
     if (size == 0) {
-        text.clear();
         return 1;
     }
-    if (size > pim_binary_limit) {
+    if (size > limit) {
         return -1;
     }
     std::string buffer(size, '\0');
@@ -126,15 +179,11 @@ int entry_text(libpff_record_entry_t *entry, std::string &text)
     return 1;
 }
 
-} // namespace
+// Bodies may be larger than any other value.
+constexpr std::size_t body_limit = 256 * 1024 * 1024;
 
-std::string pim_8bit_to_utf8(std::string_view bytes)
-{
-    return utf16_to_utf8(decode_8bit(bytes));
-}
-
-int pim_read_text_in_set(libpff_item_t *item, int set_index, std::uint32_t entry_type,
-                         std::string &text)
+int read_text_in_set(libpff_item_t *item, int set_index, std::uint32_t entry_type,
+                     std::string &text, std::size_t limit)
 {
     text.clear();
     entry_holder holder;
@@ -146,7 +195,20 @@ int pim_read_text_in_set(libpff_item_t *item, int set_index, std::uint32_t entry
     if (type != value_type_string8 && type != value_type_unicode) {
         return 0;
     }
-    return entry_text(holder.entry(), text);
+    return entry_text(holder.entry(), type, text, limit);
+}
+
+} // namespace
+
+std::string pim_8bit_to_utf8(std::string_view bytes)
+{
+    return utf16_to_utf8(decode_8bit(bytes));
+}
+
+int pim_read_text_in_set(libpff_item_t *item, int set_index, std::uint32_t entry_type,
+                         std::string &text)
+{
+    return read_text_in_set(item, set_index, entry_type, text, pim_binary_limit);
 }
 
 int pim_read_text(libpff_item_t *item, std::uint32_t entry_type, std::string &text)
@@ -176,47 +238,8 @@ int pim_read_binary(libpff_item_t *item, std::uint32_t entry_type, std::vector<s
     if (result != 1) {
         return result;
     }
-    error_slot error;
-    std::size_t size = 0;
-    if (libpff_record_entry_get_data_size(holder.entry(), &size, error.get()) != 1 ||
-        size > pim_binary_limit) {
-        return -1;
-    }
-    if (size == 0) {
-        return 1;
-    }
-    data.resize(size);
-    if (libpff_record_entry_get_data(holder.entry(), data.data(), data.size(), error.get()) != 1) {
-        data.clear();
-        return -1;
-    }
-    return 1;
+    return entry_bytes(holder.entry(), data);
 }
-
-namespace {
-
-// The stored bytes of an entry (up to pim_binary_limit).
-int entry_bytes(libpff_record_entry_t *entry, std::vector<std::uint8_t> &data)
-{
-    data.clear();
-    error_slot error;
-    std::size_t size = 0;
-    if (libpff_record_entry_get_data_size(entry, &size, error.get()) != 1 ||
-        size > pim_binary_limit) {
-        return -1;
-    }
-    if (size == 0) {
-        return 1;
-    }
-    data.resize(size);
-    if (libpff_record_entry_get_data(entry, data.data(), data.size(), error.get()) != 1) {
-        data.clear();
-        return -1;
-    }
-    return 1;
-}
-
-} // namespace
 
 bool parse_multi_value(std::span<const std::uint8_t> bytes,
                        std::vector<std::vector<std::uint8_t>> &values)
@@ -292,50 +315,15 @@ int pim_read_text_list_by_name(libpff_item_t *item, std::string_view name,
                 std::string_view(reinterpret_cast<const char *>(bytes.data()), bytes.size())));
             continue;
         }
-        std::u16string text;
-        for (std::size_t at = 0; at + 1 < bytes.size(); at += 2) {
-            const auto unit = static_cast<char16_t>(bytes[at] | (bytes[at + 1] << 8));
-            if (unit == 0) {
-                break;
-            }
-            text.push_back(unit);
-        }
-        values.push_back(utf16_to_utf8(text));
+        values.push_back(utf16le_to_utf8(bytes));
     }
     return 1;
 }
 
 int pim_read_body(libpff_item_t *item, std::string &text)
 {
-    text.clear();
-    if (item == nullptr) {
-        return -1;
-    }
-    error_slot error;
-    std::size_t size = 0;
-    int result = libpff_message_get_plain_text_body_size(item, &size, error.get());
-    if (result != 1) {
-        return result == 0 ? 0 : -1;
-    }
-    if (size == 0) {
-        return 1;
-    }
-    if (size > 0x7FFFFFFF) {
-        return -1;
-    }
-    std::string buffer;
-    try {
-        buffer.assign(size, '\0');
-    } catch (const std::bad_alloc &) {
-        return -1;
-    }
-    result = libpff_message_get_plain_text_body(
-        item, reinterpret_cast<std::uint8_t *>(buffer.data()), buffer.size(), error.get());
-    if (result != 1) {
-        return result == 0 ? 0 : -1;
-    }
-    text = pim_8bit_to_utf8(buffer);
-    return 1;
+    // PidTagBody, read as every other text (see entry_text).
+    return read_text_in_set(item, 0, 0x1000, text, body_limit);
 }
 
 int pim_read_recipients(libpff_item_t *item, std::vector<pim_recipient> &recipients)
@@ -364,6 +352,9 @@ int pim_read_recipients(libpff_item_t *item, std::vector<pim_recipient> &recipie
         if (pim_read_int32_in_set(table.get(), index, tag_recipient_type, type) == 1) {
             // The high bit marks a row already answered; the kind is below.
             recipient.type = type & 0x0F;
+        }
+        if (pim_read_int32_in_set(table.get(), index, tag_recipient_flags, type) == 1) {
+            recipient.flags = type;
         }
         std::string smtp;
         if (pim_read_text_in_set(table.get(), index, tag_smtp_address, smtp) == 1 &&

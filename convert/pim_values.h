@@ -49,6 +49,8 @@ struct pim_recipient
     std::string address;
     // PidTagRecipientType: 1 To, 2 Cc, 3 Bcc (high flag bits cleared).
     std::uint32_t type = 0;
+    // PidTagRecipientFlags (0x0002: the meeting's organiser).
+    std::uint32_t flags = 0;
 };
 int pim_read_recipients(libpff_item_t *item, std::vector<pim_recipient> &recipients);
 

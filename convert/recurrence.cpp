@@ -250,6 +250,13 @@ int parse_recurrence(std::span<const std::uint8_t> bytes, bool appointment,
         error = "the appointment recurrence has an unknown version";
         return -1;
     }
+    // Every instance starts within its day; one lasting past a year is damage.
+    if (pattern.start_time_offset >= minutes_per_day ||
+        pattern.end_time_offset < pattern.start_time_offset ||
+        pattern.end_time_offset - pattern.start_time_offset > 366 * minutes_per_day) {
+        error = "the appointment recurrence's times are damaged";
+        return -1;
+    }
     pattern.has_appointment_part = true;
     // Every exception takes at least 14 bytes: no list longer than the
     // bytes allow is ever allocated.
@@ -496,6 +503,13 @@ civil_time civil_from_minutes(std::int64_t minutes)
     out.hour = static_cast<int>(rest / 60);
     out.minute = static_cast<int>(rest % 60);
     return out;
+}
+
+bool minutes_in_range(std::int64_t minutes)
+{
+    // A month short of the end leaves room for the day or two added to an
+    // all-day end.
+    return minutes >= 0 && minutes < minutes_from_civil(9999, 12, 1);
 }
 
 std::int64_t minutes_from_filetime(std::uint64_t filetime)

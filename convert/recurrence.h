@@ -172,5 +172,8 @@ civil_time civil_from_minutes(std::int64_t minutes);
 std::int64_t minutes_from_civil(int year, int month, int day, int hour = 0, int minute = 0);
 // Minutes since 1601-01-01 of a FILETIME (100-nanosecond units).
 std::int64_t minutes_from_filetime(std::uint64_t filetime);
+// True for minutes within the years iCalendar and vCard can write (before
+// December 9999).
+bool minutes_in_range(std::int64_t minutes);
 
 } // namespace korvel::convert

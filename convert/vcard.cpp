@@ -109,7 +109,7 @@ std::string structured(std::initializer_list<std::string_view> parts)
             out += ';';
         }
         first = false;
-        out += vcard_escape(part);
+        out += vcard_escape(part, true);
     }
     return out;
 }
@@ -150,11 +150,13 @@ std::string date_text(std::int64_t minutes)
 bool birthday(libpff_item_t *item, std::string &text)
 {
     std::uint64_t filetime = 0;
-    if (read_filetime(item, lid_birthday_local, &filetime) == 1 && filetime != 0) {
+    if (read_filetime(item, lid_birthday_local, &filetime) == 1 && filetime != 0 &&
+        minutes_in_range(minutes_from_filetime(filetime))) {
         text = date_text(minutes_from_filetime(filetime));
         return true;
     }
-    if (read_filetime(item, tag_birthday, &filetime) == 1 && filetime != 0) {
+    if (read_filetime(item, tag_birthday, &filetime) == 1 && filetime != 0 &&
+        minutes_in_range(minutes_from_filetime(filetime) + 12 * 60)) {
         text = date_text(minutes_from_filetime(filetime) + 12 * 60);
         return true;
     }
@@ -400,7 +402,7 @@ int folder_write_vcards(libpff_item_t *folder, std::ostream &stream, vcard_folde
     return 1;
 }
 
-std::string vcard_escape(std::string_view text)
+std::string vcard_escape(std::string_view text, bool semicolons)
 {
     std::string out;
     out.reserve(text.size());
@@ -414,7 +416,7 @@ std::string vcard_escape(std::string_view text)
             out += "\\,";
             break;
         case ';':
-            out += "\\;";
+            out += semicolons ? "\\;" : ";";
             break;
         case '\r':
             if (index + 1 < text.size() && text[index + 1] == '\n') {

@@ -57,8 +57,11 @@ int folder_write_vcards(libpff_item_t *folder, std::ostream &stream, vcard_folde
 
 // The vCard text pieces, exposed for the tests and the iCalendar side.
 
-// Escapes , ; \ and line breaks (CRLF, CR and LF become \n) of a value.
-std::string vcard_escape(std::string_view text);
+// Escapes \ , and line breaks (CRLF, CR and LF become \n) of a text value,
+// and ; too when semicolons is set: a component of a structured value (N,
+// ADR, ORG) or an iCalendar text. A plain vCard text keeps its ; as it is:
+// escaping it there is allowed but common readers keep the backslash.
+std::string vcard_escape(std::string_view text, bool semicolons = false);
 // One content line "name:value" (value already escaped) folded at 75
 // octets with CRLF + space, ending in CRLF. Never splits a UTF-8 sequence.
 std::string fold_content_line(std::string_view line);

@@ -367,7 +367,7 @@ protected:
         const auto &common = convert::psets::common;
 
         auto &plain = calendar.add_message("IPM.Appointment");
-        plain.set_unicode(0x0037, u8"Planung für Zoë");
+        plain.set_unicode(0x0037, u8"Planung für Zoë 😀");
         plain.set_body("Agenda:\r\n1. Budget; 2. Staff, etc.");
         plain.set_unicode(convert::named(appointment_set, 0x8208), u8"Raum Süd");
         plain.set_systime(convert::named(appointment_set, 0x820D), filetime_at(2026, 3, 2, 14, 30));
@@ -437,6 +437,8 @@ protected:
         meeting.add_recipient(1, "Anna Ångström", "anna@example.com");
         meeting.add_recipient(2, "Carl Optional", "carl@example.com");
         meeting.add_recipient(3, "Room 7", "room7@example.com");
+        // The organiser's own row (sendable, organiser) is no attendee.
+        meeting.add_recipient(1, "Olga Organiser").set_long(0x5FFD, 3);
 
         auto &task = calendar.add_message("IPM.Task");
         task.set_unicode(0x0037, "Write report");
@@ -453,6 +455,16 @@ protected:
 
         auto &request = calendar.add_message("IPM.Schedule.Meeting.Request");
         request.set_unicode(0x0037, "Invitation without a time");
+
+        auto &invitation = calendar.add_message("IPM.Schedule.Meeting.Request");
+        invitation.set_unicode(0x0037, "Invitation");
+        invitation.set_systime(convert::named(appointment_set, 0x820D),
+                               filetime_at(2026, 6, 1, 12, 0));
+        invitation.set_systime(convert::named(appointment_set, 0x820E),
+                               filetime_at(2026, 6, 1, 13, 0));
+        invitation.set_unicode(0x0C1A, "Sam Sender");
+        invitation.set_unicode(0x5D01, "sam@example.com");
+        invitation.add_recipient(1, "Anna", "anna@example.com");
         b.write(*path);
     }
     static void TearDownTestSuite()
@@ -498,7 +510,8 @@ TEST_F(CalendarItems, PlainAppointmentInUtcWithReminderAndCategories)
 {
     icalcomponent *event = component(0, ICAL_VEVENT_COMPONENT);
     ASSERT_NE(event, nullptr);
-    EXPECT_EQ(std::string(icalcomponent_get_summary(event)), "Planung für Zoë");
+    // Beyond the first 65536 characters too (libpff's own reading changes them).
+    EXPECT_EQ(std::string(icalcomponent_get_summary(event)), "Planung für Zoë 😀");
     EXPECT_EQ(std::string(icalcomponent_get_location(event)), "Raum Süd");
     EXPECT_EQ(std::string(icalcomponent_get_description(event)),
               "Agenda:\n1. Budget; 2. Staff, etc.");
@@ -627,6 +640,16 @@ TEST_F(CalendarItems, OtherItemsAreNotCalendarItems)
     EXPECT_TRUE(text.empty());
 }
 
+TEST_F(CalendarItems, MeetingRequestCarriesItsAppointment)
+{
+    icalcomponent *event = component(9, ICAL_VEVENT_COMPONENT);
+    ASSERT_NE(event, nullptr);
+    EXPECT_EQ(property_text(event, ICAL_DTSTART_PROPERTY), "20260601T120000Z");
+    // No sent-representing values: the sender organises.
+    EXPECT_EQ(property_text(event, ICAL_ORGANIZER_PROPERTY), "mailto:sam@example.com");
+    EXPECT_EQ(property_text(event, ICAL_ATTENDEE_PROPERTY), "mailto:anna@example.com");
+}
+
 TEST_F(CalendarItems, FolderBecomesOneCalendar)
 {
     pff::file f(*path);
@@ -635,7 +658,7 @@ TEST_F(CalendarItems, FolderBecomesOneCalendar)
     convert::ical_folder_counts counts;
     std::string error;
     ASSERT_EQ(convert::folder_write_icalendar(folder.get(), stream, counts, error), 1) << error;
-    EXPECT_EQ(counts.written, 7u);
+    EXPECT_EQ(counts.written, 8u);
     EXPECT_EQ(counts.skipped, 2u);
     EXPECT_TRUE(counts.unreadable.empty());
     ASSERT_EQ(counts.notes.size(), 1u);
@@ -647,7 +670,7 @@ TEST_F(CalendarItems, FolderBecomesOneCalendar)
         0u);
     component_ptr calendar = parse_calendar(text);
     ASSERT_TRUE(calendar);
-    EXPECT_EQ(icalcomponent_count_components(calendar.get(), ICAL_VEVENT_COMPONENT), 6);
+    EXPECT_EQ(icalcomponent_count_components(calendar.get(), ICAL_VEVENT_COMPONENT), 7);
     EXPECT_EQ(icalcomponent_count_components(calendar.get(), ICAL_VTODO_COMPONENT), 1);
 }
 

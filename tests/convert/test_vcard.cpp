@@ -72,7 +72,8 @@ std::vector<std::uint8_t> one_off(const std::u16string &name, const std::u16stri
 
 TEST(VcardText, EscapingAndFolding)
 {
-    EXPECT_EQ(convert::vcard_escape("a,b;c\\d\r\ne\nf\rg"), "a\\,b\\;c\\\\d\\ne\\nf\\ng");
+    EXPECT_EQ(convert::vcard_escape("a,b;c\\d\r\ne\nf\rg"), "a\\,b;c\\\\d\\ne\\nf\\ng");
+    EXPECT_EQ(convert::vcard_escape("a,b;c", true), "a\\,b\\;c");
     EXPECT_EQ(convert::fold_content_line("FN:short"), "FN:short\r\n");
     // 200 two-byte characters: folded lines of at most 75 octets, never
     // inside a character, and unfolding gives the line back.
@@ -254,8 +255,7 @@ TEST_F(ContactItems, EveryFieldWithNonAsciiTextAndFoldedLines)
     ASSERT_NE(note, lines.end());
     EXPECT_GT(note->size(), 75u);
     EXPECT_EQ(
-        note->rfind("NOTE:Met at the conference\\, 2025\\; likes chess.\\nSecond line: long", 0),
-        0u)
+        note->rfind("NOTE:Met at the conference\\, 2025; likes chess.\\nSecond line: long", 0), 0u)
         << *note;
     EXPECT_NE(last_text.find("\r\n "), std::string::npos);
 }

@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# ical.js, the parser a major mail client uses, reads the iCalendar and vCard
+# text we write for a mailbox made by our writer, and its key fields (times
+# as UTC instants, expanded recurrences, people, task state, contact fields)
+# equal the source's.
+set -euo pipefail
+: "${KORVEL_BINARY_DIR:?}" "${KORVEL_SOURCE_DIR:?}"
+work="$KORVEL_BINARY_DIR/scratch/ical_readers"
+rm -rf "$work"
+mkdir -p "$work"
+cd "$work"
+
+if ! command -v node > /dev/null; then
+    echo "node is missing"
+    exit 1
+fi
+readers="$KORVEL_BINARY_DIR/readers"
+if [ ! -d "$readers/node_modules/ical.js" ]; then
+    mkdir -p "$readers"
+    npm install --silent --no-audit --no-fund --prefix "$readers" ical.js@2.2.1 > /dev/null
+fi
+checker="$KORVEL_SOURCE_DIR/tests/readers/check_ical.js"
+
+node "$checker" fixture > mailbox.json
+"$KORVEL_BINARY_DIR/convert/korvel-mkpst" mailbox.json mailbox.pst
+probe="$KORVEL_BINARY_DIR/tests/korvel-probe"
+"$probe" calendar mailbox.pst Calendar ics > calendar.ics 2> calendar.notes
+"$probe" calendar mailbox.pst Contacts vcf > contacts.vcf 2> contacts.notes
+# The damaged recurrence is the one note; nothing is unreadable.
+grep -q "^item 6: .*saved without its recurrence$" calendar.notes || { cat calendar.notes; exit 1; }
+[ "$(wc -l < calendar.notes)" -eq 1 ] || { cat calendar.notes; exit 1; }
+[ ! -s contacts.notes ] || { cat contacts.notes; exit 1; }
+NODE_PATH="$readers/node_modules" node "$checker" check calendar.ics contacts.vcf
