@@ -177,8 +177,8 @@ int main(int argc, char **argv)
     // Wall time counts when the machine is idle; on a shared machine the CPU
     // time (user + system) is the fairer comparison, so both are printed.
     double messages = static_cast<double>(c.written);
-    std::printf("mbox conversion: %ld messages (%ld left out, %ld failed)\n", c.written,
-                c.left_out, c.failed);
+    std::printf("mbox conversion: %ld messages (%ld left out, %ld failed)\n", c.written, c.left_out,
+                c.failed);
     std::printf("  ours    %8.2f s wall %8.0f messages/s   %8.2f s CPU %8.0f messages/s\n",
                 our_seconds, messages / our_seconds, our_cpu, messages / our_cpu);
     std::printf("  readpst %8.2f s wall %8.0f messages/s   %8.2f s CPU %8.0f messages/s\n",

@@ -15,6 +15,7 @@
 #include "convert/icalendar.h"
 #include "convert/mime_message.h"
 #include "convert/mime_streams.h"
+#include "convert/pim_values.h"
 #include "convert/vcard.h"
 
 namespace korvel::convert {
@@ -459,26 +460,12 @@ private:
 
     static std::string message_subject(libpff_item_t *message)
     {
-        std::vector<std::string> ignored;
-        std::size_t size = 0;
-        libpff_error_t *e = nullptr;
-        std::string subject;
-        if (libpff_message_get_entry_value_utf8_string_size(message, 0x0037, &size, &e) == 1 &&
-            size > 1 && size < 0x100000) {
-            subject.assign(size, '\0');
-            if (libpff_message_get_entry_value_utf8_string(
-                    message, 0x0037, reinterpret_cast<std::uint8_t *>(subject.data()), size, &e) ==
-                1) {
-                subject.resize(std::strlen(subject.c_str()));
-            } else {
-                subject.clear();
-            }
-        }
-        if (e != nullptr) {
-            libpff_error_free(&e);
-        }
         // A subject may start with the prefix control characters some
         // clients store ("\x01\x05RE: "); safe_file_name turns them to blanks.
+        std::string subject;
+        if (pim_read_text(message, 0x0037, subject) != 1) {
+            subject.clear();
+        }
         return subject;
     }
 

@@ -9,6 +9,7 @@
 #include <random>
 
 #include "convert/mime_streams.h"
+#include "convert/pim_values.h"
 #include "convert/rtf_html.h"
 #include "preview/rtf_reader.h"
 #include "scan/pff_values.h"
@@ -25,7 +26,6 @@ constexpr std::uint32_t tag_sent_representing_name = 0x0042;
 constexpr std::uint32_t tag_sent_representing_address_type = 0x0064;
 constexpr std::uint32_t tag_sent_representing_email = 0x0065;
 constexpr std::uint32_t tag_transport_headers = 0x007D;
-constexpr std::uint32_t tag_recipient_type = 0x0C15;
 constexpr std::uint32_t tag_sender_name = 0x0C1A;
 constexpr std::uint32_t tag_sender_address_type = 0x0C1E;
 constexpr std::uint32_t tag_sender_email = 0x0C1F;
@@ -34,20 +34,14 @@ constexpr std::uint32_t tag_internet_message_id = 0x1035;
 constexpr std::uint32_t tag_references = 0x1039;
 constexpr std::uint32_t tag_in_reply_to = 0x1042;
 constexpr std::uint32_t tag_display_name = 0x3001;
-constexpr std::uint32_t tag_address_type = 0x3002;
-constexpr std::uint32_t tag_email_address = 0x3003;
 constexpr std::uint32_t tag_creation_time = 0x3007;
 constexpr std::uint32_t tag_attach_filename = 0x3704;
 constexpr std::uint32_t tag_attach_long_filename = 0x3707;
 constexpr std::uint32_t tag_attach_mime_tag = 0x370E;
 constexpr std::uint32_t tag_attach_content_id = 0x3712;
-constexpr std::uint32_t tag_smtp_address = 0x39FE;
 constexpr std::uint32_t tag_internet_code_page = 0x3FDE;
 constexpr std::uint32_t tag_sender_smtp_address = 0x5D01;
 constexpr std::uint32_t tag_sent_representing_smtp_address = 0x5D02;
-
-constexpr std::uint32_t value_type_string8 = 0x001E;
-constexpr std::uint32_t value_type_unicode = 0x001F;
 
 // Embedded messages nested deeper than this are left out with a note.
 constexpr int max_embedding_depth = 16;
@@ -87,90 +81,22 @@ struct pff_error
     }
 };
 
-// One entry of a record set of an item; 1 found, 0 absent, -1 error.
-class entry_reader
-{
-public:
-    ~entry_reader()
-    {
-        if (m_entry != nullptr) {
-            libpff_record_entry_free(&m_entry, nullptr);
-        }
-        if (m_set != nullptr) {
-            libpff_record_set_free(&m_set, nullptr);
-        }
-    }
-    int find(libpff_item_t *item, int set_index, std::uint32_t tag)
-    {
-        pff_error e;
-        if (libpff_item_get_record_set_by_index(item, set_index, &m_set, e.get()) != 1) {
-            return -1;
-        }
-        int result = libpff_record_set_get_entry_by_type(
-            m_set, tag, 0, &m_entry, LIBPFF_ENTRY_VALUE_FLAG_MATCH_ANY_VALUE_TYPE, e.get());
-        if (result != 1 || m_entry == nullptr) {
-            return result == 0 ? 0 : -1;
-        }
-        return 1;
-    }
-    libpff_record_entry_t *entry() const { return m_entry; }
-
-private:
-    libpff_record_set_t *m_set = nullptr;
-    libpff_record_entry_t *m_entry = nullptr;
-};
-
 int read_set_string(libpff_item_t *item, int set_index, std::uint32_t tag, std::string &out)
 {
-    out.clear();
-    entry_reader r;
-    int result = r.find(item, set_index, tag);
+    int result = pim_read_text_in_set(item, set_index, tag, out);
     if (result != 1) {
-        return result;
+        out.clear();
     }
-    pff_error e;
-    std::uint32_t type = 0;
-    if (libpff_record_entry_get_value_type(r.entry(), &type, e.get()) != 1) {
-        return -1;
-    }
-    if (type != value_type_string8 && type != value_type_unicode) {
-        return 0;
-    }
-    std::size_t size = 0;
-    if (libpff_record_entry_get_data_as_utf8_string_size(r.entry(), &size, e.get()) != 1) {
-        return -1;
-    }
-    if (size <= 1) {
-        return 1;
-    }
-    if (size > 0x7FFFFFFF) {
-        return -1;
-    }
-    std::string buffer(size, '\0');
-    if (libpff_record_entry_get_data_as_utf8_string(
-            r.entry(), reinterpret_cast<std::uint8_t *>(buffer.data()), size, e.get()) != 1) {
-        return -1;
-    }
-    buffer.resize(std::strlen(buffer.c_str()));
-    out = std::move(buffer);
-    return 1;
+    return result;
 }
 
-int read_set_int32(libpff_item_t *item, int set_index, std::uint32_t tag, std::uint32_t &value)
-{
-    entry_reader r;
-    int result = r.find(item, set_index, tag);
-    if (result != 1) {
-        return result;
-    }
-    pff_error e;
-    return libpff_record_entry_get_data_as_32bit_integer(r.entry(), &value, e.get()) == 1 ? 1 : 0;
-}
-
+// Text through the engine's PIM readers: Unicode values are decoded from
+// their stored UTF-16 (libpff's own conversion loses characters beyond the
+// first 65536, emoji say); 8-bit ones by the message code page.
 std::string message_string(libpff_item_t *message, std::uint32_t tag)
 {
     std::string text;
-    if (read_utf8_string(message, tag, &text) != 1) {
+    if (pim_read_text(message, tag, text) != 1) {
         text.clear();
     }
     return text;
@@ -683,35 +609,20 @@ GMimeMessage *mime_message::build_message(libpff_item_t *message, build_state &s
             add_address(g_mime_message_get_addresses(result, GMIME_ADDRESS_TYPE_SENDER), sender);
         }
 
-        item_holder recipients;
-        pff_error e;
-        if (libpff_message_get_recipients(message, recipients.out(), e.get()) == 1 &&
-            recipients.get() != nullptr) {
-            int count = 0;
-            if (libpff_item_get_number_of_record_sets(recipients.get(), &count, e.get()) != 1) {
-                count = 0;
-                problems.push_back("recipients could not be read");
+        std::vector<pim_recipient> recipients;
+        if (pim_read_recipients(message, recipients) < 0) {
+            problems.push_back("recipients could not be read");
+        }
+        for (const pim_recipient &r : recipients) {
+            GMimeAddressType which = GMIME_ADDRESS_TYPE_TO;
+            if (r.type == 2) {
+                which = GMIME_ADDRESS_TYPE_CC;
+            } else if (r.type == 3) {
+                which = GMIME_ADDRESS_TYPE_BCC;
+            } else if (r.type != 1) {
+                continue; // the originator's own row is no recipient
             }
-            for (int i = 0; i < count; ++i) {
-                std::uint32_t type = 1;
-                read_set_int32(recipients.get(), i, tag_recipient_type, type);
-                std::string name;
-                std::string smtp;
-                std::string email;
-                std::string address_type;
-                read_set_string(recipients.get(), i, tag_display_name, name);
-                read_set_string(recipients.get(), i, tag_smtp_address, smtp);
-                read_set_string(recipients.get(), i, tag_email_address, email);
-                read_set_string(recipients.get(), i, tag_address_type, address_type);
-                GMimeAddressType which = GMIME_ADDRESS_TYPE_TO;
-                if ((type & 0x0F) == 2) {
-                    which = GMIME_ADDRESS_TYPE_CC;
-                } else if ((type & 0x0F) == 3) {
-                    which = GMIME_ADDRESS_TYPE_BCC;
-                }
-                add_address(g_mime_message_get_addresses(result, which),
-                            {name, pick_email(smtp, email, address_type)});
-            }
+            add_address(g_mime_message_get_addresses(result, which), {r.name, r.address});
         }
 
         std::string subject = message_string(message, tag_subject);
@@ -750,8 +661,8 @@ GMimeMessage *mime_message::build_message(libpff_item_t *message, build_state &s
     std::string plain;
     std::string html;
     const char *html_charset = "utf-8";
-    if (read_body(message, libpff_message_get_plain_text_body_size,
-                  libpff_message_get_plain_text_body, plain) < 0) {
+    if (pim_read_body(message, plain) < 0) {
+        plain.clear();
         problems.push_back("the plain text body could not be read");
     }
     if (read_body(message, libpff_message_get_html_body_size, libpff_message_get_html_body, html) <

@@ -99,7 +99,7 @@ inline void write_mime_fixture(const std::string &path)
         auto &m = mail.add_message("IPM.Note");
         sender(m);
         m.set_unicode(0x0037, "Gr\xC3\xBC\xC3\x9F"
-                              "e \xE6\x97\xA5\xE6\x9C\xAC \xE2\x9C\x93");
+                              "e \xE6\x97\xA5\xE6\x9C\xAC \xE2\x9C\x93 \xF0\x9F\x98\x80");
         m.set_body("Unicode subject");
     }
     {

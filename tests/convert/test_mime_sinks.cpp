@@ -183,8 +183,9 @@ TEST_F(MimeSinks, MboxMirrorsTheFolderTreeAndCountsTheMail)
         subjects.push_back(subject(m));
     }
     EXPECT_EQ(subjects[0], "HTML and text");
-    EXPECT_EQ(subjects[5], "Gr\xC3\xBC\xC3\x9F"
-                           "e \xE6\x97\xA5\xE6\x9C\xAC \xE2\x9C\x93");
+    EXPECT_EQ(subjects[5],
+              "Gr\xC3\xBC\xC3\x9F"
+              "e \xE6\x97\xA5\xE6\x9C\xAC \xE2\x9C\x93 \xF0\x9F\x98\x80"); // an emoji too
     EXPECT_EQ(subjects[6], "Caf\xC3\xA9 8-bit");
     EXPECT_EQ(subjects[7], "From lines");
 
