@@ -159,7 +159,9 @@ public:
             return 0; // folder settings and views: nothing a mail program reads
         }
         std::string message_class = read_message_class(message);
-        switch (classify_message_class(message_class)) {
+        // An item without a class (a recovered one, say) is taken as the
+        // mail it most likely is: MAPI's default class is IPM.Note.
+        switch (message_class.empty() ? item_family::mail : classify_message_class(message_class)) {
         case item_family::mail:
             break;
         case item_family::contact:

@@ -115,6 +115,12 @@ inline void write_mime_fixture(const std::string &path)
         m.set_unicode(0x0037, "From lines");
         m.set_body("First line\nFrom here on\n>From quoted\n>>From twice\nFrom");
     }
+    {
+        auto &m = mail.add_message("IPM.Note");
+        m.erase(0x001A); // no class at all: taken as mail
+        m.set_unicode(0x0037, "No class");
+        m.set_body("classless");
+    }
     for (int i = 0; i < 2; ++i) {
         auto &m = mail.add_message("ipm.note.custom");
         sender(m);

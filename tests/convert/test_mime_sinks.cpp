@@ -158,7 +158,7 @@ TEST_F(MimeSinks, MboxMirrorsTheFolderTreeAndCountsTheMail)
     auto sink = convert::make_mbox_sink();
     std::string out = dir_ + "/out.mbox.tmp";
     auto counts = korvel::testing::sink_walk(pst_, *sink, out);
-    EXPECT_EQ(counts.written, 14);
+    EXPECT_EQ(counts.written, 15);
     EXPECT_EQ(counts.left_out, 1); // the sticky note
     EXPECT_EQ(counts.failed, 0);
     EXPECT_TRUE(fs::is_regular_file(out + "/Mail"));
@@ -177,7 +177,7 @@ TEST_F(MimeSinks, MboxMirrorsTheFolderTreeAndCountsTheMail)
     EXPECT_FALSE(fs::exists(out + "/Mail.ics"));
 
     auto messages = parse(out + "/Mail", true);
-    ASSERT_EQ(messages.size(), 10u);
+    ASSERT_EQ(messages.size(), 11u);
     std::vector<std::string> subjects;
     for (auto &m : messages) {
         subjects.push_back(subject(m));
@@ -201,7 +201,8 @@ TEST_F(MimeSinks, EmlFilesAreNamedBySubjectAndNeverOverwritten)
     auto sink = convert::make_eml_sink();
     std::string out = dir_ + "/out.eml.tmp";
     auto counts = korvel::testing::sink_walk(pst_, *sink, out);
-    EXPECT_EQ(counts.written, 14);
+    EXPECT_EQ(counts.written, 15);
+    EXPECT_TRUE(fs::is_regular_file(out + "/Mail/No class.eml"));
     EXPECT_TRUE(fs::is_regular_file(out + "/Contacts.vcf"));
     EXPECT_TRUE(fs::is_regular_file(out + "/Calendar.ics"));
     EXPECT_TRUE(fs::is_regular_file(out + "/Mail/HTML and text.eml"));
