@@ -9,6 +9,7 @@
 // fatal error). Every call runs on the save worker, under the mailbox lock.
 #pragma once
 
+#include <atomic>
 #include <memory>
 #include <string>
 #include <vector>
@@ -67,6 +68,10 @@ public:
     // the folder's associated (hidden) contents. Returns 1 written, 0 left out
     // on purpose (a kind this format does not take), -1 failed (error filled).
     virtual int add_message(libpff_item_t *message, bool associated, sink_error &error) = 0;
+
+    // A long write (a big attachment) checks *stop now and then and gives up
+    // when it is set: add_message then returns -1. Not owned.
+    virtual void set_stop_flag(const std::atomic<bool> *stop) { (void)stop; }
 
     // Parts of the message added last that could not be read (a recipient,
     // an attachment, a property), one line each ("attachment 2: ..."); the

@@ -51,8 +51,9 @@ namespace {
 class message_reader
 {
 public:
-    message_reader(code_page_decoder &decoder, std::vector<std::string> &problems)
-        : m_decoder(decoder), m_problems(problems)
+    message_reader(code_page_decoder &decoder, std::vector<std::string> &problems,
+                   const std::atomic<bool> *stop)
+        : m_decoder(decoder), m_problems(problems), m_stop(stop)
     {
     }
     ~message_reader()
@@ -86,6 +87,7 @@ private:
 
     code_page_decoder &m_decoder;
     std::vector<std::string> &m_problems;
+    const std::atomic<bool> *m_stop;
     std::vector<libpff_item_t *> m_held;
 };
 
@@ -219,8 +221,12 @@ void message_reader::read_attachments(libpff_item_t *item, std::uint32_t code_pa
             auto position = std::make_shared<std::uint64_t>(0);
             auto failed = std::make_shared<bool>(false);
             std::vector<std::string> *problems_out = &m_problems;
-            a.data.read = [source, position, failed, problems_out,
-                           at](std::uint64_t offset, std::span<std::uint8_t> buffer) {
+            const std::atomic<bool> *stop = m_stop;
+            a.data.read = [source, position, failed, problems_out, at,
+                           stop](std::uint64_t offset, std::span<std::uint8_t> buffer) {
+                if (stop && stop->load()) {
+                    throw std::runtime_error("stopped");
+                }
                 std::size_t done = 0;
                 if (!*failed && *position != offset) {
                     libpff_error_t *seek_error = nullptr;
@@ -318,7 +324,7 @@ public:
             return -1;
         }
         message m;
-        message_reader reader(m_decoder, m_problems);
+        message_reader reader(m_decoder, m_problems, m_stop);
         std::string why;
         if (reader.read(item, default_code_page, "", 0, m, why) != 1) {
             error = {why, false};
@@ -332,6 +338,8 @@ public:
             }
         });
     }
+
+    void set_stop_flag(const std::atomic<bool> *stop) override { m_stop = stop; }
 
     std::vector<std::string> take_problems() override
     {
@@ -397,6 +405,7 @@ private:
     std::vector<std::uint32_t> m_open;
     std::vector<std::string> m_problems;
     code_page_decoder m_decoder;
+    const std::atomic<bool> *m_stop = nullptr;
     bool m_ipm_path_open = false;
 };
 

@@ -237,9 +237,15 @@ public:
         }
     }
 
-    int save_recovered();
+    // "Recovered Items": the messages lying in the root folder itself (root;
+    // nullptr for none), then, when recovered, what libpff finds outside the
+    // hierarchy.
+    int save_recovered(libpff_item_t *root, bool recovered);
 
     std::size_t total = 0;
+
+    // Passes the Stop gate; false when a Stop was confirmed.
+    bool still_going() { return go_on(); }
 
 private:
     std::string where() const
@@ -343,6 +349,10 @@ private:
             where() + (associated ? ", hidden item " : ", item ") + std::to_string(index + 1);
         sink_error error;
         int r = m_sink.add_message(message, associated, error);
+        if (r == -1 && m_state->stop_requested.load()) {
+            m_sink.take_problems();
+            return 0; // a Stop ended the write part-way
+        }
         if (r == 1) {
             ++m_report.items;
             std::uint32_t id = identifier_of(message);
@@ -540,7 +550,7 @@ bool reads_as_message(libpff_item_t *item)
     return r == 1;
 }
 
-int save_walk::save_recovered()
+int save_walk::save_recovered(libpff_item_t *root, bool recovered)
 {
     libpff_file_t *file = m_state->file;
     std::unordered_set<std::uint32_t> seen;
@@ -572,6 +582,10 @@ int save_walk::save_recovered()
         }
         sink_error error;
         int r = m_sink.add_message(item, false, error);
+        if (r == -1 && m_state->stop_requested.load()) {
+            m_sink.take_problems();
+            return 0;
+        }
         if (r == 1) {
             ++m_report.recovered;
         } else if (r == 0) {
@@ -628,6 +642,22 @@ int save_walk::save_recovered()
         }
         return outcome;
     };
+
+    // The new file's root holds no messages: those of the source's root (a
+    // damaged hierarchy leaves some there) are kept here.
+    if (root) {
+        auto visit = [&](libpff_item_t *message, int index) {
+            result = offer(message, "root folder, item " + std::to_string(index + 1));
+            return result == 1 && !give_up ? 1 : 0;
+        };
+        walk_folder_messages(root, visit, [](int) {});
+        if (result == 1 && !give_up) {
+            walk_folder_associated(root, visit, [](int) {});
+        }
+    }
+    if (!recovered || result != 1) {
+        return result == 1 && folder_open ? end() : result;
+    }
 
     libpff_error_t *error = nullptr;
     int count = 0;
@@ -837,6 +867,7 @@ int save_mailbox(scan_state *state, const save_request &request,
     }
 
     std::unique_ptr<mailbox_sink> sink = make_sink(request.format);
+    sink->set_stop_flag(&state->stop_requested);
     save_walk walk(state, request, *sink, progress, report);
     walk.set_checked();
     if (progress) {
@@ -857,8 +888,12 @@ int save_mailbox(scan_state *state, const save_request &request,
         return -1;
     }
     r = walk.run(root.item, false);
-    if (r == 1 && request.recovered_items) {
-        r = walk.save_recovered();
+    if (r == 1) {
+        r = walk.save_recovered(request.folders.empty() ? root.item : nullptr,
+                                request.recovered_items);
+    }
+    if (r == 1 && !walk.still_going()) {
+        r = 0; // a Stop during the last item
     }
     if (r == 1 && sink->close(sink_failure) != 1) {
         report.failure = sink_failure.message;

@@ -442,26 +442,30 @@ TEST(SaveDamaged, OrphanMessagesGoToRecoveredItemsOnce)
     auto &lost = b.root().add_folder(u8"Lost");
     lost.add_message("IPM.Note").set_unicode(0x0037, u8"In lost");
     lost.add_folder(u8"Lost below").add_message("IPM.Note").set_unicode(0x0037, u8"Below lost");
+    b.root().add_message("IPM.Note").set_unicode(0x0037, u8"In the root");
     b.write(dir + "/source.pst");
-    // The second message (node 0x200024) and the folder "Lost" lose their parents.
-    ASSERT_TRUE(reparent_node(dir + "/source.pst", 0x200024, (0x7FF0u << 5) | 0x02));
+    // The second message (node 0x200044: the root's message comes first) and the folder "Lost" lose
+    // their parents.
+    ASSERT_TRUE(reparent_node(dir + "/source.pst", 0x200044, (0x7FF0u << 5) | 0x02));
     ASSERT_TRUE(reparent_node(dir + "/source.pst", (0x402u << 5) | 0x02, (0x7FF1u << 5) | 0x02));
 
     scan_session session;
     convert::save_report report;
     ASSERT_EQ(save(session, dir + "/source.pst", dir + "/copy.pst", report), 1) << report.failure;
-    EXPECT_EQ(report.recovered, 3u);
+    EXPECT_EQ(report.recovered, 4u);
     {
         file c(dir + "/copy.pst");
         EXPECT_FALSE(c.root().find_folder("Lost"));
+        EXPECT_EQ(c.root().message_count(), 0);
         item recovered = c.root().find_folder("Recovered Items");
         ASSERT_TRUE(recovered);
-        ASSERT_EQ(recovered.message_count(), 3);
+        ASSERT_EQ(recovered.message_count(), 4);
         std::set<std::string> subjects;
-        for (int i = 0; i < 3; ++i) {
+        for (int i = 0; i < 4; ++i) {
             subjects.insert(recovered.message(i).utf8(0x0037).value_or(""));
         }
-        EXPECT_EQ(subjects, (std::set<std::string>{"Message 2", "In lost", "Below lost"}));
+        EXPECT_EQ(subjects,
+                  (std::set<std::string>{"In the root", "Message 2", "In lost", "Below lost"}));
         EXPECT_EQ(c.root().find_folder("Mail").message_count(), 2);
     }
 
@@ -469,13 +473,17 @@ TEST(SaveDamaged, OrphanMessagesGoToRecoveredItemsOnce)
     convert::save_request request;
     request.target = dir + "/again.pst";
     ASSERT_EQ(convert::save_mailbox(&session.state, request, {}, report), 1) << report.failure;
-    EXPECT_EQ(report.recovered, 3u);
+    EXPECT_EQ(report.recovered, 4u);
+    // Without the choice only the root's own message is kept there.
     request.target = dir + "/without.pst";
     request.recovered_items = false;
     ASSERT_EQ(convert::save_mailbox(&session.state, request, {}, report), 1) << report.failure;
-    EXPECT_EQ(report.recovered, 0u);
+    EXPECT_EQ(report.recovered, 1u);
     file w(dir + "/without.pst");
-    EXPECT_FALSE(w.root().find_folder("Recovered Items"));
+    item kept = w.root().find_folder("Recovered Items");
+    ASSERT_TRUE(kept);
+    ASSERT_EQ(kept.message_count(), 1);
+    EXPECT_EQ(kept.message(0).utf8(0x0037), "In the root");
 }
 
 namespace {

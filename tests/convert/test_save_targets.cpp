@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sys/resource.h>
+#include <thread>
 #include <unistd.h>
 
 using korvel::testing::scan_session;
@@ -136,6 +137,31 @@ TEST(SaveTarget, AStoppedSaveLeavesNothing)
     EXPECT_EQ(entries(f.dir), (std::vector<std::string>{"mailbox.pst"}));
     f.session.state.stop_requested = false;
     EXPECT_EQ(f.save(target, report), 1);
+}
+
+TEST(SaveTarget, AStopDuringABigAttachmentEndsItPartWay)
+{
+    std::string dir = korvel::testing::scratch_directory("save_target_stop_big");
+    korvel::testing::pst_builder b;
+    auto &m = b.root().add_folder(u8"Big").add_message("IPM.Note");
+    m.add_attachment("big.bin", convert::data_source::pattern(48u << 20, 1));
+    b.write(dir + "/source.pst");
+    scan_session session;
+    session.scan(dir + "/source.pst");
+    convert::save_request request;
+    request.target = dir + "/copy.pst";
+    convert::save_report report;
+    std::thread stopper([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        session.state.stop_requested = true;
+    });
+    int r = convert::save_mailbox(&session.state, request, {}, report);
+    stopper.join();
+    EXPECT_EQ(r, 0);
+    EXPECT_TRUE(report.stopped);
+    EXPECT_TRUE(report.unreadable.empty());
+    EXPECT_EQ(report.items, 0u);
+    EXPECT_EQ(entries(dir), (std::vector<std::string>{"source.pst"}));
 }
 
 TEST(SaveTarget, AnOutputThatCannotBeWrittenEndsTheSaveWithItsCause)
