@@ -6,6 +6,7 @@
 #include <memory>
 #include <new>
 #include <optional>
+#include <set>
 
 #include <libical/ical.h>
 
@@ -469,8 +470,11 @@ std::string busy_word(std::uint32_t status)
     }
 }
 
+// zones_written: the zones the calendar already defines (nullptr: none is
+// known to be); a zone defined here is named in new_zone.
 int appointment_text(libpff_item_t *item, std::string &out, std::vector<std::string> &notes,
-                     bool meeting_request)
+                     bool meeting_request, const std::set<std::string> *zones_written,
+                     std::string &new_zone)
 {
     const auto start = minutes_of(item, lid_start_whole);
     auto end = minutes_of(item, lid_end_whole);
@@ -568,8 +572,10 @@ int appointment_text(libpff_item_t *item, std::string &out, std::vector<std::str
     }
 
     std::string text;
-    if (has_series && !zone.empty()) {
+    if (has_series && !zone.empty() &&
+        (zones_written == nullptr || zones_written->count(zone) == 0)) {
         text += zone_text(recurring.zone);
+        new_zone = zone;
     }
     std::string master = serialise(event.get());
     insert_before_end(master, categories_line(item));
@@ -739,8 +745,10 @@ std::string ical_calendar_end()
     return "END:VCALENDAR\r\n";
 }
 
-int calendar_item_to_ical(libpff_item_t *item, std::string &out, std::vector<std::string> &notes,
-                          std::string &error)
+namespace {
+
+int item_to_ical(libpff_item_t *item, std::set<std::string> *zones, std::string &out,
+                 std::vector<std::string> &notes, std::string &error)
 {
     if (item == nullptr) {
         error = "no item";
@@ -749,11 +757,12 @@ int calendar_item_to_ical(libpff_item_t *item, std::string &out, std::vector<std
     try {
         const std::string message_class = pim_message_class(item);
         std::string text;
+        std::string new_zone;
         int result = 0;
         if (is_appointment_class(message_class)) {
-            result = appointment_text(item, text, notes, false);
+            result = appointment_text(item, text, notes, false, zones, new_zone);
         } else if (is_meeting_request_class(message_class)) {
-            result = appointment_text(item, text, notes, true);
+            result = appointment_text(item, text, notes, true, zones, new_zone);
         } else if (is_task_class(message_class)) {
             result = task_text(item, text, notes);
         }
@@ -763,6 +772,9 @@ int calendar_item_to_ical(libpff_item_t *item, std::string &out, std::vector<std
                 return -1;
             }
             out += text;
+            if (zones != nullptr && !new_zone.empty()) {
+                zones->insert(new_zone);
+            }
         }
         return result;
     } catch (const std::bad_alloc &) {
@@ -771,10 +783,24 @@ int calendar_item_to_ical(libpff_item_t *item, std::string &out, std::vector<std
     }
 }
 
+} // namespace
+
+int calendar_item_to_ical(libpff_item_t *item, ical_stream &stream, std::string &out,
+                          std::vector<std::string> &notes, std::string &error)
+{
+    return item_to_ical(item, &stream.zones, out, notes, error);
+}
+
+int calendar_item_to_ical(libpff_item_t *item, std::string &out, std::vector<std::string> &notes,
+                          std::string &error)
+{
+    return item_to_ical(item, nullptr, out, notes, error);
+}
+
 int calendar_item_to_ical(libpff_item_t *item, std::string &out, std::string &error)
 {
     std::vector<std::string> notes;
-    return calendar_item_to_ical(item, out, notes, error);
+    return item_to_ical(item, nullptr, out, notes, error);
 }
 
 int folder_write_icalendar(libpff_item_t *folder, std::ostream &stream, ical_folder_counts &counts,
@@ -792,6 +818,7 @@ int folder_write_icalendar(libpff_item_t *folder, std::ostream &stream, ical_fol
             return -1;
         }
     }
+    ical_stream calendar;
     const std::string begin = ical_calendar_begin();
     stream.write(begin.data(), static_cast<std::streamsize>(begin.size()));
     for (int index = 0; index < count && stream; ++index) {
@@ -806,7 +833,7 @@ int folder_write_icalendar(libpff_item_t *folder, std::ostream &stream, ical_fol
         std::string text;
         std::string why;
         std::vector<std::string> notes;
-        const int result = calendar_item_to_ical(message.get(), text, notes, why);
+        const int result = calendar_item_to_ical(message.get(), calendar, text, notes, why);
         for (const auto &note : notes) {
             counts.notes.push_back(where + note);
         }

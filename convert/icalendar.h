@@ -5,8 +5,13 @@
 // serialised on its own so memory stays bounded), then ical_calendar_end().
 // Times are UTC; an all-day appointment (PidLidAppointmentSubType) has DATE
 // values. A recurring appointment carries its RRULE and EXDATEs from
-// PidLidAppointmentRecur (convert/recurrence.h); a pattern that cannot be
-// read leaves the event without them and says so in notes.
+// PidLidAppointmentRecur (convert/recurrence.h) and is written in its own
+// zone's local time (DTSTART;TZID=..., the VTIMEZONE first, from
+// PidLidTimeZoneStruct or else the first instance's offset), because a
+// series repeats at the same local hour across daylight saving; each
+// changed instance follows as a VEVENT with the same UID and a
+// RECURRENCE-ID. A pattern that cannot be read leaves the event without
+// them and says so in notes.
 //
 // Everything here reads through libpff as the engine does; the caller holds
 // the mailbox lock. Results are 1/0/-1; error is filled on -1 only.
@@ -14,6 +19,7 @@
 
 #include <cstddef>
 #include <ostream>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -48,6 +54,17 @@ int calendar_item_to_ical(libpff_item_t *item, std::string &out, std::string &er
 // be carried over (an unreadable recurrence pattern, ...), for the report.
 int calendar_item_to_ical(libpff_item_t *item, std::string &out, std::vector<std::string> &notes,
                           std::string &error);
+
+// What one VCALENDAR has defined so far: each time zone is written once,
+// before the first item that uses it. One per calendar file.
+struct ical_stream
+{
+    std::set<std::string> zones;
+};
+// The same for a calendar written item by item: use this one when several
+// items go into one VCALENDAR (a folder's .ics).
+int calendar_item_to_ical(libpff_item_t *item, ical_stream &stream, std::string &out,
+                          std::vector<std::string> &notes, std::string &error);
 
 // What folder_write_icalendar did.
 struct ical_folder_counts

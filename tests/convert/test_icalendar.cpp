@@ -465,6 +465,19 @@ protected:
         invitation.set_unicode(0x0C1A, "Sam Sender");
         invitation.set_unicode(0x5D01, "sam@example.com");
         invitation.add_recipient(1, "Anna", "anna@example.com");
+
+        // A task due every other Friday until the end of March.
+        auto &recurring_task = calendar.add_message("IPM.Task");
+        recurring_task.set_unicode(0x0037, "Timesheet");
+        recurring_task.set_systime(convert::named(convert::psets::task, 0x8104),
+                                   filetime_at(2026, 1, 2, 0, 0));
+        convert::recurrence_pattern every_other = weekly_series();
+        every_other.period = 2;
+        every_other.days_of_week = 0x20;
+        every_other.end_type = convert::end_after_date;
+        every_other.end_date = day_minutes(2026, 3, 27);
+        recurring_task.set_binary(convert::named(convert::psets::task, 0x8116),
+                                  pattern_bytes(every_other, false));
         b.write(*path);
     }
     static void TearDownTestSuite()
@@ -650,6 +663,20 @@ TEST_F(CalendarItems, MeetingRequestCarriesItsAppointment)
     EXPECT_EQ(property_text(event, ICAL_ATTENDEE_PROPERTY), "mailto:anna@example.com");
 }
 
+TEST_F(CalendarItems, RecurringTaskRepeatsByDate)
+{
+    icalcomponent *todo = component(10, ICAL_VTODO_COMPONENT);
+    ASSERT_NE(todo, nullptr);
+    EXPECT_EQ(property_text(todo, ICAL_DTSTART_PROPERTY), "20260102");
+    const std::string rrule = property_text(todo, ICAL_RRULE_PROPERTY);
+    EXPECT_NE(rrule.find("FREQ=WEEKLY"), std::string::npos) << rrule;
+    EXPECT_NE(rrule.find("INTERVAL=2"), std::string::npos) << rrule;
+    EXPECT_NE(rrule.find("BYDAY=FR"), std::string::npos) << rrule;
+    // A date, as DTSTART is one.
+    EXPECT_NE(rrule.find("UNTIL=20260327"), std::string::npos) << rrule;
+    EXPECT_EQ(rrule.find("UNTIL=20260327T"), std::string::npos) << rrule;
+}
+
 TEST_F(CalendarItems, FolderBecomesOneCalendar)
 {
     pff::file f(*path);
@@ -658,7 +685,7 @@ TEST_F(CalendarItems, FolderBecomesOneCalendar)
     convert::ical_folder_counts counts;
     std::string error;
     ASSERT_EQ(convert::folder_write_icalendar(folder.get(), stream, counts, error), 1) << error;
-    EXPECT_EQ(counts.written, 8u);
+    EXPECT_EQ(counts.written, 9u);
     EXPECT_EQ(counts.skipped, 2u);
     EXPECT_TRUE(counts.unreadable.empty());
     ASSERT_EQ(counts.notes.size(), 1u);
@@ -671,7 +698,9 @@ TEST_F(CalendarItems, FolderBecomesOneCalendar)
     component_ptr calendar = parse_calendar(text);
     ASSERT_TRUE(calendar);
     EXPECT_EQ(icalcomponent_count_components(calendar.get(), ICAL_VEVENT_COMPONENT), 7);
-    EXPECT_EQ(icalcomponent_count_components(calendar.get(), ICAL_VTODO_COMPONENT), 1);
+    EXPECT_EQ(icalcomponent_count_components(calendar.get(), ICAL_VTODO_COMPONENT), 2);
+    // The weekly series' zone and the monthly one's fixed offset.
+    EXPECT_EQ(icalcomponent_count_components(calendar.get(), ICAL_VTIMEZONE_COMPONENT), 2);
 }
 
 } // namespace
