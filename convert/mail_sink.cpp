@@ -176,6 +176,8 @@ public:
         return m_mbox ? add_mbox(message, error) : add_eml(message, error);
     }
 
+    void set_stop_flag(const std::atomic<bool> *stop) override { m_stop = stop; }
+
     std::vector<std::string> take_problems() override
     {
         std::vector<std::string> out;
@@ -221,6 +223,8 @@ private:
         int ics_fd = -1;
         std::unique_ptr<fd_writer> vcf;
         std::unique_ptr<fd_writer> ics;
+        // The time zones the .ics has defined so far.
+        ical_stream calendar;
         // Names taken among the sub-folders (lower case).
         std::set<std::string> names;
 
@@ -318,6 +322,7 @@ private:
         std::uint64_t start = writer.offset();
         for (int attempt = 0; attempt <= max_attachment_retries; ++attempt) {
             mime_message m;
+            m.set_stop_flag(m_stop);
             problems.clear();
             if (m.build(message, problems, left_out) != 1) {
                 return fail(error, "The message could not be read", false);
@@ -348,6 +353,9 @@ private:
             }
             int failed = m.failed_attachment();
             writer.truncate_to(start);
+            if (m_stop != nullptr && m_stop->load()) {
+                return fail(error, "Stopped", false);
+            }
             if (writer.error() != 0) {
                 return fail(error, "Cannot write the output: " + errno_text(writer.error()));
             }
@@ -404,7 +412,7 @@ private:
         std::string component;
         std::vector<std::string> notes;
         std::string why;
-        int r = calendar_item_to_ical(message, component, notes, why);
+        int r = calendar_item_to_ical(message, l.calendar, component, notes, why);
         if (r != 1) {
             return r == 0 ? 0
                           : fail(error, why.empty() ? "The item could not be read" : why, false);
@@ -478,6 +486,7 @@ private:
     std::vector<level> m_levels;
     // Parts of the message written last that were lost.
     std::vector<std::string> m_problems;
+    const std::atomic<bool> *m_stop = nullptr;
 };
 
 } // namespace

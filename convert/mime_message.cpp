@@ -779,7 +779,7 @@ GMimeMessage *mime_message::build_message(libpff_item_t *message, build_state &s
             split_mime_type(mime_type_for_extension(file_name), major, minor);
         }
         GMimePart *part = g_mime_part_new_with_type(major.c_str(), minor.c_str());
-        GMimeStream *data = attachment_stream_new(attachment, size);
+        GMimeStream *data = attachment_stream_new(attachment, size, m_stop);
         m_streams.push_back(data);
         m_stream_ids.push_back(index);
         g_object_ref(data);

@@ -11,6 +11,7 @@
 // until the mime_message is destroyed.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <set>
@@ -73,6 +74,9 @@ public:
 
     GMimeMessage *get() const { return m_message; }
 
+    // Attachment data stops being read once *stop is set (before build).
+    void set_stop_flag(const std::atomic<bool> *stop) { m_stop = stop; }
+
     // For an mbox "From " line: the sender's address ("MAILER-DAEMON" when
     // none) and the delivery or submit time (Unix seconds; 0 when none).
     const std::string &envelope_sender() const { return m_envelope_sender; }
@@ -97,6 +101,7 @@ private:
     std::string m_envelope_sender;
     std::int64_t m_envelope_time = 0;
     std::string m_subject;
+    const std::atomic<bool> *m_stop = nullptr;
 };
 
 // Recovers text from an RTF body through the RTF reader (serialised: the

@@ -16,6 +16,7 @@ struct attachment_stream
     GMimeStream parent;
     libpff_item_t *attachment;
     std::uint64_t size;
+    const std::atomic<bool> *stop;
     gboolean failed;
 };
 
@@ -35,6 +36,9 @@ ssize_t attachment_read(GMimeStream *stream, char *buffer, size_t length)
     std::uint64_t position = static_cast<std::uint64_t>(stream->position);
     if (position >= s->size || length == 0) {
         return 0;
+    }
+    if (s->stop != nullptr && s->stop->load()) {
+        return -1;
     }
     std::uint64_t left = s->size - position;
     std::size_t want = left < length ? static_cast<std::size_t>(left) : length;
@@ -238,11 +242,13 @@ constexpr std::string_view from_word = "From ";
 
 } // namespace
 
-GMimeStream *attachment_stream_new(libpff_item_t *attachment, std::uint64_t size)
+GMimeStream *attachment_stream_new(libpff_item_t *attachment, std::uint64_t size,
+                                   const std::atomic<bool> *stop)
 {
     auto *s = static_cast<attachment_stream *>(g_object_new(attachment_stream_type(), nullptr));
     s->attachment = attachment;
     s->size = size;
+    s->stop = stop;
     s->failed = FALSE;
     GMimeStream *stream = &s->parent;
     g_mime_stream_construct(stream, 0, -1);

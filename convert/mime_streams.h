@@ -4,6 +4,7 @@
 // lines the mboxrd way when asked.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -15,8 +16,10 @@
 namespace korvel::convert {
 
 // A read-only stream over the attachment's data (size bytes). The attachment
-// item is not owned and must outlive the stream. Returns a new reference.
-GMimeStream *attachment_stream_new(libpff_item_t *attachment, std::uint64_t size);
+// item is not owned and must outlive the stream. A read fails once *stop is
+// set (a Stop during a big attachment). Returns a new reference.
+GMimeStream *attachment_stream_new(libpff_item_t *attachment, std::uint64_t size,
+                                   const std::atomic<bool> *stop = nullptr);
 // True when a read from libpff failed or ended before size bytes.
 bool attachment_stream_failed(GMimeStream *stream);
 

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -381,6 +382,40 @@ TEST(MailClasses, MailContactsCalendarAndTheRest)
     EXPECT_EQ(convert::classify_message_class("IPM.Task"), item_family::task);
     EXPECT_EQ(convert::classify_message_class("IPM.StickyNote"), item_family::other);
     EXPECT_EQ(convert::classify_message_class(""), item_family::other);
+}
+
+} // namespace
+
+namespace {
+
+// A Stop while a big attachment is written gives the message up part-way and
+// leaves nothing of it in the folder's file.
+TEST(MimeStop, AStopDuringAnAttachmentLeavesNoPartOfTheMessage)
+{
+    convert::mime_initialize();
+    std::string dir = korvel::testing::scratch_directory("mime_stop");
+    korvel::testing::pst_builder b;
+    auto &m = b.root().add_folder("Mail").add_message("IPM.Note");
+    m.set_unicode(0x0037, "Big");
+    m.add_attachment("big.bin", convert::data_source::pattern(3000000, 1));
+    b.write(dir + "/big.pst");
+
+    korvel::testing::pff::file file(dir + "/big.pst");
+    korvel::testing::pff::item folder = file.root().sub_folder(0);
+    korvel::testing::pff::item message = folder.message(0);
+    auto sink = convert::make_mbox_sink();
+    std::atomic<bool> stop{true};
+    sink->set_stop_flag(&stop);
+    convert::sink_error error;
+    ASSERT_EQ(sink->open(dir + "/out", error), 1);
+    convert::sink_folder f;
+    f.path = {"Mail"};
+    ASSERT_EQ(sink->begin_folder(f, error), 1);
+    EXPECT_EQ(sink->add_message(message.get(), false, error), -1);
+    EXPECT_FALSE(error.fatal);
+    stop = false;
+    ASSERT_EQ(sink->close(error), 1);
+    EXPECT_EQ(fs::file_size(dir + "/out/Mail"), 0u);
 }
 
 } // namespace
