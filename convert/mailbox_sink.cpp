@@ -1,5 +1,6 @@
 #include "convert/mailbox_sink.h"
 
+#include "convert/mail_sink.h"
 #include "convert/pst_sink.h"
 
 namespace korvel::convert {
@@ -39,9 +40,9 @@ std::unique_ptr<mailbox_sink> make_sink(output_format format)
     case output_format::pst:
         return make_pst_sink();
     case output_format::mbox:
-        return std::make_unique<unavailable_sink>("mbox");
+        return make_mbox_sink();
     case output_format::eml:
-        return std::make_unique<unavailable_sink>("EML files");
+        return make_eml_sink();
     }
     return std::make_unique<unavailable_sink>("this format");
 }

@@ -62,7 +62,8 @@ public:
     {
         error_holder e;
         size_t size = 0;
-        int r = libpff_item_get_entry_value_utf8_string_size(m_item, set, entry, &size, 0, &e.error);
+        int r =
+            libpff_item_get_entry_value_utf8_string_size(m_item, set, entry, &size, 0, &e.error);
         EXPECT_NE(r, -1) << e.text();
         if (r != 1) {
             return std::nullopt;
@@ -124,8 +125,8 @@ public:
         uint32_t value_type = type;
         uint8_t *data = nullptr;
         size_t size = 0;
-        int r = libpff_item_get_entry_value(m_item, set, entry, &value_type, &data, &size, 0,
-                                            &e.error);
+        int r =
+            libpff_item_get_entry_value(m_item, set, entry, &value_type, &data, &size, 0, &e.error);
         EXPECT_NE(r, -1) << e.text();
         if (r != 1) {
             return std::nullopt;
@@ -136,8 +137,8 @@ public:
     {
         error_holder e;
         size_t size = 0;
-        int r = libpff_item_get_entry_value_binary_data_size(m_item, set, entry, &size, 0,
-                                                             &e.error);
+        int r =
+            libpff_item_get_entry_value_binary_data_size(m_item, set, entry, &size, 0, &e.error);
         EXPECT_NE(r, -1) << e.text();
         if (r != 1) {
             return std::nullopt;
@@ -165,8 +166,8 @@ public:
             return std::nullopt;
         }
         std::string s(size, '\0');
-        EXPECT_EQ(libpff_folder_get_utf8_name(m_item, reinterpret_cast<uint8_t *>(s.data()),
-                                              size, &e.error),
+        EXPECT_EQ(libpff_folder_get_utf8_name(m_item, reinterpret_cast<uint8_t *>(s.data()), size,
+                                              &e.error),
                   1)
             << e.text();
         if (!s.empty() && s.back() == '\0') {

@@ -1,0 +1,66 @@
+// The two GMime streams the mail formats need: one that reads an attachment's
+// data from libpff in pieces (so GMime encodes it without holding it whole),
+// and one that writes to a file descriptor through a buffer, quoting "From "
+// lines the mboxrd way when asked.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include <gmime/gmime.h>
+#include <libpff.h>
+
+namespace korvel::convert {
+
+// A read-only stream over the attachment's data (size bytes). The attachment
+// item is not owned and must outlive the stream. A read fails once *stop is
+// set (a Stop during a big attachment). Returns a new reference.
+GMimeStream *attachment_stream_new(libpff_item_t *attachment, std::uint64_t size,
+                                   const std::atomic<bool> *stop = nullptr);
+// True when a read from libpff failed or ended before size bytes.
+bool attachment_stream_failed(GMimeStream *stream);
+
+// Buffered writing to a file descriptor (not owned). With mboxrd set, every
+// line that starts with zero or more ">" followed by "From " gets one more
+// ">" in front.
+class fd_writer
+{
+public:
+    fd_writer(int fd, bool mboxrd);
+    // Writes through the buffer (quoting when mboxrd). False once a write failed.
+    bool write(const char *data, std::size_t size);
+    // Writes without quoting (the mbox "From " separator line).
+    bool write_raw(const char *data, std::size_t size);
+    // Ends a message: writes what the quoting still holds, then a line end
+    // when the message did not end with one.
+    bool end_message();
+    bool flush();
+    // Drops the buffered bytes and the quoting state, and cuts the file back
+    // to offset (a message that failed half-way). False when that failed.
+    bool truncate_to(std::uint64_t offset);
+    // Bytes written so far, counting the buffered ones (the file offset after
+    // a flush).
+    std::uint64_t offset() const { return m_offset + m_buffer.size(); }
+    // errno of the first failed write, 0 when none failed.
+    int error() const { return m_error; }
+
+private:
+    bool put(const char *data, std::size_t size);
+    int m_fd;
+    bool m_mboxrd;
+    std::vector<char> m_buffer;
+    std::uint64_t m_offset = 0;
+    int m_error = 0;
+    bool m_line_start = true;
+    // The start of a line that may still turn out to be ">*From ".
+    std::string m_pending;
+    char m_last = '\n';
+};
+
+// A write-only GMime stream over the writer (not owned). Returns a new reference.
+GMimeStream *writer_stream_new(fd_writer *writer);
+
+} // namespace korvel::convert

@@ -1,0 +1,89 @@
+// korvel-probe convert FILE FORMAT OUT [--checked PATH]... [--no-recovered]:
+// scans FILE and converts it (or the folders at the tree PATHs) into OUT as
+// FORMAT (mbox, eml or pst) through the save, as the window does, then prints
+// the counts and the unreadable lines.
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "scan/text.h"
+#include "tests/probe/probe.h"
+#include "tests/support/scan_session.h"
+
+#ifdef KORVEL_HAVE_WRITER
+#include "convert/save.h"
+
+namespace korvel::probe {
+namespace {
+
+int run_convert(const std::vector<std::string> &arguments)
+{
+    if (arguments.size() < 3) {
+        return 2;
+    }
+    convert::save_request request;
+    if (arguments[1] == "mbox") {
+        request.format = convert::output_format::mbox;
+    } else if (arguments[1] == "eml") {
+        request.format = convert::output_format::eml;
+    } else if (arguments[1] == "pst") {
+        request.format = convert::output_format::pst;
+    } else {
+        std::fprintf(stderr, "korvel-probe: unknown format %s (mbox, eml or pst)\n",
+                     arguments[1].c_str());
+        return 2;
+    }
+    request.target = arguments[2];
+    std::vector<std::string> checked;
+    for (std::size_t i = 3; i < arguments.size(); ++i) {
+        if (arguments[i] == "--no-recovered") {
+            request.recovered_items = false;
+        } else if (arguments[i] == "--checked" && i + 1 < arguments.size()) {
+            checked.push_back(arguments[++i]);
+        } else {
+            return 2;
+        }
+    }
+    korvel::testing::scan_session session;
+    session.scan(arguments[0]);
+    for (const std::string &path : checked) {
+        const tree_item item = session.views.find_path(u16(path));
+        libpff_item_t *folder = nullptr;
+        for (folder_node *node = session.state.folders.head; node && item != 0; node = node->next) {
+            if (node->item == item) {
+                folder = node->folder_item;
+                break;
+            }
+        }
+        if (!folder) {
+            std::fprintf(stderr, "korvel-probe: no folder %s\n", path.c_str());
+            return 1;
+        }
+        request.folders.push_back(folder);
+    }
+    convert::save_report report;
+    int result = convert::save_mailbox(&session.state, request, {}, report);
+    print_line({"folders", std::to_string(report.folders)});
+    print_line({"items", std::to_string(report.items)});
+    print_line({"recovered", std::to_string(report.recovered)});
+    print_line({"skipped", std::to_string(report.skipped)});
+    print_line({"unreadable", std::to_string(report.unreadable.size())});
+    for (const std::string &line : report.unreadable) {
+        print_line({"unreadable", line});
+    }
+    if (report.stopped) {
+        print_line({"stopped"});
+    }
+    if (result == -1) {
+        print_line({"failure", report.failure});
+        return 1;
+    }
+    return result == 1 ? 0 : 1;
+}
+
+const probe_command
+    convert_command("convert", "FILE FORMAT OUT [--checked PATH]... [--no-recovered]", run_convert);
+
+} // namespace
+} // namespace korvel::probe
+#endif
