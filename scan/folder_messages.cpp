@@ -210,6 +210,9 @@ int export_handle_walk_sub_messages(export_handle_t *export_handle, libpff_item_
             if (!identifiers[row]) {
                 unreadable(index);
             } else if (held.found(row)) {
+                if (walk_aborted(export_handle)) {
+                    return 0;
+                }
                 item_holder message(held.take(row));
                 if (message.get() == nullptr) {
                     error_slot fetch_error;

@@ -128,7 +128,8 @@ std::string record_text(const item_record &r)
                        narrow(r.subject) + "|" + narrow(r.date) + "|" + narrow(r.priority) + "|" +
                        narrow(r.sensitivity);
     for (const auto *optional : {&r.size, &r.flags, &r.importance}) {
-        text += "|" + (*optional ? narrow(**optional) : std::string("-"));
+        text += '|';
+        text += *optional ? narrow(**optional) : std::string("-");
     }
     return text;
 }
@@ -152,7 +153,8 @@ listing listed(scan_session &session)
     for (const auto &row : session.views.rows) {
         std::string text;
         for (const auto &cell : row.cells) {
-            text += (cell ? narrow(*cell) : std::string("<blank>")) + "|";
+            text += cell ? narrow(*cell) : std::string("<blank>");
+            text += '|';
         }
         out.rows.push_back(text);
     }
@@ -229,7 +231,9 @@ TEST(folder_messages, FillListsWhatThePerIndexLoopListsInBigFolders)
         const listing by_fill = listed_by_fill(session, node);
         ASSERT_EQ(by_fill.records.size(), static_cast<std::size_t>(count));
         expect_same_listing(by_fill, listed_by_index(session, node), std::to_string(count));
-        // The list shows the last message read at the top.
+        // The views keep the rows in the order told; the list shows the last
+        // message read at the top.
+        EXPECT_EQ(narrow(*session.views.rows.told().front().cells[0]), "1");
         EXPECT_EQ(by_fill.rows.front().substr(0, std::to_string(count).size() + 1),
                   std::to_string(count) + "|");
     }
