@@ -1,12 +1,13 @@
 // The scan driver (open, walk, report) and the folder fill (a click on a
-// folder lists its messages).
+// folder lists its messages), declared in scan_state.h.
+#include "scan/scan_state.h"
+
 #include <cstdio>
 #include <mutex>
 #include <string>
 
 #include "scan/export_handle.h"
 #include "scan/pff_values.h"
-#include "scan/scan_state.h"
 #include "scan/text.h"
 
 namespace korvel {

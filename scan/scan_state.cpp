@@ -4,7 +4,6 @@
 
 #include "scan/pff_values.h"
 #include "scan/tail_list.h"
-#include "scan/text.h"
 
 namespace korvel {
 
