@@ -588,7 +588,11 @@ void make_pst(const std::string &json_text, const std::string &out_path,
 
     std::filesystem::path out(out_path);
     std::filesystem::path dir = out.has_parent_path() ? out.parent_path() : ".";
-    std::string pattern = (dir / ("." + out.filename().string() + ".XXXXXX")).string();
+    // Appended in place: "." + a string trips g++ 12's -O3 -Wrestrict check.
+    std::string hidden_name(".");
+    hidden_name += out.filename().string();
+    hidden_name += ".XXXXXX";
+    std::string pattern = (dir / hidden_name).string();
     std::vector<char> name(pattern.begin(), pattern.end());
     name.push_back('\0');
     int fd = ::mkstemp(name.data());

@@ -502,8 +502,11 @@ void pst_writer::write_folder(folder_state &f)
 void pst_writer::write_store()
 {
     auto entry_id = [&](std::uint32_t nid) {
-        std::vector<std::uint8_t> id(4, 0);
-        id.insert(id.end(), m_options.store_guid.bytes.begin(), m_options.store_guid.bytes.end());
+        // Sized once and copied into: growing it by insert trips g++ 12's -O3
+        // array-bounds check.
+        const auto &guid_bytes = m_options.store_guid.bytes;
+        std::vector<std::uint8_t> id(4 + guid_bytes.size(), 0);
+        std::copy(guid_bytes.begin(), guid_bytes.end(), id.begin() + 4);
         append(id, le32(nid));
         return id;
     };

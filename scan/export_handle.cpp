@@ -5,7 +5,10 @@
 #include <string>
 #include <vector>
 
+#include "scan/folder_messages.h"
 #include "scan/item_record.h"
+#include "scan/list_item.h"
+#include "scan/names.h"
 #include "scan/pff_values.h"
 #include "scan/scan_state.h"
 #include "scan/target_path.h"
@@ -13,8 +16,6 @@
 namespace korvel {
 
 namespace {
-
-constexpr std::uint32_t tag_display_name = 0x3001;
 
 // The export root the walk derives levels and path texts from.
 constexpr std::size_t export_root_length = 7; // ".export"
@@ -186,9 +187,12 @@ int export_handle_export_sub_items(export_handle_t *export_handle, libpff_item_t
             return -1;
         }
         item_holder sub_item;
-        if (libpff_item_get_sub_item(item, index, sub_item.out(), error) != 1 ||
+        error_slot fetch_error;
+        // A sub-item libpff cannot fetch is left out; its siblings still count.
+        if (libpff_item_get_sub_item(item, index, sub_item.out(), fetch_error.get()) != 1 ||
             sub_item.get() == nullptr) {
-            return -1;
+            sub_item.take();
+            continue;
         }
         error_slot item_error;
         export_handle_list_item(export_handle, sub_item.get(), index, number_of_sub_items,
@@ -299,9 +303,13 @@ int export_handle_export_sub_folders(export_handle_t *export_handle, libpff_item
             return -1;
         }
         item_holder sub_folder;
-        if (libpff_folder_get_sub_folder(folder, index, sub_folder.out(), error) != 1 ||
+        error_slot fetch_error;
+        // A sub-folder libpff cannot fetch (its node lost to the orphans, say)
+        // is left out; its later siblings are still walked.
+        if (libpff_folder_get_sub_folder(folder, index, sub_folder.out(), fetch_error.get()) != 1 ||
             sub_folder.get() == nullptr) {
-            return -1;
+            sub_folder.take();
+            continue;
         }
         error_slot folder_error;
         export_handle_export_folder(export_handle, sub_folder.get(), index, export_path,
@@ -330,30 +338,30 @@ int export_handle_export_sub_messages(export_handle_t *export_handle, libpff_ite
     }
     scan_state *state = export_handle->state;
     int position = 0;
-    for (int index = 0; index < number_of_messages; ++index) {
+    // One walk over the folder's children instead of one lookup per message;
+    // a message libpff cannot fetch is left out and the listing goes on, each
+    // record keeping the index libpff knows its message by.
+    auto list_message = [&](libpff_item_t *message, int index) {
         set_progress(export_handle, position);
         if (export_handle_check_abort(export_handle) != 0) {
-            return -1;
-        }
-        item_holder message;
-        if (libpff_folder_get_sub_message(folder, index, message.out(), error) != 1 ||
-            message.get() == nullptr) {
-            return -1;
+            return 0;
         }
         if (state != nullptr) {
             state->current_parent_item = folder;
         }
         error_slot item_error;
-        export_handle_list_item(export_handle, message.get(), index, number_of_messages,
-                                export_path, export_path_length + 1, export_format, log_handle,
+        export_handle_list_item(export_handle, message, index, number_of_messages, export_path,
+                                export_path_length + 1, export_format, log_handle,
                                 item_error.get());
-        if (message.release() != 1) {
-            return -1;
-        }
         if (position == 100) {
             position = 0;
         }
         ++position;
+        return 1;
+    };
+    if (export_handle_walk_sub_messages(
+            export_handle, folder, list_message, [](int) {}, error) != 1) {
+        return -1;
     }
     set_progress(export_handle, 0);
     return 1;

@@ -55,13 +55,16 @@ int export_handle_export_file(export_handle_t *export_handle, libpff_file_t *fil
                               std::uint8_t export_format, log_handle_t *log_handle,
                               libpff_error_t **error);
 
-// Dispatches every sub-item of the root folder. Returns 1, or -1 on error.
+// Dispatches every sub-item of the root folder (a sub-item libpff cannot
+// fetch is left out). Returns 1, or -1 on error.
 int export_handle_export_items(export_handle_t *export_handle, libpff_file_t *file,
                                const char16_t *export_path, std::size_t export_path_size,
                                std::uint8_t export_format, log_handle_t *log_handle,
                                libpff_error_t **error);
 
-// Dispatches every sub-item of item. Returns 1, or -1 on error.
+// Dispatches every sub-item of item; one libpff cannot fetch is left out and
+// the loop goes on. Returns 1, or -1 when the sub-items cannot be counted or
+// the walk was aborted.
 int export_handle_export_sub_items(export_handle_t *export_handle, libpff_item_t *item,
                                    const char16_t *export_path, std::size_t export_path_size,
                                    std::uint8_t export_format, log_handle_t *log_handle,
@@ -75,27 +78,23 @@ int export_handle_export_folder(export_handle_t *export_handle, libpff_item_t *f
                                 std::uint8_t export_format, log_handle_t *log_handle,
                                 libpff_error_t **error);
 
-// Exports every sub-folder of folder. Returns 1, or -1 on error.
+// Exports every sub-folder of folder; one libpff cannot fetch is left out and
+// the loop goes on with the next. Returns 1, or -1 when the sub-folders cannot
+// be counted or the walk was aborted.
 int export_handle_export_sub_folders(export_handle_t *export_handle, libpff_item_t *folder,
                                      const char16_t *export_path, std::size_t export_path_size,
                                      std::uint8_t export_format, log_handle_t *log_handle,
                                      libpff_error_t **error);
 
-// Lists every message of folder into the item list and the item record list.
-// export_path_length does not count the terminating zero.
-// Returns 1, or -1 on error (rows already added stay).
+// Lists every message of folder into the item list and the item record list,
+// in contents-table order (export_handle_walk_sub_messages); a message libpff
+// cannot fetch is left out. export_path_length does not count the terminating
+// zero. Returns 1, or -1 when the messages cannot be counted or the walk was
+// aborted (rows already added stay).
 int export_handle_export_sub_messages(export_handle_t *export_handle, libpff_item_t *folder,
                                       const char16_t *export_path, std::size_t export_path_length,
                                       std::uint8_t export_format, log_handle_t *log_handle,
                                       libpff_error_t **error);
-
-// The folder-load dispatcher: names the item's kind; folders go back to
-// export_handle_export_folder, listed kinds become a row and a record.
-// Returns 1, or -1 when the handle, the item or the path is missing.
-int export_handle_list_item(export_handle_t *export_handle, libpff_item_t *item, int index,
-                            int number_of_items, const char16_t *export_path,
-                            std::size_t export_path_size, std::uint8_t export_format,
-                            log_handle_t *log_handle, libpff_error_t **error);
 
 // Frees a libpff error left in the slot, if any.
 void export_handle_clear_error(libpff_error_t **error);

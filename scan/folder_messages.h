@@ -18,7 +18,9 @@ namespace korvel {
 // a record can find it again later. visit returns 1 to go on, 0 to end the
 // walk early (a Stop). unreadable(index) is called for a message that cannot
 // be fetched; the walk goes on with the next one. Falls back to the per-index
-// loop when the folder has no readable contents table.
+// loop when the folder has no readable contents table. Like every walk loop
+// it tests export_handle's abort flag (when a handle is given) before each
+// element and ends with 0 when it is set.
 // Returns 1 when every message was offered, 0 when visit ended the walk, -1
 // when the folder's messages cannot be counted at all.
 int export_handle_walk_sub_messages(export_handle_t *export_handle, libpff_item_t *folder,

@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "scan/files.h"
+#include "scan/list_item.h"
 #include "scan/pff_values.h"
 #include "scan/target_path.h"
 #include "scan/text.h"

@@ -15,16 +15,13 @@
 
 #include "scan/export_handle.h"
 #include "scan/log_handle.h"
+#include "scan/names.h"
 
 namespace korvel {
 
-// MAPI property tags read by the message export.
-inline constexpr std::uint32_t tag_display_name = 0x3001;
-inline constexpr std::uint32_t tag_recipient_display_name = 0x5FF6;
-inline constexpr std::uint32_t tag_recipient_type = 0x0C15;
-inline constexpr std::uint32_t tag_attach_filename = 0x3704;
-inline constexpr std::uint32_t tag_attach_long_filename = 0x3707;
-inline constexpr std::uint32_t tag_attach_content_id = 0x3712;
+// The MAPI property tags the message export reads (tag_display_name,
+// tag_recipient_display_name, tag_recipient_type, tag_attach_filename,
+// tag_attach_long_filename, tag_attach_content_id) are in scan/names.h.
 
 // A body whose reported size reaches this is read but not kept.
 inline constexpr std::size_t body_size_limit = 65000;

@@ -84,26 +84,6 @@ const std::array<contact_property, contact_value_count> contact_properties = {{
 
 namespace {
 
-// Named properties of appointments.
-constexpr std::uint32_t lid_appointment_start_whole = 0x820D;
-constexpr std::uint32_t lid_appointment_end_whole = 0x820E;
-constexpr std::uint32_t lid_appointment_duration = 0x8213;
-constexpr std::uint32_t lid_location = 0x8208;
-constexpr std::uint32_t lid_recurrence_pattern = 0x8232;
-constexpr std::uint32_t lid_clip_start = 0x8235;
-constexpr std::uint32_t lid_clip_end = 0x8236;
-constexpr std::uint32_t lid_busy_status = 0x8205;
-
-// Named properties of tasks.
-constexpr std::uint32_t lid_task_start_date = 0x8104;
-constexpr std::uint32_t lid_task_due_date = 0x8105;
-constexpr std::uint32_t lid_task_status = 0x8101;
-constexpr std::uint32_t lid_percent_complete = 0x8102;
-constexpr std::uint32_t lid_task_actual_effort = 0x8110;
-constexpr std::uint32_t lid_task_estimated_effort = 0x8111;
-constexpr std::uint32_t lid_task_complete = 0x811C;
-constexpr std::uint32_t lid_task_version = 0x8112;
-
 // The export format handed on to the folder export.
 constexpr std::uint8_t folder_export_format = 'a';
 
@@ -232,21 +212,7 @@ void kind_values_clear(kind_values *values)
 
 std::u16string task_status_text(std::uint32_t status)
 {
-    switch (status) {
-    case 0:
-        return u"Not Started";
-    case 1:
-        return u"In Progress";
-    case 2:
-        return u"Completed";
-    case 3:
-    case 4:
-        return u"Waiting on someone else";
-    case 5:
-        return u"Deferred";
-    default:
-        return {};
-    }
+    return status < task_status_words.size() ? task_status_words[status] : std::u16string();
 }
 
 int export_handle_export_item(export_handle_t *export_handle, libpff_item_t *item, int item_index,

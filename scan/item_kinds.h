@@ -18,6 +18,7 @@
 
 #include "scan/export_handle.h"
 #include "scan/log_handle.h"
+#include "scan/names.h"
 
 namespace korvel {
 

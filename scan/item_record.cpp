@@ -5,6 +5,7 @@
 #include <new>
 #include <string>
 
+#include "scan/names.h"
 #include "scan/pff_values.h"
 #include "scan/scan_state.h"
 #include "scan/tail_list.h"
@@ -14,25 +15,6 @@
 namespace korvel {
 
 namespace {
-
-constexpr std::uint32_t tag_importance = 0x0017;
-constexpr std::uint32_t tag_priority = 0x0026;
-constexpr std::uint32_t tag_sensitivity = 0x0036;
-constexpr std::uint32_t tag_subject = 0x0037;
-constexpr std::uint32_t tag_conversation_topic = 0x0070;
-constexpr std::uint32_t tag_sender_name = 0x0C1A;
-constexpr std::uint32_t tag_sender_email_address = 0x0C1F;
-constexpr std::uint32_t tag_message_delivery_time = 0x0E06;
-constexpr std::uint32_t tag_message_flags = 0x0E07;
-constexpr std::uint32_t tag_message_size = 0x0E08;
-constexpr std::uint32_t tag_display_name = 0x3001;
-constexpr std::uint32_t tag_given_name = 0x3A06;
-constexpr std::uint32_t tag_surname = 0x3A11;
-constexpr std::uint32_t tag_company_name = 0x3A16;
-constexpr std::uint32_t tag_middle_name = 0x3A44;
-constexpr std::uint32_t lid_task_status = 0x8101;
-constexpr std::uint32_t lid_location = 0x8208;
-constexpr std::uint32_t lid_log_type = 0x8700;
 
 const item_kind kinds[] = {
     {item_type_activity, u"activity", kind_handling::record},
@@ -332,39 +314,28 @@ int export_handle_export_message_header(export_handle_t *export_handle, libpff_i
     // 10. The kind's own slot texts and column titles.
     std::u16string lead;
     std::u16string slot;
-    const char16_t *title2 = u"From: ";
-    const char16_t *title3 = u"Subjects";
+    kind_column_titles titles = message_column_titles;
     switch (item_type) {
     case item_type_contact:
-        title2 = u"Full Name";
-        title3 = u"Company Name";
+        titles = contact_column_titles;
         lead = subject;
         slot = read_text(tag_company_name) ? converted() : std::u16string();
         break;
     case item_type_activity:
-        title2 = u"Entry Type";
-        title3 = u"Subject";
+        titles = activity_column_titles;
         lead = read_text(lid_log_type) ? converted() : std::u16string();
         slot = subject;
         break;
     case item_type_appointment:
-        title2 = u"Subject";
-        title3 = u"Location";
+        titles = appointment_column_titles;
         lead = subject;
         slot = read_text(lid_location) ? converted() : std::u16string();
         break;
     case item_type_task: {
-        title2 = u"Subject: ";
-        title3 = u"Status";
+        titles = task_column_titles;
         lead = subject;
-        static const char16_t *const statuses[] = {u"Not Started",
-                                                   u"In Progress",
-                                                   u"Completed",
-                                                   u"Waiting on someone else",
-                                                   u"Waiting on someone else",
-                                                   u"Deferred"};
-        if (read_int32(item, lid_task_status, &value) == 1 && value <= 5) {
-            slot = statuses[value];
+        if (read_int32(item, lid_task_status, &value) == 1 && value < task_status_words.size()) {
+            slot = task_status_words[value];
         }
         break;
     }
@@ -374,8 +345,8 @@ int export_handle_export_message_header(export_handle_t *export_handle, libpff_i
         break;
     }
     if (views != nullptr) {
-        views->list_rename_column(2, title2);
-        views->list_rename_column(3, title3);
+        views->list_rename_column(2, titles.from);
+        views->list_rename_column(3, titles.subject);
     }
 
     // 11. From text.
@@ -439,41 +410,6 @@ int export_handle_export_message_header(export_handle_t *export_handle, libpff_i
             views->memory_exhausted(message_caption, u"Not Enough Memory");
         }
         return -1;
-    }
-    return 1;
-}
-
-int export_handle_list_item(export_handle_t *export_handle, libpff_item_t *item, int index,
-                            int number_of_items, const char16_t *export_path,
-                            std::size_t export_path_size, std::uint8_t export_format,
-                            log_handle_t *log_handle, libpff_error_t **error)
-{
-    (void)number_of_items;
-    if (export_handle == nullptr || item == nullptr || export_path == nullptr) {
-        return -1;
-    }
-    std::uint8_t type = 0;
-    const item_kind *kind = export_handle_name_kind(export_handle, item, &type);
-    if (kind == nullptr) {
-        return 1;
-    }
-    switch (kind->handling) {
-    case kind_handling::folder:
-        export_handle_export_folder(export_handle, item, index, export_path, export_path_size,
-                                    export_format, log_handle, error);
-        break;
-    case kind_handling::record:
-        // One bad item never ends a listing (nor, off the window thread, the
-        // program): whatever its extraction throws is dropped with it.
-        try {
-            export_handle_export_message_header(export_handle, item, export_path, type, index,
-                                                error);
-        } catch (...) {
-        }
-        break;
-    case kind_handling::name:
-    case kind_handling::nothing:
-        break;
     }
     return 1;
 }

@@ -1,17 +1,15 @@
 #include "tests/support/recording_views.h"
 
 #include "scan/folder_images.h"
+#include "scan/names.h"
 #include "scan/text.h"
 
 namespace korvel::testing {
 
 recording_views::recording_views()
 {
-    static const char16_t *const titles[10] = {
-        u"NO",   u"Items", u"From",     u"E-mail Subject", u"Date/time",
-        u"Flag", u"Size",  u"Priority", u"Sensitivity",    u"Importance"};
-    for (int i = 0; i < 10; ++i) {
-        column_titles[i] = titles[i];
+    for (int i = 0; i < list_column_count; ++i) {
+        column_titles[i] = list_column_titles[static_cast<std::size_t>(i)];
     }
 }
 
@@ -64,7 +62,7 @@ int recording_views::list_insert_row(const std::u16string &column0)
 {
     recorded_row row;
     row.cells[0] = column0;
-    rows.insert(rows.begin(), row);
+    rows.push_top(std::move(row));
     return 0;
 }
 

@@ -3,9 +3,11 @@
 // command states. Used by the engine tests and korvel-probe.
 #pragma once
 
+#include <cstddef>
 #include <map>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "scan/views.h"
@@ -33,6 +35,31 @@ struct recorded_row
 {
     // Columns 0 to 9; nullopt is a blank cell.
     std::optional<std::u16string> cells[10];
+};
+
+// The list's rows. The views are told each new row goes to the top; the rows
+// are kept in the order told (appending costs the same at any length) and
+// read top to bottom, as the list shows them.
+class recorded_rows
+{
+public:
+    using const_iterator = std::vector<recorded_row>::const_reverse_iterator;
+
+    std::size_t size() const { return m_told.size(); }
+    bool empty() const { return m_told.empty(); }
+    // Row n from the top.
+    const recorded_row &operator[](std::size_t n) const { return m_told[m_told.size() - 1 - n]; }
+    recorded_row &operator[](std::size_t n) { return m_told[m_told.size() - 1 - n]; }
+    const_iterator begin() const { return m_told.crbegin(); }
+    const_iterator end() const { return m_told.crend(); }
+    // The rows in the order they were told (the bottom row first).
+    const std::vector<recorded_row> &told() const { return m_told; }
+
+    void push_top(recorded_row row) { m_told.push_back(std::move(row)); }
+    void clear() { m_told.clear(); }
+
+private:
+    std::vector<recorded_row> m_told;
 };
 
 class recording_views : public scan_views
@@ -68,7 +95,7 @@ public:
     // In insert order; element 0 is the root item once inserted.
     std::vector<recorded_tree_item> tree;
     // Top to bottom, as the list shows them.
-    std::vector<recorded_row> rows;
+    recorded_rows rows;
     std::u16string column_titles[10];
     std::vector<int> progress;
     std::map<view_command, bool> commands;

@@ -1,0 +1,284 @@
+#include "scan/folder_messages.h"
+
+#include <cstdint>
+#include <optional>
+#include <unordered_map>
+#include <vector>
+
+#include "scan/names.h"
+#include "scan/pff_values.h"
+
+namespace korvel {
+
+namespace {
+
+// Messages met in the child walk before their turn in the table are kept open
+// up to this many; later ones are fetched again by their child position when
+// their turn comes (a short walk from the nearer end of the children).
+constexpr std::size_t most_messages_held = 4096;
+
+// Tells whether the walk must end: the handle's abort flag or a confirmed Stop.
+bool walk_aborted(export_handle_t *export_handle)
+{
+    return export_handle != nullptr && export_handle_check_abort(export_handle) != 0;
+}
+
+// The row identifier (the message's node identifier) of every row of the
+// folder's contents table; a row whose identifier cannot be read holds none.
+// The table clone is freed before this returns. Returns 1, or 0 when the
+// folder has no readable table or its rows are not the messages counted.
+int read_row_identifiers(libpff_item_t *folder, int number_of_messages,
+                         std::vector<std::optional<std::uint32_t>> *identifiers)
+{
+    item_holder table;
+    {
+        error_slot error;
+        if (libpff_folder_get_sub_messages(folder, table.out(), error.get()) != 1 ||
+            table.get() == nullptr) {
+            return 0;
+        }
+    }
+    int number_of_rows = 0;
+    {
+        error_slot error;
+        if (libpff_item_get_number_of_record_sets(table.get(), &number_of_rows, error.get()) != 1 ||
+            number_of_rows != number_of_messages) {
+            return 0;
+        }
+    }
+    identifiers->assign(static_cast<std::size_t>(number_of_rows), std::nullopt);
+    for (int row = 0; row < number_of_rows; ++row) {
+        error_slot error;
+        libpff_record_set_t *set = nullptr;
+        if (libpff_item_get_record_set_by_index(table.get(), row, &set, error.get()) != 1 ||
+            set == nullptr) {
+            continue;
+        }
+        libpff_record_entry_t *entry = nullptr;
+        std::uint32_t identifier = 0;
+        if (libpff_record_set_get_entry_by_type(set, tag_row_identifier, value_type_int32, &entry,
+                                                0, error.get()) == 1 &&
+            entry != nullptr &&
+            libpff_record_entry_get_data_as_32bit_integer(entry, &identifier, error.get()) == 1) {
+            (*identifiers)[static_cast<std::size_t>(row)] = identifier;
+        }
+        if (entry != nullptr) {
+            libpff_record_entry_free(&entry, error.get());
+        }
+        libpff_record_set_free(&set, error.get());
+    }
+    return 1;
+}
+
+// The per-index loop: one lookup per row.
+int walk_by_index(export_handle_t *export_handle, libpff_item_t *folder, int number_of_messages,
+                  const std::function<int(libpff_item_t *, int)> &visit,
+                  const std::function<void(int)> &unreadable)
+{
+    for (int index = 0; index < number_of_messages; ++index) {
+        if (walk_aborted(export_handle)) {
+            return 0;
+        }
+        item_holder message;
+        error_slot error;
+        if (libpff_folder_get_sub_message(folder, index, message.out(), error.get()) != 1 ||
+            message.get() == nullptr) {
+            unreadable(index);
+            continue;
+        }
+        if (visit(message.get(), index) != 1) {
+            return 0;
+        }
+    }
+    return 1;
+}
+
+// The messages the child walk has met but not yet handed out.
+class held_messages
+{
+public:
+    explicit held_messages(std::size_t rows) : m_child(rows, -1), m_item(rows, nullptr) {}
+    held_messages(const held_messages &) = delete;
+    held_messages &operator=(const held_messages &) = delete;
+    ~held_messages()
+    {
+        for (libpff_item_t *&item : m_item) {
+            if (item != nullptr) {
+                release_item(&item);
+            }
+        }
+    }
+
+    bool found(std::size_t row) const { return m_child[row] >= 0; }
+    int child(std::size_t row) const { return m_child[row]; }
+    void set_child(std::size_t row, int child) { m_child[row] = child; }
+
+    // Keeps message open for row when there is room; otherwise frees it.
+    void hold(std::size_t row, libpff_item_t *message)
+    {
+        if (m_open < most_messages_held && m_item[row] == nullptr) {
+            m_item[row] = message;
+            ++m_open;
+        } else {
+            release_item(&message);
+        }
+    }
+
+    // Gives row's message to the caller (nullptr when it was not kept open).
+    libpff_item_t *take(std::size_t row)
+    {
+        libpff_item_t *item = m_item[row];
+        if (item != nullptr) {
+            m_item[row] = nullptr;
+            --m_open;
+        }
+        return item;
+    }
+
+private:
+    // Position among the folder's children of each row's message, -1 until met.
+    std::vector<int> m_child;
+    // Each row's message when it was met before its turn and kept open.
+    std::vector<libpff_item_t *> m_item;
+    std::size_t m_open = 0;
+};
+
+} // namespace
+
+int export_handle_walk_sub_messages(export_handle_t *export_handle, libpff_item_t *folder,
+                                    const std::function<int(libpff_item_t *, int)> &visit,
+                                    const std::function<void(int)> &unreadable,
+                                    libpff_error_t **error)
+{
+    if (folder == nullptr || !visit || !unreadable) {
+        return -1;
+    }
+    int number_of_messages = 0;
+    if (libpff_folder_get_number_of_sub_messages(folder, &number_of_messages, error) != 1 ||
+        number_of_messages < 0) {
+        return -1;
+    }
+    if (number_of_messages == 0) {
+        return 1;
+    }
+    std::vector<std::optional<std::uint32_t>> identifiers;
+    int number_of_children = 0;
+    {
+        error_slot children_error;
+        if (read_row_identifiers(folder, number_of_messages, &identifiers) != 1 ||
+            libpff_item_get_number_of_sub_items(folder, &number_of_children,
+                                                children_error.get()) != 1) {
+            return walk_by_index(export_handle, folder, number_of_messages, visit, unreadable);
+        }
+    }
+
+    // Identifier to the first row that names it; later rows with the same
+    // identifier (a damaged table) are found again through the same message,
+    // as the per-index lookup finds the first child with that identifier.
+    const std::size_t rows = identifiers.size();
+    std::unordered_map<std::uint32_t, std::size_t> first_row;
+    std::vector<std::size_t> next_same_row(rows, rows);
+    {
+        std::unordered_map<std::uint32_t, std::size_t> last_row;
+        first_row.reserve(rows);
+        last_row.reserve(rows);
+        for (std::size_t row = 0; row < rows; ++row) {
+            if (!identifiers[row]) {
+                continue;
+            }
+            const auto [last, inserted] = last_row.try_emplace(*identifiers[row], row);
+            if (inserted) {
+                first_row.emplace(*identifiers[row], row);
+            } else {
+                next_same_row[last->second] = row;
+                last->second = row;
+            }
+        }
+    }
+
+    held_messages held(rows);
+    std::size_t next_row = 0;
+    bool walk_done = false;
+
+    // Hands out rows from next_row on while their turn has come: a row without
+    // an identifier, or (once the walk is done) one whose message was never
+    // met, is unreadable; a met one is visited. Returns 0 when visit ended it.
+    auto hand_out = [&]() -> int {
+        while (next_row < rows) {
+            const std::size_t row = next_row;
+            const int index = static_cast<int>(row);
+            if (!identifiers[row]) {
+                unreadable(index);
+            } else if (held.found(row)) {
+                if (walk_aborted(export_handle)) {
+                    return 0;
+                }
+                item_holder message(held.take(row));
+                if (message.get() == nullptr) {
+                    error_slot fetch_error;
+                    if (libpff_item_get_sub_item(folder, held.child(row), message.out(),
+                                                 fetch_error.get()) != 1) {
+                        message.take();
+                    }
+                }
+                if (message.get() == nullptr) {
+                    unreadable(index);
+                } else if (visit(message.get(), index) != 1) {
+                    ++next_row;
+                    return 0;
+                }
+            } else if (walk_done) {
+                unreadable(index);
+            } else {
+                return 1;
+            }
+            ++next_row;
+        }
+        return 1;
+    };
+
+    for (int child = 0; child < number_of_children; ++child) {
+        if (walk_aborted(export_handle)) {
+            return 0;
+        }
+        item_holder message;
+        std::uint32_t identifier = 0;
+        {
+            error_slot child_error;
+            if (libpff_item_get_sub_item(folder, child, message.out(), child_error.get()) != 1 ||
+                message.get() == nullptr) {
+                message.take();
+                continue;
+            }
+            if (libpff_item_get_identifier(message.get(), &identifier, child_error.get()) != 1) {
+                continue;
+            }
+        }
+        const auto found = first_row.find(identifier);
+        if (found == first_row.end() || held.found(found->second)) {
+            // A sub-folder, a hidden message, or a second child with an
+            // identifier already met.
+            continue;
+        }
+        const std::size_t row = found->second;
+        for (std::size_t same = row; same < rows; same = next_same_row[same]) {
+            held.set_child(same, child);
+        }
+        if (row != next_row) {
+            if (row > next_row) {
+                held.hold(row, message.take());
+            }
+            continue;
+        }
+        ++next_row;
+        const int visited = visit(message.get(), static_cast<int>(row));
+        message.release();
+        if (visited != 1 || hand_out() != 1) {
+            return 0;
+        }
+    }
+    walk_done = true;
+    return hand_out() == 1 ? 1 : 0;
+}
+
+} // namespace korvel
