@@ -597,7 +597,8 @@ TEST(preview_sample, every_enron_item_previews_inside_the_working_directory)
             continue;
         }
         folder_fill(&session.state, folder.handle);
-        const std::vector<testing::recorded_row> rows = session.views.rows;
+        const std::vector<testing::recorded_row> rows(session.views.rows.begin(),
+                                                      session.views.rows.end());
         for (const testing::recorded_row &row : rows) {
             preview_outcome outcome;
             ASSERT_EQ(preview_selected_item(&session.state, *row.cells[0], *row.cells[1], outcome),
