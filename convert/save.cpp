@@ -13,6 +13,7 @@
 #include <unordered_set>
 
 #include "convert/pff_source.h"
+#include "scan/folder_messages.h"
 #include "scan/scan_state.h"
 #include "scan/text.h"
 
@@ -99,33 +100,18 @@ std::uint32_t identifier_of(libpff_item_t *item)
     return id;
 }
 
-// The messages of a folder in contents-table order, one lookup per index; a
-// message libpff cannot fetch is handed to unreadable and the loop goes on.
-// Same contract as export_handle_walk_sub_messages, which replaces it.
+// The messages of a folder in contents-table order, with one pass over the
+// folder's children; a message libpff cannot fetch is handed to unreadable and
+// the walk goes on. The save's own visit tests Stop, so no handle is passed.
 int walk_folder_messages(libpff_item_t *folder,
                          const std::function<int(libpff_item_t *, int)> &visit,
                          const std::function<void(int)> &unreadable)
 {
     libpff_error_t *error = nullptr;
-    int count = 0;
-    if (libpff_folder_get_number_of_sub_messages(folder, &count, &error) != 1) {
-        libpff_error_free(&error);
-        return -1;
-    }
-    for (int i = 0; i < count; ++i) {
-        libpff_item_t *message = nullptr;
-        if (libpff_folder_get_sub_message(folder, i, &message, &error) != 1) {
-            libpff_error_free(&error);
-            unreadable(i);
-            continue;
-        }
-        int r = visit(message, i);
-        libpff_item_free(&message, nullptr);
-        if (r == 0) {
-            return 0;
-        }
-    }
-    return 1;
+    const int result =
+        export_handle_walk_sub_messages(nullptr, folder, visit, unreadable, &error);
+    libpff_error_free(&error);
+    return result;
 }
 
 // The same over the folder's associated (hidden) contents.

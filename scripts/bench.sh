@@ -59,9 +59,7 @@ done
 echo "== preview of an e-mail with two attachments"
 build-bench/bench/bench_preview "$work"
 # 20,000 e-mails in 40 folders for the mail conversion: sender, recipients,
-# plain and HTML bodies, a small attachment on every message. (Folders of
-# thousands of messages measure the save walk's per-index lookup instead, until
-# the one-pass message walk replaces it.)
+# plain and HTML bodies, a small attachment on every message.
 cat > "$work/mail.json" <<'JSON'
 {"top_of_personal_folders": true, "top": {"folders": [{"name": "Inbox", "tree": {
  "depth": 1, "fanout": 40, "name": "Project ", "messages": [
