@@ -1,15 +1,17 @@
 #include "app/ItemListModel.h"
 
+#include "scan/names.h"
+
 namespace korvel {
 
-ItemListModel::ItemListModel(QObject *parent)
-    : QAbstractTableModel(parent),
-      m_titles{QStringLiteral("NO"),          QStringLiteral("Items"),
-               QStringLiteral("From"),        QStringLiteral("E-mail Subject"),
-               QStringLiteral("Date/time"),   QStringLiteral("Flag"),
-               QStringLiteral("Size"),        QStringLiteral("Priority"),
-               QStringLiteral("Sensitivity"), QStringLiteral("Importance")}
+ItemListModel::ItemListModel(QObject *parent) : QAbstractTableModel(parent)
 {
+    // The engine renames columns by these titles' positions: one list for both.
+    static_assert(list_column_count == column_count);
+    for (int column = 0; column < column_count; ++column) {
+        m_titles[static_cast<std::size_t>(column)] = QString::fromUtf16(
+            list_column_titles[static_cast<std::size_t>(column)]);
+    }
 }
 
 int ItemListModel::rowCount(const QModelIndex &parent) const
