@@ -25,9 +25,14 @@ using convert::output_format;
 // New formats join here; the dialog, the chooser and the defaults follow.
 constexpr SaveFormat format_table[] = {
     {output_format::pst, "PST", "A new Outlook mailbox file (Unicode PST)", false},
-    {output_format::mbox, "mbox", "A folder of mbox files laid out as Thunderbird's local folders",
+    {output_format::mbox, "mbox",
+     "mbox files laid out as a mail program's local folders; contacts as vCard (.vcf), "
+     "calendars and tasks as iCalendar (.ics)",
      true},
-    {output_format::eml, "EML", "A folder per mail folder, one .eml file per message", true},
+    {output_format::eml, "EML",
+     "A folder per mail folder, one .eml file per message; contacts as vCard (.vcf), "
+     "calendars and tasks as iCalendar (.ics)",
+     true},
 };
 
 QString fromUtf8(const std::string &text)
