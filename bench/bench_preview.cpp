@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "convert/pst_writer.h"
+#include "bench/counting_views.h"
 #include "preview/preview_builder.h"
 #include "scan/item_export.h"
 #include "scan/scan_state.h"
@@ -24,41 +25,6 @@
 namespace {
 
 using namespace korvel;
-
-// Views that keep only the tree (to find the folder) and count the rows.
-class tree_views : public scan_views
-{
-public:
-    std::vector<std::pair<tree_item, std::u16string>> items; // parent, text
-    std::size_t rows = 0;
-
-    tree_item tree_root_item() override { return 1; }
-    tree_item tree_insert_item(tree_item parent, const std::u16string &text) override
-    {
-        items.emplace_back(parent, text);
-        return items.size();
-    }
-    void tree_set_bold(tree_item) override {}
-    void tree_set_enabled(bool) override {}
-    void list_delete_all_rows() override { rows = 0; }
-    int list_insert_row(const std::u16string &) override
-    {
-        ++rows;
-        return 0;
-    }
-    void list_set_cell(int, int, const std::u16string *) override {}
-    void list_rename_column(int, const std::u16string &) override {}
-    void progress_set(int) override {}
-    void command_set_enabled(view_command, bool) override {}
-    void message_box(message_icon, const std::u16string &, const std::u16string &text) override
-    {
-        std::fprintf(stderr, "message: %s\n", utf16_to_utf8(text).c_str());
-    }
-    void wait_dialog_show() override {}
-    void wait_dialog_close() override {}
-    void run_browse() override {}
-    void memory_exhausted(const std::u16string &, const std::u16string &) override { std::abort(); }
-};
 
 // One e-mail as mail usually comes: a sender, three recipients, an HTML body
 // with its plain-text twin, a document and a picture.
@@ -110,7 +76,8 @@ int main(int argc, char **argv)
     const std::string mailbox = directory + "/preview.pst";
     write_mailbox(mailbox);
 
-    tree_views views;
+    bench::counting_views views;
+    views.root = 1;
     views.items.emplace_back(0, u16(mailbox));
     scan_state state;
     state.views = &views;
@@ -118,12 +85,7 @@ int main(int argc, char **argv)
     if (scan_driver_run(&state) != 1) {
         return 1;
     }
-    tree_item inbox = 0;
-    for (std::size_t i = 0; i < views.items.size(); ++i) {
-        if (views.items[i].second == u"Inbox") {
-            inbox = i + 1;
-        }
-    }
+    const tree_item inbox = views.find(u"Inbox");
     folder_fill(&state, inbox);
     if (state.records.head == nullptr) {
         std::fprintf(stderr, "no e-mail listed\n");
