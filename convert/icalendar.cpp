@@ -13,6 +13,7 @@
 #include "convert/pim_values.h"
 #include "convert/recurrence.h"
 #include "convert/vcard.h"
+#include "scan/folder_messages.h"
 #include "scan/pff_values.h"
 
 namespace korvel::convert {
@@ -810,43 +811,36 @@ int folder_write_icalendar(libpff_item_t *folder, std::ostream &stream, ical_fol
         error = "no folder";
         return -1;
     }
-    int count = 0;
-    {
-        error_slot pff_error;
-        if (libpff_folder_get_number_of_sub_messages(folder, &count, pff_error.get()) != 1) {
-            error = "the folder's messages cannot be listed";
-            return -1;
-        }
-    }
     ical_stream calendar;
     const std::string begin = ical_calendar_begin();
     stream.write(begin.data(), static_cast<std::streamsize>(begin.size()));
-    for (int index = 0; index < count && stream; ++index) {
-        const std::string where = "item " + std::to_string(index + 1) + ": ";
-        item_holder message;
-        error_slot pff_error;
-        if (libpff_folder_get_sub_message(folder, index, message.out(), pff_error.get()) != 1 ||
-            message.get() == nullptr) {
-            counts.unreadable.push_back(where + "cannot be read");
-            continue;
-        }
-        std::string text;
-        std::string why;
-        std::vector<std::string> notes;
-        const int result = calendar_item_to_ical(message.get(), calendar, text, notes, why);
-        for (const auto &note : notes) {
-            counts.notes.push_back(where + note);
-        }
-        if (result == 0) {
-            ++counts.skipped;
-            continue;
-        }
-        if (result < 0) {
-            counts.unreadable.push_back(where + why);
-            continue;
-        }
-        stream.write(text.data(), static_cast<std::streamsize>(text.size()));
-        ++counts.written;
+    const auto where = [](int index) { return "item " + std::to_string(index + 1) + ": "; };
+    error_slot pff_error;
+    const int walked = export_handle_walk_sub_messages(
+        nullptr, folder,
+        [&](libpff_item_t *message, int index) {
+            std::string text;
+            std::string why;
+            std::vector<std::string> notes;
+            const int result = calendar_item_to_ical(message, calendar, text, notes, why);
+            for (const auto &note : notes) {
+                counts.notes.push_back(where(index) + note);
+            }
+            if (result == 0) {
+                ++counts.skipped;
+            } else if (result < 0) {
+                counts.unreadable.push_back(where(index) + why);
+            } else {
+                stream.write(text.data(), static_cast<std::streamsize>(text.size()));
+                ++counts.written;
+            }
+            return stream ? 1 : 0;
+        },
+        [&](int index) { counts.unreadable.push_back(where(index) + "cannot be read"); },
+        pff_error.get());
+    if (walked == -1) {
+        error = "the folder's messages cannot be listed";
+        return -1;
     }
     const std::string end = ical_calendar_end();
     stream.write(end.data(), static_cast<std::streamsize>(end.size()));

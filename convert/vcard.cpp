@@ -5,6 +5,7 @@
 
 #include "convert/pim_values.h"
 #include "convert/recurrence.h"
+#include "scan/folder_messages.h"
 #include "scan/pff_values.h"
 
 namespace korvel::convert {
@@ -365,39 +366,33 @@ int folder_write_vcards(libpff_item_t *folder, std::ostream &stream, vcard_folde
         error = "no folder";
         return -1;
     }
-    int count = 0;
-    {
-        error_slot pff_error;
-        if (libpff_folder_get_number_of_sub_messages(folder, &count, pff_error.get()) != 1) {
-            error = "the folder's messages cannot be listed";
-            return -1;
-        }
+    const auto where = [](int index) { return "item " + std::to_string(index + 1) + ": "; };
+    error_slot pff_error;
+    const int walked = export_handle_walk_sub_messages(
+        nullptr, folder,
+        [&](libpff_item_t *message, int index) {
+            std::string card;
+            std::string why;
+            const int result = contact_to_vcard(message, card, why);
+            if (result == 0) {
+                ++counts.skipped;
+            } else if (result < 0) {
+                counts.unreadable.push_back(where(index) + why);
+            } else {
+                stream.write(card.data(), static_cast<std::streamsize>(card.size()));
+                ++counts.written;
+            }
+            return stream ? 1 : 0;
+        },
+        [&](int index) { counts.unreadable.push_back(where(index) + "cannot be read"); },
+        pff_error.get());
+    if (walked == -1) {
+        error = "the folder's messages cannot be listed";
+        return -1;
     }
-    for (int index = 0; index < count; ++index) {
-        item_holder message;
-        error_slot pff_error;
-        if (libpff_folder_get_sub_message(folder, index, message.out(), pff_error.get()) != 1 ||
-            message.get() == nullptr) {
-            counts.unreadable.push_back("item " + std::to_string(index + 1) + ": cannot be read");
-            continue;
-        }
-        std::string card;
-        std::string why;
-        const int result = contact_to_vcard(message.get(), card, why);
-        if (result == 0) {
-            ++counts.skipped;
-            continue;
-        }
-        if (result < 0) {
-            counts.unreadable.push_back("item " + std::to_string(index + 1) + ": " + why);
-            continue;
-        }
-        stream.write(card.data(), static_cast<std::streamsize>(card.size()));
-        if (!stream) {
-            error = "the contacts could not be written";
-            return -1;
-        }
-        ++counts.written;
+    if (!stream) {
+        error = "the contacts could not be written";
+        return -1;
     }
     return 1;
 }
