@@ -24,8 +24,9 @@ std::u16string decode_1252(std::span<const std::uint8_t> bytes)
     return out;
 }
 
-// The iconv name of a Windows code page.
-std::string iconv_name(std::uint32_t code_page)
+} // namespace
+
+std::string iconv_code_page_name(std::uint32_t code_page)
 {
     if (code_page >= 28591 && code_page <= 28606) {
         return "ISO-8859-" + std::to_string(code_page - 28590);
@@ -61,6 +62,8 @@ std::string iconv_name(std::uint32_t code_page)
         return "CP" + std::to_string(code_page);
     }
 }
+
+namespace {
 
 std::uint32_t read32(const std::uint8_t *p)
 {
@@ -100,7 +103,7 @@ void *code_page_decoder::converter(std::uint32_t code_page)
     if (it != m_converters.end()) {
         return it->second;
     }
-    iconv_t handle = iconv_open("UTF-16LE", iconv_name(code_page).c_str());
+    iconv_t handle = iconv_open("UTF-16LE", iconv_code_page_name(code_page).c_str());
     void *stored = handle == reinterpret_cast<iconv_t>(-1) ? nullptr : handle;
     m_converters.emplace(code_page, stored);
     return stored;

@@ -21,6 +21,9 @@ inline constexpr std::uint16_t tag_internet_codepage = 0x3FDE;
 // The code page of an 8-bit mailbox when the item names none.
 inline constexpr std::uint32_t default_code_page = 1252;
 
+// The iconv name of a Windows code page ("CP" and its number for most).
+std::string iconv_code_page_name(std::uint32_t code_page);
+
 // Decodes 8-bit text of a Windows code page to UTF-16: 1252 and 65001 (UTF-8)
 // directly, others through iconv (falling back to 1252 for an unknown one).
 // A byte that does not decode becomes U+FFFD. Keeps the iconv handles it opens.
