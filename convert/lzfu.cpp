@@ -1,6 +1,6 @@
 #include "convert/lzfu.h"
 
-#include "convert/ndb.h"
+#include "format/crc.h"
 
 #include <algorithm>
 #include <array>
@@ -124,7 +124,7 @@ std::vector<std::uint8_t> rtf_compress(std::string_view rtf)
     put32(out.data(), static_cast<std::uint32_t>(out.size() - 4));
     put32(out.data() + 4, static_cast<std::uint32_t>(rtf.size()));
     put32(out.data() + 8, magic_compressed);
-    put32(out.data() + 12, ndb::crc32(0, out.data() + 16, out.size() - 16));
+    put32(out.data() + 12, format::crc32(0, out.data() + 16, out.size() - 16));
     return out;
 }
 

@@ -1,9 +1,11 @@
 #include "convert/ndb.h"
 
 #include "convert/pst_writer.h"
+#include "format/crc.h"
+#include "format/encoding.h"
+#include "format/layout.h"
 
 #include <algorithm>
-#include <array>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -29,47 +31,6 @@ constexpr std::size_t slblock_max_entries = (block_max_data - 8) / 24; // 340
 constexpr std::size_t siblock_max_entries = (block_max_data - 8) / 16; // 510
 constexpr std::uint64_t buffer_limit = 4u << 20;
 
-// Eight tables for the slicing-by-8 CRC: table 0 is the classic one, table k
-// advances a byte through k further zero bytes. Block CRCs are the writer's
-// hottest loop.
-std::array<std::array<std::uint32_t, 256>, 8> make_crc_tables()
-{
-    std::array<std::array<std::uint32_t, 256>, 8> tables{};
-    for (std::uint32_t i = 0; i < 256; ++i) {
-        std::uint32_t c = i;
-        for (int k = 0; k < 8; ++k) {
-            c = (c & 1u) ? (0xEDB88320u ^ (c >> 1)) : (c >> 1);
-        }
-        tables[0][i] = c;
-    }
-    for (std::uint32_t i = 0; i < 256; ++i) {
-        for (std::size_t t = 1; t < 8; ++t) {
-            const std::uint32_t previous = tables[t - 1][i];
-            tables[t][i] = (previous >> 8) ^ tables[0][previous & 0xFFu];
-        }
-    }
-    return tables;
-}
-
-const std::array<std::array<std::uint32_t, 256>, 8> crc_tables = make_crc_tables();
-
-// The encoding half of the format's byte substitution table.
-constexpr std::uint8_t permute_table[256] = {
-    65,  54,  19,  98,  168, 33,  110, 187, 244, 22,  204, 4,   127, 100, 232, 93,  30,  242, 203,
-    42,  116, 197, 94,  53,  210, 149, 71,  158, 150, 45,  154, 136, 76,  125, 132, 63,  219, 172,
-    49,  182, 72,  95,  246, 196, 216, 57,  139, 231, 35,  59,  56,  142, 200, 193, 223, 37,  177,
-    32,  165, 70,  96,  78,  156, 251, 170, 211, 86,  81,  69,  124, 85,  0,   7,   201, 43,  157,
-    133, 155, 9,   160, 143, 173, 179, 15,  99,  171, 137, 75,  215, 167, 21,  90,  113, 102, 66,
-    191, 38,  74,  107, 152, 250, 234, 119, 83,  178, 112, 5,   44,  253, 89,  58,  134, 126, 206,
-    6,   235, 130, 120, 87,  199, 141, 67,  175, 180, 28,  212, 91,  205, 226, 233, 39,  79,  195,
-    8,   114, 128, 207, 176, 239, 245, 40,  109, 190, 48,  77,  52,  146, 213, 14,  60,  34,  50,
-    229, 228, 249, 159, 194, 209, 10,  129, 18,  225, 238, 145, 131, 118, 227, 151, 230, 97,  138,
-    23,  121, 164, 183, 220, 144, 122, 92,  140, 2,   166, 202, 105, 222, 80,  26,  17,  147, 185,
-    82,  135, 88,  252, 237, 29,  55,  73,  27,  106, 224, 41,  51,  153, 189, 108, 217, 148, 243,
-    64,  84,  111, 240, 198, 115, 184, 214, 62,  101, 24,  68,  31,  221, 103, 16,  241, 12,  25,
-    236, 174, 3,   161, 20,  123, 169, 11,  255, 248, 163, 192, 162, 1,   247, 46,  188, 36,  104,
-    117, 13,  254, 186, 47,  181, 208, 218, 61};
-
 void put16(std::uint8_t *p, std::uint16_t v)
 {
     p[0] = static_cast<std::uint8_t>(v);
@@ -86,13 +47,6 @@ void put64(std::uint8_t *p, std::uint64_t v)
     for (int i = 0; i < 8; ++i) {
         p[i] = static_cast<std::uint8_t>(v >> (8 * i));
     }
-}
-
-std::uint16_t compute_sig(std::uint64_t ib, std::uint64_t bid)
-{
-    ib ^= bid;
-    return static_cast<std::uint16_t>(static_cast<std::uint16_t>(ib >> 16) ^
-                                      static_cast<std::uint16_t>(ib));
 }
 
 std::uint64_t region_base(std::uint64_t r) { return first_amap + r * region_size; }
@@ -113,32 +67,6 @@ std::uint64_t reserved_size(std::uint64_t r)
 std::uint64_t align_up(std::uint64_t v, std::uint64_t a) { return (v + a - 1) / a * a; }
 
 } // namespace
-
-std::uint32_t crc32(std::uint32_t crc, const std::uint8_t *data, std::size_t size)
-{
-    const auto &t = crc_tables;
-    std::size_t i = 0;
-    for (; i + 8 <= size; i += 8) {
-        const std::uint32_t low = crc ^ (static_cast<std::uint32_t>(data[i]) |
-                                         static_cast<std::uint32_t>(data[i + 1]) << 8 |
-                                         static_cast<std::uint32_t>(data[i + 2]) << 16 |
-                                         static_cast<std::uint32_t>(data[i + 3]) << 24);
-        crc = t[7][low & 0xFFu] ^ t[6][(low >> 8) & 0xFFu] ^ t[5][(low >> 16) & 0xFFu] ^
-              t[4][low >> 24] ^ t[3][data[i + 4]] ^ t[2][data[i + 5]] ^ t[1][data[i + 6]] ^
-              t[0][data[i + 7]];
-    }
-    for (; i < size; ++i) {
-        crc = t[0][(crc ^ data[i]) & 0xFFu] ^ (crc >> 8);
-    }
-    return crc;
-}
-
-void permute_encode(std::uint8_t *data, std::size_t size)
-{
-    for (std::size_t i = 0; i < size; ++i) {
-        data[i] = permute_table[data[i]];
-    }
-}
 
 file_writer::file_writer(const std::string &path, bool permute) : m_permute(permute)
 {
@@ -278,8 +206,8 @@ std::uint64_t file_writer::write_page(std::uint8_t *page, std::uint8_t ptype, st
     std::uint64_t ib = signed_page ? allocate(page_size, page_size) : bid;
     page[page_data] = ptype;
     page[page_data + 1] = ptype;
-    put16(page + page_data + 2, signed_page ? compute_sig(ib, bid) : 0);
-    put32(page + page_data + 4, crc32(0, page, page_data));
+    put16(page + page_data + 2, signed_page ? format::compute_sig(ib, bid) : 0);
+    put32(page + page_data + 4, format::crc32(0, page, page_data));
     put64(page + page_data + 8, bid);
     put(ib, page, page_size);
     return ib;
@@ -303,12 +231,12 @@ std::uint64_t file_writer::write_block(std::span<const std::uint8_t> data, bool 
         std::memcpy(block, data.data(), data.size());
     }
     if (encode && m_permute) {
-        permute_encode(block, data.size());
+        format::permute_encode(block, data.size());
     }
     std::uint8_t *trailer = block + total - 16;
     put16(trailer, static_cast<std::uint16_t>(data.size()));
-    put16(trailer + 2, compute_sig(ib, bid));
-    put32(trailer + 4, crc32(0, block, data.size()));
+    put16(trailer + 2, format::compute_sig(ib, bid));
+    put32(trailer + 4, format::crc32(0, block, data.size()));
     put64(trailer + 8, bid);
     put(ib, block, static_cast<std::size_t>(total));
     m_blocks.push_back({bid, ib, static_cast<std::uint16_t>(data.size())});
@@ -584,8 +512,8 @@ void file_writer::finish(const header_info &info)
     h[512] = 0x80;
     h[513] = m_permute ? 0x01 : 0x00;
     put64(h + 516, m_next_bid);
-    put32(h + 4, crc32(0, h + 8, 471));
-    put32(h + 524, crc32(0, h + 8, 516));
+    put32(h + 4, format::crc32(0, h + 8, 471));
+    put32(h + 524, format::crc32(0, h + 8, 516));
     put(0, h, sizeof h);
     flush_buffer();
     if (::ftruncate(m_fd, static_cast<off_t>(file_end)) != 0) {

@@ -16,12 +16,6 @@ namespace korvel::convert::ndb {
 // Largest payload of one block (8192 minus the 16-byte trailer).
 inline constexpr std::size_t block_max_data = 8176;
 
-// CRC used by the file format (table-driven CRC-32, no pre- or post-inversion).
-std::uint32_t crc32(std::uint32_t crc, const std::uint8_t *data, std::size_t size);
-
-// Encodes block payload bytes for the "permute" block encoding.
-void permute_encode(std::uint8_t *data, std::size_t size);
-
 // One entry of a subnode B-tree.
 struct subnode_entry
 {

@@ -4,6 +4,7 @@
 
 #include "convert/ltp.h"
 #include "convert/ndb.h"
+#include "format/crc.h"
 
 #include <algorithm>
 #include <stdexcept>
@@ -143,7 +144,7 @@ std::uint32_t string_crc(const std::u16string &name)
         b.push_back(static_cast<std::uint8_t>(c));
         b.push_back(static_cast<std::uint8_t>(c >> 8));
     }
-    return ndb::crc32(0, b.data(), b.size());
+    return format::crc32(0, b.data(), b.size());
 }
 
 } // namespace

@@ -1,6 +1,6 @@
 // The save through the real libpff: a whole mailbox, checked folders and
 // damaged files written into a new PST and read back item by item.
-#include "convert/ndb.h"
+#include "format/crc.h"
 #include "convert/save.h"
 #include "scan/text.h"
 #include "tests/convert/save_compare.h"
@@ -415,7 +415,7 @@ bool reparent_node(const std::string &path, std::uint32_t nid, std::uint32_t par
             for (int b = 0; b < 4; ++b) {
                 e[24 + b] = static_cast<std::uint8_t>(parent >> (8 * b));
             }
-            std::uint32_t crc = convert::ndb::crc32(0, page.data(), 496);
+            std::uint32_t crc = korvel::format::crc32(0, page.data(), 496);
             for (int b = 0; b < 4; ++b) {
                 page[500 + static_cast<std::size_t>(b)] = static_cast<std::uint8_t>(crc >> (8 * b));
             }

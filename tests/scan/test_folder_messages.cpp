@@ -12,7 +12,7 @@
 
 #include <gtest/gtest.h>
 
-#include "convert/ndb.h"
+#include "format/crc.h"
 #include "scan/folder_messages.h"
 #include "scan/item_export.h"
 #include "scan/item_kinds.h"
@@ -89,7 +89,7 @@ void set_node_parent(const std::string &path, std::uint32_t nid, std::uint32_t p
             const std::size_t at = page + entry * 32;
             if (u32(at) == nid && u32(at + 4) == 0) {
                 put32(at + 24, parent);
-                put32(page + 500, convert::ndb::crc32(0, bytes.data() + page, 496));
+                put32(page + 500, korvel::format::crc32(0, bytes.data() + page, 496));
                 ++patched;
             }
         }
