@@ -881,6 +881,8 @@ int save_mailbox(scan_state *state, const save_request &request,
     }
     int r = walk.run(root.item, true);
     report.unreadable.clear(); // the counting pass reports nothing
+    // A mailbox opened through a rebuilt index says so first.
+    report.notes = state->rebuild_report;
     if (r == 0) {
         report.stopped = true;
         return 0;
