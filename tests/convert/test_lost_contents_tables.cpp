@@ -4,16 +4,13 @@
 // block of every folder's contents table zeroed.
 #include <algorithm>
 #include <filesystem>
-#include <map>
-#include <set>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "convert/save.h"
-#include "scan/folder_messages.h"
-#include "scan/pff_values.h"
+#include "tests/support/mailbox_listing.h"
 #include "tests/support/pst_damage.h"
 #include "tests/support/samples.h"
 #include "tests/support/scan_session.h"
@@ -22,43 +19,7 @@ namespace korvel {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::narrow;
 using testing::scan_session;
-
-// Per folder path, its records as sorted "kind|from|subject|date" lines.
-using folder_listing = std::map<std::string, std::vector<std::string>>;
-
-struct listed_mailbox
-{
-    folder_listing folders;
-    // The node identifier of the item each record fetches again.
-    std::multiset<std::uint32_t> fetched;
-    std::size_t records = 0;
-};
-
-listed_mailbox list_every_folder(scan_session &session)
-{
-    listed_mailbox out;
-    for (folder_node *node = session.state.folders.head; node != nullptr; node = node->next) {
-        folder_fill(&session.state, node->item);
-        std::vector<std::string> &lines = out.folders[narrow(node->parent_path + u"/" + node->name)];
-        for (const item_record *r = session.state.records.head; r != nullptr; r = r->next) {
-            lines.push_back(narrow(r->kind) + "|" + narrow(r->from) + "|" + narrow(r->subject) +
-                            "|" + narrow(r->date));
-            item_holder item;
-            error_slot error;
-            if (export_handle_fetch_listed_message(r->parent, r->index, item.out(), error.get()) ==
-                1) {
-                std::uint32_t identifier = 0;
-                libpff_item_get_identifier(item.get(), &identifier, error.get());
-                out.fetched.insert(identifier);
-            }
-            ++out.records;
-        }
-        std::sort(lines.begin(), lines.end());
-    }
-    return out;
-}
 
 convert::save_report save_as(scan_session &session, const std::string &target,
                              convert::output_format format)
@@ -95,13 +56,13 @@ TEST(LostContentsTables, EveryMessageIsListedFetchedSavedAndConverted)
 
     scan_session intact;
     ASSERT_EQ(intact.scan(testing::sample_path("enron.pst")), 1);
-    const listed_mailbox expected = list_every_folder(intact);
+    const testing::mailbox_listing expected = testing::list_mailbox(intact);
     const convert::save_report intact_eml =
         save_as(intact, dir + "/intact-eml", convert::output_format::eml);
 
     scan_session session;
     ASSERT_EQ(session.scan(damaged), 1);
-    const listed_mailbox got = list_every_folder(session);
+    const testing::mailbox_listing got = testing::list_mailbox(session);
     EXPECT_EQ(got.folders, expected.folders);
     ASSERT_GT(expected.records, 0u);
     // Each record finds its own message again, none twice.
@@ -121,7 +82,7 @@ TEST(LostContentsTables, EveryMessageIsListedFetchedSavedAndConverted)
     EXPECT_EQ(pst.items, eml.items);
     scan_session copy;
     ASSERT_EQ(copy.scan(dir + "/copy.pst"), 1);
-    EXPECT_EQ(list_every_folder(copy).folders, expected.folders);
+    EXPECT_EQ(testing::list_mailbox(copy).folders, expected.folders);
 }
 
 } // namespace
