@@ -180,4 +180,49 @@ int zero_contents_tables(std::vector<std::uint8_t> &bytes)
     return zeroed;
 }
 
+bool damage_by_name(const std::string &name, std::vector<std::uint8_t> &bytes)
+{
+    const index_view view = read_index(bytes);
+    auto zero = [&](std::uint64_t at, std::uint64_t size) {
+        if (at < bytes.size()) {
+            const std::uint64_t end = std::min<std::uint64_t>(at + size, bytes.size());
+            std::fill(bytes.begin() + static_cast<std::ptrdiff_t>(at),
+                      bytes.begin() + static_cast<std::ptrdiff_t>(end), 0);
+        }
+    };
+    if (name == "cut-50" || name == "cut-90") {
+        bytes.resize(bytes.size() * (name == "cut-50" ? 50u : 90u) / 100);
+    } else if (name == "node-root" || name == "block-root" || name == "both-roots") {
+        if (name != "block-root") {
+            zero(view.nbt_root_offset, page_size);
+        }
+        if (name != "node-root") {
+            zero(view.bbt_root_offset, page_size);
+        }
+    } else if (name == "header-pointers") {
+        std::fill(bytes.begin() + 0xD8, bytes.begin() + 0xF8, 0xA5);
+    } else if (name == "contents-tables") {
+        zero_contents_tables(bytes);
+    } else if (name == "bit-flips") {
+        std::uint64_t state = 0x2545F4914F6CDD1DULL;
+        const std::uint64_t span = bytes.size() - 0x4400;
+        for (int i = 0; i < 1000; ++i) {
+            state ^= state << 13;
+            state ^= state >> 7;
+            state ^= state << 17;
+            const std::uint64_t at = 0x4400 + state % span;
+            bytes[at] = static_cast<std::uint8_t>(bytes[at] ^ (1u << (state >> 61)));
+        }
+    } else if (name == "hole") {
+        const std::uint64_t hole = bytes.size() / 3 / page_size * page_size;
+        zero(hole, 65536);
+        for (std::uint64_t i = 0; i < 10; ++i) {
+            zero(hole + 65536 + (i + 1) * 16 * page_size, page_size);
+        }
+    } else {
+        return false;
+    }
+    return true;
+}
+
 } // namespace korvel::testing

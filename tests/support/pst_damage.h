@@ -48,4 +48,10 @@ index_view read_index(const std::vector<std::uint8_t> &bytes);
 // Returns how many tables were zeroed.
 int zero_contents_tables(std::vector<std::uint8_t> &bytes);
 
+// The damage classes the recovery is measured on, by name: cut-50, cut-90,
+// node-root, block-root, both-roots, header-pointers, contents-tables,
+// bit-flips (1,000 past the header, seeded), hole (64 KiB at a third of the
+// file and ten pages zeroed after it). Returns false for an unknown name.
+bool damage_by_name(const std::string &name, std::vector<std::uint8_t> &bytes);
+
 } // namespace korvel::testing
