@@ -294,6 +294,9 @@ bool CSaveDlg::ReportFor(int result, const convert::save_report &report, const Q
     box.icon = report.unreadable.empty() ? QMessageBox::Information : QMessageBox::Warning;
     box.text = QStringLiteral("The mailbox was saved to\n%1\n\n%2%3")
                    .arg(QDir::toNativeSeparators(target), counts, left_out);
+    for (const std::string &note : report.notes) {
+        box.text += QStringLiteral("\n\n") + fromUtf8(note);
+    }
     if (!report.unreadable.empty()) {
         box.text += QStringLiteral("\n\nShow Details lists the items that could not be read.");
     }

@@ -105,11 +105,12 @@ std::uint32_t identifier_of(libpff_item_t *item)
 // the walk goes on. The save's own visit tests Stop, so no handle is passed.
 int walk_folder_messages(libpff_item_t *folder,
                          const std::function<int(libpff_item_t *, int)> &visit,
-                         const std::function<void(int)> &unreadable)
+                         const std::function<void(int)> &unreadable,
+                         bool *from_node_index = nullptr)
 {
     libpff_error_t *error = nullptr;
-    const int result =
-        export_handle_walk_sub_messages(nullptr, folder, visit, unreadable, &error);
+    const int result = export_handle_walk_sub_messages(nullptr, folder, visit, unreadable,
+                                                       from_node_index, &error);
     libpff_error_free(&error);
     return result;
 }
@@ -385,8 +386,14 @@ private:
                            std::to_string(index + 1) + ": cannot be read");
                 advance();
             };
+            bool from_node_index = false;
             int r = associated ? walk_folder_associated(folder, visit, lost)
-                               : walk_folder_messages(folder, visit, lost);
+                               : walk_folder_messages(folder, visit, lost, &from_node_index);
+            if (from_node_index) {
+                m_report.notes.push_back(where() +
+                                         ": its contents table cannot be read; its items were "
+                                         "listed from the node index");
+            }
             if (r == 0) {
                 return outcome;
             }
@@ -423,60 +430,73 @@ private:
     // the checked ones (and the way down to them).
     int walk_sub_folders(libpff_item_t *folder, bool save_all)
     {
+        bool from_node_index = false;
+        std::size_t offered = 0;
+        int outcome = 1;
         libpff_error_t *error = nullptr;
-        int count = 0;
-        if (libpff_folder_get_number_of_sub_folders(folder, &count, &error) != 1) {
-            libpff_error_free(&error);
-            if (!m_count_only && (save_all || m_path.empty())) {
-                unreadable(where() + ": its sub-folders cannot be read");
-            }
-            return 1;
-        }
-        for (int i = 0; i < count; ++i) {
-            if (!go_on()) {
-                return 0;
-            }
-            item_holder sub;
-            if (libpff_folder_get_sub_folder(folder, i, &sub.item, &error) != 1) {
-                libpff_error_free(&error);
+        const int walked = export_handle_walk_sub_folders(
+            nullptr, folder,
+            [&](libpff_item_t *sub_folder, int) {
+                ++offered;
+                outcome = go_on() ? walk_into(sub_folder, save_all) : 0;
+                return outcome == 1 ? 1 : 0;
+            },
+            [&](int i) {
                 if (!m_count_only) {
                     unreadable(where() + ", folder " + std::to_string(i + 1) + ": cannot be read");
                 }
-                continue;
+            },
+            &from_node_index, &error);
+        libpff_error_free(&error);
+        if (walked == 0) {
+            return outcome;
+        }
+        const bool reported = !m_count_only && (save_all || m_path.empty());
+        if (walked == -1 || (from_node_index && offered == 0)) {
+            if (reported) {
+                unreadable(where() + ": its sub-folders cannot be read");
             }
-            std::uint32_t id = identifier_of(sub.item);
-            if (std::find(m_ids.begin(), m_ids.end(), id) != m_ids.end()) {
-                continue; // a damaged hierarchy leading back up: walked already
-            }
-            m_ids.push_back(id);
-            m_path.push_back(folder_name(sub.item));
-            int r = 1;
-            if (save_all) {
-                r = save_folder(sub.item, container_class(sub.item));
-            } else if (m_checked.count(id)) {
-                m_met.insert(id);
-                r = m_count_only ? 1 : begin_ancestors();
-                if (r == 1) {
-                    r = save_folder(sub.item, container_class(sub.item));
-                } else if (r == -2) {
-                    r = 1; // an ancestor could not be written: reported
-                }
-            } else {
-                m_ancestors.push_back({m_path.back(), container_class(sub.item), sub.item, false});
-                r = walk_sub_folders(sub.item, false);
-                bool begun = m_ancestors.back().begun;
-                m_ancestors.pop_back();
-                if (r == 1 && begun) {
-                    r = end();
-                }
-            }
-            m_path.pop_back();
-            m_ids.pop_back();
-            if (r != 1) {
-                return r;
-            }
+        } else if (from_node_index && reported) {
+            m_report.notes.push_back(where() +
+                                     ": its hierarchy table cannot be read; its sub-folders were "
+                                     "listed from the node index");
         }
         return 1;
+    }
+
+    // One sub-folder of the walk: saved whole when save_all, else saved when
+    // checked or walked on the way down. Returns 1 on, 0 stopped, -1 fatal.
+    int walk_into(libpff_item_t *sub, bool save_all)
+    {
+        std::uint32_t id = identifier_of(sub);
+        if (std::find(m_ids.begin(), m_ids.end(), id) != m_ids.end()) {
+            return 1; // a damaged hierarchy leading back up: walked already
+        }
+        m_ids.push_back(id);
+        m_path.push_back(folder_name(sub));
+        int r = 1;
+        if (save_all) {
+            r = save_folder(sub, container_class(sub));
+        } else if (m_checked.count(id)) {
+            m_met.insert(id);
+            r = m_count_only ? 1 : begin_ancestors();
+            if (r == 1) {
+                r = save_folder(sub, container_class(sub));
+            } else if (r == -2) {
+                r = 1; // an ancestor could not be written: reported
+            }
+        } else {
+            m_ancestors.push_back({m_path.back(), container_class(sub), sub, false});
+            r = walk_sub_folders(sub, false);
+            bool begun = m_ancestors.back().begun;
+            m_ancestors.pop_back();
+            if (r == 1 && begun) {
+                r = end();
+            }
+        }
+        m_path.pop_back();
+        m_ids.pop_back();
+        return r;
     }
 
     scan_state *m_state;
@@ -861,6 +881,8 @@ int save_mailbox(scan_state *state, const save_request &request,
     }
     int r = walk.run(root.item, true);
     report.unreadable.clear(); // the counting pass reports nothing
+    // A mailbox opened through a rebuilt index says so first.
+    report.notes = state->rebuild_report;
     if (r == 0) {
         report.stopped = true;
         return 0;

@@ -43,6 +43,9 @@ struct save_report
     // One line per item, recipient, attachment or folder that could not be
     // read or written: its folder path and position, and why.
     std::vector<std::string> unreadable;
+    // What the save had to do around damage (a folder listed from the node
+    // index, say): lines for the user, not failures.
+    std::vector<std::string> notes;
     // Set when a Stop ended the save (nothing is left behind).
     bool stopped = false;
     // Set when the output could not be written (disk full, no permission):

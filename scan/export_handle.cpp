@@ -293,32 +293,26 @@ int export_handle_export_sub_folders(export_handle_t *export_handle, libpff_item
     if (export_handle == nullptr || folder == nullptr || export_path == nullptr) {
         return -1;
     }
-    int number_of_sub_folders = 0;
-    if (libpff_folder_get_number_of_sub_folders(folder, &number_of_sub_folders, error) != 1) {
-        return -1;
-    }
-    for (int index = 0; index < number_of_sub_folders; ++index) {
-        set_progress(export_handle, index < 100 ? index : 100);
+    int index_shown = 0;
+    // A sub-folder libpff cannot fetch (its node lost to the orphans, say) is
+    // left out; its later siblings are still walked. Without a readable
+    // hierarchy table the sub-folders come from the node index.
+    auto export_one = [&](libpff_item_t *sub_folder, int index) {
+        set_progress(export_handle, index_shown < 100 ? index_shown : 100);
+        ++index_shown;
         if (export_handle_check_abort(export_handle) != 0) {
-            return -1;
-        }
-        item_holder sub_folder;
-        error_slot fetch_error;
-        // A sub-folder libpff cannot fetch (its node lost to the orphans, say)
-        // is left out; its later siblings are still walked.
-        if (libpff_folder_get_sub_folder(folder, index, sub_folder.out(), fetch_error.get()) != 1 ||
-            sub_folder.get() == nullptr) {
-            sub_folder.take();
-            continue;
+            return 0;
         }
         error_slot folder_error;
-        export_handle_export_folder(export_handle, sub_folder.get(), index, export_path,
+        export_handle_export_folder(export_handle, sub_folder, index, export_path,
                                     export_path_size, export_format, log_handle,
                                     folder_error.get());
-        if (sub_folder.release() != 1) {
-            return -1;
-        }
         set_progress(export_handle, 0);
+        return 1;
+    };
+    if (export_handle_walk_sub_folders(export_handle, folder, export_one, [](int) {}, nullptr,
+                                       error) != 1) {
+        return -1;
     }
     set_progress(export_handle, 0);
     return 1;
@@ -333,8 +327,14 @@ int export_handle_export_sub_messages(export_handle_t *export_handle, libpff_ite
         return -1;
     }
     int number_of_messages = 0;
-    if (libpff_folder_get_number_of_sub_messages(folder, &number_of_messages, error) != 1) {
-        return -1;
+    {
+        // The count is only a hint to the listing: a folder whose contents
+        // table is unreadable is listed from the node index.
+        error_slot count_error;
+        if (libpff_folder_get_number_of_sub_messages(folder, &number_of_messages,
+                                                     count_error.get()) != 1) {
+            number_of_messages = 0;
+        }
     }
     scan_state *state = export_handle->state;
     int position = 0;

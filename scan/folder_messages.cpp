@@ -1,5 +1,6 @@
 #include "scan/folder_messages.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <unordered_map>
@@ -25,8 +26,8 @@ bool walk_aborted(export_handle_t *export_handle)
 
 // The row identifier (the message's node identifier) of every row of the
 // folder's contents table; a row whose identifier cannot be read holds none.
-// The table clone is freed before this returns. Returns 1, or 0 when the
-// folder has no readable table or its rows are not the messages counted.
+// The table clone is freed before this returns. Returns 1, 0 when the rows
+// are not the messages counted, or -1 when the table cannot be read at all.
 int read_row_identifiers(libpff_item_t *folder, int number_of_messages,
                          std::vector<std::optional<std::uint32_t>> *identifiers)
 {
@@ -35,14 +36,17 @@ int read_row_identifiers(libpff_item_t *folder, int number_of_messages,
         error_slot error;
         if (libpff_folder_get_sub_messages(folder, table.out(), error.get()) != 1 ||
             table.get() == nullptr) {
-            return 0;
+            table.take();
+            return -1;
         }
     }
     int number_of_rows = 0;
     {
         error_slot error;
-        if (libpff_item_get_number_of_record_sets(table.get(), &number_of_rows, error.get()) != 1 ||
-            number_of_rows != number_of_messages) {
+        if (libpff_item_get_number_of_record_sets(table.get(), &number_of_rows, error.get()) != 1) {
+            return -1;
+        }
+        if (number_of_rows != number_of_messages) {
             return 0;
         }
     }
@@ -87,6 +91,63 @@ int walk_by_index(export_handle_t *export_handle, libpff_item_t *folder, int num
             continue;
         }
         if (visit(message.get(), index) != 1) {
+            return 0;
+        }
+    }
+    return 1;
+}
+
+// The folder's children in the node index whose identifier type is
+// node_type, as (identifier, child position) in identifier order.
+std::vector<std::pair<std::uint32_t, int>> children_of_type(libpff_item_t *folder,
+                                                            std::uint32_t node_type)
+{
+    std::vector<std::pair<std::uint32_t, int>> found;
+    int number_of_children = 0;
+    {
+        error_slot error;
+        if (libpff_item_get_number_of_sub_items(folder, &number_of_children, error.get()) != 1) {
+            return found;
+        }
+    }
+    for (int child = 0; child < number_of_children; ++child) {
+        item_holder item;
+        error_slot error;
+        std::uint32_t identifier = 0;
+        if (libpff_item_get_sub_item(folder, child, item.out(), error.get()) != 1 ||
+            item.get() == nullptr) {
+            item.take();
+            continue;
+        }
+        if (libpff_item_get_identifier(item.get(), &identifier, error.get()) == 1 &&
+            (identifier & node_type_mask) == node_type) {
+            found.emplace_back(identifier, child);
+        }
+    }
+    std::stable_sort(found.begin(), found.end(),
+                     [](const auto &a, const auto &b) { return a.first < b.first; });
+    return found;
+}
+
+// Offers the children of the given node type, each by its child position.
+int walk_children_of_type(export_handle_t *export_handle, libpff_item_t *folder,
+                          std::uint32_t node_type,
+                          const std::function<int(libpff_item_t *, int)> &visit,
+                          const std::function<void(int)> &unreadable)
+{
+    for (const auto &[identifier, child] : children_of_type(folder, node_type)) {
+        if (walk_aborted(export_handle)) {
+            return 0;
+        }
+        item_holder item;
+        error_slot error;
+        if (libpff_item_get_sub_item(folder, child, item.out(), error.get()) != 1 ||
+            item.get() == nullptr) {
+            item.take();
+            unreadable(child);
+            continue;
+        }
+        if (visit(item.get(), child) != 1) {
             return 0;
         }
     }
@@ -150,24 +211,54 @@ int export_handle_walk_sub_messages(export_handle_t *export_handle, libpff_item_
                                     const std::function<void(int)> &unreadable,
                                     libpff_error_t **error)
 {
+    return export_handle_walk_sub_messages(export_handle, folder, visit, unreadable, nullptr,
+                                           error);
+}
+
+int export_handle_walk_sub_messages(export_handle_t *export_handle, libpff_item_t *folder,
+                                    const std::function<int(libpff_item_t *, int)> &visit,
+                                    const std::function<void(int)> &unreadable,
+                                    bool *from_node_index, libpff_error_t **error)
+{
+    (void)error;
     if (folder == nullptr || !visit || !unreadable) {
         return -1;
     }
+    if (from_node_index != nullptr) {
+        *from_node_index = false;
+    }
+    // Without a readable contents table the messages are the folder's
+    // message children in the node index, each known by its child position.
+    auto walk_node_index = [&]() {
+        if (from_node_index != nullptr) {
+            *from_node_index = true;
+        }
+        return walk_children_of_type(export_handle, folder, node_type_message, visit, unreadable);
+    };
     int number_of_messages = 0;
-    if (libpff_folder_get_number_of_sub_messages(folder, &number_of_messages, error) != 1 ||
-        number_of_messages < 0) {
-        return -1;
+    {
+        error_slot count_error;
+        if (libpff_folder_get_number_of_sub_messages(folder, &number_of_messages,
+                                                     count_error.get()) != 1 ||
+            number_of_messages < 0) {
+            return walk_node_index();
+        }
     }
     if (number_of_messages == 0) {
         return 1;
     }
     std::vector<std::optional<std::uint32_t>> identifiers;
+    const int table = read_row_identifiers(folder, number_of_messages, &identifiers);
+    if (table == -1 ||
+        (table == 1 && std::none_of(identifiers.begin(), identifiers.end(),
+                                    [](const auto &identifier) { return identifier.has_value(); }))) {
+        return walk_node_index();
+    }
     int number_of_children = 0;
     {
         error_slot children_error;
-        if (read_row_identifiers(folder, number_of_messages, &identifiers) != 1 ||
-            libpff_item_get_number_of_sub_items(folder, &number_of_children,
-                                                children_error.get()) != 1) {
+        if (table != 1 || libpff_item_get_number_of_sub_items(folder, &number_of_children,
+                                                              children_error.get()) != 1) {
             return walk_by_index(export_handle, folder, number_of_messages, visit, unreadable);
         }
     }
@@ -279,6 +370,83 @@ int export_handle_walk_sub_messages(export_handle_t *export_handle, libpff_item_
     }
     walk_done = true;
     return hand_out() == 1 ? 1 : 0;
+}
+
+} // namespace korvel
+
+namespace korvel {
+
+int export_handle_walk_sub_folders(export_handle_t *export_handle, libpff_item_t *folder,
+                                   const std::function<int(libpff_item_t *, int)> &visit,
+                                   const std::function<void(int)> &unreadable,
+                                   bool *from_node_index, libpff_error_t **error)
+{
+    (void)error;
+    if (folder == nullptr || !visit || !unreadable) {
+        return -1;
+    }
+    if (from_node_index != nullptr) {
+        *from_node_index = false;
+    }
+    int number_of_sub_folders = 0;
+    {
+        error_slot count_error;
+        if (libpff_folder_get_number_of_sub_folders(folder, &number_of_sub_folders,
+                                                    count_error.get()) != 1 ||
+            number_of_sub_folders < 0) {
+            if (from_node_index != nullptr) {
+                *from_node_index = true;
+            }
+            return walk_children_of_type(export_handle, folder, node_type_folder, visit,
+                                         unreadable);
+        }
+    }
+    for (int index = 0; index < number_of_sub_folders; ++index) {
+        if (walk_aborted(export_handle)) {
+            return 0;
+        }
+        item_holder sub_folder;
+        error_slot fetch_error;
+        if (libpff_folder_get_sub_folder(folder, index, sub_folder.out(), fetch_error.get()) != 1 ||
+            sub_folder.get() == nullptr) {
+            sub_folder.take();
+            unreadable(index);
+            continue;
+        }
+        if (visit(sub_folder.get(), index) != 1) {
+            return 0;
+        }
+    }
+    return 1;
+}
+
+int export_handle_fetch_listed_message(libpff_item_t *folder, int index, libpff_item_t **item,
+                                       libpff_error_t **error)
+{
+    if (folder == nullptr || item == nullptr || index < 0) {
+        return -1;
+    }
+    if (libpff_folder_get_sub_message(folder, index, item, error) == 1 && *item != nullptr) {
+        return 1;
+    }
+    *item = nullptr;
+    // The walk lists from the node index exactly when the table lookup fails.
+    if (error != nullptr) {
+        libpff_error_free(error);
+    }
+    item_holder child;
+    std::uint32_t identifier = 0;
+    if (libpff_item_get_sub_item(folder, index, child.out(), error) != 1 ||
+        child.get() == nullptr) {
+        child.take();
+        return -1;
+    }
+    if (libpff_item_get_identifier(child.get(), &identifier, error) != 1 ||
+        (identifier & node_type_mask) != node_type_message) {
+        return -1;
+    }
+    *item = child.take();
+    return 1;
 }
 
 } // namespace korvel

@@ -17,8 +17,12 @@ namespace korvel {
 // (libpff_folder_get_sub_message(folder, index, ...) gives the same item), so
 // a record can find it again later. visit returns 1 to go on, 0 to end the
 // walk early (a Stop). unreadable(index) is called for a message that cannot
-// be fetched; the walk goes on with the next one. Falls back to the per-index
-// loop when the folder has no readable contents table. Like every walk loop
+// be fetched; the walk goes on with the next one. When the contents table
+// cannot be read (its count, its rows, or every row identifier), the
+// messages are the folder's message children in the node index, in
+// identifier order, index then being the child position
+// (export_handle_fetch_listed_message finds either again); *from_node_index
+// (when given) tells which. Like every walk loop
 // it tests export_handle's abort flag (when a handle is given) before each
 // element and ends with 0 when it is set.
 // Returns 1 when every message was offered, 0 when visit ended the walk, -1
@@ -27,5 +31,22 @@ int export_handle_walk_sub_messages(export_handle_t *export_handle, libpff_item_
                                     const std::function<int(libpff_item_t *, int)> &visit,
                                     const std::function<void(int)> &unreadable,
                                     libpff_error_t **error);
+int export_handle_walk_sub_messages(export_handle_t *export_handle, libpff_item_t *folder,
+                                    const std::function<int(libpff_item_t *, int)> &visit,
+                                    const std::function<void(int)> &unreadable,
+                                    bool *from_node_index, libpff_error_t **error);
+
+// The same for sub-folders: the hierarchy table's order, or, when it cannot
+// be counted, the folder children in the node index (index the child
+// position). Returns as export_handle_walk_sub_messages.
+int export_handle_walk_sub_folders(export_handle_t *export_handle, libpff_item_t *folder,
+                                   const std::function<int(libpff_item_t *, int)> &visit,
+                                   const std::function<void(int)> &unreadable,
+                                   bool *from_node_index, libpff_error_t **error);
+
+// The message a walk offered at index: the contents table's row, or the
+// child at that position when the table cannot be read. Returns 1 or -1.
+int export_handle_fetch_listed_message(libpff_item_t *folder, int index, libpff_item_t **item,
+                                       libpff_error_t **error);
 
 } // namespace korvel

@@ -5,6 +5,7 @@
 #include <mutex>
 #include <string_view>
 
+#include "scan/folder_messages.h"
 #include "scan/item_export.h"
 #include "scan/item_record.h"
 #include "scan/pff_values.h"
@@ -291,8 +292,8 @@ int export_record_item(scan_state *state, const item_record *record)
         const int result =
             record->parent == state->root_folder
                 ? libpff_item_get_sub_item(record->parent, record->index, item.out(), error.get())
-                : libpff_folder_get_sub_message(record->parent, record->index, item.out(),
-                                                error.get());
+                : export_handle_fetch_listed_message(record->parent, record->index, item.out(),
+                                                     error.get());
         if (result != 1 || item.get() == nullptr) {
             return -1;
         }

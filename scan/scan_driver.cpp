@@ -3,14 +3,91 @@
 #include "scan/scan_state.h"
 
 #include <cstdio>
+#include <memory>
 #include <mutex>
 #include <string>
 
 #include "scan/export_handle.h"
 #include "scan/pff_values.h"
+#include "scan/recovery/index_rebuild.h"
+#include "scan/recovery/rebuilt_view.h"
 #include "scan/text.h"
 
 namespace korvel {
+
+namespace {
+
+// A fresh libpff file object with the scan's codepage (one that failed to
+// open is not used again).
+bool renew_file(scan_state *state)
+{
+    error_slot error;
+    if (state->file != nullptr) {
+        libpff_file_free(&state->file, error.get());
+        state->file = nullptr;
+    }
+    if (libpff_file_initialize(&state->file, error.get()) != 1) {
+        state->file = nullptr;
+        return false;
+    }
+    libpff_file_set_ascii_codepage(state->file, LIBPFF_CODEPAGE_WINDOWS_1252, error.get());
+    return true;
+}
+
+// When libpff refuses a file that starts like a mailbox, its index is
+// rebuilt from the pages and blocks that still check and the file is opened
+// through the rebuilt view. The pass shows its progress and ends on Stop.
+bool open_rebuilt(scan_state *state, const std::string &path)
+{
+    auto index = std::make_shared<recovery::rebuilt_index>();
+    recovery::damage_report report;
+    const int built = recovery::recovery_rebuild_index(
+        path,
+        [state](int percent) {
+            state->views->progress_set(percent);
+            return !state->stop_requested;
+        },
+        index.get(), &report);
+    state->views->progress_set(0);
+    if (built != 1 || !renew_file(state)) {
+        return false;
+    }
+    error_slot error;
+    if (recovery::recovery_open_rebuilt(state->file, path, std::move(index), &state->rebuilt_io,
+                                        error.get()) != 1) {
+        return false;
+    }
+    state->rebuild_report = recovery::damage_report_lines(report);
+    return true;
+}
+
+// libpff opens a file whose node index root is lost and fails only when the
+// folders are walked: a file counts as open when its root folder has a
+// readable list of sub-items.
+bool index_readable(libpff_file_t *file)
+{
+    item_holder root;
+    error_slot error;
+    int sub_items = 0;
+    if (libpff_file_get_root_folder(file, root.out(), error.get()) != 1 || root.get() == nullptr) {
+        root.take();
+        return false;
+    }
+    return libpff_item_get_number_of_sub_items(root.get(), &sub_items, error.get()) == 1 &&
+           sub_items > 0;
+}
+
+// The rebuild's findings as one message.
+std::u16string rebuild_message(const std::vector<std::string> &lines)
+{
+    std::string text;
+    for (const std::string &line : lines) {
+        text += (text.empty() ? "" : "\n") + line;
+    }
+    return u16(text);
+}
+
+} // namespace
 
 header_check check_file_header(const std::string &utf8_path)
 {
@@ -75,6 +152,13 @@ int scan_driver_run(scan_state *state)
             error_slot error;
             opened =
                 libpff_file_open(state->file, path.c_str(), LIBPFF_OPEN_READ, error.get()) == 1;
+            if (opened && !index_readable(state->file)) {
+                libpff_file_close(state->file, error.get());
+                opened = false;
+            }
+            if (!opened && !state->stop_requested) {
+                opened = open_rebuilt(state, path);
+            }
             break;
         }
         case header_check::not_pst:
@@ -128,6 +212,10 @@ int scan_driver_run(scan_state *state)
     }
     if (state->stop_requested) {
         return 0;
+    }
+    if (!state->rebuild_report.empty()) {
+        views->message_box(message_icon::information, message_caption,
+                           rebuild_message(state->rebuild_report));
     }
     views->message_box(message_icon::information, message_caption, u"Analysis completed");
     views->command_set_enabled(view_command::save, true);

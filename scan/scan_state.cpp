@@ -104,6 +104,11 @@ void scan_state_release_mailbox(scan_state *state)
         libpff_file_free(&state->file, error.get());
         state->file = nullptr;
     }
+    if (state->rebuilt_io != nullptr) {
+        libbfio_handle_free(&state->rebuilt_io, nullptr);
+        state->rebuilt_io = nullptr;
+    }
+    state->rebuild_report.clear();
     export_handle_free(&state->export_handle, nullptr);
     log_handle_free(&state->log_handle, nullptr);
 }

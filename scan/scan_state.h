@@ -9,7 +9,9 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <vector>
 
+#include <libbfio.h>
 #include <libpff.h>
 
 #include "scan/export_handle.h"
@@ -85,6 +87,12 @@ struct scan_state
     libpff_file_t *file = nullptr;
     export_handle_t *export_handle = nullptr;
     log_handle_t *log_handle = nullptr;
+    // The handle libpff reads a rebuilt index through (the file was opened
+    // from scan/recovery's view), or nullptr; freed after file is closed.
+    libbfio_handle_t *rebuilt_io = nullptr;
+    // What the index rebuild found, for the user and the save report; empty
+    // when the file's own index was read.
+    std::vector<std::string> rebuild_report;
 
     // Set when the header check has told the user why the file was refused.
     bool header_check_flag = false;

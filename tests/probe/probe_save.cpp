@@ -63,6 +63,9 @@ int save_as(convert::output_format format, const std::vector<std::string> &argum
     for (const std::string &line : report.unreadable) {
         print_line({"unreadable", line});
     }
+    for (const std::string &line : report.notes) {
+        print_line({"note", line});
+    }
     if (report.stopped) {
         print_line({"stopped"});
     }

@@ -188,9 +188,13 @@ TEST(scan_driver, DamagedCopiesNeverCrash)
         scan_session session;
         const int result = session.scan(copy_with(name, damage));
         const auto texts = message_texts(session);
-        ASSERT_EQ(texts.size(), 1u) << name;
+        // A rebuilt index is reported in one message before the usual end.
+        ASSERT_EQ(texts.size(), result == 1 && texts.size() == 2 ? 2u : 1u) << name;
         if (result == 1) {
-            EXPECT_EQ(texts[0], "Analysis completed") << name;
+            EXPECT_EQ(texts.back(), "Analysis completed") << name;
+            if (texts.size() == 2) {
+                EXPECT_EQ(texts[0].rfind("The mailbox's index could not be read", 0), 0u) << name;
+            }
         } else {
             EXPECT_TRUE(texts[0] == open_failure || texts[0] == walk_failure) << name;
             EXPECT_EQ(session.views.browse_runs, 1);

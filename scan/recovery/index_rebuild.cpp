@@ -1,0 +1,334 @@
+#include "scan/recovery/index_rebuild.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <map>
+#include <set>
+
+#include "format/crc.h"
+
+namespace korvel::recovery {
+namespace {
+
+using format::load_le;
+using format::store_le;
+
+constexpr std::uint32_t nid_type_mask = 0x1F;
+constexpr std::uint32_t nid_type_folder = 0x02;
+constexpr std::uint32_t nid_type_message = 0x04;
+// The lowest bit of a block id is reserved; bit 1 marks an internal block.
+constexpr std::uint64_t bid_reserved = 1;
+
+class source_file
+{
+public:
+    explicit source_file(const std::string &path) : m_fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {}
+    ~source_file()
+    {
+        if (m_fd >= 0) {
+            ::close(m_fd);
+        }
+    }
+    source_file(const source_file &) = delete;
+    source_file &operator=(const source_file &) = delete;
+
+    bool ok() const { return m_fd >= 0; }
+    std::uint64_t size() const
+    {
+        struct stat st {};
+        return ::fstat(m_fd, &st) == 0 && st.st_size > 0 ? static_cast<std::uint64_t>(st.st_size)
+                                                          : 0;
+    }
+    std::size_t read(std::uint64_t at, std::uint8_t *buffer, std::size_t size) const
+    {
+        std::size_t done = 0;
+        while (done < size) {
+            const ssize_t got = ::pread(m_fd, buffer + done, size - done,
+                                        static_cast<off_t>(at + done));
+            if (got <= 0) {
+                break;
+            }
+            done += static_cast<std::size_t>(got);
+        }
+        return done;
+    }
+
+private:
+    int m_fd;
+};
+
+// Entries of one tree chosen from the leaf pages found: pages the allocation
+// map marks in use first, then unknown, then free, the newest page first
+// within each; a key is taken from the first page that has it, except that a
+// free or unknown page never brings back a key inside the key range of a
+// page in use (the live page left it out: it was deleted).
+template <class Entry, class Key>
+std::vector<Entry> choose_entries(std::vector<leaf_page> leaves, const std::vector<Entry> &entries,
+                                  const Key &key_of)
+{
+    std::sort(leaves.begin(), leaves.end(), [](const leaf_page &a, const leaf_page &b) {
+        return a.liveness != b.liveness ? a.liveness > b.liveness : a.bid > b.bid;
+    });
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> live_ranges;
+    std::map<std::uint64_t, Entry> chosen;
+    for (const leaf_page &leaf : leaves) {
+        if (leaf.count == 0) {
+            continue;
+        }
+        const bool live = leaf.liveness == page_liveness::in_use;
+        for (std::size_t i = leaf.first; i < leaf.first + leaf.count; ++i) {
+            const std::uint64_t key = key_of(entries[i]);
+            if (!live && std::any_of(live_ranges.begin(), live_ranges.end(), [&](const auto &r) {
+                    return key >= r.first && key <= r.second;
+                })) {
+                continue;
+            }
+            chosen.try_emplace(key, entries[i]);
+        }
+        if (live) {
+            live_ranges.emplace_back(key_of(entries[leaf.first]),
+                                     key_of(entries[leaf.first + leaf.count - 1]));
+        }
+    }
+    std::vector<Entry> out;
+    out.reserve(chosen.size());
+    for (const auto &[key, entry] : chosen) {
+        out.push_back(entry);
+    }
+    return out;
+}
+
+// Writes one B-tree page at the end of pages and returns its reference.
+template <class Layout>
+format::bt_entry write_page(std::vector<std::uint8_t> &pages, std::uint64_t pages_at,
+                            std::uint64_t *next_bid, format::page_type type, std::uint8_t level,
+                            std::size_t count, std::size_t entry_size, std::size_t capacity,
+                            std::uint64_t first_key,
+                            const std::function<void(std::uint8_t *, std::size_t)> &write_entry)
+{
+    const std::size_t at = pages.size();
+    pages.resize(at + Layout::page_size, 0);
+    std::uint8_t *page = pages.data() + at;
+    for (std::size_t i = 0; i < count; ++i) {
+        write_entry(page + i * entry_size, i);
+    }
+    page[Layout::btpage_entries_size] = static_cast<std::uint8_t>(count);
+    page[Layout::btpage_entries_size + 1] = static_cast<std::uint8_t>(capacity);
+    page[Layout::btpage_entries_size + 2] = static_cast<std::uint8_t>(entry_size);
+    page[Layout::btpage_entries_size + 3] = level;
+    const std::uint64_t ib = pages_at + at;
+    const std::uint64_t bid = *next_bid;
+    *next_bid += 4;
+    format::page_trailer trailer;
+    trailer.type = type;
+    trailer.type_repeat = static_cast<std::uint8_t>(type);
+    trailer.signature = format::compute_sig(ib, bid);
+    trailer.crc = format::crc32(0, page, Layout::page_data_size);
+    trailer.bid = bid;
+    Layout::write_page_trailer(page, trailer);
+    return {first_key, bid, ib};
+}
+
+// Builds a whole tree over sorted leaf entries; returns the root's reference.
+template <class Layout, class Entry>
+format::bt_entry build_tree(std::vector<std::uint8_t> &pages, std::uint64_t pages_at,
+                            std::uint64_t *next_bid, format::page_type type,
+                            const std::vector<Entry> &entries, std::size_t entry_size,
+                            const std::function<std::uint64_t(const Entry &)> &key_of,
+                            const std::function<void(std::uint8_t *, const Entry &)> &write)
+{
+    const std::size_t leaf_capacity = Layout::btpage_entries_size / entry_size;
+    std::vector<format::bt_entry> level;
+    for (std::size_t first = 0; first < entries.size() || level.empty(); first += leaf_capacity) {
+        const std::size_t count = std::min(leaf_capacity, entries.size() - first);
+        level.push_back(write_page<Layout>(
+            pages, pages_at, next_bid, type, 0, count, entry_size, leaf_capacity,
+            count > 0 ? key_of(entries[first]) : 0,
+            [&](std::uint8_t *p, std::size_t i) { write(p, entries[first + i]); }));
+    }
+    const std::size_t capacity = Layout::btpage_entries_size / Layout::bt_entry_size;
+    for (std::uint8_t depth = 1; level.size() > 1; ++depth) {
+        std::vector<format::bt_entry> upper;
+        for (std::size_t first = 0; first < level.size(); first += capacity) {
+            const std::size_t count = std::min(capacity, level.size() - first);
+            upper.push_back(write_page<Layout>(
+                pages, pages_at, next_bid, type, depth, count, Layout::bt_entry_size, capacity,
+                level[first].key,
+                [&](std::uint8_t *p, std::size_t i) { Layout::write_bt_entry(p, level[first + i]); }));
+        }
+        level = std::move(upper);
+    }
+    return level.front();
+}
+
+// Block entries: the chosen index entries whose block lies in the file,
+// then every block found by its trailer that no entry names.
+std::vector<format::bbt_entry> merge_blocks(std::vector<format::bbt_entry> indexed,
+                                            const std::vector<format::bbt_entry> &found,
+                                            std::uint64_t file_size, std::size_t *from_trailers)
+{
+    std::map<std::uint64_t, format::bbt_entry> blocks;
+    for (const format::bbt_entry &entry : indexed) {
+        if (entry.ib < file_size && entry.size <= file_size - entry.ib) {
+            blocks.emplace(entry.bid & ~bid_reserved, entry);
+        }
+    }
+    *from_trailers = 0;
+    for (const format::bbt_entry &block : found) {
+        auto [at, inserted] = blocks.try_emplace(block.bid & ~bid_reserved, block);
+        if (inserted) {
+            ++*from_trailers;
+        } else if (at->second.ib != block.ib) {
+            // The index names a place where the block does not check.
+            at->second.ib = block.ib;
+            at->second.size = block.size;
+        }
+    }
+    std::vector<format::bbt_entry> out;
+    out.reserve(blocks.size());
+    for (const auto &[bid, entry] : blocks) {
+        out.push_back(entry);
+    }
+    return out;
+}
+
+template <class Layout>
+int rebuild(const source_file &source, std::vector<std::uint8_t> header,
+            const std::function<bool(int)> &go_on, rebuilt_index *index, damage_report *report)
+{
+    const std::uint64_t size = source.size();
+    report->unicode = Layout::is_unicode;
+    report->file_size = size;
+    report->header_file_eof = Layout::load_id(header.data() + Layout::header_file_eof);
+    const bool amap_valid = header[Layout::header_amap_valid] != 0;
+    scan_result &scan = report->scan;
+    const int scanned = scan_pages_and_blocks<Layout>(
+        [&](std::uint64_t at, std::uint8_t *buffer, std::size_t n) { return source.read(at, buffer, n); },
+        size, amap_valid,
+        [&](std::uint64_t done) {
+            return !go_on || go_on(static_cast<int>(size == 0 ? 100 : done * 100 / size));
+        },
+        &scan);
+    if (scanned != 1) {
+        return scanned == 0 ? 0 : -1;
+    }
+    if (scan.nbt_leaves.empty()) {
+        return -1;
+    }
+    const std::vector<format::nbt_entry> nodes = choose_entries(
+        scan.nbt_leaves, scan.nbt_entries,
+        [](const format::nbt_entry &e) { return e.nid & 0xFFFFFFFFu; });
+    const std::vector<format::bbt_entry> blocks = merge_blocks(
+        choose_entries(scan.bbt_leaves, scan.bbt_entries,
+                       [](const format::bbt_entry &e) { return e.bid & ~bid_reserved; }),
+        scan.blocks, size, &report->blocks_from_trailers);
+
+    std::set<std::uint32_t> folders;
+    for (const format::nbt_entry &node : nodes) {
+        const auto nid = static_cast<std::uint32_t>(node.nid);
+        if ((nid & nid_type_mask) == nid_type_folder) {
+            folders.insert(nid);
+        }
+    }
+    for (const format::nbt_entry &node : nodes) {
+        const auto nid = static_cast<std::uint32_t>(node.nid);
+        if ((nid & nid_type_mask) == nid_type_message) {
+            ++report->messages;
+            if (folders.count(node.nid_parent) == 0) {
+                report->lost.push_back({nid, node.nid_parent});
+            }
+        }
+    }
+    report->folders = folders.size();
+    report->nodes = nodes.size();
+    report->blocks = blocks.size();
+
+    index->unicode = Layout::is_unicode;
+    index->source_size = size;
+    index->pages_at = (size + format::page_size - 1) / format::page_size * format::page_size;
+    index->pages.clear();
+    std::uint64_t next_bid =
+        std::max<std::uint64_t>(scan.largest_page_bid, Layout::load_id(header.data() + Layout::header_next_pid)) + 4;
+    const format::bt_entry nbt_root = build_tree<Layout, format::nbt_entry>(
+        index->pages, index->pages_at, &next_bid, format::page_type::nbt, nodes,
+        Layout::nbt_entry_size, [](const format::nbt_entry &e) { return e.nid; },
+        [](std::uint8_t *p, const format::nbt_entry &e) { Layout::write_nbt_entry(p, e); });
+    const format::bt_entry bbt_root = build_tree<Layout, format::bbt_entry>(
+        index->pages, index->pages_at, &next_bid, format::page_type::bbt, blocks,
+        Layout::bbt_entry_size, [](const format::bbt_entry &e) { return e.bid; },
+        [](std::uint8_t *p, const format::bbt_entry &e) { Layout::write_bbt_entry(p, e); });
+
+    std::uint8_t *h = header.data();
+    Layout::store_id(h + Layout::header_nbt_bid, nbt_root.bid);
+    Layout::store_id(h + Layout::header_nbt_ib, nbt_root.ib);
+    Layout::store_id(h + Layout::header_bbt_bid, bbt_root.bid);
+    Layout::store_id(h + Layout::header_bbt_ib, bbt_root.ib);
+    Layout::store_id(h + Layout::header_file_eof, index->view_size());
+    Layout::store_id(h + Layout::header_next_pid, next_bid);
+    // The maps do not describe the rebuilt pages.
+    h[Layout::header_amap_valid] = 0;
+    store_le<std::uint32_t>(h + Layout::header_crc_partial,
+                            format::crc32(0, h + Layout::header_crc_start,
+                                          Layout::header_crc_partial_size));
+    if constexpr (Layout::is_unicode) {
+        store_le<std::uint32_t>(h + Layout::header_crc_full,
+                                format::crc32(0, h + Layout::header_crc_start,
+                                              Layout::header_crc_full_size));
+    }
+    index->header = std::move(header);
+    return 1;
+}
+
+} // namespace
+
+int recovery_rebuild_index(const std::string &path, const std::function<bool(int)> &go_on,
+                           rebuilt_index *index, damage_report *report)
+{
+    if (index == nullptr || report == nullptr) {
+        return -1;
+    }
+    *report = {};
+    *index = {};
+    source_file source(path);
+    if (!source.ok()) {
+        return -1;
+    }
+    std::vector<std::uint8_t> header(format::unicode_layout::header_size, 0);
+    if (source.read(0, header.data(), header.size()) < format::ansi_layout::header_size ||
+        header[0] != '!' || header[1] != 'B' || header[2] != 'D' || header[3] != 'N' ||
+        load_le<std::uint16_t>(header.data() + 8) != 0x4D53) {
+        return -1;
+    }
+    const std::uint16_t version = load_le<std::uint16_t>(header.data() + 10);
+    if (version >= 23) {
+        return rebuild<format::unicode_layout>(source, std::move(header), go_on, index, report);
+    }
+    if (version == 14 || version == 15) {
+        header.resize(format::ansi_layout::header_size);
+        return rebuild<format::ansi_layout>(source, std::move(header), go_on, index, report);
+    }
+    return -1;
+}
+
+std::vector<std::string> damage_report_lines(const damage_report &report)
+{
+    const scan_result &scan = report.scan;
+    std::vector<std::string> lines;
+    lines.push_back("The mailbox's index could not be read; it was rebuilt from the pages and "
+                    "blocks that pass their checks.");
+    if (report.header_file_eof > report.file_size) {
+        lines.push_back("The file is cut short: " + std::to_string(report.file_size) + " of " +
+                        std::to_string(report.header_file_eof) + " bytes remain.");
+    }
+    lines.push_back("Folders found: " + std::to_string(report.folders));
+    lines.push_back("Items found: " + std::to_string(report.messages));
+    lines.push_back("Items whose folder is lost: " + std::to_string(report.lost.size()));
+    lines.push_back("Bytes failing their checks: " + std::to_string(scan.failed_bytes) + " in " +
+                    std::to_string(scan.failed.size()) + " ranges");
+    return lines;
+}
+
+} // namespace korvel::recovery

@@ -1,0 +1,239 @@
+#include "scan/recovery/page_scan.h"
+
+#include <algorithm>
+
+#include "format/crc.h"
+
+namespace korvel::recovery {
+namespace {
+
+using format::load_le;
+
+// Reads in steps of this size; a block's bytes (at most 8 KiB) are kept
+// from one step to the next so a block across a step boundary is found.
+constexpr std::size_t read_step = std::size_t{4} << 20;
+constexpr std::size_t unit = 64;
+
+// Marks 64-byte units: covered by something that checks, or holding any
+// non-zero byte. Two bits per unit: a 1 GB file takes 4 MB.
+class coverage
+{
+public:
+    explicit coverage(std::uint64_t size)
+        : m_covered(static_cast<std::size_t>(size / unit + 1)),
+          m_nonzero(static_cast<std::size_t>(size / unit + 1))
+    {
+    }
+    void cover(std::uint64_t begin, std::uint64_t end)
+    {
+        for (std::uint64_t u = begin / unit; u < (end + unit - 1) / unit && u < m_covered.size();
+             ++u) {
+            m_covered[static_cast<std::size_t>(u)] = true;
+        }
+    }
+    void note_data(std::uint64_t at, const std::uint8_t *bytes, std::size_t size)
+    {
+        for (std::size_t i = 0; i < size; i += unit) {
+            const std::size_t n = std::min(unit, size - i);
+            if (std::any_of(bytes + i, bytes + i + n, [](std::uint8_t b) { return b != 0; })) {
+                m_nonzero[static_cast<std::size_t>((at + i) / unit)] = true;
+            }
+        }
+    }
+    void failed_ranges(std::uint64_t size, scan_result *result) const
+    {
+        for (std::size_t u = 0; u < m_covered.size(); ++u) {
+            if (!m_nonzero[u] || m_covered[u]) {
+                continue;
+            }
+            const std::uint64_t begin = std::uint64_t{u} * unit;
+            const std::uint64_t end = std::min<std::uint64_t>(begin + unit, size);
+            if (!result->failed.empty() && result->failed.back().end == begin) {
+                result->failed.back().end = end;
+            } else {
+                result->failed.push_back({begin, end});
+            }
+            result->failed_bytes += end - begin;
+        }
+    }
+
+private:
+    std::vector<bool> m_covered;
+    std::vector<bool> m_nonzero;
+};
+
+template <class Layout> class scanner
+{
+public:
+    scanner(std::uint64_t size, bool amap_valid, scan_result *result)
+        : m_amap_valid(amap_valid), m_result(result), m_coverage(size)
+    {
+        m_coverage.cover(0, Layout::header_size);
+    }
+
+    // A page at ib (512-aligned) of the bytes given.
+    void page_at(std::uint64_t ib, const std::uint8_t *page)
+    {
+        const format::page_trailer trailer = Layout::read_page_trailer(page);
+        const auto type = static_cast<std::uint8_t>(trailer.type);
+        if (!format::is_page_type(type) || trailer.type_repeat != type ||
+            format::crc32(0, page, Layout::page_data_size) != trailer.crc) {
+            return;
+        }
+        const bool tree = trailer.type == format::page_type::nbt ||
+                          trailer.type == format::page_type::bbt;
+        if (tree ? trailer.signature != format::compute_sig(ib, trailer.bid)
+                 : trailer.signature != 0) {
+            return;
+        }
+        m_coverage.cover(ib, ib + Layout::page_size);
+        if (trailer.type == format::page_type::amap) {
+            m_amap_at = ib;
+            m_amap.assign(page + Layout::amap_bits_offset,
+                          page + Layout::amap_bits_offset + 496);
+            return;
+        }
+        if (!tree) {
+            ++m_result->map_pages;
+            return;
+        }
+        tree_page(ib, page, trailer);
+    }
+
+    // A block whose trailer ends at end (64-aligned), the bytes before it
+    // from window_begin on at window.
+    void block_ending(std::uint64_t end, std::uint64_t window_begin, const std::uint8_t *window)
+    {
+        const std::uint8_t *trailer_bytes =
+            window + (end - Layout::block_trailer_size - window_begin);
+        const format::block_trailer trailer = Layout::read_block_trailer(trailer_bytes);
+        if (trailer.size == 0 || trailer.size > Layout::block_max_data || trailer.bid == 0) {
+            return;
+        }
+        const std::uint64_t stored =
+            (std::uint64_t{trailer.size} + Layout::block_trailer_size + unit - 1) / unit * unit;
+        if (stored > end - window_begin) {
+            return;
+        }
+        const std::uint64_t ib = end - stored;
+        if (trailer.signature != format::compute_sig(ib, trailer.bid) ||
+            format::crc32(0, window + (ib - window_begin), trailer.size) != trailer.crc) {
+            return;
+        }
+        m_coverage.cover(ib, end);
+        m_result->blocks.push_back({trailer.bid, ib, trailer.size, 2});
+        m_result->largest_block_bid = std::max(m_result->largest_block_bid, trailer.bid);
+    }
+
+    coverage &covered() { return m_coverage; }
+
+private:
+    void tree_page(std::uint64_t ib, const std::uint8_t *page, const format::page_trailer &trailer)
+    {
+        const bool nodes = trailer.type == format::page_type::nbt;
+        ++(nodes ? m_result->nbt_pages : m_result->bbt_pages);
+        m_result->largest_page_bid = std::max(m_result->largest_page_bid, trailer.bid);
+        const std::size_t count = page[Layout::btpage_entries_size];
+        const std::size_t entry_size = page[Layout::btpage_entries_size + 2];
+        const std::size_t level = page[Layout::btpage_entries_size + 3];
+        const std::size_t leaf_size = nodes ? Layout::nbt_entry_size : Layout::bbt_entry_size;
+        if (level != 0 || entry_size != leaf_size || count * entry_size > Layout::btpage_entries_size) {
+            return;
+        }
+        leaf_page leaf{ib, trailer.bid, liveness(ib), 0, count};
+        if (nodes) {
+            leaf.first = m_result->nbt_entries.size();
+            for (std::size_t i = 0; i < count; ++i) {
+                m_result->nbt_entries.push_back(Layout::read_nbt_entry(page + i * entry_size));
+            }
+            m_result->nbt_leaves.push_back(leaf);
+        } else {
+            leaf.first = m_result->bbt_entries.size();
+            for (std::size_t i = 0; i < count; ++i) {
+                m_result->bbt_entries.push_back(Layout::read_bbt_entry(page + i * entry_size));
+            }
+            m_result->bbt_leaves.push_back(leaf);
+        }
+    }
+
+    // The allocation map of a region is its first page, met before the rest.
+    page_liveness liveness(std::uint64_t ib) const
+    {
+        if (!m_amap_valid || m_amap.empty() || ib < m_amap_at ||
+            ib - m_amap_at >= format::amap_region_size) {
+            return page_liveness::unknown;
+        }
+        const std::uint64_t byte = (ib - m_amap_at) / (8 * unit);
+        return m_amap[static_cast<std::size_t>(byte)] != 0 ? page_liveness::in_use
+                                                           : page_liveness::free;
+    }
+
+    bool m_amap_valid;
+    scan_result *m_result;
+    coverage m_coverage;
+    std::uint64_t m_amap_at = 0;
+    std::vector<std::uint8_t> m_amap;
+};
+
+} // namespace
+
+template <class Layout>
+int scan_pages_and_blocks(const read_function &read, std::uint64_t file_size, bool amap_valid,
+                          const std::function<bool(std::uint64_t)> &go_on, scan_result *result)
+{
+    if (result == nullptr || !read) {
+        return -1;
+    }
+    *result = {};
+    scanner<Layout> scan(file_size, amap_valid, result);
+    constexpr std::size_t keep = format::block_size;
+    std::vector<std::uint8_t> buffer(keep + unit + read_step);
+    // buffer[0, held) holds the file's bytes [base, base + held).
+    std::uint64_t base = 0;
+    std::size_t held = 0;
+    std::uint64_t next_page = 0;
+    std::uint64_t next_end = unit;
+    while (base + held < file_size) {
+        if (go_on && !go_on(base + held)) {
+            result->scanned = base + held;
+            return 0;
+        }
+        if (held > keep) {
+            const std::size_t drop = (held - keep) / unit * unit;
+            std::copy(buffer.begin() + static_cast<std::ptrdiff_t>(drop),
+                      buffer.begin() + static_cast<std::ptrdiff_t>(held), buffer.begin());
+            base += drop;
+            held -= drop;
+        }
+        const std::uint64_t wanted = std::min<std::uint64_t>(read_step, file_size - base - held);
+        const std::size_t got = read(base + held, buffer.data() + held, static_cast<std::size_t>(wanted));
+        if (got == 0) {
+            break;
+        }
+        scan.covered().note_data(base + held, buffer.data() + held, got);
+        held += got;
+        const std::uint64_t top = base + held;
+        for (; next_page + format::page_size <= top; next_page += format::page_size) {
+            if (next_page >= base) {
+                scan.page_at(next_page, buffer.data() + (next_page - base));
+            }
+        }
+        for (; next_end <= top; next_end += unit) {
+            if (next_end >= base + Layout::block_trailer_size) {
+                scan.block_ending(next_end, base, buffer.data());
+            }
+        }
+    }
+    result->scanned = base + held;
+    scan.covered().failed_ranges(result->scanned, result);
+    return 1;
+}
+
+template int scan_pages_and_blocks<format::unicode_layout>(
+    const read_function &, std::uint64_t, bool, const std::function<bool(std::uint64_t)> &,
+    scan_result *);
+template int scan_pages_and_blocks<format::ansi_layout>(
+    const read_function &, std::uint64_t, bool, const std::function<bool(std::uint64_t)> &,
+    scan_result *);
+
+} // namespace korvel::recovery

@@ -1,0 +1,57 @@
+// A test's own view of a Unicode PST's index, read from the header's roots
+// without libpff, and the damage the recovery tests do to copies of a file.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace korvel::testing {
+
+struct node_entry
+{
+    std::uint64_t data_bid = 0;
+    std::uint64_t sub_bid = 0;
+    std::uint32_t parent = 0;
+};
+
+struct block_entry
+{
+    std::uint64_t offset = 0;
+    std::uint16_t size = 0;
+};
+
+struct index_view
+{
+    std::map<std::uint32_t, node_entry> nodes;
+    // Keyed by block identifier without its reserved low bit.
+    std::map<std::uint64_t, block_entry> blocks;
+    std::uint64_t nbt_root_offset = 0;
+    std::uint64_t bbt_root_offset = 0;
+
+    // The file offset just past the last byte of every block the node needs
+    // (its data and sub-node trees, followed through internal blocks), or 0
+    // when some block is missing from the index.
+    std::uint64_t node_end(const std::vector<std::uint8_t> &bytes, std::uint32_t nid) const;
+    // The offset and stored size of the node's data block, or nullptr.
+    const block_entry *data_block(std::uint32_t nid) const;
+};
+
+std::vector<std::uint8_t> read_bytes(const std::string &path);
+void write_bytes(const std::string &path, const std::vector<std::uint8_t> &bytes);
+
+// The index the header leads to; empty when the header or a page is damaged.
+index_view read_index(const std::vector<std::uint8_t> &bytes);
+
+// Zeroes the data block of every folder's contents table in place.
+// Returns how many tables were zeroed.
+int zero_contents_tables(std::vector<std::uint8_t> &bytes);
+
+// The damage classes the recovery is measured on, by name: cut-50, cut-90,
+// node-root, block-root, both-roots, header-pointers, contents-tables,
+// bit-flips (1,000 past the header, seeded), hole (64 KiB at a third of the
+// file and ten pages zeroed after it). Returns false for an unknown name.
+bool damage_by_name(const std::string &name, std::vector<std::uint8_t> &bytes);
+
+} // namespace korvel::testing
