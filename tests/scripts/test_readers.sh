@@ -65,10 +65,6 @@ if ! command -v node > /dev/null; then
     exit 1
 fi
 readers="$KORVEL_BINARY_DIR/readers"
-if [ ! -d "$readers/node_modules/pst-extractor" ]; then
-    mkdir -p "$readers"
-    npm install --silent --no-audit --no-fund --prefix "$readers" pst-extractor@1.12.0 > /dev/null
-fi
 NODE_PATH="$readers/node_modules" node "$KORVEL_SOURCE_DIR/tests/readers/walk_pst.js" mailbox.pst > walk.txt
 grep -q "^TOTAL .* $expected_messages\$" walk.txt || { tail -5 walk.txt; exit 1; }
 grep -q "^M 3 Deep$" walk.txt
