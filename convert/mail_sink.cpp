@@ -470,13 +470,7 @@ private:
 
     static std::string message_subject(libpff_item_t *message)
     {
-        // A subject may start with the prefix control characters some
-        // clients store ("\x01\x05RE: "); safe_file_name turns them to blanks.
-        std::string subject;
-        if (pim_read_text(message, 0x0037, subject) != 1) {
-            subject.clear();
-        }
-        return subject;
+        return pim_read_subject(message);
     }
 
     bool m_mbox;

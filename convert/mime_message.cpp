@@ -20,7 +20,6 @@ namespace korvel::convert {
 namespace {
 
 // Property tags read here.
-constexpr std::uint32_t tag_subject = 0x0037;
 constexpr std::uint32_t tag_client_submit_time = 0x0039;
 constexpr std::uint32_t tag_sent_representing_name = 0x0042;
 constexpr std::uint32_t tag_sent_representing_address_type = 0x0064;
@@ -529,7 +528,7 @@ int mime_message::build(libpff_item_t *message, std::vector<std::string> &proble
     }
     build_state state;
     state.left_out = &left_out;
-    m_subject = message_string(message, tag_subject);
+    m_subject = pim_read_subject(message);
 
     std::string sender = message_string(message, tag_sent_representing_smtp_address);
     if (sender.empty()) {
@@ -625,7 +624,7 @@ GMimeMessage *mime_message::build_message(libpff_item_t *message, build_state &s
             add_address(g_mime_message_get_addresses(result, which), {r.name, r.address});
         }
 
-        std::string subject = message_string(message, tag_subject);
+        std::string subject = pim_read_subject(message);
         if (!subject.empty()) {
             g_mime_message_set_subject(result, subject.c_str(), "utf-8");
         }
