@@ -8,6 +8,7 @@
 #include <mutex>
 #include <random>
 
+#include "convert/mime_date.h"
 #include "convert/mime_streams.h"
 #include "convert/pim_values.h"
 #include "convert/rtf_html.h"
@@ -560,6 +561,16 @@ GMimeMessage *mime_message::build_message(libpff_item_t *message, build_state &s
 {
     GMimeMessage *result = nullptr;
 
+    // When it was sent: the date of headers made from the properties, and of
+    // kept headers whose own date does not read.
+    std::optional<std::int64_t> sent;
+    std::uint64_t filetime = 0;
+    if (read_filetime(message, tag_client_submit_time, &filetime) == 1 ||
+        read_filetime(message, tag_delivery_time, &filetime) == 1 ||
+        read_filetime(message, tag_creation_time, &filetime) == 1) {
+        sent = unix_from_filetime(filetime);
+    }
+
     // Headers: the ones the message arrived with, else made from its properties.
     std::string transport = message_string(message, tag_transport_headers);
     if (!transport.empty()) {
@@ -628,16 +639,6 @@ GMimeMessage *mime_message::build_message(libpff_item_t *message, build_state &s
         if (!subject.empty()) {
             g_mime_message_set_subject(result, subject.c_str(), "utf-8");
         }
-        std::uint64_t filetime = 0;
-        if (read_filetime(message, tag_client_submit_time, &filetime) == 1 ||
-            read_filetime(message, tag_delivery_time, &filetime) == 1 ||
-            read_filetime(message, tag_creation_time, &filetime) == 1) {
-            GDateTime *date = g_date_time_new_from_unix_utc(unix_from_filetime(filetime));
-            if (date != nullptr) {
-                g_mime_message_set_date(result, date);
-                g_date_time_unref(date);
-            }
-        }
         std::string id = message_string(message, tag_internet_message_id);
         id.erase(std::remove_if(id.begin(), id.end(),
                                 [](char c) { return c == '<' || c == '>' || c == ' '; }),
@@ -655,6 +656,8 @@ GMimeMessage *mime_message::build_message(libpff_item_t *message, build_state &s
             g_mime_object_set_header(as_object(result), "References", references.c_str(), nullptr);
         }
     }
+
+    settle_date_header(result, sent);
 
     // Bodies: plain, HTML, and the RTF body for what they do not give.
     std::string plain;

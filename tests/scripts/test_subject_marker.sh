@@ -59,8 +59,8 @@ expected = sorted(sys.argv[1:])
 def subjects(messages):
     return sorted(str(m.get('Subject', '')) for m in messages)
 eml = [email.message_from_binary_file(open(p, 'rb'), policy=email.policy.default)
-       for p in glob.glob('out.eml/Mail/*.eml')]
-box = mailbox.mbox('out.mbox/Mail', factory=lambda f: email.message_from_binary_file(f, policy=email.policy.default))
+       for p in glob.glob('out.eml/Mail/Mail/*.eml')]
+box = mailbox.mbox('out.mbox/Mail/Mail', factory=lambda f: email.message_from_binary_file(f, policy=email.policy.default))
 for name, got in (('eml', subjects(eml)), ('mbox', subjects(box))):
     if got != expected:
         sys.exit(f'{name}: {got!r} != {expected!r}')
