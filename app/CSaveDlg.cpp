@@ -26,12 +26,12 @@ using convert::output_format;
 constexpr SaveFormat format_table[] = {
     {output_format::pst, "PST", "A new Outlook mailbox file (Unicode PST)", false},
     {output_format::mbox, "mbox",
-     "mbox files laid out as a mail program's local folders; contacts as vCard (.vcf), "
-     "calendars and tasks as iCalendar (.ics)",
+     "\"Mail\": mbox files laid out as a mail program's local folders; beside it, "
+     "\"Contacts and Calendars\": vCard (.vcf) and iCalendar (.ics) files",
      true},
     {output_format::eml, "EML",
-     "A folder per mail folder, one .eml file per message; contacts as vCard (.vcf), "
-     "calendars and tasks as iCalendar (.ics)",
+     "\"Mail\": a folder per mail folder, one .eml file per message; beside it, "
+     "\"Contacts and Calendars\": vCard (.vcf) and iCalendar (.ics) files",
      true},
 };
 

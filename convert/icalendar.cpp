@@ -22,7 +22,6 @@ namespace {
 
 constexpr std::uint32_t tag_importance = 0x0017;
 constexpr std::uint32_t tag_sensitivity = 0x0036;
-constexpr std::uint32_t tag_subject = 0x0037;
 constexpr std::uint32_t tag_sent_representing_name = 0x0042;
 constexpr std::uint32_t tag_sent_representing_email = 0x0065;
 constexpr std::uint32_t tag_sender_name = 0x0C1A;
@@ -225,7 +224,7 @@ void add_common(libpff_item_t *item, icalcomponent *component, const std::string
         icalcomponent_add_property(component,
                                    icalproperty_new_lastmodified(time_of(*modified, true)));
     }
-    const std::string subject = text_of(item, tag_subject);
+    const std::string subject = pim_read_subject(item);
     if (!subject.empty()) {
         icalcomponent_add_property(component, icalproperty_new_summary(subject.c_str()));
     }
@@ -584,7 +583,7 @@ int appointment_text(libpff_item_t *item, std::string &out, std::vector<std::str
 
     // Changed instances: their own times, subject and location.
     if (has_series) {
-        const std::string subject = text_of(item, tag_subject);
+        const std::string subject = pim_read_subject(item);
         for (const auto &exception : recurring.pattern.exceptions) {
             component_ptr instance(icalcomponent_new_vevent());
             icalcomponent_add_property(instance.get(), icalproperty_new_uid(uid.c_str()));

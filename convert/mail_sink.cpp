@@ -17,6 +17,7 @@
 #include "convert/mime_streams.h"
 #include "convert/pim_values.h"
 #include "convert/vcard.h"
+#include "scan/pff_values.h"
 
 namespace korvel::convert {
 
@@ -27,6 +28,20 @@ constexpr std::size_t folder_name_limit = 120;
 constexpr std::size_t file_name_limit = 100;
 // How often a message is written again without an attachment that failed.
 constexpr int max_attachment_retries = 8;
+// The two trees of the output directory: the mail alone, which a mail client
+// takes whole as its local folders (every plain file there becomes a folder),
+// and the contacts and calendars beside it, for address books and calendars.
+constexpr const char *mail_directory = "Mail";
+constexpr const char *pim_directory = "Contacts and Calendars";
+// Folders below this one are the user's own; empty ones among them are made
+// too. Elsewhere (the store's system folders) only folders with something in
+// them are.
+constexpr const char *ipm_subtree_name = "Top of Personal Folders";
+// PidTagFolderType and its value for a search folder.
+constexpr std::uint32_t tag_folder_type = 0x3601;
+constexpr std::uint32_t folder_type_search = 2;
+// The node type of a search folder's identifier (MS-PST NID_TYPE_SEARCH_FOLDER).
+constexpr std::uint32_t nid_type_search_folder = 0x03;
 
 // Suffixes that the files beside a folder use; a folder name ending in one
 // gets "_" so that it cannot take a sibling's file.
@@ -61,6 +76,26 @@ void close_fd(int &fd)
     }
 }
 
+// A search folder holds the results of a query over other folders, nothing of
+// its own.
+bool is_search_folder(libpff_item_t *folder)
+{
+    if (folder == nullptr) {
+        return false;
+    }
+    std::uint32_t type = 0;
+    if (read_int32(folder, tag_folder_type, &type) == 1 && type == folder_type_search) {
+        return true;
+    }
+    std::uint32_t identifier = 0;
+    libpff_error_t *error = nullptr;
+    if (libpff_item_get_identifier(folder, &identifier, &error) != 1) {
+        libpff_error_free(&error);
+        return false;
+    }
+    return (identifier & 0x1F) == nid_type_search_folder;
+}
+
 class mail_sink final : public mailbox_sink
 {
 public:
@@ -74,51 +109,32 @@ public:
             return fail(error, "Cannot create " + temporary_path + ": " + errno_text(errno));
         }
         m_path = temporary_path;
-        m_root_fd = ::open(temporary_path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (m_root_fd < 0) {
+        m_top_fd = ::open(temporary_path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (m_top_fd < 0) {
             return fail(error, "Cannot open " + temporary_path + ": " + errno_text(errno));
         }
-        return 1;
+        m_root_fd = make_directory(m_top_fd, mail_directory, error);
+        return m_root_fd < 0 ? -1 : 1;
     }
 
+    // The folder's file (mbox) or directory (EML) is made when the first
+    // message goes into it or below it; at once for the user's own folders.
     int begin_folder(const sink_folder &folder, sink_error &error) override
     {
         if (m_root_fd < 0) {
             return fail(error, "The output is not open");
         }
-        std::string original = folder.path.empty() ? std::string() : folder.path.back();
-        int container = container_fd(error);
-        if (container < 0) {
-            return -1;
-        }
         std::set<std::string> &siblings = m_levels.empty() ? m_root_names : m_levels.back().names;
-        std::string name = unique_name(original, siblings);
-
         level l;
-        l.name = name;
-        if (m_mbox) {
-            // The folder's mbox file; its sub-folders go into "<name>.sbd".
-            l.file_fd =
-                ::openat(container, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-            if (l.file_fd < 0) {
-                return fail(error, "Cannot create the mailbox file for \"" + original +
-                                       "\": " + errno_text(errno));
-            }
-            l.parent_fd = container;
-            l.writer = std::make_unique<fd_writer>(l.file_fd, true);
-        } else {
-            if (::mkdirat(container, name.c_str(), 0755) != 0) {
-                return fail(error,
-                            "Cannot create the folder \"" + original + "\": " + errno_text(errno));
-            }
-            l.parent_fd = container;
-            l.dir_fd = ::openat(container, name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-            if (l.dir_fd < 0) {
-                return fail(error,
-                            "Cannot open the folder \"" + original + "\": " + errno_text(errno));
-            }
-        }
+        l.original = folder.path.empty() ? std::string() : folder.path.back();
+        l.name = unique_name(l.original, siblings);
+        l.left_out =
+            (!m_levels.empty() && m_levels.back().left_out) || is_search_folder(folder.folder);
+        const bool users_own = !folder.path.empty() && folder.path.front() == ipm_subtree_name;
         m_levels.push_back(std::move(l));
+        if (users_own && !m_levels.back().left_out) {
+            return make_level(m_levels.size() - 1, error);
+        }
         return 1;
     }
 
@@ -155,8 +171,10 @@ public:
             return fail(error, "No folder is open");
         }
         m_problems.clear();
-        if (associated) {
-            return 0; // folder settings and views: nothing a mail program reads
+        if (associated || m_levels.back().left_out) {
+            // Folder settings and views, a search's results: nothing a mail
+            // program reads.
+            return 0;
         }
         std::string message_class = read_message_class(message);
         // An item without a class (a recovered one, say) is taken as the
@@ -210,7 +228,14 @@ public:
 private:
     struct level
     {
+        std::string original;
         std::string name;
+        // A search folder or one below it: nothing of it is written.
+        bool left_out = false;
+        // The folder's file or directory exists.
+        bool made = false;
+        // Its directory in the contacts-and-calendars tree, once one is made.
+        int pim_children_fd = -1;
         // mbox: the folder's file and the directory holding it; the ".sbd"
         // directory for sub-folders once one exists. EML: the folder's directory.
         int file_fd = -1;
@@ -238,6 +263,7 @@ private:
             close_fd(file_fd);
             close_fd(children_fd);
             close_fd(dir_fd);
+            close_fd(pim_children_fd);
         }
     };
 
@@ -255,15 +281,94 @@ private:
         }
         m_levels.clear();
         close_fd(m_root_fd);
+        close_fd(m_pim_fd);
+        close_fd(m_top_fd);
     }
 
-    // The directory the next sub-folder goes into; -1 (error filled) on failure.
-    int container_fd(sink_error &error)
+    // Makes (or opens) directory name in parent; its descriptor, or -1 (error
+    // filled).
+    static int make_directory(int parent, const std::string &name, sink_error &error)
     {
-        if (m_levels.empty()) {
+        if (::mkdirat(parent, name.c_str(), 0755) != 0 && errno != EEXIST) {
+            fail(error, "Cannot create the folder \"" + name + "\": " + errno_text(errno));
+            return -1;
+        }
+        int fd = ::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd < 0) {
+            fail(error, "Cannot open the folder \"" + name + "\": " + errno_text(errno));
+        }
+        return fd;
+    }
+
+    // Makes level i's mbox file or EML directory, its parents' first.
+    int make_level(std::size_t i, sink_error &error)
+    {
+        if (m_levels[i].made) {
+            return 1;
+        }
+        if (i > 0 && make_level(i - 1, error) != 1) {
+            return -1;
+        }
+        int container = container_fd(i, error);
+        if (container < 0) {
+            return -1;
+        }
+        level &l = m_levels[i];
+        l.parent_fd = container;
+        if (m_mbox) {
+            // The folder's mbox file; its sub-folders go into "<name>.sbd".
+            l.file_fd =
+                ::openat(container, l.name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+            if (l.file_fd < 0) {
+                return fail(error, "Cannot create the mailbox file for \"" + l.original +
+                                       "\": " + errno_text(errno));
+            }
+            l.writer = std::make_unique<fd_writer>(l.file_fd, true);
+        } else {
+            if (::mkdirat(container, l.name.c_str(), 0755) != 0) {
+                return fail(error, "Cannot create the folder \"" + l.original +
+                                       "\": " + errno_text(errno));
+            }
+            l.dir_fd = ::openat(container, l.name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+            if (l.dir_fd < 0) {
+                return fail(error, "Cannot open the folder \"" + l.original +
+                                       "\": " + errno_text(errno));
+            }
+        }
+        l.made = true;
+        return 1;
+    }
+
+    // The directory of the contacts-and-calendars tree that holds level i's
+    // .vcf and .ics: the same folder names as the mail tree, as plain
+    // directories. -1 (error filled) on failure.
+    int pim_directory_fd(std::size_t i, sink_error &error)
+    {
+        if (i == 0) {
+            if (m_pim_fd < 0) {
+                m_pim_fd = make_directory(m_top_fd, pim_directory, error);
+            }
+            return m_pim_fd;
+        }
+        level &parent = m_levels[i - 1];
+        if (parent.pim_children_fd < 0) {
+            int above = pim_directory_fd(i - 1, error);
+            if (above < 0) {
+                return -1;
+            }
+            parent.pim_children_fd = make_directory(above, parent.name, error);
+        }
+        return parent.pim_children_fd;
+    }
+
+    // The directory level i's file or directory goes into; -1 (error filled)
+    // on failure.
+    int container_fd(std::size_t i, sink_error &error)
+    {
+        if (i == 0) {
             return m_root_fd;
         }
-        level &parent = m_levels.back();
+        level &parent = m_levels[i - 1];
         if (!m_mbox) {
             return parent.dir_fd;
         }
@@ -367,12 +472,17 @@ private:
         return fail(error, "Too many attachments of the message could not be read", false);
     }
 
-    // Opens "<folder name><suffix>" beside the folder; -1 (error filled) on failure.
+    // Opens "<folder name><suffix>" for the folder opened last in the
+    // contacts-and-calendars tree; -1 (error filled) on failure.
     int open_beside(level &l, const char *suffix, int &fd, std::unique_ptr<fd_writer> &writer,
                     sink_error &error)
     {
         std::string name = l.name + suffix;
-        fd = ::openat(l.parent_fd, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        int directory = pim_directory_fd(m_levels.size() - 1, error);
+        if (directory < 0) {
+            return -1;
+        }
+        fd = ::openat(directory, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
         if (fd < 0) {
             return fail(error, "Cannot create \"" + name + "\": " + errno_text(errno));
         }
@@ -429,12 +539,18 @@ private:
 
     int add_mbox(libpff_item_t *message, sink_error &error)
     {
+        if (make_level(m_levels.size() - 1, error) != 1) {
+            return -1;
+        }
         level &l = m_levels.back();
         return write_message(message, *l.writer, true, error);
     }
 
     int add_eml(libpff_item_t *message, sink_error &error)
     {
+        if (make_level(m_levels.size() - 1, error) != 1) {
+            return -1;
+        }
         level &l = m_levels.back();
         std::string subject = message_subject(message);
         std::string base = safe_file_name(subject, file_name_limit, "message");
@@ -470,18 +586,15 @@ private:
 
     static std::string message_subject(libpff_item_t *message)
     {
-        // A subject may start with the prefix control characters some
-        // clients store ("\x01\x05RE: "); safe_file_name turns them to blanks.
-        std::string subject;
-        if (pim_read_text(message, 0x0037, subject) != 1) {
-            subject.clear();
-        }
-        return subject;
+        return pim_read_subject(message);
     }
 
     bool m_mbox;
     std::string m_path;
+    // The output directory, its mail tree and its contacts-and-calendars tree.
+    int m_top_fd = -1;
     int m_root_fd = -1;
+    int m_pim_fd = -1;
     std::set<std::string> m_root_names;
     std::vector<level> m_levels;
     // Parts of the message written last that were lost.

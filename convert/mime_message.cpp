@@ -8,6 +8,7 @@
 #include <mutex>
 #include <random>
 
+#include "convert/mime_date.h"
 #include "convert/mime_streams.h"
 #include "convert/pim_values.h"
 #include "convert/rtf_html.h"
@@ -20,7 +21,6 @@ namespace korvel::convert {
 namespace {
 
 // Property tags read here.
-constexpr std::uint32_t tag_subject = 0x0037;
 constexpr std::uint32_t tag_client_submit_time = 0x0039;
 constexpr std::uint32_t tag_sent_representing_name = 0x0042;
 constexpr std::uint32_t tag_sent_representing_address_type = 0x0064;
@@ -529,7 +529,7 @@ int mime_message::build(libpff_item_t *message, std::vector<std::string> &proble
     }
     build_state state;
     state.left_out = &left_out;
-    m_subject = message_string(message, tag_subject);
+    m_subject = pim_read_subject(message);
 
     std::string sender = message_string(message, tag_sent_representing_smtp_address);
     if (sender.empty()) {
@@ -560,6 +560,16 @@ GMimeMessage *mime_message::build_message(libpff_item_t *message, build_state &s
                                           std::vector<std::string> &problems)
 {
     GMimeMessage *result = nullptr;
+
+    // When it was sent: the date of headers made from the properties, and of
+    // kept headers whose own date does not read.
+    std::optional<std::int64_t> sent;
+    std::uint64_t filetime = 0;
+    if (read_filetime(message, tag_client_submit_time, &filetime) == 1 ||
+        read_filetime(message, tag_delivery_time, &filetime) == 1 ||
+        read_filetime(message, tag_creation_time, &filetime) == 1) {
+        sent = unix_from_filetime(filetime);
+    }
 
     // Headers: the ones the message arrived with, else made from its properties.
     std::string transport = message_string(message, tag_transport_headers);
@@ -625,19 +635,9 @@ GMimeMessage *mime_message::build_message(libpff_item_t *message, build_state &s
             add_address(g_mime_message_get_addresses(result, which), {r.name, r.address});
         }
 
-        std::string subject = message_string(message, tag_subject);
+        std::string subject = pim_read_subject(message);
         if (!subject.empty()) {
             g_mime_message_set_subject(result, subject.c_str(), "utf-8");
-        }
-        std::uint64_t filetime = 0;
-        if (read_filetime(message, tag_client_submit_time, &filetime) == 1 ||
-            read_filetime(message, tag_delivery_time, &filetime) == 1 ||
-            read_filetime(message, tag_creation_time, &filetime) == 1) {
-            GDateTime *date = g_date_time_new_from_unix_utc(unix_from_filetime(filetime));
-            if (date != nullptr) {
-                g_mime_message_set_date(result, date);
-                g_date_time_unref(date);
-            }
         }
         std::string id = message_string(message, tag_internet_message_id);
         id.erase(std::remove_if(id.begin(), id.end(),
@@ -656,6 +656,8 @@ GMimeMessage *mime_message::build_message(libpff_item_t *message, build_state &s
             g_mime_object_set_header(as_object(result), "References", references.c_str(), nullptr);
         }
     }
+
+    settle_date_header(result, sent);
 
     // Bodies: plain, HTML, and the RTF body for what they do not give.
     std::string plain;

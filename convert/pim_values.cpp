@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "scan/names.h"
 #include "scan/pff_values.h"
 #include "scan/text.h"
 
@@ -214,6 +215,15 @@ int pim_read_text_in_set(libpff_item_t *item, int set_index, std::uint32_t entry
 int pim_read_text(libpff_item_t *item, std::uint32_t entry_type, std::string &text)
 {
     return pim_read_text_in_set(item, 0, entry_type, text);
+}
+
+std::string pim_read_subject(libpff_item_t *item)
+{
+    std::string subject;
+    if (pim_read_text(item, tag_subject, subject) != 1) {
+        return {};
+    }
+    return subject_without_marker(subject);
 }
 
 int pim_read_int32_in_set(libpff_item_t *item, int set_index, std::uint32_t entry_type,

@@ -23,6 +23,9 @@ inline constexpr std::size_t pim_binary_limit = 16 * 1024 * 1024;
 
 // A string property (either string type) of the item's record set 0.
 int pim_read_text(libpff_item_t *item, std::uint32_t entry_type, std::string &text);
+// PidTagSubject as people read it (without the stored prefix marker); empty
+// when absent or unreadable.
+std::string pim_read_subject(libpff_item_t *item);
 // A string property (either string type) of record set set_index.
 int pim_read_text_in_set(libpff_item_t *item, int set_index, std::uint32_t entry_type,
                          std::string &text);

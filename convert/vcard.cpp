@@ -12,7 +12,6 @@ namespace korvel::convert {
 
 namespace {
 
-constexpr std::uint32_t tag_subject = 0x0037;
 constexpr std::uint32_t tag_display_name = 0x3001;
 constexpr std::uint32_t tag_search_key = 0x300B;
 constexpr std::uint32_t tag_given_name = 0x3A06;
@@ -225,7 +224,7 @@ void contact_card(libpff_item_t *item, std::string &card)
         name = text_of(item, lid_file_under);
     }
     if (name.empty()) {
-        name = text_of(item, tag_subject);
+        name = pim_read_subject(item);
     }
     card += "BEGIN:VCARD\r\nVERSION:3.0\r\n";
     add_line(card, "FN", vcard_escape(name));
@@ -303,7 +302,7 @@ void group_card(libpff_item_t *item, std::string &card)
 {
     std::string name = text_of(item, tag_display_name);
     if (name.empty()) {
-        name = text_of(item, tag_subject);
+        name = pim_read_subject(item);
     }
     card += "BEGIN:VCARD\r\nVERSION:3.0\r\n";
     add_line(card, "FN", vcard_escape(name));

@@ -296,8 +296,11 @@ int export_handle_export_message_header(export_handle_t *export_handle, libpff_i
     // 6, 7. Subject, else the conversation topic when the subject came out empty.
     std::u16string subject;
     if (read_text(tag_subject)) {
+        const std::string shown = subject_without_marker(
+            buffer_text(text, subject_size < buffer_size ? subject_size : buffer_size));
         subject = remove_all(
-            sanitize_byte_text(text, subject_size < buffer_size ? subject_size : buffer_size),
+            sanitize_byte_text(reinterpret_cast<const std::uint8_t *>(shown.c_str()),
+                               shown.size() + 1),
             u"--");
         if (subject.empty() && read_text(tag_conversation_topic)) {
             subject = remove_all(

@@ -146,4 +146,29 @@ std::u16string decode_8bit(std::string_view text)
     return out;
 }
 
+std::string subject_without_marker(std::string_view utf8)
+{
+    std::size_t start = 0;
+    if (!utf8.empty() && utf8[0] == '\x01') {
+        start = 1;
+        if (start < utf8.size()) {
+            // The length character: one UTF-8 sequence (or one stray byte).
+            std::uint32_t code_point = 0;
+            const std::size_t length = utf8_sequence_length(
+                reinterpret_cast<const unsigned char *>(utf8.data()) + start, utf8.size() - start,
+                code_point);
+            start += length > 0 ? length : 1;
+        }
+    }
+    std::string out;
+    out.reserve(utf8.size() - start);
+    for (std::size_t i = start; i < utf8.size(); ++i) {
+        const unsigned char byte = static_cast<unsigned char>(utf8[i]);
+        if (byte >= 0x20 && byte != 0x7F) {
+            out.push_back(static_cast<char>(byte));
+        }
+    }
+    return out;
+}
+
 } // namespace korvel

@@ -31,6 +31,13 @@ char16_t windows1252_to_utf16(unsigned char byte);
 std::size_t utf8_sequence_length(const unsigned char *bytes, std::size_t size,
                                  std::uint32_t &code_point);
 
+// A stored PidTagSubject (UTF-8) as people read it: without the prefix marker
+// a client may put in front (U+0001, then a character whose code is the
+// length of the "RE: " prefix that follows, or U+0001 alone when the prefix
+// is empty) and without any other control character, which mail programs and
+// calendars would show as boxes. The list drops the same characters.
+std::string subject_without_marker(std::string_view utf8);
+
 // Appends a code point to a UTF-16 string.
 void append_code_point(std::u16string &out, std::uint32_t code_point);
 

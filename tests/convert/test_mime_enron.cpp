@@ -42,7 +42,10 @@ std::string rtf_of(libpff_item_t *m)
     return rtf;
 }
 
-void collect(const pff::item &folder, const fs::path &file, std::vector<source_folder> &out)
+// users_own: below "Top of Personal Folders", where empty folders are written
+// too; elsewhere only folders with mail are.
+void collect(const pff::item &folder, const fs::path &file, bool users_own,
+             std::vector<source_folder> &out)
 {
     source_folder f;
     f.file = file;
@@ -54,11 +57,13 @@ void collect(const pff::item &folder, const fs::path &file, std::vector<source_f
         }
         f.encapsulated.push_back(convert::rtf_encapsulates_html(rtf_of(m.get())));
     }
-    out.push_back(f);
+    if (users_own || !f.encapsulated.empty()) {
+        out.push_back(f);
+    }
     for (int i = 0; i < folder.sub_folder_count(); ++i) {
         pff::item sub = folder.sub_folder(i);
         std::string name = convert::safe_file_name(sub.folder_name().value_or(""), 120, "Folder");
-        collect(sub, fs::path(file.string() + ".sbd") / name, out);
+        collect(sub, fs::path(file.string() + ".sbd") / name, users_own, out);
     }
 }
 
@@ -117,10 +122,9 @@ TEST(MimeEnron, EveryMailItemAndEveryEncapsulatedHtmlBody)
     std::vector<source_folder> folders;
     for (int i = 0; i < root.sub_folder_count(); ++i) {
         pff::item sub = root.sub_folder(i);
-        collect(sub,
-                fs::path(out) /
-                    convert::safe_file_name(sub.folder_name().value_or(""), 120, "Folder"),
-                folders);
+        const std::string name = sub.folder_name().value_or("");
+        collect(sub, fs::path(out) / "Mail" / convert::safe_file_name(name, 120, "Folder"),
+                name == "Top of Personal Folders", folders);
     }
     int mail = 0;
     int encapsulated = 0;

@@ -157,25 +157,27 @@ std::string MimeSinks::pst_;
 TEST_F(MimeSinks, MboxMirrorsTheFolderTreeAndCountsTheMail)
 {
     auto sink = convert::make_mbox_sink();
-    std::string out = dir_ + "/out.mbox.tmp";
-    auto counts = korvel::testing::sink_walk(pst_, *sink, out);
+    const std::string top = dir_ + "/out.mbox.tmp";
+    auto counts = korvel::testing::sink_walk(pst_, *sink, top);
     EXPECT_EQ(counts.written, 15);
     EXPECT_EQ(counts.left_out, 1); // the sticky note
     EXPECT_EQ(counts.failed, 0);
+    const std::string out = top + "/Mail";
     EXPECT_TRUE(fs::is_regular_file(out + "/Mail"));
     EXPECT_TRUE(fs::is_regular_file(out + "/Mail.sbd/Sub"));
-    EXPECT_TRUE(fs::is_regular_file(out + "/Contacts"));
-    EXPECT_EQ(fs::file_size(out + "/Contacts"), 0u);
-    // Contacts and calendar items beside their folder's mbox file.
-    std::string vcf = read_file(out + "/Contacts.vcf");
+    // Folders outside "Top of Personal Folders" without mail are left out.
+    EXPECT_FALSE(fs::exists(out + "/Contacts"));
+    // Contacts and calendar items in their own tree, beside the mail.
+    const std::string pim = top + "/Contacts and Calendars";
+    std::string vcf = read_file(pim + "/Contacts.vcf");
     EXPECT_EQ(vcf.rfind("BEGIN:VCARD\r\n", 0), 0u) << vcf;
     EXPECT_NE(vcf.find("FN:Erin Contact\r\n"), std::string::npos) << vcf;
-    std::string ics = read_file(out + "/Calendar.ics");
+    std::string ics = read_file(pim + "/Calendar.ics");
     EXPECT_EQ(ics.rfind("BEGIN:VCALENDAR\r\n", 0), 0u) << ics;
     EXPECT_NE(ics.find("BEGIN:VEVENT"), std::string::npos) << ics;
     EXPECT_NE(ics.find("BEGIN:VTODO"), std::string::npos) << ics;
     EXPECT_EQ(ics.substr(ics.size() - 15), "END:VCALENDAR\r\n");
-    EXPECT_FALSE(fs::exists(out + "/Mail.ics"));
+    EXPECT_FALSE(fs::exists(pim + "/Mail.ics"));
 
     auto messages = parse(out + "/Mail", true);
     ASSERT_EQ(messages.size(), 11u);
@@ -200,24 +202,25 @@ TEST_F(MimeSinks, MboxMirrorsTheFolderTreeAndCountsTheMail)
 TEST_F(MimeSinks, EmlFilesAreNamedBySubjectAndNeverOverwritten)
 {
     auto sink = convert::make_eml_sink();
-    std::string out = dir_ + "/out.eml.tmp";
-    auto counts = korvel::testing::sink_walk(pst_, *sink, out);
+    const std::string top = dir_ + "/out.eml.tmp";
+    auto counts = korvel::testing::sink_walk(pst_, *sink, top);
     EXPECT_EQ(counts.written, 15);
+    const std::string out = top + "/Mail";
     EXPECT_TRUE(fs::is_regular_file(out + "/Mail/No class.eml"));
-    EXPECT_TRUE(fs::is_regular_file(out + "/Contacts.vcf"));
-    EXPECT_TRUE(fs::is_regular_file(out + "/Calendar.ics"));
+    EXPECT_TRUE(fs::is_regular_file(top + "/Contacts and Calendars/Contacts.vcf"));
+    EXPECT_TRUE(fs::is_regular_file(top + "/Contacts and Calendars/Calendar.ics"));
     EXPECT_TRUE(fs::is_regular_file(out + "/Mail/HTML and text.eml"));
     EXPECT_TRUE(fs::is_regular_file(out + "/Mail/Same_subject.eml"));
     EXPECT_TRUE(fs::is_regular_file(out + "/Mail/Same_subject (2).eml"));
     EXPECT_TRUE(fs::is_regular_file(out + "/Mail/Caf\xC3\xA9 8-bit.eml"));
     EXPECT_TRUE(fs::is_regular_file(out + "/Mail/Sub/Undeliverable.eml"));
-    EXPECT_TRUE(fs::is_directory(out + "/Contacts"));
+    EXPECT_FALSE(fs::exists(out + "/Contacts"));
     EXPECT_EQ(read_file(out + "/Mail/Same_subject.eml").find("second"), std::string::npos);
 
     // A second conversion into an existing directory is refused and harms nothing.
     auto again = convert::make_eml_sink();
     convert::sink_error error;
-    EXPECT_EQ(again->open(out, error), -1);
+    EXPECT_EQ(again->open(top, error), -1);
     EXPECT_TRUE(error.fatal);
     EXPECT_FALSE(error.message.empty());
     EXPECT_TRUE(fs::is_regular_file(out + "/Mail/HTML and text.eml"));
@@ -231,7 +234,7 @@ TEST_F(MimeSinks, BodiesImagesAndEmbeddedMessagesKeepTheirStructure)
     std::map<std::string, std::string> shapes;
     for (const char *name :
          {"HTML and text", "RTF only", "Encapsulated HTML", "Inline image", "Embedded message"}) {
-        auto m = parse(out + "/Mail/" + name + ".eml", false);
+        auto m = parse(out + "/Mail/Mail/" + name + ".eml", false);
         ASSERT_EQ(m.size(), 1u) << name;
         shapes[name] = outline(g_mime_message_get_mime_part(m[0].message));
     }
@@ -245,18 +248,18 @@ TEST_F(MimeSinks, BodiesImagesAndEmbeddedMessagesKeepTheirStructure)
               "multipart/mixed[text/plain,message/rfc822{multipart/mixed[text/"
               "plain,application/octet-stream]}]");
 
-    auto rtf = parse(out + "/Mail/RTF only.eml", false);
+    auto rtf = parse(out + "/Mail/Mail/RTF only.eml", false);
     EXPECT_NE(part_bytes(g_mime_message_get_mime_part(rtf[0].message)).find("Hello from RTF"),
               std::string::npos);
 
-    auto encapsulated = parse(out + "/Mail/Encapsulated HTML.eml", false);
+    auto encapsulated = parse(out + "/Mail/Mail/Encapsulated HTML.eml", false);
     GMimeObject *html =
         find_part(g_mime_message_get_mime_part(encapsulated[0].message), "text/html");
     ASSERT_NE(html, nullptr);
     EXPECT_EQ(part_bytes(html), korvel::testing::fixture_encapsulated_html());
     EXPECT_STREQ(g_mime_object_get_content_type_parameter(html, "charset"), "windows-1252");
 
-    auto image = parse(out + "/Mail/Inline image.eml", false);
+    auto image = parse(out + "/Mail/Mail/Inline image.eml", false);
     GMimeObject *png = find_part(g_mime_message_get_mime_part(image[0].message), "image/png");
     ASSERT_NE(png, nullptr);
     EXPECT_STREQ(g_mime_object_get_content_id(png), "pic1@example.com");
@@ -272,7 +275,7 @@ TEST_F(MimeSinks, BodiesImagesAndEmbeddedMessagesKeepTheirStructure)
                      reinterpret_cast<GMimePart *>(g_mime_multipart_get_part(mixed, 1))),
                  "r\xC3\xA9sum\xC3\xA9 \xC3\xBC.txt");
 
-    auto embedded = parse(out + "/Mail/Embedded message.eml", false);
+    auto embedded = parse(out + "/Mail/Mail/Embedded message.eml", false);
     GMimeObject *rfc822 =
         find_part(g_mime_message_get_mime_part(embedded[0].message), "message/rfc822");
     ASSERT_NE(rfc822, nullptr);
@@ -291,9 +294,9 @@ TEST_F(MimeSinks, AbandonRemovesEverythingWritten)
     convert::sink_error error;
     ASSERT_EQ(sink->open(out, error), 1);
     convert::sink_folder folder;
-    folder.path = {"a/b"};
+    folder.path = {"Top of Personal Folders"};
     ASSERT_EQ(sink->begin_folder(folder, error), 1);
-    EXPECT_TRUE(fs::is_regular_file(out + "/a_b"));
+    EXPECT_TRUE(fs::is_regular_file(out + "/Mail/Top of Personal Folders"));
     sink->abandon();
     EXPECT_FALSE(fs::exists(out));
 }
@@ -304,19 +307,25 @@ TEST_F(MimeSinks, SiblingNamesStayApartAndSafe)
     std::string out = dir_ + "/names.tmp";
     convert::sink_error error;
     ASSERT_EQ(sink->open(out, error), 1);
+    // Under "Top of Personal Folders", where empty folders are made too.
+    const std::string top_name = "Top of Personal Folders";
+    convert::sink_folder top;
+    top.path = {top_name};
+    ASSERT_EQ(sink->begin_folder(top, error), 1);
     for (std::string name : {"Inbox", "inbox", "..", "x.sbd", "", "a\tb"}) {
         convert::sink_folder f;
-        f.path = {name};
+        f.path = {top_name, name};
         ASSERT_EQ(sink->begin_folder(f, error), 1) << name;
         if (name == "Inbox") {
             convert::sink_folder child;
-            child.path = {name, "Child"};
+            child.path = {top_name, name, "Child"};
             ASSERT_EQ(sink->begin_folder(child, error), 1);
             ASSERT_EQ(sink->end_folder(error), 1);
         }
         ASSERT_EQ(sink->end_folder(error), 1);
     }
     ASSERT_EQ(sink->close(error), 1);
+    out += "/Mail/" + top_name + ".sbd";
     std::vector<std::string> names;
     for (const auto &e : fs::directory_iterator(out)) {
         names.push_back(e.path().filename().string());
@@ -415,7 +424,7 @@ TEST(MimeStop, AStopDuringAnAttachmentLeavesNoPartOfTheMessage)
     EXPECT_FALSE(error.fatal);
     stop = false;
     ASSERT_EQ(sink->close(error), 1);
-    EXPECT_EQ(fs::file_size(dir + "/out/Mail"), 0u);
+    EXPECT_EQ(fs::file_size(dir + "/out/Mail/Mail"), 0u);
 }
 
 } // namespace

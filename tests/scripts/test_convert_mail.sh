@@ -77,7 +77,7 @@ for format in mbox eml; do
   "$probe" convert mail.pst "$format" "mail.$format" | tee "probe-$format.txt"
   grep -qx $'items\t13' "probe-$format.txt"
   grep -qx $'skipped\t1' "probe-$format.txt"
-  python3 "$check" "$format" "mail.$format" mail.export --strict --expect-encapsulated 1
+  python3 "$check" "$format" "mail.$format/Mail" mail.export --strict --expect-encapsulated 1
 
   echo "== $format: an existing output is never replaced"
   before=$(find "mail.$format" -type f -exec sha1sum {} + | sort | sha1sum)
@@ -89,11 +89,12 @@ for format in mbox eml; do
 done
 
 # Layout details a mail client depends on.
-[ -f mail.mbox/Mail ] && [ -f mail.mbox/Mail.sbd/Sub ] && [ -f mail.mbox/Contacts ]
-grep -q "^FN:Erin" mail.mbox/Contacts.vcf && grep -q "^FN:Erin" mail.eml/Contacts.vcf
-[ -f "mail.eml/Mail/Same_subject.eml" ] && [ -f "mail.eml/Mail/Same_subject (2).eml" ]
-grep -q '^>From here on$' mail.mbox/Mail
-grep -q '^>>>From twice$' mail.mbox/Mail
+[ -f mail.mbox/Mail/Mail ] && [ -f mail.mbox/Mail/Mail.sbd/Sub ] && [ ! -e mail.mbox/Mail/Contacts ]
+grep -q "^FN:Erin" "mail.mbox/Contacts and Calendars/Contacts.vcf"
+grep -q "^FN:Erin" "mail.eml/Contacts and Calendars/Contacts.vcf"
+[ -f "mail.eml/Mail/Mail/Same_subject.eml" ] && [ -f "mail.eml/Mail/Mail/Same_subject (2).eml" ]
+grep -q '^>From here on$' mail.mbox/Mail/Mail
+grep -q '^>>>From twice$' mail.mbox/Mail/Mail
 
 echo "== enron.pst"
 "$probe" convert "$KORVEL_SAMPLES_DIR/enron.pst" mbox enron.mbox
@@ -103,6 +104,6 @@ mkdir readpst
 # One process: readpst's parallel jobs now and then drop a message of a folder.
 readpst -j 0 -q -r -o readpst "$KORVEL_SAMPLES_DIR/enron.pst" > /dev/null
 # The sample keeps every body as plain text: no RTF body encapsulates HTML.
-python3 "$check" mbox enron.mbox enron.export --readpst readpst --strict --expect-encapsulated 0
-python3 "$check" eml enron.eml enron.export --strict --expect-encapsulated 0
+python3 "$check" mbox enron.mbox/Mail enron.export --readpst readpst --strict --expect-encapsulated 0
+python3 "$check" eml enron.eml/Mail enron.export --strict --expect-encapsulated 0
 echo "OK"

@@ -15,10 +15,6 @@ if ! command -v node > /dev/null; then
     exit 1
 fi
 readers="$KORVEL_BINARY_DIR/readers"
-if [ ! -d "$readers/node_modules/ical.js" ]; then
-    mkdir -p "$readers"
-    npm install --silent --no-audit --no-fund --prefix "$readers" ical.js@2.2.1 > /dev/null
-fi
 checker="$KORVEL_SOURCE_DIR/tests/readers/check_ical.js"
 
 node "$checker" fixture > mailbox.json

@@ -14,10 +14,6 @@ if ! command -v node > /dev/null; then
     echo "node is missing"
     exit 1
 fi
-if [ ! -d "$readers/node_modules/pst-extractor" ]; then
-    mkdir -p "$readers"
-    npm install --silent --no-audit --no-fund --prefix "$readers" pst-extractor@1.12.0 > /dev/null
-fi
 
 check_layout() {
 local format=$1 file_type=$2

@@ -46,10 +46,6 @@ JSON
 cp "$KORVEL_SAMPLES_DIR/enron.pst" enron.pst
 
 readers="$KORVEL_BINARY_DIR/readers"
-if [ ! -d "$readers/node_modules/pst-extractor" ]; then
-    mkdir -p "$readers"
-    npm install --silent --no-audit --no-fund --prefix "$readers" pst-extractor@1.12.0 > /dev/null
-fi
 
 # One line per reader: what it found in the file.
 counts() {
