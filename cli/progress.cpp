@@ -59,6 +59,9 @@ void progress_meter::draw(int percent, std::size_t items, bool final)
 {
     const double elapsed =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - m_start).count();
+    // A rate and an estimate need some of the work behind them: a second, or
+    // a twentieth of the whole.
+    const bool estimable = elapsed > 0 && (elapsed >= 1.0 || percent >= 5);
     std::string line = m_label;
     char text[128];
     if (m_terminal) {
@@ -72,12 +75,12 @@ void progress_meter::draw(int percent, std::size_t items, bool final)
     if (m_count_items) {
         std::snprintf(text, sizeof text, "  %zu items", items);
         line += text;
-        if (elapsed >= 1.0) {
+        if (estimable) {
             std::snprintf(text, sizeof text, "  %.0f/s", static_cast<double>(items) / elapsed);
             line += text;
         }
     }
-    if (percent > 0 && percent < 100 && elapsed >= 1.0) {
+    if (estimable && percent < 100) {
         line += "  " + clock_text(elapsed * (100 - percent) / percent) + " left";
     }
     if (m_terminal) {
