@@ -48,8 +48,10 @@ void progress_meter::update(int percent, std::size_t items)
         draw(percent, items, false);
         return;
     }
+    // A log reads top to bottom: a phase starting again from 0 (the scan
+    // does) prints nothing until it passes what was printed.
     const int tenth = percent / 10;
-    if (tenth != m_last_tenth) {
+    if (tenth > m_last_tenth) {
         m_last_tenth = tenth;
         draw(percent, items, false);
     }
@@ -60,8 +62,8 @@ void progress_meter::draw(int percent, std::size_t items, bool final)
     const double elapsed =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - m_start).count();
     // A rate and an estimate need some of the work behind them: a second, or
-    // a twentieth of the whole.
-    const bool estimable = elapsed > 0 && (elapsed >= 1.0 || percent >= 5);
+    // a twentieth of the whole that took long enough to measure.
+    const bool estimable = elapsed >= 1.0 || (percent >= 5 && elapsed >= 0.2);
     std::string line = m_label;
     char text[128];
     if (m_terminal) {
