@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string_view>
+#include <utility>
 
 namespace korvel::cli {
 namespace {
@@ -157,91 +158,132 @@ int worse(int a, int b)
     return std::max(a, b);
 }
 
-int run_command_line(int argc, char **argv)
+namespace {
+
+struct parsed_line
 {
-    options parsed;
-    const command *chosen = nullptr;
+    options chosen;
+    const command *which = nullptr;
     bool help = false;
+    bool version = false;
+    // The command-specific options given, by flag, with their spelling, so
+    // that one given before the command is judged once the command is known.
+    std::vector<std::pair<option_flag, std::string>> given;
+};
+
+// Reads the arguments. Returns exit_done, or exit_usage after saying why.
+int parse_arguments(int argc, char **argv, parsed_line &line)
+{
+    options &chosen = line.chosen;
     bool only_operands = false;
     for (int i = 1; i < argc; ++i) {
         const std::string_view argument = argv[i];
-        if (only_operands || argument == "-" || argument.empty() || argument[0] != '-') {
-            if (chosen == nullptr) {
-                if (argument == "help") {
-                    help = true;
-                    continue;
-                }
-                chosen = find_command(argument);
-                if (chosen == nullptr) {
-                    return usage_error("'" + std::string(argument) + "' is not a command", nullptr);
-                }
-            } else {
-                parsed.operands.emplace_back(argument);
-            }
-            continue;
-        }
-        auto accepts = [&](std::uint32_t flag) { return chosen && (chosen->accepted & flag); };
-        auto starts = [&](std::string_view name) {
+        auto named = [&](std::string_view name) {
             return argument == name ||
                    (argument.starts_with(name) && argument[name.size()] == '=');
         };
-        if (argument == "--") {
+        if (only_operands || argument == "-" || argument.empty() || argument[0] != '-') {
+            if (line.which == nullptr && !line.help && argument == "help") {
+                line.help = true;
+            } else if (line.which == nullptr) {
+                line.which = find_command(argument);
+                if (line.which == nullptr) {
+                    return usage_error("'" + std::string(argument) + "' is not a command",
+                                       nullptr);
+                }
+            } else {
+                chosen.operands.emplace_back(argument);
+            }
+        } else if (argument == "--") {
             only_operands = true;
         } else if (argument == "-h" || argument == "--help") {
-            help = true;
+            line.help = true;
         } else if (argument == "--version") {
-            std::printf("%s %s\n", program, KORVEL_VERSION);
-            return exit_done;
+            line.version = true;
         } else if (argument == "-q" || argument == "--quiet") {
-            parsed.quiet = true;
-        } else if (argument == "--json" && accepts(option_json)) {
-            parsed.json = true;
-        } else if ((argument == "-f" || argument == "--force") && accepts(option_force)) {
-            parsed.force = true;
-        } else if (argument == "--no-recovered" && accepts(option_no_recovered)) {
-            parsed.no_recovered = true;
-        } else if (starts("--folder") && accepts(option_folder)) {
+            chosen.quiet = true;
+        } else if (argument == "--json") {
+            chosen.json = true;
+            line.given.emplace_back(option_json, argument);
+        } else if (argument == "-f" || argument == "--force") {
+            chosen.force = true;
+            line.given.emplace_back(option_force, argument);
+        } else if (argument == "--no-recovered") {
+            chosen.no_recovered = true;
+            line.given.emplace_back(option_no_recovered, argument);
+        } else if (named("--folder")) {
             std::string value;
             if (!take_value(argument, "--folder", i, argc, argv, value)) {
-                return usage_error("--folder needs a folder path", chosen);
+                return usage_error("--folder needs a folder path", line.which);
             }
-            parsed.folders.push_back(value);
-        } else if (starts("--to") && accepts(option_to)) {
-            if (!take_value(argument, "--to", i, argc, argv, parsed.to)) {
-                return usage_error("--to needs a format (mbox or eml)", chosen);
+            chosen.folders.push_back(value);
+            line.given.emplace_back(option_folder, "--folder");
+        } else if (named("--to")) {
+            if (!take_value(argument, "--to", i, argc, argv, chosen.to)) {
+                return usage_error("--to needs a format (mbox or eml)", line.which);
             }
-            if (parsed.to != "mbox" && parsed.to != "eml") {
-                return usage_error("'" + parsed.to + "' is not a format (mbox or eml)", chosen);
+            if (chosen.to != "mbox" && chosen.to != "eml") {
+                return usage_error("'" + chosen.to + "' is not a format (mbox or eml)",
+                                   line.which);
             }
+            line.given.emplace_back(option_to, "--to");
         } else {
-            return usage_error("unknown option '" + std::string(argument) + "'" +
-                                   (chosen ? std::string(" for ") + chosen->name : ""),
-                               chosen);
+            return usage_error("unknown option '" + std::string(argument) + "'", line.which);
         }
     }
-    if (help) {
-        if (chosen == nullptr) {
+    return exit_done;
+}
+
+// The options and operands against what the command takes.
+int check_arguments(const parsed_line &line)
+{
+    const command &which = *line.which;
+    for (const auto &[flag, spelling] : line.given) {
+        if ((which.accepted & flag) == 0) {
+            return usage_error(spelling + " is not an option of " + which.name, &which);
+        }
+    }
+    const std::size_t n = line.chosen.operands.size();
+    if (n < which.minimum_operands) {
+        return usage_error("too few arguments", &which);
+    }
+    if (which.maximum_operands != 0 && n > which.maximum_operands) {
+        return usage_error("too many arguments", &which);
+    }
+    if ((which.accepted & option_to) && line.chosen.to.empty()) {
+        return usage_error("--to is required (mbox or eml)", &which);
+    }
+    return exit_done;
+}
+
+} // namespace
+
+int run_command_line(int argc, char **argv)
+{
+    parsed_line line;
+    if (parse_arguments(argc, argv, line) != exit_done) {
+        return exit_usage;
+    }
+    if (line.version) {
+        std::printf("%s %s\n", program, KORVEL_VERSION);
+        return exit_done;
+    }
+    if (line.help) {
+        if (line.which == nullptr) {
             print_overview(stdout);
         } else {
-            print_command_help(*chosen);
+            print_command_help(*line.which);
         }
         return exit_done;
     }
-    if (chosen == nullptr) {
+    if (line.which == nullptr) {
         print_overview(stderr);
         return exit_usage;
     }
-    const std::size_t n = parsed.operands.size();
-    if (n < chosen->minimum_operands ||
-        (chosen->maximum_operands != 0 && n > chosen->maximum_operands)) {
-        return usage_error(n < chosen->minimum_operands ? "too few arguments"
-                                                        : "too many arguments",
-                           chosen);
+    if (check_arguments(line) != exit_done) {
+        return exit_usage;
     }
-    if ((chosen->accepted & option_to) && parsed.to.empty()) {
-        return usage_error("--to is required (mbox or eml)", chosen);
-    }
-    return chosen->run(parsed);
+    return line.which->run(line.chosen);
 }
 
 } // namespace korvel::cli

@@ -5,6 +5,7 @@ manual page and bash completion."""
 import json
 import os
 import pty
+import resource
 import signal
 import subprocess
 import sys
@@ -79,6 +80,28 @@ class Interrupt(unittest.TestCase):
         self.assertEqual(report["status"], 130)
         self.assertEqual([(f["file"], f["status"], f["written"]) for f in report["files"]],
                          [(big_mailbox(), 130, False)])
+
+
+class OutputFailure(unittest.TestCase):
+    def test_a_full_disk_ends_the_save_and_leaves_nothing(self):
+        # A file-size limit fails the writes as a full disk does, at 1 MB.
+        def limited():
+            resource.setrlimit(resource.RLIMIT_FSIZE, (1 << 20, 1 << 20))
+            signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+
+        for form in ("pst", "mbox"):
+            directory = cli.scratch("full-" + form)
+            out = os.path.join(directory, "out")
+            arguments = ["save", big_mailbox(), out] if form == "pst" else \
+                ["convert", "--to", form, big_mailbox(), out]
+            done = subprocess.run([cli.command(), "--quiet", "--json", *arguments],
+                                  capture_output=True, text=True, preexec_fn=limited)
+            self.assertEqual(done.returncode, 4, done.stderr)
+            self.assertEqual(len(done.stderr.splitlines()), 1)
+            self.assertIn("File too large", done.stderr)
+            (file,) = json.loads(done.stdout)["files"]
+            self.assertEqual((file["status"], file["written"]), (4, False))
+            self.assertEqual(os.listdir(directory), [])
 
 
 class Progress(unittest.TestCase):
