@@ -107,12 +107,13 @@ class OutputFailure(unittest.TestCase):
 class Progress(unittest.TestCase):
     def test_a_bar_on_a_terminal(self):
         out = os.path.join(cli.scratch("progress-tty"), "out.pst")
+        program, mailbox = cli.command(), big_mailbox()  # made before the fork
         pid, fd = pty.fork()
         if pid == 0:
             # Standard output to nowhere: only the bar goes to the terminal.
             null = os.open(os.devnull, os.O_WRONLY)
             os.dup2(null, 1)
-            os.execv(cli.command(), [cli.command(), "save", big_mailbox(), out])
+            os.execv(program, [program, "save", mailbox, out])
         data = read_all(fd)
         _, status = os.waitpid(pid, 0)
         self.assertEqual(os.waitstatus_to_exitcode(status), 0, data)
