@@ -91,6 +91,7 @@ check_report check_file(const std::string &path, bool quiet)
     }
     if (!count_folders(session, quiet, report)) {
         report.status = exit_stopped;
+        report.error = "stopped";
     } else if (!report.unreadable.empty()) {
         report.status = exit_unreadable_items;
     }
@@ -156,7 +157,7 @@ int run_check(const options &chosen)
     int status = exit_done;
     for (const std::string &path : chosen.operands) {
         check_report report = check_file(path, chosen.quiet);
-        if (report.status == exit_unreadable_file) {
+        if (!report.error.empty()) {
             report_error(path, report.error);
         }
         status = worse(status, report.status);
@@ -165,7 +166,6 @@ int run_check(const options &chosen)
         }
         reports.push_back(std::move(report));
         if (status == exit_stopped) {
-            report_error("", "stopped");
             break;
         }
     }

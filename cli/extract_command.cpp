@@ -76,7 +76,7 @@ int run_extract(const options &chosen)
     std::string cause;
     const int status = scan_mailbox(session, file, chosen.quiet, cause);
     if (status != exit_done) {
-        report_error(file, status == exit_stopped ? "stopped" : cause);
+        report_error(file, cause);
         return status;
     }
     if (!session.fill(folder)) {

@@ -39,7 +39,7 @@ int run_list(const options &chosen)
     std::string cause;
     const int status = scan_mailbox(session, file, chosen.quiet, cause);
     if (status != exit_done) {
-        report_error(file, status == exit_stopped ? "stopped" : cause);
+        report_error(file, cause);
         return status;
     }
     if (chosen.operands.size() == 1) {

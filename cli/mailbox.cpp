@@ -63,6 +63,7 @@ int scan_mailbox(runner::scan_session &session, const std::string &path, bool qu
     session.views.on_progress = nullptr;
     meter.finish();
     if (interrupted()) {
+        cause = "stopped";
         return exit_stopped;
     }
     if (scanned != 1) {

@@ -7,8 +7,8 @@
 
 namespace korvel::cli {
 
-// Scans path into session as the window's Scan does. Returns exit_done,
-// exit_stopped, or exit_unreadable_file with the cause for the user.
+// Scans path into session as the window's Scan does. Returns exit_done, or
+// exit_stopped or exit_unreadable_file with the cause for the user.
 int scan_mailbox(runner::scan_session &session, const std::string &path, bool quiet,
                  std::string &cause);
 

@@ -47,7 +47,9 @@ void save_one(const options &chosen, convert::output_format format, save_outcome
     std::string cause;
     outcome.status = scan_mailbox(session, outcome.file, chosen.quiet, cause);
     if (outcome.status != exit_done) {
-        outcome.error = cause;
+        outcome.error = outcome.status == exit_stopped
+                            ? "stopped; " + outcome.target + " was not written"
+                            : cause;
         return;
     }
     convert::save_request request;
