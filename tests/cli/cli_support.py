@@ -3,6 +3,7 @@ test process with cmake --install), the probe, writer-made and damaged
 mailboxes, scratch directories."""
 
 import atexit
+import fcntl
 import hashlib
 import json
 import os
@@ -46,8 +47,12 @@ def installed_root():
     if _stage is None:
         stage = os.path.join(_scratch, "stage")
         env = dict(os.environ, DESTDIR=stage)
-        subprocess.run(["cmake", "--install", BUILD], env=env, check=True,
-                       stdout=subprocess.DEVNULL)
+        # The install writes a file or two into the build tree: parallel test
+        # processes take turns.
+        with open(os.path.join(BUILD, "korvel-cli-install.lock"), "w") as lock:
+            fcntl.flock(lock, fcntl.LOCK_EX)
+            subprocess.run(["cmake", "--install", BUILD], env=env, check=True,
+                           stdout=subprocess.DEVNULL)
         _stage = stage + prefix()
     return _stage
 
