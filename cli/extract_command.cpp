@@ -66,7 +66,7 @@ int run_extract(const options &chosen)
     const std::string &file = chosen.operands[0];
     const std::string &folder = chosen.operands[1];
     const std::string &row_text = chosen.operands[2];
-    const std::string &out = chosen.operands[3];
+    const std::string out = without_trailing_slashes(chosen.operands[3]);
     std::error_code error;
     if (!chosen.force && fs::symlink_status(out, error).type() != fs::file_type::not_found) {
         report_error(out, "it already exists (--force replaces it)");

@@ -38,12 +38,17 @@ std::string refusal(const std::string &path, header_check check)
 
 } // namespace
 
+std::string without_trailing_slashes(std::string path)
+{
+    while (path.size() > 1 && path.back() == '/') {
+        path.pop_back();
+    }
+    return path;
+}
+
 std::string base_name(const std::string &path)
 {
-    std::string name = path;
-    while (name.size() > 1 && name.back() == '/') {
-        name.pop_back();
-    }
+    const std::string name = without_trailing_slashes(path);
     const std::size_t slash = name.rfind('/');
     return slash == std::string::npos || name.size() == 1 ? name : name.substr(slash + 1);
 }

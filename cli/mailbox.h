@@ -15,4 +15,7 @@ int scan_mailbox(runner::scan_session &session, const std::string &path, bool qu
 // The file's name without its directories, for labels.
 std::string base_name(const std::string &path);
 
+// The path without trailing slashes ("out/" names the directory "out").
+std::string without_trailing_slashes(std::string path);
+
 } // namespace korvel::cli

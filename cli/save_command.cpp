@@ -160,7 +160,7 @@ int run_convert(const options &chosen)
     const convert::output_format format =
         chosen.to == "eml" ? convert::output_format::eml : convert::output_format::mbox;
     std::vector<std::string> files(chosen.operands.begin(), chosen.operands.end() - 1);
-    const std::string &out = chosen.operands.back();
+    const std::string out = without_trailing_slashes(chosen.operands.back());
     std::vector<save_outcome> outcomes(files.size());
     std::set<std::string> names;
     for (std::size_t i = 0; i < files.size(); ++i) {

@@ -192,7 +192,7 @@ class Convert(unittest.TestCase):
         directory = cli.scratch("convert-several")
         damaged = damaged_mailbox("convert-damaged")
         out = os.path.join(directory, "out")
-        done, report = cli.run_json("convert", "--to", "mbox", cli.ENRON, damaged, out)
+        done, report = cli.run_json("convert", "--to", "mbox", cli.ENRON, damaged, out + "/")
         self.assertEqual(done.returncode, 1)
         self.assertEqual(sorted(os.listdir(out)), ["damaged", "enron"])
         self.assertEqual([(f["target"], f["status"]) for f in report["files"]],
