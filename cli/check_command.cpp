@@ -61,8 +61,8 @@ void print_report(const check_report &report)
         return; // said on standard error
     }
     std::printf("%s: %s: %zu folders, %zu items, %zu unreadable\n", report.file.c_str(),
-                report.status == exit_done ? "intact" : "damaged but read",
-                report.folders.size(), report.items(), report.unreadable.size());
+                report.status == exit_done ? "intact" : "damaged but read", report.folders.size(),
+                report.items(), report.unreadable.size());
     std::printf("%8s  %s\n", "items", "folder");
     for (const folder_count &folder : report.folders) {
         const std::size_t slash = folder.path.rfind('/');

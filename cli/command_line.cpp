@@ -37,7 +37,8 @@ const std::array<command, 5> commands = {{
      "name and appears only when complete; an existing OUT.pst is replaced only\n"
      "with --force.\n",
      option_json | option_force | option_folder | option_no_recovered, 2, 2, run_save},
-    {"convert", "--to mbox|eml [--folder PATH]... [--no-recovered] [--force] [--json] FILE... OUTDIR",
+    {"convert",
+     "--to mbox|eml [--folder PATH]... [--no-recovered] [--force] [--json] FILE... OUTDIR",
      "convert mailboxes into mbox or EML directories",
      "Converts each FILE into a directory of mbox files (--to mbox) or of EML\n"
      "files (--to eml), contacts and calendars as vCard and iCalendar files\n"
@@ -179,8 +180,7 @@ int parse_arguments(int argc, char **argv, parsed_line &line)
     for (int i = 1; i < argc; ++i) {
         const std::string_view argument = argv[i];
         auto named = [&](std::string_view name) {
-            return argument == name ||
-                   (argument.starts_with(name) && argument[name.size()] == '=');
+            return argument == name || (argument.starts_with(name) && argument[name.size()] == '=');
         };
         if (only_operands || argument == "-" || argument.empty() || argument[0] != '-') {
             if (line.which == nullptr && !line.help && argument == "help") {
@@ -188,8 +188,7 @@ int parse_arguments(int argc, char **argv, parsed_line &line)
             } else if (line.which == nullptr) {
                 line.which = find_command(argument);
                 if (line.which == nullptr) {
-                    return usage_error("'" + std::string(argument) + "' is not a command",
-                                       nullptr);
+                    return usage_error("'" + std::string(argument) + "' is not a command", nullptr);
                 }
             } else {
                 chosen.operands.emplace_back(argument);
@@ -223,8 +222,7 @@ int parse_arguments(int argc, char **argv, parsed_line &line)
                 return usage_error("--to needs a format (mbox or eml)", line.which);
             }
             if (chosen.to != "mbox" && chosen.to != "eml") {
-                return usage_error("'" + chosen.to + "' is not a format (mbox or eml)",
-                                   line.which);
+                return usage_error("'" + chosen.to + "' is not a format (mbox or eml)", line.which);
             }
             line.given.emplace_back(option_to, "--to");
         } else {

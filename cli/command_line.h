@@ -15,7 +15,7 @@ enum exit_status : int
     exit_unreadable_items = 1, // done, but some items could not be read
     exit_usage = 2,
     exit_unreadable_file = 3,
-    exit_output = 4, // the output could not be written (or would replace a file)
+    exit_output = 4,    // the output could not be written (or would replace a file)
     exit_stopped = 130, // Ctrl-C, as a shell reports a SIGINT
 };
 

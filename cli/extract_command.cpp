@@ -1,7 +1,7 @@
 // korvel-pst extract FILE FOLDER ROW OUTDIR: the preview of one row, written
 // into a new directory instead of shown.
-#include <cstdio>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -40,7 +40,8 @@ std::string publish(const std::string &from, const std::string &out, bool force)
         }
         // The old one goes aside first, so that out is never half the old one.
         previous = out + ".korvel-old-XXXXXX";
-        if (::mkdtemp(previous.data()) == nullptr || std::rename(out.c_str(), previous.c_str()) != 0) {
+        if (::mkdtemp(previous.data()) == nullptr ||
+            std::rename(out.c_str(), previous.c_str()) != 0) {
             remove_directory(temporary);
             return "cannot replace it: " + std::string(std::strerror(errno));
         }

@@ -63,7 +63,9 @@ json check_json(const std::vector<check_report> &reports, int status)
         file["unreadable"] = std::move(unreadable);
         files.push_back(std::move(file));
     }
-    return {{"command", "check"}, {"version", KORVEL_VERSION}, {"status", status},
+    return {{"command", "check"},
+            {"version", KORVEL_VERSION},
+            {"status", status},
             {"files", std::move(files)}};
 }
 
@@ -76,22 +78,25 @@ json save_json(const std::vector<save_outcome> &outcomes, const std::string &com
         for (const std::string &line : report.unreadable) {
             unreadable.push_back(save_line_json(line));
         }
-        json file = {{"file", outcome.file},
-                     {"target", outcome.target},
-                     {"format", outcome.format},
-                     {"status", outcome.status},
-                     {"written", outcome.status == exit_done || outcome.status == exit_unreadable_items},
-                     {"folders", report.folders},
-                     {"items", report.items},
-                     {"recovered", report.recovered},
-                     {"skipped", report.skipped},
-                     {"unreadable", std::move(unreadable)}};
+        json file = {
+            {"file", outcome.file},
+            {"target", outcome.target},
+            {"format", outcome.format},
+            {"status", outcome.status},
+            {"written", outcome.status == exit_done || outcome.status == exit_unreadable_items},
+            {"folders", report.folders},
+            {"items", report.items},
+            {"recovered", report.recovered},
+            {"skipped", report.skipped},
+            {"unreadable", std::move(unreadable)}};
         if (!outcome.error.empty()) {
             file["error"] = outcome.error;
         }
         files.push_back(std::move(file));
     }
-    return {{"command", command}, {"version", KORVEL_VERSION}, {"status", status},
+    return {{"command", command},
+            {"version", KORVEL_VERSION},
+            {"status", status},
             {"files", std::move(files)}};
 }
 

@@ -64,9 +64,8 @@ void save_one(const options &chosen, convert::output_format format, save_outcome
         return;
     }
     progress_meter meter(chosen.quiet,
-                         base_name(outcome.file) + (format == convert::output_format::pst
-                                                        ? ": saving"
-                                                        : ": converting"));
+                         base_name(outcome.file) +
+                             (format == convert::output_format::pst ? ": saving" : ": converting"));
     meter.set_count_items(true);
     convert::save_report &report = outcome.report;
     // The walk calls back on this thread, so the counts are read as they grow.
