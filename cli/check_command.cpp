@@ -26,11 +26,14 @@ const folder_node *node_of(const runner::scan_session &session, tree_item item)
     return nullptr;
 }
 
-void count_folder(libpff_item_t *folder, folder_count &count, check_report &report)
+// Counts one folder's messages and tries its sub-folders. Returns false when
+// a Ctrl-C ended the walk (the scan's handle sees the stop).
+bool count_folder(export_handle_t *handle, libpff_item_t *folder, folder_count &count,
+                  check_report &report)
 {
     error_slot error;
     const int walked = export_handle_walk_sub_messages(
-        nullptr, folder,
+        handle, folder,
         [&count](libpff_item_t *, int) {
             ++count.items;
             return 1;
@@ -39,13 +42,16 @@ void count_folder(libpff_item_t *folder, folder_count &count, check_report &repo
             report.unreadable.push_back({count.path, "item", static_cast<std::size_t>(index) + 1});
         },
         error.get());
+    if (walked == 0 || interrupted()) {
+        return false;
+    }
     if (walked == -1) {
         report.unreadable.push_back({count.path, "items", 0});
     }
     int sub_folders = 0;
     if (libpff_folder_get_number_of_sub_folders(folder, &sub_folders, error.get()) != 1) {
         report.unreadable.push_back({count.path, "sub-folders", 0});
-        return;
+        return true;
     }
     for (int i = 0; i < sub_folders; ++i) {
         item_holder sub;
@@ -53,6 +59,7 @@ void count_folder(libpff_item_t *folder, folder_count &count, check_report &repo
             report.unreadable.push_back({count.path, "folder", static_cast<std::size_t>(i) + 1});
         }
     }
+    return true;
 }
 
 void print_report(const check_report &report)
@@ -142,8 +149,9 @@ bool count_folders(runner::scan_session &session, bool quiet, check_report &repo
             count.path += (count.path.empty() ? "" : "/") + name;
         }
         count.level = item.level;
-        if (const folder_node *node = node_of(session, item.handle)) {
-            count_folder(node->folder_item, count, report);
+        const folder_node *node = node_of(session, item.handle);
+        if (node && !count_folder(session.state.export_handle, node->folder_item, count, report)) {
+            return false;
         }
         report.folders.push_back(count);
         meter.update(static_cast<int>(done * 100 / tree.size()), report.items());
