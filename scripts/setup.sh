@@ -14,6 +14,7 @@ packages=(
   fp-utils xchm libchm1
   desktop-file-utils appstream shared-mime-info xdg-utils libglib2.0-bin
   python3
+  scdoc bash-completion
   xvfb
   clang libclang-rt-14-dev
 )

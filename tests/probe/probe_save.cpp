@@ -7,11 +7,11 @@
 #include <string>
 #include <vector>
 
-#include "scan/text.h"
 #include "tests/probe/probe.h"
 #include "tests/support/scan_session.h"
 
 #ifdef KORVEL_HAVE_WRITER
+#include "cli/runner/save_runner.h"
 #include "convert/save.h"
 
 namespace korvel::probe {
@@ -38,20 +38,10 @@ int save_as(convert::output_format format, const std::vector<std::string> &argum
     }
     korvel::testing::scan_session session;
     session.scan(arguments[0]);
-    for (const std::string &path : checked) {
-        const tree_item item = session.views.find_path(u16(path));
-        libpff_item_t *folder = nullptr;
-        for (folder_node *node = session.state.folders.head; node && item != 0; node = node->next) {
-            if (node->item == item) {
-                folder = node->folder_item;
-                break;
-            }
-        }
-        if (!folder) {
-            std::fprintf(stderr, "korvel-probe: no folder %s\n", path.c_str());
-            return 1;
-        }
-        request.folders.push_back(folder);
+    std::string unknown;
+    if (!runner::check_folders(session, checked, request, unknown)) {
+        std::fprintf(stderr, "korvel-probe: no folder %s\n", unknown.c_str());
+        return 1;
     }
     convert::save_report report;
     int result = convert::save_mailbox(&session.state, request, {}, report);

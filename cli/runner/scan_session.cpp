@@ -1,8 +1,8 @@
-#include "tests/support/scan_session.h"
+#include "cli/runner/scan_session.h"
 
 #include "scan/text.h"
 
-namespace korvel::testing {
+namespace korvel::runner {
 
 int scan_session::scan(const std::string &utf8_path)
 {
@@ -23,4 +23,4 @@ bool scan_session::fill(const std::string &utf8_tree_path)
     return true;
 }
 
-} // namespace korvel::testing
+} // namespace korvel::runner

@@ -1,10 +1,10 @@
-#include "tests/support/recording_views.h"
+#include "cli/runner/recording_views.h"
 
 #include "scan/folder_images.h"
 #include "scan/names.h"
 #include "scan/text.h"
 
-namespace korvel::testing {
+namespace korvel::runner {
 
 recording_views::recording_views()
 {
@@ -88,6 +88,9 @@ void recording_views::list_rename_column(int column, const std::u16string &title
 void recording_views::progress_set(int position)
 {
     progress.push_back(position);
+    if (on_progress) {
+        on_progress(position);
+    }
 }
 
 void recording_views::command_set_enabled(view_command command, bool enabled)
@@ -167,4 +170,4 @@ std::string narrow(const std::u16string &text)
     return utf16_to_utf8(text);
 }
 
-} // namespace korvel::testing
+} // namespace korvel::runner
