@@ -7,15 +7,16 @@ Writes a 32-bit mailbox (korvel-mkpst, "format": "ansi") with one folder per
 code page (1252, 1251, 1250, 932, 936), each holding a message, a contact, an
 appointment and a task whose text is in that code page, and a folder of
 messages whose code page is missing or unknown. Then checks that the text
-comes out right everywhere: the item list and the preview header page
-(korvel-probe), the saved Unicode copy (read by pffexport), and the EML,
-vCard and iCalendar conversions (read by Python's email package and as
-text). Prints one line per problem; exits 1 when anything differs.
+comes out right everywhere: the item list and the preview header pages of
+each kind (korvel-probe), the saved Unicode copy (read by pffexport), and
+the EML, mbox, vCard and iCalendar conversions (read by Python's email and
+mailbox packages and as text). Prints one line per problem; exits 1 when anything differs.
 """
 
 import email
 import email.policy
 import json
+import mailbox
 import os
 import subprocess
 import sys
@@ -55,7 +56,8 @@ def description():
                 {"tag": "0x0E07", "type": "PT_LONG", "value": 1}],
              "recipients": [{"type": 1, "name": sender, "email": "to@example.com"}]},
             {"class": "IPM.Contact", "subject": sender, "properties": [
-                own, {"tag": "0x3001", "type": "PT_UNICODE", "value": sender}]},
+                own, {"tag": "0x3001", "type": "PT_UNICODE", "value": sender},
+                {"tag": "0x3A06", "type": "PT_UNICODE", "value": sender.split()[0]}]},
             {"class": "IPM.Appointment", "subject": subject, "body": body, "properties": [
                 own,
                 {"named": {"set": "PSETID_Appointment", "id": "0x8208"},
@@ -103,17 +105,23 @@ def check_list_and_preview(probe, pst, tmp):
         expect(f"CP{cp} list contact", r["contact"][3], sender)
         expect(f"CP{cp} list appointment", r["appointment"][3:5], [subject, place])
         expect(f"CP{cp} list task", r["task"][3], subject)
-        env = dict(os.environ, TMPDIR=tmp)
-        subprocess.run([probe, "preview", pst, f"CP{cp}", "1"], check=True,
-                       capture_output=True, env=env)
         work = os.path.join(tmp, f"korvel-{os.getuid()}", "Attachments")
-        with open(os.path.join(work, "header.html"), "rb") as f:
-            page = f.read().decode("utf-16-le")
-        for text in (subject, f"<span style='color:#BD28B8'>{sender}</span>"):
-            if text not in page:
-                problem(f"CP{cp} preview header page lacks {text!r}")
-        with open(os.path.join(work, "body.txt"), "rb") as f:
-            expect(f"CP{cp} preview body", f.read().decode("utf-8").strip(), body)
+        pages = {
+            "1": (subject, f"<span style='color:#BD28B8'>{sender}</span>"),
+            "2": (f"> {sender.split()[0]}<",),
+            "3": (f"> {subject}<", f"> {place}<"),
+        }
+        for row, texts in pages.items():
+            subprocess.run([probe, "preview", pst, f"CP{cp}", row], check=True,
+                           capture_output=True, env=dict(os.environ, TMPDIR=tmp))
+            with open(os.path.join(work, "header.html"), "rb") as f:
+                page = f.read().decode("utf-16-le")
+            for text in texts:
+                if text not in page:
+                    problem(f"CP{cp} preview header page of row {row} lacks {text!r}")
+            if row == "1":
+                with open(os.path.join(work, "body.txt"), "rb") as f:
+                    expect(f"CP{cp} preview body", f.read().decode("utf-8").strip(), body)
     odd = rows(probe, pst, "Odd")
     expect("missing code page in the list", odd["email"][3:5], ["René", "Café missing"])
     listed = [line.split("\t")[4] for line in run(probe, "list", pst, "Odd").splitlines()
@@ -168,6 +176,16 @@ def check_conversions(probe, pst, work):
         for line in (f"SUMMARY:{subject}", f"LOCATION:{place}", f"DESCRIPTION:{body}"):
             if line not in ics.replace("\\\\", "\\"):
                 problem(f"CP{cp} iCalendar lacks {line!r}")
+    # mbox: the same messages behind "From " lines.
+    out = os.path.join(work, "mbox")
+    run(probe, "convert", pst, "mbox", out)
+    for cp, (subject, sender, body, _) in CODE_PAGES.items():
+        box = mailbox.mbox(os.path.join(out, f"CP{cp}"), create=False)
+        got = [(str(m["subject"]), m.get_body(("plain",)).get_content().strip())
+               for m in (email.message_from_bytes(raw.as_bytes(), policy=email.policy.strict)
+                         for raw in box)]
+        expect(f"CP{cp} mbox", got, [(subject, body)])
+    out = os.path.join(work, "eml")
     for subject, _ in ODD:
         path = os.path.join(out, "Odd", subject + ".eml")
         if not os.path.exists(path):
