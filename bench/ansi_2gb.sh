@@ -36,11 +36,13 @@ rm -f copy.pst
 measure "save" "$build/tests/korvel-probe" save big.pst copy.pst
 echo "saved copy: $(stat -c %s copy.pst) bytes"
 
-# Cut short past the middle: everything before the cut is still there.
+# Cut short past the middle, as a file that grew past the limit is: the
+# B-trees (written last) are gone, the messages before the cut are there.
+# What the scan and the save still find is printed; they must end cleanly.
 head -c 1500000000 big.pst > cut.pst
 rm -f big.pst copy.pst
-measure "scan cut file" "$build/tests/korvel-probe" list cut.pst "Big"
-echo "listed from the cut file: $("$build/tests/korvel-probe" list cut.pst "Big" | grep -c '^row' || true)"
-measure "save cut file" "$build/tests/korvel-probe" save cut.pst cut-copy.pst
-echo "saved from the cut file: $(stat -c %s cut-copy.pst) bytes"
-rm -f cut.pst cut-copy.pst
+measure "scan cut file" "$build/tests/korvel-probe" tree cut.pst || true
+echo "folders in the cut file: $("$build/tests/korvel-probe" tree cut.pst | grep -c '^item' || true)"
+measure "save cut file" "$build/tests/korvel-probe" save cut.pst cut-copy.pst || true
+"$build/tests/korvel-probe" save cut.pst cut-copy2.pst | grep -E '^(items|recovered|unreadable)' || true
+rm -f cut.pst cut-copy.pst cut-copy2.pst
