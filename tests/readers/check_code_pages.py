@@ -8,7 +8,8 @@ code page (1252, 1251, 1250, 932, 936), each holding a message, a contact, an
 appointment and a task whose text is in that code page, and a folder of
 messages whose code page is missing or unknown. Then checks that the text
 comes out right everywhere: the item list and the preview header pages of
-each kind (korvel-probe), the saved Unicode copy (read by pffexport), and
+each kind (korvel-probe), readpst's export of the source, the saved Unicode copy (read
+by pffexport), and
 the EML, mbox, vCard and iCalendar conversions (read by Python's email and
 mailbox packages and as text). Prints one line per problem; exits 1 when anything differs.
 """
@@ -196,6 +197,26 @@ def check_conversions(probe, pst, work):
         expect(f"{subject} EML body", m.get_body(("plain",)).get_content().strip(), "Bodyé")
 
 
+def check_readpst(pst, work):
+    """readpst decodes each message by its own code page too; its table names
+    932 "iso-2022-jp" and 936 "gb2313", so only the single-byte pages are
+    compared with it."""
+    out = os.path.join(work, "readpst")
+    os.makedirs(out, exist_ok=True)
+    subprocess.run(["readpst", "-j", "0", "-q", "-e", "-8", "-o", out, pst], check=True,
+                   capture_output=True)
+    for cp in (1252, 1251, 1250):
+        subject, _, body, _ = CODE_PAGES[cp]
+        path = os.path.join(out, "Personal Folders", f"CP{cp}", "1.eml")
+        if not os.path.exists(path):
+            problem(f"readpst did not export the CP{cp} message")
+            continue
+        with open(path, "rb") as f:
+            m = email.message_from_binary_file(f, policy=email.policy.default)
+        expect(f"CP{cp} readpst subject", str(m["subject"]), subject)
+        expect(f"CP{cp} readpst body", m.get_body(("plain",)).get_content().strip(), body)
+
+
 def main():
     probe, mkpst, work = sys.argv[1:4]
     os.makedirs(work, exist_ok=True)
@@ -209,6 +230,7 @@ def main():
     check_list_and_preview(probe, pst, tmp)
     check_saved_copy(probe, pst, work)
     check_conversions(probe, pst, work)
+    check_readpst(pst, work)
     print(f"{len(problems)} problems")
     sys.exit(1 if problems else 0)
 
