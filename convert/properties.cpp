@@ -68,32 +68,6 @@ std::vector<std::uint8_t> mv_variable_join(const std::vector<std::vector<std::ui
     return out;
 }
 
-std::vector<std::vector<std::uint8_t>> mv_variable_split(std::span<const std::uint8_t> stored)
-{
-    auto at = [&](std::size_t i) {
-        return static_cast<std::uint32_t>(stored[i]) | (static_cast<std::uint32_t>(stored[i + 1]) << 8) |
-               (static_cast<std::uint32_t>(stored[i + 2]) << 16) |
-               (static_cast<std::uint32_t>(stored[i + 3]) << 24);
-    };
-    std::vector<std::vector<std::uint8_t>> items;
-    if (stored.size() < 4) {
-        return items;
-    }
-    const std::size_t count = at(0);
-    if (count > (stored.size() - 4) / 4) {
-        return items;
-    }
-    for (std::size_t i = 0; i < count; ++i) {
-        const std::size_t begin = at(4 + 4 * i);
-        const std::size_t end = i + 1 < count ? at(8 + 4 * i) : stored.size();
-        if (begin > end || end > stored.size()) {
-            return {};
-        }
-        items.emplace_back(stored.begin() + static_cast<long>(begin),
-                           stored.begin() + static_cast<long>(end));
-    }
-    return items;
-}
 
 guid guid::parse(std::string_view text)
 {

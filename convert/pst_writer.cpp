@@ -5,6 +5,7 @@
 #include "convert/ltp.h"
 #include "convert/ndb.h"
 #include "convert/pff_source.h"
+#include "convert/pim_values.h"
 #include "format/crc.h"
 #include "format/layout.h"
 
@@ -298,7 +299,8 @@ std::vector<ltp::value> pst_writer::resolve(const property_bag &bag, std::uint32
         } else if (p.type == pt_unicode) {
             values.push_back({id, pt_string8, m_encoder->encode(p.value, code_page), {}});
         } else {
-            std::vector<std::vector<std::uint8_t>> items = mv_variable_split(p.value);
+            std::vector<std::vector<std::uint8_t>> items;
+            parse_multi_value(p.value, items);
             for (auto &item : items) {
                 item = m_encoder->encode(item, code_page);
             }

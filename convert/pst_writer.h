@@ -140,9 +140,8 @@ struct property
 // UTF-8 to UTF-16; invalid sequences become U+FFFD.
 std::u16string utf8_to_utf16(std::string_view utf8);
 // The stored form of a multi-valued variable-size property (count, offsets,
-// items), and its items back (none when the form is broken).
+// items); convert/pim_values.h parse_multi_value reads it back.
 std::vector<std::uint8_t> mv_variable_join(const std::vector<std::vector<std::uint8_t>> &items);
-std::vector<std::vector<std::uint8_t>> mv_variable_split(std::span<const std::uint8_t> stored);
 // 100-nanosecond intervals since 1601 (FILETIME) for a Unix time in seconds.
 std::uint64_t filetime_from_unix(std::int64_t seconds);
 

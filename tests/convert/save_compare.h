@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "convert/pst_sink.h"
+#include "format/layout.h"
 #include "tests/convert/pff_read.h"
 
 namespace korvel::testing::save_compare {
@@ -133,8 +134,7 @@ inline std::string decode_8bit(std::vector<std::uint8_t> bytes, std::uint32_t co
 inline std::vector<std::vector<std::uint8_t>> mv_items(const std::vector<std::uint8_t> &v)
 {
     auto at = [&](std::size_t i) {
-        return static_cast<std::size_t>(v[i] | (v[i + 1] << 8) | (v[i + 2] << 16) |
-                                        (static_cast<std::uint32_t>(v[i + 3]) << 24));
+        return static_cast<std::size_t>(format::load_le<std::uint32_t>(v.data() + i));
     };
     std::vector<std::vector<std::uint8_t>> out;
     const std::size_t n = v.size() >= 4 ? at(0) : 0;
@@ -155,8 +155,7 @@ inline std::uint32_t code_page_of(const std::map<std::string, value> &props)
     for (const char *key : {"0x3FFD", "0x3FDE"}) {
         auto it = props.find(key);
         if (it != props.end() && it->second.bytes.size() == 4) {
-            const auto &b = it->second.bytes;
-            std::uint32_t v = b[0] | (b[1] << 8) | (b[2] << 16) | (static_cast<std::uint32_t>(b[3]) << 24);
+            const std::uint32_t v = format::load_le<std::uint32_t>(it->second.bytes.data());
             if (v != 0) {
                 return v;
             }

@@ -377,18 +377,23 @@ TEST(SaveDamaged, TruncatedAndOverwrittenSourcesGiveACopyWithEverythingListed)
     std::string dir = scratch("damaged");
     std::string source = korvel::testing::sample_path("enron.pst");
     const std::uintmax_t size = std::filesystem::file_size(source);
-    // A writer-made mailbox whose messages fill the middle of the file.
-    pst_builder b;
-    auto &bulk = b.root().add_folder(u8"Bulk");
-    for (int i = 0; i < 150; ++i) {
-        auto &m = bulk.add_message("IPM.Note");
-        m.set_unicode(0x0037, "Message " + std::to_string(i));
-        m.set_body(std::string(6000, static_cast<char>('a' + i % 26)));
-        m.add_attachment("a.bin",
-                         convert::data_source::pattern(9000, static_cast<std::uint32_t>(i)));
+    // Writer-made mailboxes whose messages fill the middle of the file, in
+    // both layouts (the 32-bit one's 8-bit text in 1251).
+    for (bool ansi : {false, true}) {
+        pst_builder b(ansi ? pst_builder::ansi(1251) : convert::writer_options{});
+        auto &bulk = b.root().add_folder(u8"Bulk");
+        for (int i = 0; i < 150; ++i) {
+            auto &m = bulk.add_message("IPM.Note");
+            m.set_long(0x3FFD, 1251);
+            m.set_unicode(0x0037, "Сообщение " + std::to_string(i));
+            m.set_body(std::string(6000, static_cast<char>('a' + i % 26)));
+            m.add_attachment("a.bin",
+                             convert::data_source::pattern(9000, static_cast<std::uint32_t>(i)));
+        }
+        b.write(dir + (ansi ? "/bulk-ansi.pst" : "/bulk.pst"));
     }
-    b.write(dir + "/bulk.pst");
     const std::uintmax_t bulk_size = std::filesystem::file_size(dir + "/bulk.pst");
+    const std::uintmax_t ansi_size = std::filesystem::file_size(dir + "/bulk-ansi.pst");
     struct damage_case
     {
         std::string name;
@@ -404,6 +409,12 @@ TEST(SaveDamaged, TruncatedAndOverwrittenSourcesGiveACopyWithEverythingListed)
          dir + "/bulk.pst",
          0,
          {bulk_size / 4, bulk_size / 3, bulk_size / 2, bulk_size * 2 / 3}},
+        // Cut short as a 32-bit file past its size limit is, and overwritten.
+        {"ansi-truncated", dir + "/bulk-ansi.pst", ansi_size / 2, {}},
+        {"ansi-overwritten",
+         dir + "/bulk-ansi.pst",
+         0,
+         {ansi_size / 4, ansi_size / 3, ansi_size / 2, ansi_size * 2 / 3}},
     };
     for (const damage_case &d : cases) {
         SCOPED_TRACE(d.name);

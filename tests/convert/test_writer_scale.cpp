@@ -88,12 +88,14 @@ TEST(WriterScale, SameInputSameBytesAndBothEncodings)
 {
     std::string a = scratch_file("repro", "a.pst");
     std::string b2 = korvel::testing::scratch_directory("convert_repro2") + "/b.pst";
-    for (const std::string &p : {a, b2}) {
-        pst_builder b;
-        fill(b);
-        b.write(p);
+    for (bool ansi : {false, true}) {
+        for (const std::string &p : {a, b2}) {
+            pst_builder b(ansi ? pst_builder::ansi(1250) : convert::writer_options{});
+            fill(b);
+            b.write(p);
+        }
+        EXPECT_EQ(read_file(a), read_file(b2)) << (ansi ? "32-bit" : "64-bit");
     }
-    EXPECT_EQ(read_file(a), read_file(b2));
 
     convert::writer_options plain;
     plain.permute = false;
@@ -107,5 +109,16 @@ TEST(WriterScale, SameInputSameBytesAndBothEncodings)
     // The subject's UTF-16 bytes appear as such in an unencoded file.
     auto bytes = read_file(c);
     std::string needle = {'n', 0, 'o', 0, 't', 0, ' ', 0, 'e', 0};
+    EXPECT_NE(std::search(bytes.begin(), bytes.end(), needle.begin(), needle.end()), bytes.end());
+
+    // And a 32-bit file's 8-bit text appears in its code page (1250 here).
+    convert::writer_options ansi_plain = pst_builder::ansi(1250);
+    ansi_plain.permute = false;
+    pst_builder d(ansi_plain);
+    d.root().add_folder(u8"Plain").add_message("IPM.Note").set_unicode(0x0037, u8"žluťoučký");
+    std::string e = korvel::testing::scratch_directory("convert_plain_ansi") + "/e.pst";
+    d.write(e);
+    bytes = read_file(e);
+    needle = "\x9Elu\x9Dou\xE8k\xFD";
     EXPECT_NE(std::search(bytes.begin(), bytes.end(), needle.begin(), needle.end()), bytes.end());
 }

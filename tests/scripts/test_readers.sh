@@ -86,4 +86,18 @@ grep -q "^A 2 a.txt 15$" walk.txt
 
 check_layout unicode 64-bit
 check_layout ansi 32-bit
+
+echo "== ansi: pst-extractor, one B-tree page"
+mkdir -p "$work/ansi-small"
+cd "$work/ansi-small"
+cat > mailbox.json <<'JSON'
+{"format": "ansi", "folders": [{"name": "Mail", "messages": [
+  {"subject": "Café", "properties": [{"tag": "0x3FFD", "type": "PT_LONG", "value": 1252}],
+   "attachments": [{"filename": "a.txt", "data": "attachment text"}]},
+  {"subject": "Привет", "properties": [{"tag": "0x3FFD", "type": "PT_LONG", "value": 1251}]}]}]}
+JSON
+"$KORVEL_BINARY_DIR/convert/korvel-mkpst" mailbox.json mailbox.pst
+NODE_PATH="$readers/node_modules" node "$KORVEL_SOURCE_DIR/tests/readers/walk_pst.js" mailbox.pst > walk.txt
+grep -q "^TOTAL 2 2$" walk.txt || { cat walk.txt; exit 1; }
+grep -q "^M 1 Café$" walk.txt && grep -q "^M 1 Привет$" walk.txt && grep -q "^A 1 a.txt 15$" walk.txt
 echo "all readers agree"
