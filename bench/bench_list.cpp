@@ -12,12 +12,15 @@
 // item. Last, every figure per listed message (microseconds), which stays
 // flat from size to size while the code is linear. Build it against either
 // libpff (KORVEL_SYSTEM_LIBPFF) and run both on one file to compare them;
-// the first line names the build.
+// the first line names the build. When the open takes a while, also how
+// soon it returns after a Stop (libpff_file_signal_abort) 0.1 s into it.
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <malloc.h>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <libpff.h>
@@ -53,6 +56,38 @@ double open_alone(const char *path)
     }
     libpff_file_free(&file, nullptr);
     return opened ? seconds_since(start) : -1;
+}
+
+// Stop during the open: libpff_file_signal_abort from another thread a
+// moment after the open began. Returns the seconds from the signal to the
+// open's return (-1 when the open had ended before the signal).
+double stopped_open(const char *path, double after_seconds)
+{
+    libpff_file_t *file = nullptr;
+    if (libpff_file_initialize(&file, nullptr) != 1) {
+        return -1;
+    }
+    steady::time_point signalled{};
+    std::atomic<bool> sent{false};
+    std::thread stopper([&] {
+        std::this_thread::sleep_for(std::chrono::duration<double>(after_seconds));
+        signalled = steady::now();
+        sent = true;
+        libpff_file_signal_abort(file, nullptr);
+    });
+    libpff_error_t *error = nullptr;
+    const int opened = libpff_file_open(file, path, LIBPFF_OPEN_READ, &error);
+    const auto returned = steady::now();
+    stopper.join();
+    libpff_error_free(&error);
+    if (opened == 1) {
+        libpff_file_close(file, nullptr);
+    }
+    libpff_file_free(&file, nullptr);
+    if (!sent || returned < signalled) {
+        return -1;
+    }
+    return std::chrono::duration<double>(returned - signalled).count();
 }
 
 // A whole run of an outside reader, timed; -1 when it is missing or fails.
@@ -103,6 +138,9 @@ int main(int argc, char **argv)
 #endif
     const double open_seconds = open_alone(argv[1]);
     print_figure("libpff open alone", open_seconds);
+    if (open_seconds > 0.2) {
+        print_figure("open's return after Stop", stopped_open(argv[1], 0.1));
+    }
 
     bench::counting_views views;
     scan_state state;
