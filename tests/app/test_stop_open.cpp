@@ -36,7 +36,7 @@ TEST_F(StopDuringOpen, StopWhileTheMailboxOpensEndsTheScanSilently)
     dialog.answers.push_back(QMessageBox::Yes);
     click(dialog, IDC_STOP);
     // Ours ends the open at once; the system's libpff finishes it first, so
-    // the bound is generous (the figures are bench_window's and bench_list's).
+    // the bound is generous (the figures are bench_list's).
     ASSERT_TRUE(waitUntil([&] { return !dialog.ScanRunning(); }, 120000));
 
     // An ended open is no failed open: no box beyond the question.
