@@ -136,6 +136,7 @@ int main(int argc, char **argv)
 #else
     std::printf("libpff: the system's\n");
 #endif
+    std::fflush(stdout);
     const double open_seconds = open_alone(argv[1]);
     print_figure("libpff open alone", open_seconds);
     if (open_seconds > 0.2) {
