@@ -23,7 +23,6 @@ if(KORVEL_SYSTEM_LIBPFF)
 endif()
 
 pkg_check_modules(LIBBFIO REQUIRED libbfio)
-find_package(ZLIB REQUIRED)
 
 include(ExternalProject)
 
