@@ -8,4 +8,4 @@ for json in "$seeds"/*.json; do
     "$mkpst" "$json" "$corpus/$(basename "$json" .json).pst"
 done
 exec "$fuzzer" -max_total_time=60 -timeout=20 -rss_limit_mb=2048 -max_len=1048576 \
-    -artifact_prefix="$PWD/fuzz_mailbox-" "$corpus"
+    -artifact_prefix="$PWD/$(basename "$fuzzer")-" "$corpus"
