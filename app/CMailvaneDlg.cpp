@@ -524,8 +524,9 @@ void CMailvaneDlg::StartSave()
             return ChooseSaveTarget(format.directory, current);
         },
         [this, &dialog](QMessageBox::Icon icon, const QString &text,
-                        QMessageBox::StandardButtons buttons) {
-            return AskUser(icon, caption_text, text, buttons, &dialog);
+                        QMessageBox::StandardButtons buttons,
+                        QMessageBox::StandardButton defaultButton) {
+            return AskUser(icon, caption_text, text, buttons, &dialog, defaultButton);
         },
         this);
     if (RunSaveDialog(dialog) != QDialog::Accepted) {
@@ -892,10 +893,14 @@ QString CMailvaneDlg::ChooseMailboxFile()
 QMessageBox::StandardButton CMailvaneDlg::AskUser(QMessageBox::Icon icon, const QString &caption,
                                                   const QString &text,
                                                   QMessageBox::StandardButtons buttons,
-                                                  QWidget *owner)
+                                                  QWidget *owner,
+                                                  QMessageBox::StandardButton defaultButton)
 {
     QMessageBox box(icon, caption, text, buttons, owner);
     box.setWindowModality(Qt::ApplicationModal);
+    if (defaultButton != QMessageBox::NoButton) {
+        box.setDefaultButton(defaultButton);
+    }
     return static_cast<QMessageBox::StandardButton>(box.exec());
 }
 

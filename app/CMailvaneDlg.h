@@ -104,12 +104,13 @@ protected:
     };
 
     // Seams for the file chooser, every message box, the shell and the end of
-    // the process; tests answer them.
+    // the process; tests answer them. defaultButton: what Enter answers
+    // (NoButton: the box's own choice).
     virtual QString ChooseMailboxFile();
-    virtual QMessageBox::StandardButton AskUser(QMessageBox::Icon icon, const QString &caption,
-                                                const QString &text,
-                                                QMessageBox::StandardButtons buttons,
-                                                QWidget *owner);
+    virtual QMessageBox::StandardButton
+    AskUser(QMessageBox::Icon icon, const QString &caption, const QString &text,
+            QMessageBox::StandardButtons buttons, QWidget *owner,
+            QMessageBox::StandardButton defaultButton = QMessageBox::NoButton);
     virtual void OpenDocument(const QString &path);
     // The save flow: the save dialog run modally (its result), the chooser
     // of its target (a file, or a directory to create; empty: cancelled), and

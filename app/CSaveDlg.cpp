@@ -177,7 +177,7 @@ void CSaveDlg::accept()
         m_ask(QMessageBox::Warning,
               format.directory ? QStringLiteral("Enter the folder to save into.")
                                : QStringLiteral("Enter the name of the new mailbox file."),
-              QMessageBox::Ok);
+              QMessageBox::Ok, QMessageBox::Ok);
         return;
     }
     bool replace = false;
@@ -189,18 +189,19 @@ void CSaveDlg::accept()
               QStringLiteral("%1\nis the mailbox being repaired: it is only ever read, never "
                              "written. Choose another name.")
                   .arg(shown),
-              QMessageBox::Ok);
+              QMessageBox::Ok, QMessageBox::Ok);
         return;
     case convert::target_check::no_directory:
         m_ask(QMessageBox::Critical,
               QStringLiteral("The folder\n%1\ndoes not exist. Choose an existing folder.")
                   .arg(QDir::toNativeSeparators(QFileInfo(target).absolutePath())),
-              QMessageBox::Ok);
+              QMessageBox::Ok, QMessageBox::Ok);
         return;
     case convert::target_check::exists:
         if (m_ask(QMessageBox::Question,
                   QStringLiteral("%1\nalready exists. Do you want to replace it?").arg(shown),
-                  QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes) {
+                  // A stray Enter must not destroy the file.
+                  QMessageBox::Yes | QMessageBox::No, QMessageBox::No) != QMessageBox::Yes) {
             return;
         }
         replace = true;

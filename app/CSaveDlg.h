@@ -51,7 +51,8 @@ public:
     // (where tests answer them): the dialog asks through these.
     using ChooseTarget = std::function<QString(const SaveFormat &format, const QString &current)>;
     using Ask = std::function<QMessageBox::StandardButton(
-        QMessageBox::Icon icon, const QString &text, QMessageBox::StandardButtons buttons)>;
+        QMessageBox::Icon icon, const QString &text, QMessageBox::StandardButtons buttons,
+        QMessageBox::StandardButton defaultButton)>;
 
     // source: the scanned mailbox (UTF-8 path as Browse chose it); scope: a
     // line saying what is saved (the checked folders or the whole mailbox).

@@ -328,7 +328,20 @@ int recurrence_rrule(const recurrence_pattern &pattern, int zone_offset_minutes,
                 error = "the monthly recurrence names no day of the month";
                 return -1;
             }
-            out += ";BYMONTHDAY=" + std::to_string(pattern.day_of_month);
+            // A month without that day has the series on its last day.
+            if (pattern.day_of_month < 29) {
+                out += ";BYMONTHDAY=" + std::to_string(pattern.day_of_month);
+            } else if (pattern.day_of_month == 31) {
+                // The same days, in a form every reader expands right.
+                out += ";BYMONTHDAY=-1";
+            } else {
+                // The last of the days from the 28th up to it.
+                out += ";BYMONTHDAY=28";
+                for (std::uint32_t day = 29; day <= pattern.day_of_month; ++day) {
+                    out += "," + std::to_string(day);
+                }
+                out += ";BYSETPOS=-1";
+            }
         } else {
             if (week_days == 0 || pattern.nth < 1 || pattern.nth > 5) {
                 error = "the monthly recurrence names no weekday";

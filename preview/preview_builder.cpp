@@ -452,12 +452,36 @@ std::u16string task_page(const task_values &values, const std::u16string &from)
     return page;
 }
 
+// A file path as the path of a URL: every byte of its UTF-8 but the
+// unreserved ones and "/" percent-encoded, so that a "#", "?", "%", blank or
+// quote in the temporary directory's name stays part of the path.
+std::u16string path_as_url(const std::u16string &path)
+{
+    static constexpr char hex[] = "0123456789ABCDEF";
+    std::u16string url;
+    url.reserve(path.size() + 16);
+    for (const char c : utf16_to_utf8(path)) {
+        const auto byte = static_cast<unsigned char>(c);
+        if ((byte >= 'a' && byte <= 'z') || (byte >= 'A' && byte <= 'Z') ||
+            (byte >= '0' && byte <= '9') || byte == '-' || byte == '.' || byte == '_' ||
+            byte == '~' || byte == '/') {
+            url.push_back(static_cast<char16_t>(byte));
+        } else {
+            url.push_back(u'%');
+            url.push_back(static_cast<char16_t>(hex[byte >> 4]));
+            url.push_back(static_cast<char16_t>(hex[byte & 0x0F]));
+        }
+    }
+    return url;
+}
+
 std::u16string frameset_page(std::u16string_view prefix, const std::u16string &body_path)
 {
+    const std::u16string body_url = path_as_url(body_path);
     std::u16string page;
-    page.reserve(prefix.size() + body_path.size() + frameset_suffix.size());
+    page.reserve(prefix.size() + body_url.size() + frameset_suffix.size());
     page.append(prefix);
-    page.append(body_path);
+    page.append(body_url);
     page.append(frameset_suffix);
     return page;
 }

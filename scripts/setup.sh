@@ -13,7 +13,7 @@ packages=(
   libgmime-3.0-dev libical-dev
   fp-utils xchm libchm1
   desktop-file-utils appstream shared-mime-info xdg-utils libglib2.0-bin
-  python3
+  python3 python3-dateutil
   scdoc bash-completion
   xvfb
   clang libclang-rt-14-dev

@@ -55,7 +55,8 @@ public:
 protected:
     QString ChooseMailboxFile() override { return path; }
     QMessageBox::StandardButton AskUser(QMessageBox::Icon, const QString &, const QString &text,
-                                        QMessageBox::StandardButtons, QWidget *) override
+                                        QMessageBox::StandardButtons, QWidget *,
+                                        QMessageBox::StandardButton) override
     {
         texts.push_back(text);
         return QMessageBox::Ok;

@@ -87,6 +87,8 @@ struct AskedBox
     bool owned;
     // The box's details ("" when it has none).
     QString details;
+    // What Enter answers (NoButton: the box's own choice).
+    QMessageBox::StandardButton default_button = QMessageBox::NoButton;
 };
 
 class TestDialog : public CMailvaneDlg
@@ -110,6 +112,8 @@ public:
     std::function<void()> on_question;
     // Runs for every box, when it is asked.
     std::function<void(const AskedBox &)> on_box;
+    // Shows the window's real boxes (after on_box) instead of answering them.
+    bool real_boxes = false;
     std::vector<QString> opened_documents;
     int immediate_ends = 0;
     int runtime_ends = 0;
@@ -137,12 +141,17 @@ protected:
 
     QMessageBox::StandardButton AskUser(QMessageBox::Icon icon, const QString &caption,
                                         const QString &text, QMessageBox::StandardButtons buttons,
-                                        QWidget *owner) override
+                                        QWidget *owner,
+                                        QMessageBox::StandardButton defaultButton) override
     {
         EXPECT_EQ(QThread::currentThread(), thread()) << "a box away from the window thread";
-        boxes.push_back({icon, caption, text, buttons, owner != nullptr, QString()});
+        boxes.push_back(
+            {icon, caption, text, buttons, owner != nullptr, QString(), defaultButton});
         if (on_box) {
             on_box(boxes.back());
+        }
+        if (real_boxes) {
+            return CMailvaneDlg::AskUser(icon, caption, text, buttons, owner, defaultButton);
         }
         if (!(buttons & QMessageBox::Yes)) {
             return QMessageBox::Ok;
@@ -181,7 +190,7 @@ protected:
                     const QString &details) override
     {
         EXPECT_EQ(QThread::currentThread(), thread()) << "a box away from the window thread";
-        boxes.push_back({icon, caption, text, QMessageBox::Ok, true, details});
+        boxes.push_back({icon, caption, text, QMessageBox::Ok, true, details, QMessageBox::NoButton});
         if (on_box) {
             on_box(boxes.back());
         }

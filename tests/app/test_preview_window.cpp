@@ -191,6 +191,49 @@ TEST_F(PreviewWindow, HtmlMailShowsItsInlineImageAndFetchesNothing)
 }
 #endif
 
+#if KORVEL_HAVE_WRITER
+// The frameset names the body file by its full path: a temporary directory
+// whose name holds "#", "?", "%" and a blank must not cut that path short.
+TEST_F(PreviewWindow, EveryKindPreviewsFromATemporaryDirectoryWithUrlCharacters)
+{
+    const std::string odd = testing::scratch_directory("preview-odd") + "/a #b?c%41 d'e";
+    ASSERT_TRUE(QDir().mkpath(QString::fromStdString(odd)));
+    // Read once per process: this test's own process must not have chosen it yet.
+    ::setenv("TMPDIR", odd.c_str(), 1);
+    if (!workingDirectory().contains(QStringLiteral("#b?c%41 d'e"))) {
+        GTEST_SKIP() << "the working directory was chosen before: run this test alone";
+    }
+
+    testing::pst_builder builder;
+    testing::pst_folder &top = builder.top_of_personal_folders();
+    const std::pair<const char *, const char *> kinds[] = {
+        {"Inbox", "IPM.Note"},      {"Contacts", "IPM.Contact"}, {"Calendar", "IPM.Appointment"},
+        {"Tasks", "IPM.Task"},      {"Notes", "IPM.StickyNote"},
+    };
+    for (const auto &[folder, message_class] : kinds) {
+        convert::message &m = top.find(std::string_view(folder))->add_message(message_class);
+        m.set_unicode(0x0037, std::string("Item in ") + folder);
+        m.set_body(std::string("Body text of ") + folder);
+    }
+    const std::string path = testing::scratch_directory("preview-odd-box") + "/kinds.pst";
+    builder.write(path);
+
+    TestDialog dialog;
+    dialog.show();
+    CExplorer1 &pane = *dialog.Preview();
+    browseAndScan(dialog, path);
+    for (const auto &[folder, message_class] : kinds) {
+        fillFolder(dialog, QStringLiteral("Top of Personal Folders/") + QLatin1String(folder));
+        ASSERT_EQ(dialog.ListModel()->rowCount(), 1) << folder;
+        ASSERT_TRUE(waitForLoad(pane, [&] { clickRow(dialog, 0); })) << folder;
+        pumpFor(300);
+        EXPECT_EQ(matchesShown(pane, QStringLiteral("Body text of ") + QLatin1String(folder)), 1)
+            << message_class;
+    }
+    EXPECT_EQ(pane.RefusedRequests(), 0);
+}
+#endif
+
 TEST_F(PreviewWindow, ClickWhileAWorkerHoldsTheMailboxIsIgnoredNotWaitedFor)
 {
     TestDialog dialog;

@@ -9,6 +9,7 @@
 #include <QProgressBar>
 #include <QRegularExpression>
 #include <QTableView>
+#include <QTimer>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -451,6 +452,47 @@ TEST_F(SaveWindow, AnExistingTargetIsReplacedOnlyAfterYes)
     EXPECT_NE(dialog.boxes[1].icon, QMessageBox::Critical) << dialog.boxes[1].text.toStdString();
     EXPECT_NE(fileBytes(target.string()), kept);
     EXPECT_FALSE(messageCounts(target.string()).empty());
+}
+
+// The real question box, answered by a stray Enter: No, the file stays.
+TEST_F(SaveWindow, EnterAtTheReplaceQuestionKeepsTheFile)
+{
+    TestDialog dialog;
+    dialog.show();
+    const std::string source = sourceCopy("replace-enter");
+    const fs::path target = fs::path(source).parent_path() / "enron-repaired.pst";
+    {
+        std::ofstream out(target, std::ios::binary);
+        out << "the user's own file\n";
+    }
+    const std::string kept = fileBytes(target.string());
+    browseAndScan(dialog, source);
+    dialog.boxes.clear();
+
+    dialog.real_boxes = true;
+    QString answered_box;
+    dialog.on_box = [&](const AskedBox &) {
+        // Runs once the box's own event loop has started.
+        QTimer::singleShot(0, [&] {
+            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            ASSERT_NE(box, nullptr);
+            answered_box = box->text();
+            keyClick(box, Qt::Key_Return);
+        });
+    };
+    bool open_after_enter = false;
+    dialog.on_save_dialog = [&](CSaveDlg &save) {
+        mouseClick(save.OkButton());
+        open_after_enter = save.isVisible();
+        mouseClick(save.CancelButton());
+    };
+    click(dialog, IDC_SAVE);
+    ASSERT_EQ(dialog.boxes.size(), 1u);
+    EXPECT_TRUE(answered_box.contains(QStringLiteral("replace")));
+    EXPECT_TRUE(open_after_enter);
+    EXPECT_FALSE(dialog.SaveRunning());
+    pumpFor(100);
+    EXPECT_EQ(fileBytes(target.string()), kept);
 }
 
 TEST_F(SaveWindow, CheckedFoldersLimitWhatIsSaved)

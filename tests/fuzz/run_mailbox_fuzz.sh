@@ -2,7 +2,7 @@
 # Makes the seed mailboxes with our writer, then fuzzes the engine over them
 # for a bounded time. usage: run_mailbox_fuzz.sh MKPST FUZZER SEEDS CORPUS [NAME]
 set -euo pipefail
-mkpst=$1 fuzzer=$2 seeds=$3 corpus=$4 name=${5:-fuzz_mailbox}
+mkpst=$1 fuzzer=$2 seeds=$3 corpus=$4 name=${5:-$(basename "$fuzzer")}
 mkdir -p "$corpus"
 for json in "$seeds"/*.json; do
     "$mkpst" "$json" "$corpus/$(basename "$json" .json).pst"

@@ -100,6 +100,29 @@ const source = {
      organizer: {name: 'Olga Organiser', email: 'olga@example.com'},
      attendees: [{type: 1, name: 'Anna Ångström', email: 'anna@example.com', role: 'REQ-PARTICIPANT'},
                  {type: 2, name: 'Carl Optional', email: 'carl@example.com', role: 'OPT-PARTICIPANT'}]},
+    // Monthly on a day some months lack: in those months on their last day,
+    // as the mail client that made the series shows it, over a year with
+    // February.
+    {subject: 'Month end', start: '2026-01-31T08:00:00Z', end: '2026-01-31T09:00:00Z',
+     recur: {frequency: 0x200C, type: 2, period: 1, dayOfMonth: 31, endType: 0x2022, count: 12,
+             deleted: [], modified: [], start: minutesOf(2026, 1, 31), end: minutesOf(2026, 12, 31),
+             startOffset: 540, endOffset: 600, exceptions: []},
+     instances: ['2026-01-31T08:00', '2026-02-28T08:00', '2026-03-31T08:00', '2026-04-30T08:00',
+                 '2026-05-31T08:00', '2026-06-30T08:00', '2026-07-31T08:00', '2026-08-31T08:00',
+                 '2026-09-30T08:00', '2026-10-31T08:00', '2026-11-30T08:00', '2026-12-31T08:00']},
+    // The 29th and the 30th need BYSETPOS, which this ical.js expands wrong
+    // with BYMONTHDAY (its issue 960): test_ical_readers.sh expands these
+    // with python-dateutil.
+    {subject: 'Rent', start: '2027-01-29T08:00:00Z', end: '2027-01-29T09:00:00Z',
+     recur: {frequency: 0x200C, type: 2, period: 1, dayOfMonth: 29, endType: 0x2022, count: 3,
+             deleted: [], modified: [], start: minutesOf(2027, 1, 29), end: minutesOf(2027, 3, 29),
+             startOffset: 540, endOffset: 600, exceptions: []},
+     recurring: true},
+    {subject: 'Payday', start: '2026-01-30T08:00:00Z', end: '2026-01-30T09:00:00Z',
+     recur: {frequency: 0x200C, type: 2, period: 1, dayOfMonth: 30, endType: 0x2022, count: 4,
+             deleted: [], modified: [], start: minutesOf(2026, 1, 30), end: minutesOf(2026, 4, 30),
+             startOffset: 540, endOffset: 600, exceptions: []},
+     recurring: true},
   ],
   tasks: [
     {subject: 'Write report', start: '2026-02-01T00:00:00Z', due: '2026-02-10T00:00:00Z', status: 1,
@@ -235,7 +258,7 @@ function check(icsPath, vcfPath) {
       same(`${what} TRIGGER`, alarm.getFirstPropertyValue('trigger').toSeconds(), -60 * e.reminder);
     }
     if (e.goid) same(`${what} UID`, event.uid, e.goid);
-    same(`${what} recurring`, event.isRecurring(), Boolean(e.instances));
+    same(`${what} recurring`, event.isRecurring(), Boolean(e.instances || e.recurring));
     if (e.instances) {
       const iterator = event.iterator();
       const seen = [];
