@@ -62,8 +62,7 @@ bool open_rebuilt(scan_state *state, const std::string &path)
 }
 
 // libpff opens a file whose node index root is lost and fails only when the
-// folders are walked: a file counts as open when its root folder has a
-// readable list of sub-items.
+// folders are walked: a file counts as open when its root folder can be had.
 bool index_readable(libpff_file_t *file)
 {
     item_holder root;
@@ -73,8 +72,7 @@ bool index_readable(libpff_file_t *file)
         root.take();
         return false;
     }
-    return libpff_item_get_number_of_sub_items(root.get(), &sub_items, error.get()) == 1 &&
-           sub_items > 0;
+    return libpff_item_get_number_of_sub_items(root.get(), &sub_items, error.get()) == 1;
 }
 
 // The rebuild's findings as one message.

@@ -9,6 +9,7 @@
 #include <set>
 
 #include "format/crc.h"
+#include "format/encoding.h"
 
 namespace korvel::recovery {
 namespace {
@@ -195,6 +196,95 @@ std::vector<format::bbt_entry> merge_blocks(std::vector<format::bbt_entry> index
     return out;
 }
 
+// Message contexts found in blocks that no node names become nodes of
+// their own, with a parent no folder has (libpff then lists them among the
+// items no folder leads to). Their sub-nodes (recipients, attachments) are
+// not known. When the root folder's node is lost too, a folder context no
+// node names stands in for it, so the mailbox opens.
+// Returns true when the stand-in root's own block (stand_in_bid, an empty
+// folder context) must be added.
+bool add_lost_messages(const scan_result &scan, const std::vector<format::bbt_entry> &blocks,
+                       std::uint64_t stand_in_bid, std::vector<format::nbt_entry> *nodes)
+{
+    constexpr std::uint32_t root_folder = 0x122;
+    std::set<std::uint64_t> named;
+    std::uint32_t largest_index = 0x400;
+    bool has_root = false;
+    for (const format::nbt_entry &node : *nodes) {
+        named.insert(node.bid_data & ~bid_reserved);
+        largest_index = std::max(largest_index, static_cast<std::uint32_t>(node.nid >> 5));
+        has_root = has_root || node.nid == root_folder;
+    }
+    for (const std::uint64_t bid : scan.sub_node_blocks) {
+        named.insert(bid & ~bid_reserved);
+    }
+    std::set<std::uint64_t> present;
+    for (const format::bbt_entry &block : blocks) {
+        present.insert(block.bid & ~bid_reserved);
+    }
+    auto unnamed = [&](std::uint64_t bid) {
+        return named.count(bid & ~bid_reserved) == 0 && present.count(bid & ~bid_reserved) != 0;
+    };
+    bool stand_in = false;
+    std::uint32_t lost_parent = ((largest_index + 1) << 5) | nid_type_folder;
+    if (!has_root) {
+        const auto folder = std::find_if(scan.folder_blocks.begin(), scan.folder_blocks.end(), unnamed);
+        std::uint64_t root_bid = stand_in_bid;
+        if (folder != scan.folder_blocks.end()) {
+            root_bid = *folder;
+            named.insert(*folder & ~bid_reserved);
+        } else if (scan.message_blocks.empty()) {
+            return false;
+        } else {
+            stand_in = true;
+        }
+        nodes->push_back({root_folder, root_bid, 0, root_folder});
+        // With no folder left to lead to them, the messages are the root's.
+        lost_parent = root_folder;
+    }
+    std::set<std::uint64_t> taken;
+    std::vector<format::nbt_entry> lost;
+    std::uint32_t next_index = largest_index + 2;
+    for (const std::uint64_t bid : scan.message_blocks) {
+        if (unnamed(bid) && taken.insert(bid & ~bid_reserved).second) {
+            lost.push_back({(next_index++ << 5) | nid_type_message, bid, 0, lost_parent});
+        }
+    }
+    nodes->insert(nodes->end(), lost.begin(), lost.end());
+    std::sort(nodes->begin(), nodes->end(),
+              [](const format::nbt_entry &a, const format::nbt_entry &b) { return a.nid < b.nid; });
+    return stand_in;
+}
+
+// An empty property context (a heap holding a property tree with no
+// properties) as a block at the start of pages: the stand-in root's data.
+template <class Layout>
+format::bbt_entry write_empty_context(std::vector<std::uint8_t> &pages, std::uint64_t ib,
+                                      std::uint64_t bid, bool permuted)
+{
+    constexpr std::size_t size = 28;
+    std::uint8_t data[size] = {
+        20, 0, 0xEC, 0xBC, 0x20, 0, 0, 0, 0, 0, 0, 0, // heap header, root hid 0x20
+        0xB5, 2, 6, 0, 0, 0, 0, 0,                   // empty property tree
+        1, 0, 0, 0, 12, 0, 20, 0,                    // page map: one allocation
+    };
+    if (permuted) {
+        format::permute_encode(data, size);
+    }
+    const std::size_t at = pages.size();
+    pages.resize(at + format::page_size, 0);
+    std::copy(data, data + size, pages.data() + at);
+    const std::size_t stored =
+        (size + Layout::block_trailer_size + 63) / 64 * 64;
+    format::block_trailer trailer;
+    trailer.size = size;
+    trailer.signature = format::compute_sig(ib, bid);
+    trailer.crc = format::crc32(0, data, size);
+    trailer.bid = bid;
+    Layout::write_block_trailer(pages.data() + at + stored - Layout::block_trailer_size, trailer);
+    return {bid, ib, static_cast<std::uint16_t>(size), 2};
+}
+
 template <class Layout>
 int rebuild(const source_file &source, std::vector<std::uint8_t> header,
             const std::function<bool(int)> &go_on, rebuilt_index *index, damage_report *report)
@@ -207,7 +297,7 @@ int rebuild(const source_file &source, std::vector<std::uint8_t> header,
     scan_result &scan = report->scan;
     const int scanned = scan_pages_and_blocks<Layout>(
         [&](std::uint64_t at, std::uint8_t *buffer, std::size_t n) { return source.read(at, buffer, n); },
-        size, amap_valid,
+        size, amap_valid, header[Layout::header_crypt_method] == 1,
         [&](std::uint64_t done) {
             return !go_on || go_on(static_cast<int>(size == 0 ? 100 : done * 100 / size));
         },
@@ -215,16 +305,23 @@ int rebuild(const source_file &source, std::vector<std::uint8_t> header,
     if (scanned != 1) {
         return scanned == 0 ? 0 : -1;
     }
-    if (scan.nbt_leaves.empty()) {
-        return -1;
-    }
-    const std::vector<format::nbt_entry> nodes = choose_entries(
+    std::vector<format::nbt_entry> nodes = choose_entries(
         scan.nbt_leaves, scan.nbt_entries,
         [](const format::nbt_entry &e) { return e.nid & 0xFFFFFFFFu; });
-    const std::vector<format::bbt_entry> blocks = merge_blocks(
+    std::vector<format::bbt_entry> blocks = merge_blocks(
         choose_entries(scan.bbt_leaves, scan.bbt_entries,
                        [](const format::bbt_entry &e) { return e.bid & ~bid_reserved; }),
         scan.blocks, size, &report->blocks_from_trailers);
+
+    const bool permuted = header[Layout::header_crypt_method] == 1;
+    const std::uint64_t stand_in_bid =
+        (std::max<std::uint64_t>(scan.largest_block_bid,
+                                 Layout::load_id(header.data() + Layout::header_next_bid)) +
+         4) & ~std::uint64_t{3};
+    const bool stand_in = add_lost_messages(scan, blocks, stand_in_bid, &nodes);
+    if (nodes.empty()) {
+        return -1;
+    }
 
     std::set<std::uint32_t> folders;
     for (const format::nbt_entry &node : nodes) {
@@ -250,6 +347,10 @@ int rebuild(const source_file &source, std::vector<std::uint8_t> header,
     index->source_size = size;
     index->pages_at = (size + format::page_size - 1) / format::page_size * format::page_size;
     index->pages.clear();
+    if (stand_in) {
+        blocks.push_back(
+            write_empty_context<Layout>(index->pages, index->pages_at, stand_in_bid, permuted));
+    }
     std::uint64_t next_bid =
         std::max<std::uint64_t>(scan.largest_page_bid, Layout::load_id(header.data() + Layout::header_next_pid)) + 4;
     const format::bt_entry nbt_root = build_tree<Layout, format::nbt_entry>(

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "format/crc.h"
+#include "format/encoding.h"
 
 namespace korvel::recovery {
 namespace {
@@ -62,11 +63,60 @@ private:
     std::vector<bool> m_nonzero;
 };
 
+// The allocation hid names in a one-block heap, as [begin, end) offsets.
+bool heap_allocation(const std::uint8_t *heap, std::size_t size, std::uint32_t hid,
+                     std::size_t *begin, std::size_t *end)
+{
+    const std::size_t map = load_le<std::uint16_t>(heap);
+    const std::size_t index = (hid >> 5) & 0x7FF;
+    if ((hid & 0x1F) != 0 || (hid >> 16) != 0 || index == 0 || map + 4 > size) {
+        return false;
+    }
+    const std::size_t count = load_le<std::uint16_t>(heap + map);
+    if (index > count || map + 4 + (index + 1) * 2 > size) {
+        return false;
+    }
+    *begin = load_le<std::uint16_t>(heap + map + 4 + (index - 1) * 2);
+    *end = load_le<std::uint16_t>(heap + map + 4 + index * 2);
+    return *begin <= *end && *end <= size;
+}
+
+// 1 when the heap is a property context holding a message class, 2 when it
+// holds a folder's content count, else 0.
+int property_context_kind(const std::uint8_t *heap, std::size_t size)
+{
+    constexpr std::uint8_t heap_signature = 0xEC;
+    constexpr std::uint8_t property_context = 0xBC;
+    if (heap[2] != heap_signature || heap[3] != property_context) {
+        return 0;
+    }
+    std::size_t begin = 0;
+    std::size_t end = 0;
+    if (!heap_allocation(heap, size, load_le<std::uint32_t>(heap + 4), &begin, &end) ||
+        end - begin < 8 || heap[begin] != 0xB5 || heap[begin + 1] != 2 || heap[begin + 2] != 6 ||
+        heap[begin + 3] != 0) {
+        return 0;
+    }
+    if (!heap_allocation(heap, size, load_le<std::uint32_t>(heap + begin + 4), &begin, &end)) {
+        return 0;
+    }
+    int kind = 0;
+    for (std::size_t at = begin; at + 8 <= end; at += 8) {
+        const std::uint16_t tag = load_le<std::uint16_t>(heap + at);
+        if (tag == 0x001A) {
+            kind = 1;
+        } else if (tag == 0x3602 && kind == 0) {
+            kind = 2;
+        }
+    }
+    return kind;
+}
+
 template <class Layout> class scanner
 {
 public:
-    scanner(std::uint64_t size, bool amap_valid, scan_result *result)
-        : m_amap_valid(amap_valid), m_result(result), m_coverage(size)
+    scanner(std::uint64_t size, bool amap_valid, bool permuted, scan_result *result)
+        : m_amap_valid(amap_valid), m_permuted(permuted), m_result(result), m_coverage(size)
     {
         m_coverage.cover(0, Layout::header_size);
     }
@@ -122,12 +172,49 @@ public:
         }
         m_coverage.cover(ib, end);
         m_result->blocks.push_back({trailer.bid, ib, trailer.size, 2});
+        inspect_block(trailer.bid, window + (ib - window_begin), trailer.size);
         m_result->largest_block_bid = std::max(m_result->largest_block_bid, trailer.bid);
     }
 
     coverage &covered() { return m_coverage; }
 
 private:
+    // Notes what a lost node could be rebuilt from: a sub-node block's data
+    // blocks, or a property context that is a message or a folder.
+    void inspect_block(std::uint64_t bid, const std::uint8_t *data, std::size_t size)
+    {
+        if ((bid & 2) != 0) {
+            if (size < 8 || data[0] != 0x02 || data[1] != 0) {
+                return;
+            }
+            const std::size_t count = load_le<std::uint16_t>(data + 2);
+            const std::size_t at = Layout::subnode_header_size;
+            for (std::size_t i = 0; i < count && at + (i + 1) * Layout::sl_entry_size <= size; ++i) {
+                m_result->sub_node_blocks.push_back(
+                    Layout::load_id(data + at + i * Layout::sl_entry_size + Layout::id_size));
+            }
+            return;
+        }
+        if (size < 12) {
+            return;
+        }
+        std::uint8_t plain[format::block_size];
+        std::copy(data, data + size, plain);
+        if (m_permuted) {
+            format::permute_decode(plain, size);
+        }
+        switch (property_context_kind(plain, size)) {
+        case 1:
+            m_result->message_blocks.push_back(bid);
+            break;
+        case 2:
+            m_result->folder_blocks.push_back(bid);
+            break;
+        default:
+            break;
+        }
+    }
+
     void tree_page(std::uint64_t ib, const std::uint8_t *page, const format::page_trailer &trailer)
     {
         const bool nodes = trailer.type == format::page_type::nbt;
@@ -169,6 +256,7 @@ private:
     }
 
     bool m_amap_valid;
+    bool m_permuted;
     scan_result *m_result;
     coverage m_coverage;
     std::uint64_t m_amap_at = 0;
@@ -179,13 +267,14 @@ private:
 
 template <class Layout>
 int scan_pages_and_blocks(const read_function &read, std::uint64_t file_size, bool amap_valid,
-                          const std::function<bool(std::uint64_t)> &go_on, scan_result *result)
+                          bool permuted, const std::function<bool(std::uint64_t)> &go_on,
+                          scan_result *result)
 {
     if (result == nullptr || !read) {
         return -1;
     }
     *result = {};
-    scanner<Layout> scan(file_size, amap_valid, result);
+    scanner<Layout> scan(file_size, amap_valid, permuted, result);
     constexpr std::size_t keep = format::block_size;
     std::vector<std::uint8_t> buffer(keep + unit + read_step);
     // buffer[0, held) holds the file's bytes [base, base + held).
@@ -230,10 +319,10 @@ int scan_pages_and_blocks(const read_function &read, std::uint64_t file_size, bo
 }
 
 template int scan_pages_and_blocks<format::unicode_layout>(
-    const read_function &, std::uint64_t, bool, const std::function<bool(std::uint64_t)> &,
+    const read_function &, std::uint64_t, bool, bool, const std::function<bool(std::uint64_t)> &,
     scan_result *);
 template int scan_pages_and_blocks<format::ansi_layout>(
-    const read_function &, std::uint64_t, bool, const std::function<bool(std::uint64_t)> &,
+    const read_function &, std::uint64_t, bool, bool, const std::function<bool(std::uint64_t)> &,
     scan_result *);
 
 } // namespace korvel::recovery
