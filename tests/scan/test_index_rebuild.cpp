@@ -13,6 +13,7 @@
 
 #include "scan/recovery/index_rebuild.h"
 #include "tests/support/mailbox_listing.h"
+#include "tests/support/pst_builder.h"
 #include "tests/support/pst_damage.h"
 #include "tests/support/samples.h"
 
@@ -117,6 +118,45 @@ TEST(IndexRebuild, ACutFileKeepsEveryMessageWhoseBlocksLieBeforeTheCut)
             EXPECT_EQ(found, expected.size());
         }
     }
+}
+
+// Every page of the node index destroyed: the messages are rebuilt around
+// their own blocks and, with no folder left to lead to them, listed in the
+// root folder.
+TEST(IndexRebuild, MessagesWhoseNodesAreLostAreRebuiltFromTheirBlocks)
+{
+    testing::pst_builder builder;
+    auto &inbox = builder.root().add_folder("Inbox");
+    for (int n = 0; n < 60; ++n) {
+        auto &m = inbox.add_message("IPM.Note");
+        m.set_unicode(0x0037, "Lost " + std::to_string(n));
+        m.set_body("body " + std::to_string(n));
+    }
+    const std::string path = testing::scratch_directory("index-rebuild") + "/writer.pst";
+    builder.write(path);
+    std::vector<std::uint8_t> bytes = testing::read_bytes(path);
+    int zeroed = 0;
+    for (std::size_t at = 0x4400; at + 512 <= bytes.size(); at += 512) {
+        if (bytes[at + 496] == 0x81 && bytes[at + 497] == 0x81) {
+            zero_page(bytes, at);
+            ++zeroed;
+        }
+    }
+    ASSERT_GT(zeroed, 0);
+    testing::write_bytes(path, bytes);
+
+    scan_session session;
+    ASSERT_EQ(session.scan(path), 1);
+    std::set<std::string> subjects;
+    for (const item_record *r = session.state.records.head; r != nullptr; r = r->next) {
+        EXPECT_EQ(r->parent, session.state.root_folder);
+        subjects.insert(testing::narrow(r->subject));
+    }
+    std::set<std::string> expected;
+    for (int n = 0; n < 60; ++n) {
+        expected.insert("Lost " + std::to_string(n));
+    }
+    EXPECT_EQ(subjects, expected);
 }
 
 TEST(IndexRebuild, TheDamageReportCountsWhatTheIntactIndexHolds)
