@@ -8,7 +8,6 @@ namespace korvel::convert::ltp {
 
 namespace {
 
-constexpr std::size_t block_limit = ndb::block_max_data;
 constexpr std::uint32_t nid_type_ltp = 0x1F;
 constexpr std::uint32_t tag_row_id = 0x67F20003;
 constexpr std::uint32_t tag_row_version = 0x67F30003;
@@ -83,7 +82,7 @@ std::uint32_t heap_writer::allocate(std::span<const std::uint8_t> data)
     auto fits = [&](const block &b, std::size_t index) {
         std::size_t used = header_size(index) + b.data.size() + data.size();
         used += used % 2;
-        return b.ends.size() < 2047 && used + 4 + 2 * (b.ends.size() + 2) <= block_limit;
+        return b.ends.size() < 2047 && used + 4 + 2 * (b.ends.size() + 2) <= m_block_limit;
     };
     if (m_blocks.empty() || !fits(m_blocks.back(), m_blocks.size() - 1)) {
         if (m_blocks.size() >= 0xFFFF) {
@@ -133,7 +132,7 @@ std::vector<std::vector<std::uint8_t>> heap_writer::finish() const
         for (std::uint16_t e : b.ends) {
             append16(d, e);
         }
-        free_space.push_back(block_limit - d.size());
+        free_space.push_back(m_block_limit - d.size());
         out.push_back(std::move(d));
     }
     auto nibbles = [&](std::uint8_t *dst, std::size_t first, std::size_t count) {
@@ -241,7 +240,7 @@ std::size_t fixed_size(std::uint16_t type)
 
 std::uint64_t write_pc(node_context &ctx, const std::vector<value> &values)
 {
-    heap_writer heap(0xBC);
+    heap_writer heap(0xBC, ctx.ndb.block_max_data());
     const std::uint8_t placeholder[8] = {};
     std::uint32_t header = heap.allocate(placeholder);
     std::vector<std::uint8_t> records;
@@ -271,7 +270,7 @@ std::uint64_t write_pc(node_context &ctx, const std::vector<value> &values)
 std::uint64_t write_tc(node_context &ctx, const std::vector<std::uint32_t> &columns,
                        const std::vector<row> &rows)
 {
-    heap_writer heap(0x7C);
+    heap_writer heap(0x7C, ctx.ndb.block_max_data());
     const std::uint8_t placeholder[8] = {};
     std::uint32_t index_header = heap.allocate(placeholder);
     struct column
@@ -368,14 +367,15 @@ std::uint64_t write_tc(node_context &ctx, const std::vector<std::uint32_t> &colu
         } else {
             // Rows never straddle a block of the row matrix; every block but
             // the last is padded to the full block size.
-            std::size_t per_block = ndb::block_max_data / row_size;
+            const std::size_t block_limit = ctx.ndb.block_max_data();
+            std::size_t per_block = block_limit / row_size;
             std::vector<std::vector<std::uint8_t>> blocks;
             for (std::size_t s = 0; s < rows.size(); s += per_block) {
                 std::size_t n = std::min(per_block, rows.size() - s);
                 auto begin = matrix.begin() + static_cast<long>(s * row_size);
                 blocks.emplace_back(begin, begin + static_cast<long>(n * row_size));
                 if (s + n < rows.size()) {
-                    blocks.back().resize(ndb::block_max_data, 0);
+                    blocks.back().resize(block_limit, 0);
                 }
             }
             std::uint32_t nid = ctx.new_nid(nid_type_ltp);
@@ -383,7 +383,12 @@ std::uint64_t write_tc(node_context &ctx, const std::vector<std::uint32_t> &colu
             rows_ref = nid;
         }
     }
-    // Row index: row id to row number, sorted by row id.
+    // Row index: row id to row number, sorted by row id. The 32-bit layout
+    // stores the number in 2 bytes.
+    const bool short_index = ctx.ndb.ansi();
+    if (short_index && rows.size() > 0xFFFF) {
+        throw std::runtime_error("too many rows for a 32-bit table");
+    }
     std::vector<std::pair<std::uint32_t, std::uint32_t>> index;
     for (std::size_t r = 0; r < rows.size(); ++r) {
         index.emplace_back(rows[r].row_id, static_cast<std::uint32_t>(r));
@@ -392,9 +397,13 @@ std::uint64_t write_tc(node_context &ctx, const std::vector<std::uint32_t> &colu
     std::vector<std::uint8_t> records;
     for (const auto &[id, number] : index) {
         append32(records, id);
-        append32(records, number);
+        if (short_index) {
+            append16(records, static_cast<std::uint16_t>(number));
+        } else {
+            append32(records, number);
+        }
     }
-    std::uint32_t row_index = write_bth(heap, 4, 4, records, index_header);
+    std::uint32_t row_index = write_bth(heap, 4, short_index ? 2 : 4, records, index_header);
 
     std::vector<std::uint8_t> info = {0x7C, static_cast<std::uint8_t>(cols.size())};
     for (std::uint16_t e : ends) {

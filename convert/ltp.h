@@ -33,7 +33,11 @@ struct node_context
 class heap_writer
 {
 public:
-    explicit heap_writer(std::uint8_t client_signature) : m_client_signature(client_signature) {}
+    // block_limit: the file's largest block payload.
+    heap_writer(std::uint8_t client_signature, std::size_t block_limit)
+        : m_client_signature(client_signature), m_block_limit(block_limit)
+    {
+    }
     // Allocates a copy of data (at most heap_max_alloc bytes) and returns its id.
     std::uint32_t allocate(std::span<const std::uint8_t> data);
     // Replaces the bytes of an earlier allocation (same size).
@@ -51,6 +55,7 @@ private:
     };
     static std::size_t header_size(std::size_t index);
     std::uint8_t m_client_signature;
+    std::size_t m_block_limit;
     std::uint32_t m_user_root = 0;
     std::vector<block> m_blocks;
 };

@@ -81,9 +81,10 @@ struct pff_error
     }
 };
 
-int read_set_string(libpff_item_t *item, int set_index, std::uint32_t tag, std::string &out)
+int read_set_string(libpff_item_t *item, int set_index, std::uint32_t tag, std::string &out,
+                    std::uint32_t code_page = 0)
 {
-    int result = pim_read_text_in_set(item, set_index, tag, out);
+    int result = pim_read_text_in_set(item, set_index, tag, out, code_page);
     if (result != 1) {
         out.clear();
     }
@@ -92,7 +93,7 @@ int read_set_string(libpff_item_t *item, int set_index, std::uint32_t tag, std::
 
 // Text through the engine's PIM readers: Unicode values are decoded from
 // their stored UTF-16 (libpff's own conversion loses characters beyond the
-// first 65536, emoji say); 8-bit ones by the message code page.
+// first 65536, emoji say); 8-bit ones by the message's code page.
 std::string message_string(libpff_item_t *message, std::uint32_t tag)
 {
     std::string text;
@@ -706,6 +707,8 @@ GMimeMessage *mime_message::build_message(libpff_item_t *message, build_state &s
     if (libpff_message_get_number_of_attachments(message, &attachment_count, e.get()) != 1) {
         attachment_count = 0;
     }
+    // An attachment's 8-bit names are in its message's code page.
+    const std::uint32_t code_page = read_code_page(message);
     for (int i = 0; i < attachment_count; ++i) {
         libpff_item_t *attachment = nullptr;
         if (libpff_message_get_attachment(message, i, &attachment, e.get()) != 1 ||
@@ -717,11 +720,11 @@ GMimeMessage *mime_message::build_message(libpff_item_t *message, build_state &s
         }
         m_items.push_back(attachment);
         std::string file_name;
-        if (read_set_string(attachment, 0, tag_attach_long_filename, file_name) != 1 ||
+        if (read_set_string(attachment, 0, tag_attach_long_filename, file_name, code_page) != 1 ||
             file_name.empty()) {
-            if (read_set_string(attachment, 0, tag_attach_filename, file_name) != 1 ||
+            if (read_set_string(attachment, 0, tag_attach_filename, file_name, code_page) != 1 ||
                 file_name.empty()) {
-                read_set_string(attachment, 0, tag_display_name, file_name);
+                read_set_string(attachment, 0, tag_display_name, file_name, code_page);
             }
         }
         int type = 0;
@@ -772,7 +775,7 @@ GMimeMessage *mime_message::build_message(libpff_item_t *message, build_state &s
             size = 0; // no data at all: an empty attachment
         }
         std::string mime;
-        read_set_string(attachment, 0, tag_attach_mime_tag, mime);
+        read_set_string(attachment, 0, tag_attach_mime_tag, mime, code_page);
         std::string major;
         std::string minor;
         if (!split_mime_type(mime, major, minor)) {
@@ -793,7 +796,7 @@ GMimeMessage *mime_message::build_message(libpff_item_t *message, build_state &s
             g_mime_part_set_filename(part, file_name.c_str());
         }
         std::string content_id;
-        read_set_string(attachment, 0, tag_attach_content_id, content_id);
+        read_set_string(attachment, 0, tag_attach_content_id, content_id, code_page);
         content_id.erase(std::remove_if(content_id.begin(), content_id.end(),
                                         [](char c) { return c == '<' || c == '>' || c == ' '; }),
                          content_id.end());

@@ -562,7 +562,8 @@ void make_pst(const std::string &json_text, const std::string &out_path,
         throw description_error(std::string("malformed JSON: ") + e.what());
     }
     check_keys(doc,
-               {"store_name", "encoding", "top_of_personal_folders", "root", "folders", "top"},
+               {"store_name", "encoding", "format", "code_page", "top_of_personal_folders", "root",
+                "folders", "top"},
                "(top level)");
     writer_options options;
     if (doc.contains("store_name")) {
@@ -574,6 +575,17 @@ void make_pst(const std::string &json_text, const std::string &out_path,
             fail("encoding", "expected \"permute\" or \"none\", got \"" + e + "\"");
         }
         options.permute = e == "permute";
+    }
+    if (doc.contains("format")) {
+        std::string f = text_of(doc.at("format"), "format");
+        if (f != "unicode" && f != "ansi") {
+            fail("format", "expected \"unicode\" or \"ansi\", got \"" + f + "\"");
+        }
+        options.ansi = f == "ansi";
+    }
+    if (doc.contains("code_page")) {
+        options.code_page =
+            static_cast<std::uint32_t>(integer_of(doc.at("code_page"), "code_page", 1, 65535));
     }
     bool top = false;
     if (doc.contains("top_of_personal_folders")) {

@@ -16,46 +16,33 @@ namespace korvel::convert::ndb {
 
 namespace {
 
-constexpr std::uint64_t first_amap = 0x4400;
-constexpr std::uint64_t region_size = 0x3E000; // 496 * 8 * 64 bytes mapped by one AMap page
-constexpr std::size_t page_size = 512;
-constexpr std::size_t page_data = 496;
+using format::store_le;
+constexpr std::uint64_t first_amap = format::first_amap;
+constexpr std::uint64_t region_size = format::amap_region_size;
+constexpr std::size_t page_size = format::page_size;
+// Map bytes per allocation map page (both layouts), each bit 64 bytes of file.
+constexpr std::size_t map_bytes = 496;
 constexpr std::uint8_t ptype_bbt = 0x80;
 constexpr std::uint8_t ptype_nbt = 0x81;
 constexpr std::uint8_t ptype_fmap = 0x82;
 constexpr std::uint8_t ptype_pmap = 0x83;
 constexpr std::uint8_t ptype_amap = 0x84;
 constexpr std::uint8_t ptype_fpmap = 0x85;
-constexpr std::size_t xblock_max_entries = (block_max_data - 8) / 8;   // 1021
-constexpr std::size_t slblock_max_entries = (block_max_data - 8) / 24; // 340
-constexpr std::size_t siblock_max_entries = (block_max_data - 8) / 16; // 510
 constexpr std::uint64_t buffer_limit = 4u << 20;
 
-void put16(std::uint8_t *p, std::uint16_t v)
+template <class L> constexpr std::size_t xblock_max_entries()
 {
-    p[0] = static_cast<std::uint8_t>(v);
-    p[1] = static_cast<std::uint8_t>(v >> 8);
-}
-void put32(std::uint8_t *p, std::uint32_t v)
-{
-    for (int i = 0; i < 4; ++i) {
-        p[i] = static_cast<std::uint8_t>(v >> (8 * i));
-    }
-}
-void put64(std::uint8_t *p, std::uint64_t v)
-{
-    for (int i = 0; i < 8; ++i) {
-        p[i] = static_cast<std::uint8_t>(v >> (8 * i));
-    }
+    return (L::block_max_data - L::xblock_header_size) / L::id_size; // 1021 / 2043
 }
 
 std::uint64_t region_base(std::uint64_t r) { return first_amap + r * region_size; }
 bool has_pmap(std::uint64_t r) { return r % 8 == 0; }
 bool has_fmap(std::uint64_t r) { return r >= 128 && (r - 128) % 496 == 0; }
-bool has_fpmap(std::uint64_t r) { return r >= 8192 && (r - 8192) % 31744 == 0; }
-std::uint64_t reserved_size(std::uint64_t r)
+// The 32-bit layout ends before the first free page map would be due.
+bool has_fpmap(std::uint64_t r, bool ansi) { return !ansi && r >= 8192 && (r - 8192) % 31744 == 0; }
+std::uint64_t reserved_size(std::uint64_t r, bool ansi)
 {
-    if (has_fpmap(r)) {
+    if (has_fpmap(r, ansi)) {
         return 4 * page_size;
     }
     if (has_fmap(r)) {
@@ -68,7 +55,8 @@ std::uint64_t align_up(std::uint64_t v, std::uint64_t a) { return (v + a - 1) / 
 
 } // namespace
 
-file_writer::file_writer(const std::string &path, bool permute) : m_permute(permute)
+file_writer::file_writer(const std::string &path, bool permute, bool ansi)
+    : m_permute(permute), m_ansi(ansi)
 {
     m_fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (m_fd < 0) {
@@ -139,25 +127,45 @@ void file_writer::put(std::uint64_t ib, const std::uint8_t *data, std::size_t si
     }
 }
 
+std::size_t file_writer::block_max_data() const
+{
+    return m_ansi ? format::ansi_layout::block_max_data : format::unicode_layout::block_max_data;
+}
+
+// Map pages keep their bits where the layout puts them (after 4 bytes of
+// padding in the 32-bit allocation and page maps), always 496 bytes of them.
+template <class L>
+void file_writer::write_map_page(const std::uint8_t *bits, std::uint8_t ptype, std::uint64_t ib)
+{
+    std::uint8_t page[page_size] = {};
+    const std::size_t at =
+        (ptype == ptype_amap || ptype == ptype_pmap) ? L::amap_bits_offset : 0;
+    std::memcpy(page + at, bits, map_bytes);
+    write_page_as<L>(page, ptype, ib, false);
+}
+
 void file_writer::enter_region(std::uint64_t r)
 {
     m_region = r;
-    m_amap.assign(page_data, 0);
+    m_amap.assign(map_bytes, 0);
     std::uint64_t base = region_base(r);
-    std::uint64_t reserved = reserved_size(r);
+    std::uint64_t reserved = reserved_size(r, m_ansi);
     for (std::uint64_t u = 0; u < reserved / 64; ++u) {
         m_amap[u / 8] = static_cast<std::uint8_t>(m_amap[u / 8] | (0x80u >> (u % 8)));
     }
     m_end = base + reserved;
-    std::uint8_t page[page_size];
+    // Page maps are no longer consulted; every page is shown as in use.
+    std::uint8_t all_used[map_bytes];
+    std::memset(all_used, 0xFF, map_bytes);
     if (has_pmap(r)) {
-        // Page maps are no longer consulted; every page is shown as in use.
-        std::memset(page, 0xFF, page_data);
-        write_page(page, ptype_pmap, base + page_size, false);
+        if (m_ansi) {
+            write_map_page<format::ansi_layout>(all_used, ptype_pmap, base + page_size);
+        } else {
+            write_map_page<format::unicode_layout>(all_used, ptype_pmap, base + page_size);
+        }
     }
-    if (has_fpmap(r)) {
-        std::memset(page, 0xFF, page_data);
-        write_page(page, ptype_fpmap, base + 3 * page_size, false);
+    if (has_fpmap(r, m_ansi)) {
+        write_map_page<format::unicode_layout>(all_used, ptype_fpmap, base + 3 * page_size);
     }
 }
 
@@ -166,7 +174,7 @@ void file_writer::close_region()
     std::uint64_t free_units = 0;
     std::uint64_t run = 0;
     std::uint64_t best = 0;
-    for (std::size_t u = 0; u < page_data * 8; ++u) {
+    for (std::size_t u = 0; u < map_bytes * 8; ++u) {
         bool used = (m_amap[u / 8] & (0x80u >> (u % 8))) != 0;
         if (used) {
             run = 0;
@@ -177,9 +185,11 @@ void file_writer::close_region()
     }
     m_amap_free += free_units * 64;
     m_region_free_run.push_back(static_cast<std::uint8_t>(std::min<std::uint64_t>(best, 255)));
-    std::uint8_t page[page_size];
-    std::memcpy(page, m_amap.data(), page_data);
-    write_page(page, ptype_amap, region_base(m_region), false);
+    if (m_ansi) {
+        write_map_page<format::ansi_layout>(m_amap.data(), ptype_amap, region_base(m_region));
+    } else {
+        write_map_page<format::unicode_layout>(m_amap.data(), ptype_amap, region_base(m_region));
+    }
 }
 
 std::uint64_t file_writer::allocate(std::uint64_t size, std::uint64_t align)
@@ -190,6 +200,10 @@ std::uint64_t file_writer::allocate(std::uint64_t size, std::uint64_t align)
         enter_region(m_region + 1);
         pos = align_up(m_end, align);
     }
+    // 32-bit offsets end at 4 GiB; the header's end-of-file must still fit.
+    if (m_ansi && region_base(m_region) + region_size > 0xFFFFFFFFu) {
+        throw std::runtime_error("a 32-bit mailbox cannot grow past 4 GiB");
+    }
     std::uint64_t first = (pos - region_base(m_region)) / 64;
     std::uint64_t last = (pos + size - region_base(m_region) + 63) / 64;
     for (std::uint64_t u = first; u < last; ++u) {
@@ -199,16 +213,19 @@ std::uint64_t file_writer::allocate(std::uint64_t size, std::uint64_t align)
     return pos;
 }
 
-std::uint64_t file_writer::write_page(std::uint8_t *page, std::uint8_t ptype, std::uint64_t bid,
-                                      bool signed_page)
+template <class L>
+std::uint64_t file_writer::write_page_as(std::uint8_t *page, std::uint8_t ptype,
+                                         std::uint64_t bid, bool signed_page)
 {
     // Map pages are written at their fixed places; B-tree pages are allocated.
     std::uint64_t ib = signed_page ? allocate(page_size, page_size) : bid;
-    page[page_data] = ptype;
-    page[page_data + 1] = ptype;
-    put16(page + page_data + 2, signed_page ? format::compute_sig(ib, bid) : 0);
-    put32(page + page_data + 4, format::crc32(0, page, page_data));
-    put64(page + page_data + 8, bid);
+    format::page_trailer t;
+    t.type = static_cast<format::page_type>(ptype);
+    t.type_repeat = ptype;
+    t.signature = signed_page ? format::compute_sig(ib, bid) : 0;
+    t.crc = format::crc32(0, page, L::page_data_size);
+    t.bid = bid;
+    L::write_page_trailer(page, t);
     put(ib, page, page_size);
     return ib;
 }
@@ -216,40 +233,77 @@ std::uint64_t file_writer::write_page(std::uint8_t *page, std::uint8_t ptype, st
 std::uint64_t file_writer::write_block(std::span<const std::uint8_t> data, bool internal,
                                        bool encode)
 {
-    if (data.size() > block_max_data) {
+    return m_ansi ? write_block_as<format::ansi_layout>(data, internal, encode)
+                  : write_block_as<format::unicode_layout>(data, internal, encode);
+}
+
+template <class L>
+std::uint64_t file_writer::write_block_as(std::span<const std::uint8_t> data, bool internal,
+                                          bool encode)
+{
+    if (data.size() > L::block_max_data) {
         throw std::logic_error("block payload too large");
     }
     if (m_finished) {
         throw std::logic_error("write after finish");
     }
-    std::uint64_t total = align_up(data.size() + 16, 64);
+    std::uint64_t total = align_up(data.size() + L::block_trailer_size, 64);
     std::uint64_t ib = allocate(total, 64);
     std::uint64_t bid = m_next_bid | (internal ? 2u : 0u);
     m_next_bid += 4;
-    std::uint8_t block[8192] = {};
+    std::uint8_t block[format::block_size] = {};
     if (!data.empty()) {
         std::memcpy(block, data.data(), data.size());
     }
     if (encode && m_permute) {
         format::permute_encode(block, data.size());
     }
-    std::uint8_t *trailer = block + total - 16;
-    put16(trailer, static_cast<std::uint16_t>(data.size()));
-    put16(trailer + 2, format::compute_sig(ib, bid));
-    put32(trailer + 4, format::crc32(0, block, data.size()));
-    put64(trailer + 8, bid);
+    format::block_trailer t;
+    t.size = static_cast<std::uint16_t>(data.size());
+    t.signature = format::compute_sig(ib, bid);
+    t.crc = format::crc32(0, block, data.size());
+    t.bid = bid;
+    L::write_block_trailer(block + total - L::block_trailer_size, t);
     put(ib, block, static_cast<std::size_t>(total));
     m_blocks.push_back({bid, ib, static_cast<std::uint16_t>(data.size())});
     return bid;
 }
 
+std::uint64_t file_writer::write_xblock(std::uint8_t level,
+                                        const std::vector<std::uint64_t> &children,
+                                        std::uint64_t total)
+{
+    return m_ansi ? write_xblock_as<format::ansi_layout>(level, children, total)
+                  : write_xblock_as<format::unicode_layout>(level, children, total);
+}
+
+template <class L>
+std::uint64_t file_writer::write_xblock_as(std::uint8_t level,
+                                           const std::vector<std::uint64_t> &children,
+                                           std::uint64_t total)
+{
+    if (children.size() > xblock_max_entries<L>()) {
+        throw std::runtime_error("node data too large for a data tree");
+    }
+    std::vector<std::uint8_t> x(L::xblock_header_size + L::id_size * children.size());
+    x[0] = 0x01;
+    x[1] = level;
+    store_le<std::uint16_t>(x.data() + 2, static_cast<std::uint16_t>(children.size()));
+    store_le<std::uint32_t>(x.data() + 4, static_cast<std::uint32_t>(total));
+    for (std::size_t i = 0; i < children.size(); ++i) {
+        L::store_id(x.data() + L::xblock_header_size + L::id_size * i, children[i]);
+    }
+    return write_block_as<L>(x, true, false);
+}
+
 void file_writer::data_stream::append(std::span<const std::uint8_t> data)
 {
+    const std::size_t limit = m_owner.block_max_data();
     while (!data.empty()) {
-        std::size_t take = std::min(block_max_data - m_pending.size(), data.size());
+        std::size_t take = std::min(limit - m_pending.size(), data.size());
         m_pending.insert(m_pending.end(), data.begin(), data.begin() + static_cast<long>(take));
         data = data.subspan(take);
-        if (m_pending.size() == block_max_data) {
+        if (m_pending.size() == limit) {
             flush_pending();
         }
     }
@@ -270,22 +324,17 @@ void file_writer::data_stream::add_leaf(std::uint64_t bid, std::size_t size)
     }
     m_leaves.push_back(bid);
     m_leaves_size += size;
-    if (m_leaves.size() == xblock_max_entries) {
+    const std::size_t per_xblock =
+        m_owner.ansi() ? xblock_max_entries<format::ansi_layout>()
+                       : xblock_max_entries<format::unicode_layout>();
+    if (m_leaves.size() == per_xblock) {
         close_xblock();
     }
 }
 
 void file_writer::data_stream::close_xblock()
 {
-    std::vector<std::uint8_t> x(8 + 8 * m_leaves.size());
-    x[0] = 0x01;
-    x[1] = 1;
-    put16(x.data() + 2, static_cast<std::uint16_t>(m_leaves.size()));
-    put32(x.data() + 4, static_cast<std::uint32_t>(m_leaves_size));
-    for (std::size_t i = 0; i < m_leaves.size(); ++i) {
-        put64(x.data() + 8 + 8 * i, m_leaves[i]);
-    }
-    m_xblocks.push_back(m_owner.write_block(x, true, false));
+    m_xblocks.push_back(m_owner.write_xblock(1, m_leaves, m_leaves_size));
     m_leaves.clear();
     m_leaves_size = 0;
 }
@@ -308,18 +357,7 @@ std::uint64_t file_writer::data_stream::finish()
     if (m_xblocks.size() == 1) {
         return m_xblocks.front();
     }
-    if (m_xblocks.size() > xblock_max_entries) {
-        throw std::runtime_error("node data too large for a data tree");
-    }
-    std::vector<std::uint8_t> x(8 + 8 * m_xblocks.size());
-    x[0] = 0x01;
-    x[1] = 2;
-    put16(x.data() + 2, static_cast<std::uint16_t>(m_xblocks.size()));
-    put32(x.data() + 4, static_cast<std::uint32_t>(m_total));
-    for (std::size_t i = 0; i < m_xblocks.size(); ++i) {
-        put64(x.data() + 8 + 8 * i, m_xblocks[i]);
-    }
-    return m_owner.write_block(x, true, false);
+    return m_owner.write_xblock(2, m_xblocks, m_total);
 }
 
 std::uint64_t file_writer::write_data(std::span<const std::uint8_t> data)
@@ -350,36 +388,49 @@ std::uint64_t file_writer::write_subnodes(std::vector<subnode_entry> entries)
             throw std::logic_error("duplicate subnode id");
         }
     }
-    std::vector<std::pair<std::uint32_t, std::uint64_t>> leaves;
-    for (std::size_t start = 0; start < entries.size(); start += slblock_max_entries) {
-        std::size_t n = std::min(slblock_max_entries, entries.size() - start);
-        std::vector<std::uint8_t> b(8 + 24 * n);
+    return m_ansi ? write_subnodes_as<format::ansi_layout>(entries)
+                  : write_subnodes_as<format::unicode_layout>(entries);
+}
+
+template <class L>
+std::uint64_t file_writer::write_subnodes_as(const std::vector<subnode_entry> &entries)
+{
+    constexpr std::size_t leaf_max = (L::block_max_data - L::subnode_header_size) / L::sl_entry_size;
+    constexpr std::size_t index_max =
+        (L::block_max_data - L::subnode_header_size) / L::si_entry_size;
+    auto start_block = [](std::uint8_t level, std::size_t n, std::size_t entry_size) {
+        std::vector<std::uint8_t> b(L::subnode_header_size + entry_size * n);
         b[0] = 0x02;
-        b[1] = 0;
-        put16(b.data() + 2, static_cast<std::uint16_t>(n));
+        b[1] = level;
+        store_le<std::uint16_t>(b.data() + 2, static_cast<std::uint16_t>(n));
+        return b;
+    };
+    std::vector<std::pair<std::uint32_t, std::uint64_t>> leaves;
+    for (std::size_t start = 0; start < entries.size(); start += leaf_max) {
+        std::size_t n = std::min(leaf_max, entries.size() - start);
+        std::vector<std::uint8_t> b = start_block(0, n, L::sl_entry_size);
         for (std::size_t i = 0; i < n; ++i) {
             const subnode_entry &e = entries[start + i];
-            put32(b.data() + 8 + 24 * i, e.nid);
-            put64(b.data() + 8 + 24 * i + 8, e.bid_data);
-            put64(b.data() + 8 + 24 * i + 16, e.bid_sub);
+            std::uint8_t *p = b.data() + L::subnode_header_size + L::sl_entry_size * i;
+            L::store_id(p, e.nid);
+            L::store_id(p + L::id_size, e.bid_data);
+            L::store_id(p + 2 * L::id_size, e.bid_sub);
         }
-        leaves.emplace_back(entries[start].nid, write_block(b, true, false));
+        leaves.emplace_back(entries[start].nid, write_block_as<L>(b, true, false));
     }
     if (leaves.size() == 1) {
         return leaves.front().second;
     }
-    if (leaves.size() > siblock_max_entries) {
+    if (leaves.size() > index_max) {
         throw std::runtime_error("too many subnodes in one node");
     }
-    std::vector<std::uint8_t> b(8 + 16 * leaves.size());
-    b[0] = 0x02;
-    b[1] = 1;
-    put16(b.data() + 2, static_cast<std::uint16_t>(leaves.size()));
+    std::vector<std::uint8_t> b = start_block(1, leaves.size(), L::si_entry_size);
     for (std::size_t i = 0; i < leaves.size(); ++i) {
-        put32(b.data() + 8 + 16 * i, leaves[i].first);
-        put64(b.data() + 8 + 16 * i + 8, leaves[i].second);
+        std::uint8_t *p = b.data() + L::subnode_header_size + L::si_entry_size * i;
+        L::store_id(p, leaves[i].first);
+        L::store_id(p + L::id_size, leaves[i].second);
     }
-    return write_block(b, true, false);
+    return write_block_as<L>(b, true, false);
 }
 
 void file_writer::add_node(std::uint32_t nid, std::uint64_t bid_data, std::uint64_t bid_sub,
@@ -388,6 +439,7 @@ void file_writer::add_node(std::uint32_t nid, std::uint64_t bid_data, std::uint6
     m_nodes.push_back({nid, bid_data, bid_sub, parent});
 }
 
+template <class L>
 file_writer::bref file_writer::write_btree(std::uint8_t ptype, std::vector<std::uint8_t> &entries,
                                            std::size_t entry_size, std::size_t count)
 {
@@ -396,8 +448,19 @@ file_writer::bref file_writer::write_btree(std::uint8_t ptype, std::vector<std::
         std::uint64_t key;
         bref ref;
     };
+    auto close_page = [&](std::uint8_t *page, std::size_t n, std::size_t per, std::size_t size,
+                          std::uint8_t depth) {
+        std::uint8_t *meta = page + L::btpage_entries_size;
+        meta[0] = static_cast<std::uint8_t>(n);
+        meta[1] = static_cast<std::uint8_t>(per);
+        meta[2] = static_cast<std::uint8_t>(size);
+        meta[3] = depth;
+        std::uint64_t bid = m_next_page_bid;
+        m_next_page_bid += 4;
+        return bref{bid, write_page_as<L>(page, ptype, bid, true)};
+    };
     std::vector<child> level;
-    std::size_t per_leaf = 488 / entry_size;
+    const std::size_t per_leaf = L::btpage_entries_size / entry_size;
     std::size_t start = 0;
     do {
         std::size_t n = std::min(per_leaf, count - start);
@@ -405,41 +468,23 @@ file_writer::bref file_writer::write_btree(std::uint8_t ptype, std::vector<std::
         if (n > 0) {
             std::memcpy(page, entries.data() + start * entry_size, n * entry_size);
         }
-        page[488] = static_cast<std::uint8_t>(n);
-        page[489] = static_cast<std::uint8_t>(per_leaf);
-        page[490] = static_cast<std::uint8_t>(entry_size);
-        page[491] = 0;
-        std::uint64_t key = 0;
-        if (n > 0) {
-            std::memcpy(&key, entries.data() + start * entry_size, 8);
-        }
-        std::uint64_t bid = m_next_page_bid;
-        m_next_page_bid += 4;
-        std::uint64_t ib = write_page(page, ptype, bid, true);
-        level.push_back({key, {bid, ib}});
+        std::uint64_t key = n > 0 ? L::load_id(entries.data() + start * entry_size) : 0;
+        level.push_back({key, close_page(page, n, per_leaf, entry_size, 0)});
         start += n;
     } while (start < count);
     std::uint8_t depth = 0;
     while (level.size() > 1) {
         ++depth;
         std::vector<child> upper;
-        constexpr std::size_t per_node = 488 / 24;
+        constexpr std::size_t per_node = L::btpage_entries_size / L::bt_entry_size;
         for (std::size_t s = 0; s < level.size(); s += per_node) {
             std::size_t n = std::min(per_node, level.size() - s);
             std::uint8_t page[page_size] = {};
             for (std::size_t i = 0; i < n; ++i) {
-                put64(page + 24 * i, level[s + i].key);
-                put64(page + 24 * i + 8, level[s + i].ref.bid);
-                put64(page + 24 * i + 16, level[s + i].ref.ib);
+                L::write_bt_entry(page + L::bt_entry_size * i,
+                                  {level[s + i].key, level[s + i].ref.bid, level[s + i].ref.ib});
             }
-            page[488] = static_cast<std::uint8_t>(n);
-            page[489] = static_cast<std::uint8_t>(per_node);
-            page[490] = 24;
-            page[491] = depth;
-            std::uint64_t bid = m_next_page_bid;
-            m_next_page_bid += 4;
-            std::uint64_t ib = write_page(page, ptype, bid, true);
-            upper.push_back({level[s].key, {bid, ib}});
+            upper.push_back({level[s].key, close_page(page, n, per_node, L::bt_entry_size, depth)});
         }
         level.swap(upper);
     }
@@ -455,68 +500,13 @@ void file_writer::finish(const header_info &info)
             throw std::logic_error("duplicate node id");
         }
     }
-    std::vector<std::uint8_t> nbt(m_nodes.size() * 32);
-    for (std::size_t i = 0; i < m_nodes.size(); ++i) {
-        std::uint8_t *e = nbt.data() + 32 * i;
-        put64(e, m_nodes[i].nid);
-        put64(e + 8, m_nodes[i].bid_data);
-        put64(e + 16, m_nodes[i].bid_sub);
-        put32(e + 24, m_nodes[i].parent);
+    if (m_ansi) {
+        finish_as<format::ansi_layout>(info);
+    } else {
+        finish_as<format::unicode_layout>(info);
     }
-    m_finished = true;
-    bref nbt_root = write_btree(ptype_nbt, nbt, 32, m_nodes.size());
-    std::vector<std::uint8_t> bbt(m_blocks.size() * 24);
-    for (std::size_t i = 0; i < m_blocks.size(); ++i) {
-        std::uint8_t *e = bbt.data() + 24 * i;
-        put64(e, m_blocks[i].bid);
-        put64(e + 8, m_blocks[i].ib);
-        put16(e + 16, m_blocks[i].cb);
-        put16(e + 18, 2);
-    }
-    bref bbt_root = write_btree(ptype_bbt, bbt, 24, m_blocks.size());
-    close_region();
-    std::uint64_t file_end = region_base(m_region) + region_size;
-
-    // Free-space maps: one byte per AMap, the longest free run in it.
-    for (std::uint64_t r = 128; r <= m_region; r += 496) {
-        std::uint8_t page[page_size] = {};
-        for (std::size_t i = 0; i < page_data && r + i <= m_region; ++i) {
-            page[i] = m_region_free_run[static_cast<std::size_t>(r + i)];
-        }
-        write_page(page, ptype_fmap, region_base(r) + 2 * page_size, false);
-    }
-
-    std::uint8_t h[564] = {};
-    std::memcpy(h, "!BDN", 4);
-    h[8] = 'S';
-    h[9] = 'M';
-    put16(h + 10, 23);
-    put16(h + 12, 19);
-    h[14] = 1;
-    h[15] = 1;
-    put64(h + 32, m_next_page_bid);
-    put32(h + 40, info.unique);
-    for (int i = 0; i < 32; ++i) {
-        put32(h + 44 + 4 * i, info.next_nid[i]);
-    }
-    put64(h + 184, file_end);
-    put64(h + 192, region_base(m_region));
-    put64(h + 200, m_amap_free);
-    put64(h + 208, 0);
-    put64(h + 216, nbt_root.bid);
-    put64(h + 224, nbt_root.ib);
-    put64(h + 232, bbt_root.bid);
-    put64(h + 240, bbt_root.ib);
-    h[248] = 0x02; // the AMaps are valid
-    std::memset(h + 256, 0xFF, 256);
-    h[512] = 0x80;
-    h[513] = m_permute ? 0x01 : 0x00;
-    put64(h + 516, m_next_bid);
-    put32(h + 4, format::crc32(0, h + 8, 471));
-    put32(h + 524, format::crc32(0, h + 8, 516));
-    put(0, h, sizeof h);
     flush_buffer();
-    if (::ftruncate(m_fd, static_cast<off_t>(file_end)) != 0) {
+    if (::ftruncate(m_fd, static_cast<off_t>(m_end)) != 0) {
         throw output_error(std::string("cannot size the file: ") + std::strerror(errno), errno);
     }
     // On disk before the caller renames the file into place, so a crash
@@ -529,6 +519,70 @@ void file_writer::finish(const header_info &info)
         throw output_error(std::string("close failed: ") + std::strerror(errno), errno);
     }
     m_fd = -1;
+}
+
+template <class L> void file_writer::finish_as(const header_info &info)
+{
+    std::vector<std::uint8_t> nbt(m_nodes.size() * L::nbt_entry_size);
+    for (std::size_t i = 0; i < m_nodes.size(); ++i) {
+        const node_ref &n = m_nodes[i];
+        L::write_nbt_entry(nbt.data() + L::nbt_entry_size * i,
+                           {n.nid, n.bid_data, n.bid_sub, n.parent});
+    }
+    m_finished = true;
+    bref nbt_root = write_btree<L>(ptype_nbt, nbt, L::nbt_entry_size, m_nodes.size());
+    std::vector<std::uint8_t> bbt(m_blocks.size() * L::bbt_entry_size);
+    for (std::size_t i = 0; i < m_blocks.size(); ++i) {
+        const block_ref &b = m_blocks[i];
+        L::write_bbt_entry(bbt.data() + L::bbt_entry_size * i, {b.bid, b.ib, b.cb, 2});
+    }
+    bref bbt_root = write_btree<L>(ptype_bbt, bbt, L::bbt_entry_size, m_blocks.size());
+    close_region();
+    const std::uint64_t file_end = region_base(m_region) + region_size;
+
+    // Free-space maps: one byte per AMap, the longest free run in it.
+    for (std::uint64_t r = 128; r <= m_region; r += 496) {
+        std::uint8_t bits[map_bytes] = {};
+        for (std::size_t i = 0; i < map_bytes && r + i <= m_region; ++i) {
+            bits[i] = m_region_free_run[static_cast<std::size_t>(r + i)];
+        }
+        write_map_page<L>(bits, ptype_fmap, region_base(r) + 2 * page_size);
+    }
+
+    std::uint8_t h[L::header_size] = {};
+    std::memcpy(h, "!BDN", 4);
+    h[8] = 'S';
+    h[9] = 'M';
+    store_le<std::uint16_t>(h + format::header_version, L::format_version);
+    store_le<std::uint16_t>(h + 12, 19); // client version
+    h[14] = 1;                            // platform created on, accessed on
+    h[15] = 1;
+    L::store_id(h + L::header_next_pid, m_next_page_bid);
+    store_le<std::uint32_t>(h + L::header_unique, info.unique);
+    for (std::size_t i = 0; i < 32; ++i) {
+        store_le<std::uint32_t>(h + L::header_next_nid + 4 * i, info.next_nid[i]);
+    }
+    L::store_id(h + L::header_file_eof, file_end);
+    L::store_id(h + L::header_amap_last, region_base(m_region));
+    L::store_id(h + L::header_amap_free, m_amap_free);
+    L::store_id(h + L::header_pmap_free, 0);
+    L::store_id(h + L::header_nbt_bid, nbt_root.bid);
+    L::store_id(h + L::header_nbt_ib, nbt_root.ib);
+    L::store_id(h + L::header_bbt_bid, bbt_root.bid);
+    L::store_id(h + L::header_bbt_ib, bbt_root.ib);
+    h[L::header_amap_valid] = 0x02; // the AMaps are valid
+    std::memset(h + L::header_fmap, 0xFF, 256);
+    h[L::header_sentinel] = 0x80;
+    h[L::header_crypt_method] = m_permute ? 0x01 : 0x00;
+    L::store_id(h + L::header_next_bid, m_next_bid);
+    store_le<std::uint32_t>(h + L::header_crc_partial,
+                            format::crc32(0, h + L::header_crc_start, L::header_crc_partial_size));
+    if constexpr (L::is_unicode) {
+        store_le<std::uint32_t>(h + L::header_crc_full,
+                                format::crc32(0, h + L::header_crc_start, L::header_crc_full_size));
+    }
+    put(0, h, sizeof h);
+    m_end = file_end;
 }
 
 } // namespace korvel::convert::ndb

@@ -1,5 +1,8 @@
 // The node database layer of the PST writer: blocks, data trees, subnode trees,
-// the node and block B-trees, the allocation maps and the file header.
+// the node and block B-trees, the allocation maps and the file header, in
+// either layout (64-bit ids and offsets, or the older 32-bit ones). The code is
+// written once over format::unicode_layout and format::ansi_layout; the file's
+// layout picks one instance at each public entry point.
 //
 // Blocks go to disk as soon as they are made; only the index entries (one per
 // node and one per block) stay in memory until finish() writes the B-trees.
@@ -12,9 +15,6 @@
 #include <vector>
 
 namespace korvel::convert::ndb {
-
-// Largest payload of one block (8192 minus the 16-byte trailer).
-inline constexpr std::size_t block_max_data = 8176;
 
 // One entry of a subnode B-tree.
 struct subnode_entry
@@ -39,14 +39,20 @@ struct header_info
 class file_writer
 {
 public:
-    // Creates (truncates) the file at path. permute selects the block encoding.
-    // Throws std::runtime_error when the file cannot be created.
-    file_writer(const std::string &path, bool permute);
+    // Creates (truncates) the file at path. permute selects the block encoding,
+    // ansi the 32-bit layout. Throws std::runtime_error when the file cannot
+    // be created.
+    file_writer(const std::string &path, bool permute, bool ansi = false);
     ~file_writer();
     file_writer(const file_writer &) = delete;
     file_writer &operator=(const file_writer &) = delete;
 
-    // Writes one data block (at most block_max_data bytes) and returns its id.
+    // True for the 32-bit layout.
+    bool ansi() const { return m_ansi; }
+    // Largest payload of one block (8192 minus the layout's trailer).
+    std::size_t block_max_data() const;
+
+    // Writes one data block (at most block_max_data() bytes) and returns its id.
     // encode: apply the file's block encoding (external data blocks only).
     std::uint64_t write_block(std::span<const std::uint8_t> data, bool internal, bool encode);
 
@@ -111,23 +117,38 @@ private:
         std::uint32_t parent;
     };
 
+    template <class L> std::uint64_t write_block_as(std::span<const std::uint8_t> data,
+                                                    bool internal, bool encode);
+    template <class L> std::uint64_t write_xblock_as(std::uint8_t level,
+                                                     const std::vector<std::uint64_t> &children,
+                                                     std::uint64_t total);
+    template <class L> std::uint64_t write_subnodes_as(const std::vector<subnode_entry> &entries);
+    template <class L> void write_map_page(const std::uint8_t *bits, std::uint8_t ptype,
+                                           std::uint64_t ib);
+    template <class L> std::uint64_t write_page_as(std::uint8_t *page, std::uint8_t ptype,
+                                                   std::uint64_t bid, bool signed_page);
+    template <class L> void finish_as(const header_info &info);
+    // A data tree block over the given children (level 1: data blocks, 2: data tree blocks).
+    std::uint64_t write_xblock(std::uint8_t level, const std::vector<std::uint64_t> &children,
+                               std::uint64_t total);
     std::uint64_t allocate(std::uint64_t size, std::uint64_t align);
     void enter_region(std::uint64_t region);
     void close_region();
     void put(std::uint64_t ib, const std::uint8_t *data, std::size_t size);
     void put_direct(std::uint64_t ib, const std::uint8_t *data, std::size_t size);
     void flush_buffer();
-    std::uint64_t write_page(std::uint8_t *page, std::uint8_t ptype, std::uint64_t bid, bool signed_page);
     struct bref
     {
         std::uint64_t bid;
         std::uint64_t ib;
     };
+    template <class L>
     bref write_btree(std::uint8_t ptype, std::vector<std::uint8_t> &entries, std::size_t entry_size,
                      std::size_t count);
 
     int m_fd = -1;
     bool m_permute = true;
+    bool m_ansi = false;
     std::uint64_t m_next_bid = 4;
     std::uint64_t m_next_page_bid = 4;
     std::uint64_t m_end = 0;

@@ -1,66 +1,9 @@
 #include "convert/pff_source.h"
 
-#include <cerrno>
-#include <iconv.h>
 
 namespace korvel::convert {
 
 namespace {
-
-// Windows-1252 0x80 to 0x9F; the rest is ISO-8859-1. Unassigned bytes map to
-// the C1 control of the same value, as Windows does.
-constexpr char16_t cp1252_high[32] = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
-
-std::u16string decode_1252(std::span<const std::uint8_t> bytes)
-{
-    std::u16string out;
-    out.reserve(bytes.size());
-    for (std::uint8_t b : bytes) {
-        out.push_back(b >= 0x80 && b < 0xA0 ? cp1252_high[b - 0x80] : char16_t{b});
-    }
-    return out;
-}
-
-// The iconv name of a Windows code page.
-std::string iconv_name(std::uint32_t code_page)
-{
-    if (code_page >= 28591 && code_page <= 28606) {
-        return "ISO-8859-" + std::to_string(code_page - 28590);
-    }
-    switch (code_page) {
-    case 20127:
-        return "ASCII";
-    case 20866:
-        return "KOI8-R";
-    case 21866:
-        return "KOI8-U";
-    case 50220:
-    case 50221:
-    case 50222:
-        return "ISO-2022-JP";
-    case 51932:
-        return "EUC-JP";
-    case 51949:
-        return "EUC-KR";
-    case 52936:
-        return "HZ-GB-2312";
-    case 54936:
-        return "GB18030";
-    case 65000:
-        return "UTF-7";
-    case 1200:
-        return "UTF-16LE";
-    case 1201:
-        return "UTF-16BE";
-    case 10000:
-        return "MACINTOSH";
-    default:
-        return "CP" + std::to_string(code_page);
-    }
-}
 
 std::uint32_t read32(const std::uint8_t *p)
 {
@@ -84,68 +27,6 @@ std::span<const std::uint8_t> without_terminator(std::span<const std::uint8_t> b
 }
 
 } // namespace
-
-code_page_decoder::~code_page_decoder()
-{
-    for (auto &[code_page, handle] : m_converters) {
-        if (handle) {
-            iconv_close(static_cast<iconv_t>(handle));
-        }
-    }
-}
-
-void *code_page_decoder::converter(std::uint32_t code_page)
-{
-    auto it = m_converters.find(code_page);
-    if (it != m_converters.end()) {
-        return it->second;
-    }
-    iconv_t handle = iconv_open("UTF-16LE", iconv_name(code_page).c_str());
-    void *stored = handle == reinterpret_cast<iconv_t>(-1) ? nullptr : handle;
-    m_converters.emplace(code_page, stored);
-    return stored;
-}
-
-std::u16string code_page_decoder::decode(std::span<const std::uint8_t> bytes,
-                                         std::uint32_t code_page)
-{
-    if (code_page == 65001) {
-        return utf8_to_utf16(
-            std::string_view(reinterpret_cast<const char *>(bytes.data()), bytes.size()));
-    }
-    if (code_page == 1252 || code_page == 28591) {
-        return decode_1252(bytes);
-    }
-    void *handle = converter(code_page);
-    if (!handle) {
-        return decode_1252(bytes);
-    }
-    iconv_t cd = static_cast<iconv_t>(handle);
-    iconv(cd, nullptr, nullptr, nullptr, nullptr);
-    std::u16string out;
-    std::vector<char> in(bytes.begin(), bytes.end());
-    char *in_at = in.data();
-    std::size_t in_left = in.size();
-    char buffer[4096];
-    while (in_left > 0) {
-        char *out_at = buffer;
-        std::size_t out_left = sizeof buffer;
-        std::size_t r = iconv(cd, &in_at, &in_left, &out_at, &out_left);
-        std::size_t produced = sizeof buffer - out_left;
-        for (std::size_t i = 0; i + 1 < produced; i += 2) {
-            out.push_back(static_cast<char16_t>(static_cast<std::uint8_t>(buffer[i]) |
-                                                (static_cast<std::uint8_t>(buffer[i + 1]) << 8)));
-        }
-        if (r == static_cast<std::size_t>(-1) && errno != E2BIG) {
-            // An invalid or cut-off sequence: one replacement character, then on.
-            out.push_back(u'\uFFFD');
-            ++in_at;
-            --in_left;
-            iconv(cd, nullptr, nullptr, nullptr, nullptr);
-        }
-    }
-    return out;
-}
 
 std::vector<std::uint8_t> utf16_bytes(const std::u16string &text)
 {

@@ -12,32 +12,17 @@
 #include <libpff.h>
 
 #include "convert/pst_writer.h"
+#include "scan/code_page.h"
 
 namespace korvel::convert {
 
 // PidTagMessageCodepage and PidTagInternetCodepage.
 inline constexpr std::uint16_t tag_message_codepage = 0x3FFD;
 inline constexpr std::uint16_t tag_internet_codepage = 0x3FDE;
-// The code page of an 8-bit mailbox when the item names none.
-inline constexpr std::uint32_t default_code_page = 1252;
-
-// Decodes 8-bit text of a Windows code page to UTF-16: 1252 and 65001 (UTF-8)
-// directly, others through iconv (falling back to 1252 for an unknown one).
-// A byte that does not decode becomes U+FFFD. Keeps the iconv handles it opens.
-class code_page_decoder
-{
-public:
-    code_page_decoder() = default;
-    ~code_page_decoder();
-    code_page_decoder(const code_page_decoder &) = delete;
-    code_page_decoder &operator=(const code_page_decoder &) = delete;
-
-    std::u16string decode(std::span<const std::uint8_t> bytes, std::uint32_t code_page);
-
-private:
-    void *converter(std::uint32_t code_page);
-    std::map<std::uint32_t, void *> m_converters;
-};
+// The engine's code page rules, shared with the save.
+using korvel::code_page_decoder;
+using korvel::default_code_page;
+using korvel::iconv_code_page_name;
 
 // One record entry as stored.
 struct source_entry

@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "scan/code_page.h"
 #include "scan/pff_values.h"
 #include "scan/text.h"
 
@@ -142,40 +143,32 @@ std::string utf16le_to_utf8(const std::vector<std::uint8_t> &bytes)
     return utf16_to_utf8(text);
 }
 
-// The text of a string entry as valid UTF-8. A Unicode value is decoded
-// here: libpff 20180714 turns characters beyond the first 65536 (emoji,
-// say) into other ones. An 8-bit value goes through libpff, which knows
-// the message code page.
+// 8-bit text in the code page as UTF-8, up to the first zero.
+std::string decode_8bit_text(const std::vector<std::uint8_t> &bytes, std::uint32_t code_page)
+{
+    // One decoder per thread keeps its iconv handles for the walk.
+    thread_local code_page_decoder decoder;
+    std::size_t length = 0;
+    while (length < bytes.size() && bytes[length] != 0) {
+        ++length;
+    }
+    return decoder.decode_utf8(std::span<const std::uint8_t>(bytes.data(), length), code_page);
+}
+
+// The text of a string entry as valid UTF-8. Both kinds are decoded here
+// from their stored bytes: libpff 20180714 turns Unicode characters beyond
+// the first 65536 (emoji, say) into other ones, and decodes 8-bit text in the
+// file's code page, not in the code page of the item it belongs to.
 int entry_text(libpff_record_entry_t *entry, std::uint32_t value_type, std::string &text,
-               std::size_t limit = pim_binary_limit)
+               std::uint32_t code_page, std::size_t limit = pim_binary_limit)
 {
     text.clear();
-    if (value_type == value_type_unicode) {
-        std::vector<std::uint8_t> bytes;
-        if (entry_bytes(entry, bytes, limit) != 1) {
-            return -1;
-        }
-        text = utf16le_to_utf8(bytes);
-        return 1;
-    }
-    error_slot error;
-    std::size_t size = 0;
-    if (libpff_record_entry_get_data_as_utf8_string_size(entry, &size, error.get()) != 1) {
+    std::vector<std::uint8_t> bytes;
+    if (entry_bytes(entry, bytes, limit) != 1) {
         return -1;
     }
-    if (size == 0) {
-        return 1;
-    }
-    if (size > limit) {
-        return -1;
-    }
-    std::string buffer(size, '\0');
-    if (libpff_record_entry_get_data_as_utf8_string(entry,
-                                                    reinterpret_cast<std::uint8_t *>(buffer.data()),
-                                                    buffer.size(), error.get()) != 1) {
-        return -1;
-    }
-    text = pim_8bit_to_utf8(buffer);
+    text = value_type == value_type_unicode ? utf16le_to_utf8(bytes)
+                                            : decode_8bit_text(bytes, code_page);
     return 1;
 }
 
@@ -183,7 +176,7 @@ int entry_text(libpff_record_entry_t *entry, std::uint32_t value_type, std::stri
 constexpr std::size_t body_limit = 256 * 1024 * 1024;
 
 int read_text_in_set(libpff_item_t *item, int set_index, std::uint32_t entry_type,
-                     std::string &text, std::size_t limit)
+                     std::string &text, std::uint32_t code_page, std::size_t limit)
 {
     text.clear();
     entry_holder holder;
@@ -195,7 +188,10 @@ int read_text_in_set(libpff_item_t *item, int set_index, std::uint32_t entry_typ
     if (type != value_type_string8 && type != value_type_unicode) {
         return 0;
     }
-    return entry_text(holder.entry(), type, text, limit);
+    if (type == value_type_string8 && code_page == 0) {
+        code_page = read_code_page(item);
+    }
+    return entry_text(holder.entry(), type, text, code_page, limit);
 }
 
 } // namespace
@@ -206,9 +202,9 @@ std::string pim_8bit_to_utf8(std::string_view bytes)
 }
 
 int pim_read_text_in_set(libpff_item_t *item, int set_index, std::uint32_t entry_type,
-                         std::string &text)
+                         std::string &text, std::uint32_t code_page)
 {
-    return read_text_in_set(item, set_index, entry_type, text, pim_binary_limit);
+    return read_text_in_set(item, set_index, entry_type, text, code_page, pim_binary_limit);
 }
 
 int pim_read_text(libpff_item_t *item, std::uint32_t entry_type, std::string &text)
@@ -309,10 +305,11 @@ int pim_read_text_list_by_name(libpff_item_t *item, std::string_view name,
     if (entry_bytes(holder.entry(), data) != 1 || !parse_multi_value(data, items)) {
         return -1;
     }
+    const std::uint32_t code_page =
+        type == value_type_mv_string8 ? read_code_page(item) : default_code_page;
     for (const auto &bytes : items) {
         if (type == value_type_mv_string8) {
-            values.push_back(pim_8bit_to_utf8(
-                std::string_view(reinterpret_cast<const char *>(bytes.data()), bytes.size())));
+            values.push_back(decode_8bit_text(bytes, code_page));
             continue;
         }
         values.push_back(utf16le_to_utf8(bytes));
@@ -323,7 +320,7 @@ int pim_read_text_list_by_name(libpff_item_t *item, std::string_view name,
 int pim_read_body(libpff_item_t *item, std::string &text)
 {
     // PidTagBody, read as every other text (see entry_text).
-    return read_text_in_set(item, 0, 0x1000, text, body_limit);
+    return read_text_in_set(item, 0, 0x1000, text, 0, body_limit);
 }
 
 int pim_read_recipients(libpff_item_t *item, std::vector<pim_recipient> &recipients)
@@ -345,9 +342,11 @@ int pim_read_recipients(libpff_item_t *item, std::vector<pim_recipient> &recipie
     if (libpff_item_get_number_of_record_sets(table.get(), &count, error.get()) != 1) {
         return -1;
     }
+    // The rows' 8-bit text is in their message's code page.
+    const std::uint32_t code_page = read_code_page(item);
     for (int index = 0; index < count; ++index) {
         pim_recipient recipient;
-        pim_read_text_in_set(table.get(), index, tag_display_name, recipient.name);
+        pim_read_text_in_set(table.get(), index, tag_display_name, recipient.name, code_page);
         std::uint32_t type = 0;
         if (pim_read_int32_in_set(table.get(), index, tag_recipient_type, type) == 1) {
             // The high bit marks a row already answered; the kind is below.
@@ -357,14 +356,15 @@ int pim_read_recipients(libpff_item_t *item, std::vector<pim_recipient> &recipie
             recipient.flags = type;
         }
         std::string smtp;
-        if (pim_read_text_in_set(table.get(), index, tag_smtp_address, smtp) == 1 &&
+        if (pim_read_text_in_set(table.get(), index, tag_smtp_address, smtp, code_page) == 1 &&
             !smtp.empty()) {
             recipient.address = smtp;
         } else {
             std::string address_type;
             std::string address;
-            pim_read_text_in_set(table.get(), index, tag_address_type, address_type);
-            if (pim_read_text_in_set(table.get(), index, tag_email_address, address) == 1 &&
+            pim_read_text_in_set(table.get(), index, tag_address_type, address_type, code_page);
+            if (pim_read_text_in_set(table.get(), index, tag_email_address, address, code_page) ==
+                    1 &&
                 (address_type.empty() || message_class_is(address_type, "SMTP")) &&
                 address.find('@') != std::string::npos) {
                 recipient.address = address;

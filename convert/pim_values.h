@@ -21,11 +21,14 @@ namespace korvel::convert {
 // Binary values longer than this are damage, not data.
 inline constexpr std::size_t pim_binary_limit = 16 * 1024 * 1024;
 
-// A string property (either string type) of the item's record set 0.
+// A string property (either string type) of the item's record set 0; 8-bit
+// text decoded in the item's code page (see read_code_page).
 int pim_read_text(libpff_item_t *item, std::uint32_t entry_type, std::string &text);
-// A string property (either string type) of record set set_index.
+// A string property (either string type) of record set set_index; 8-bit
+// text in code_page, 0 for the item's own (rows of a recipient table and
+// attachments take their message's).
 int pim_read_text_in_set(libpff_item_t *item, int set_index, std::uint32_t entry_type,
-                         std::string &text);
+                         std::string &text, std::uint32_t code_page = 0);
 int pim_read_int32_in_set(libpff_item_t *item, int set_index, std::uint32_t entry_type,
                           std::uint32_t &value);
 // A binary property (up to pim_binary_limit bytes).

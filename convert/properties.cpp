@@ -43,7 +43,17 @@ std::vector<std::uint8_t> utf16_bytes(std::u16string_view s)
     }
     return out;
 }
-std::vector<std::uint8_t> mv_variable(const std::vector<std::vector<std::uint8_t>> &items)
+std::uint64_t splitmix(std::uint64_t x)
+{
+    x += 0x9E3779B97F4A7C15ull;
+    x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
+    x = (x ^ (x >> 27)) * 0x94D049BB133111EBull;
+    return x ^ (x >> 31);
+}
+
+} // namespace
+
+std::vector<std::uint8_t> mv_variable_join(const std::vector<std::vector<std::uint8_t>> &items)
 {
     std::vector<std::uint8_t> out;
     append32(out, static_cast<std::uint32_t>(items.size()));
@@ -58,15 +68,6 @@ std::vector<std::uint8_t> mv_variable(const std::vector<std::vector<std::uint8_t
     return out;
 }
 
-std::uint64_t splitmix(std::uint64_t x)
-{
-    x += 0x9E3779B97F4A7C15ull;
-    x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
-    x = (x ^ (x >> 27)) * 0x94D049BB133111EBull;
-    return x ^ (x >> 31);
-}
-
-} // namespace
 
 guid guid::parse(std::string_view text)
 {
@@ -325,7 +326,7 @@ property_bag &property_bag::set_mv_unicode(const property_key &key,
     for (const auto &s : utf8) {
         items.push_back(utf16_bytes(utf8_to_utf16(s)));
     }
-    return set_raw(key, pt_mv | pt_unicode, mv_variable(items));
+    return set_raw(key, pt_mv | pt_unicode, mv_variable_join(items));
 }
 property_bag &property_bag::set_mv_string8(const property_key &key,
                                            const std::vector<std::string> &bytes)
@@ -334,12 +335,12 @@ property_bag &property_bag::set_mv_string8(const property_key &key,
     for (const auto &s : bytes) {
         items.emplace_back(s.begin(), s.end());
     }
-    return set_raw(key, pt_mv | pt_string8, mv_variable(items));
+    return set_raw(key, pt_mv | pt_string8, mv_variable_join(items));
 }
 property_bag &property_bag::set_mv_binary(const property_key &key,
                                           const std::vector<std::vector<std::uint8_t>> &v)
 {
-    return set_raw(key, pt_mv | pt_binary, mv_variable(v));
+    return set_raw(key, pt_mv | pt_binary, mv_variable_join(v));
 }
 
 property_bag &property_bag::set_body(std::string_view utf8) { return set_unicode(0x1000, utf8); }

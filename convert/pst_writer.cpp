@@ -4,9 +4,14 @@
 
 #include "convert/ltp.h"
 #include "convert/ndb.h"
+#include "convert/pff_source.h"
+#include "convert/pim_values.h"
 #include "format/crc.h"
+#include "format/layout.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <iconv.h>
 #include <stdexcept>
 
 namespace korvel::convert {
@@ -165,9 +170,75 @@ struct pst_writer::named_entry
     property_key key;
 };
 
+// UTF-16 text to a Windows code page through iconv, one handle per code page
+// kept for the writer's life. An unknown code page writes as 1252.
+struct pst_writer::text_encoder
+{
+    text_encoder() = default;
+    text_encoder(const text_encoder &) = delete;
+    text_encoder &operator=(const text_encoder &) = delete;
+    ~text_encoder()
+    {
+        for (auto &[code_page, handle] : handles) {
+            if (handle != reinterpret_cast<iconv_t>(-1)) {
+                iconv_close(handle);
+            }
+        }
+    }
+
+    iconv_t handle(std::uint32_t code_page)
+    {
+        auto it = handles.find(code_page);
+        if (it == handles.end()) {
+            iconv_t h = iconv_open(iconv_code_page_name(code_page).c_str(), "UTF-16LE");
+            it = handles.emplace(code_page, h).first;
+        }
+        if (it->second == reinterpret_cast<iconv_t>(-1)) {
+            return code_page == 1252 ? it->second : handle(1252);
+        }
+        return it->second;
+    }
+
+    std::vector<std::uint8_t> encode(const std::vector<std::uint8_t> &utf16,
+                                     std::uint32_t code_page)
+    {
+        iconv_t cd = handle(code_page);
+        std::vector<std::uint8_t> out;
+        if (cd == reinterpret_cast<iconv_t>(-1)) {
+            throw std::runtime_error("no 8-bit character set available");
+        }
+        iconv(cd, nullptr, nullptr, nullptr, nullptr);
+        std::vector<char> in(utf16.begin(), utf16.end());
+        char *in_at = in.data();
+        std::size_t in_left = in.size() & ~std::size_t{1};
+        char buffer[4096];
+        while (in_left > 0) {
+            char *out_at = buffer;
+            std::size_t out_left = sizeof buffer;
+            std::size_t r = iconv(cd, &in_at, &in_left, &out_at, &out_left);
+            out.insert(out.end(), buffer, out_at);
+            if (r == static_cast<std::size_t>(-1) && errno != E2BIG) {
+                // A character the code page lacks (or half a surrogate pair).
+                out.push_back('?');
+                const std::size_t skip = std::min<std::size_t>(2, in_left);
+                in_at += skip;
+                in_left -= skip;
+                iconv(cd, nullptr, nullptr, nullptr, nullptr);
+            }
+        }
+        char *out_at = buffer;
+        std::size_t out_left = sizeof buffer;
+        iconv(cd, nullptr, nullptr, &out_at, &out_left); // shift sequences end
+        out.insert(out.end(), buffer, out_at);
+        return out;
+    }
+
+    std::map<std::uint32_t, iconv_t> handles;
+};
+
 pst_writer::pst_writer(const std::string &path, writer_options options)
-    : m_ndb(std::make_unique<ndb::file_writer>(path, options.permute)),
-      m_options(std::move(options))
+    : m_ndb(std::make_unique<ndb::file_writer>(path, options.permute, options.ansi)),
+      m_options(std::move(options)), m_encoder(std::make_unique<text_encoder>())
 {
     auto root = std::make_unique<folder_state>();
     root->nid = root_folder();
@@ -204,6 +275,54 @@ std::uint16_t pst_writer::named_id(const property_key &key)
     return static_cast<std::uint16_t>(0x8000 + m_named.size() - 1);
 }
 
+std::uint32_t pst_writer::code_page_of(const property_bag &bag) const
+{
+    for (std::uint16_t id : {tag_message_codepage, tag_internet_codepage}) {
+        const property *p = bag.find(id);
+        if (p && p->type == pt_long && p->value.size() == 4) {
+            std::uint32_t v = format::load_le<std::uint32_t>(p->value.data());
+            if (v != 0) {
+                return v;
+            }
+        }
+    }
+    return m_options.code_page;
+}
+
+std::vector<ltp::value> pst_writer::resolve(const property_bag &bag, std::uint32_t code_page)
+{
+    std::vector<ltp::value> values;
+    for (const property &p : bag.items()) {
+        std::uint16_t id = p.key.named ? named_id(p.key) : p.key.id;
+        if (!m_options.ansi || (p.type & ~pt_mv) != pt_unicode) {
+            values.push_back({id, p.type, p.value, {}});
+        } else if (p.type == pt_unicode) {
+            values.push_back({id, pt_string8, m_encoder->encode(p.value, code_page), {}});
+        } else {
+            std::vector<std::vector<std::uint8_t>> items;
+            parse_multi_value(p.value, items);
+            for (auto &item : items) {
+                item = m_encoder->encode(item, code_page);
+            }
+            values.push_back({id, pt_mv | pt_string8, mv_variable_join(items), {}});
+        }
+    }
+    return sorted_values(std::move(values));
+}
+
+std::vector<std::uint32_t> pst_writer::columns(const std::vector<std::uint32_t> &tags) const
+{
+    std::vector<std::uint32_t> out = tags;
+    if (m_options.ansi) {
+        for (std::uint32_t &t : out) {
+            if ((t & 0xFFFF) == pt_unicode) {
+                t = (t & 0xFFFF0000u) | pt_string8;
+            }
+        }
+    }
+    return out;
+}
+
 std::uint32_t pst_writer::add_folder(std::uint32_t parent, const property_bag &props)
 {
     if (m_finished) {
@@ -213,11 +332,7 @@ std::uint32_t pst_writer::add_folder(std::uint32_t parent, const property_bag &p
     auto f = std::make_unique<folder_state>();
     f->nid = (m_next_folder_index++ << 5) | type_folder;
     f->parent = parent;
-    for (const property &prop : props.items()) {
-        std::uint16_t id = prop.key.named ? named_id(prop.key) : prop.key.id;
-        f->values.push_back({id, prop.type, prop.value, {}});
-    }
-    f->values = sorted_values(std::move(f->values));
+    f->values = resolve(props, m_options.code_page);
     std::uint32_t nid = f->nid;
     p.children.push_back(nid);
     m_folders.emplace(nid, std::move(f));
@@ -243,9 +358,8 @@ void pst_writer::set_special_folder(special_folder which, std::uint32_t nid)
 void pst_writer::set_folder_properties(std::uint32_t nid, const property_bag &props)
 {
     folder_state &f = folder(nid);
-    for (const property &prop : props.items()) {
-        std::uint16_t id = prop.key.named ? named_id(prop.key) : prop.key.id;
-        f.values.push_back({id, prop.type, prop.value, {}});
+    for (ltp::value &v : resolve(props, m_options.code_page)) {
+        f.values.push_back(std::move(v));
     }
     f.values = sorted_values(std::move(f.values));
 }
@@ -258,10 +372,15 @@ std::uint32_t pst_writer::find_folder(std::uint32_t parent, std::string_view nam
     }
     property_bag probe;
     probe.set_unicode(0x3001, name);
-    const std::vector<std::uint8_t> &wanted = probe.items().front().value;
+    std::vector<std::uint8_t> wanted = probe.items().front().value;
+    std::uint16_t type = pt_unicode;
+    if (m_options.ansi) {
+        wanted = m_encoder->encode(wanted, m_options.code_page);
+        type = pt_string8;
+    }
     for (std::uint32_t child : it->second->children) {
         const ltp::value *v = find_value(m_folders.at(child)->values, 0x3001);
-        if (v && v->type == pt_unicode && v->bytes == wanted) {
+        if (v && v->type == type && v->bytes == wanted) {
             return child;
         }
     }
@@ -321,17 +440,11 @@ std::uint32_t pst_writer::write_message(std::uint32_t folder_nid, const message 
     std::uint64_t bid = write_message_body(m, &ctx, bid_sub);
     m_ndb->add_node(nid, bid, bid_sub, folder_nid);
 
-    std::vector<ltp::value> values;
-    for (const property &p : m.items()) {
-        if (!p.key.named) {
-            values.push_back({p.key.id, p.type, p.value, {}});
-        }
-    }
-    values = sorted_values(std::move(values));
+    std::vector<ltp::value> values = resolve(m, code_page_of(m));
     if (associated) {
-        f.associated.push_back(make_row(nid, assoc_columns, values));
+        f.associated.push_back(make_row(nid, columns(assoc_columns), values));
     } else {
-        f.contents.push_back(make_row(nid, contents_columns, values));
+        f.contents.push_back(make_row(nid, columns(contents_columns), values));
         if ((long_value(values, 0x0E07, 0) & 0x01) == 0) {
             ++f.unread;
         }
@@ -343,14 +456,8 @@ std::uint64_t pst_writer::write_message_body(const message &m, void *context,
                                              std::uint64_t &bid_sub)
 {
     ltp::node_context &ctx = *static_cast<ltp::node_context *>(context);
-    auto resolve = [&](const property_bag &bag) {
-        std::vector<ltp::value> values;
-        for (const property &p : bag.items()) {
-            std::uint16_t id = p.key.named ? named_id(p.key) : p.key.id;
-            values.push_back({id, p.type, p.value, {}});
-        }
-        return sorted_values(std::move(values));
-    };
+    // Recipients and attachments are in their message's code page.
+    const std::uint32_t code_page = code_page_of(m);
 
     // Recipients: one row each; the columns are the properties the recipients
     // have (the usual set when there are none), since readers show a column
@@ -358,10 +465,10 @@ std::uint64_t pst_writer::write_message_body(const message &m, void *context,
     std::vector<std::vector<ltp::value>> recipients;
     std::vector<std::uint32_t> rcolumns;
     if (m.recipients.empty()) {
-        rcolumns = recipient_columns;
+        rcolumns = columns(recipient_columns);
     }
     for (const property_bag &r : m.recipients) {
-        recipients.push_back(resolve(r));
+        recipients.push_back(resolve(r, code_page));
         for (const ltp::value &v : recipients.back()) {
             std::uint32_t t = tag(v.id, v.type);
             if (std::find(rcolumns.begin(), rcolumns.end(), t) == rcolumns.end()) {
@@ -383,7 +490,7 @@ std::uint64_t pst_writer::write_message_body(const message &m, void *context,
     for (const attachment &a : m.attachments) {
         std::uint32_t anid = ctx.new_nid(type_attachment);
         ltp::node_context actx(ctx.ndb);
-        std::vector<ltp::value> values = resolve(a);
+        std::vector<ltp::value> values = resolve(a, code_page);
         std::int32_t method = 1;
         std::uint64_t size = 0;
         if (a.how == attachment::kind::by_value) {
@@ -423,7 +530,7 @@ std::uint64_t pst_writer::write_message_body(const message &m, void *context,
             actx.subnodes.push_back({enid, ebid, esub});
             std::vector<std::uint8_t> object = le32(enid);
             append(object, le32(static_cast<std::uint32_t>(
-                               long_value(resolve(*a.embedded), 0x0E08, 0))));
+                               long_value(resolve(*a.embedded, code_page_of(*a.embedded)), 0x0E08, 0))));
             values.push_back({0x3701, pt_object, object, {}});
         } else {
             method = 2; // afByReference: the file stays where the path says
@@ -441,13 +548,13 @@ std::uint64_t pst_writer::write_message_body(const message &m, void *context,
         std::uint64_t abid = ltp::write_pc(actx, values);
         std::uint64_t asub = ctx.ndb.write_subnodes(actx.subnodes);
         ctx.subnodes.push_back({anid, abid, asub});
-        arows.push_back(make_row(anid, attachment_columns, values));
+        arows.push_back(make_row(anid, columns(attachment_columns), values));
     }
     if (!m.attachments.empty()) {
-        write_sub_table(ctx, nid_attachment_table, attachment_columns, arows);
+        write_sub_table(ctx, nid_attachment_table, columns(attachment_columns), arows);
     }
 
-    std::vector<ltp::value> values = resolve(m);
+    std::vector<ltp::value> values = resolve(m, code_page);
     if (!m.attachments.empty()) {
         for (ltp::value &v : values) {
             if (v.id == 0x0E07 && v.type == pt_long && v.bytes.size() == 4) {
@@ -490,12 +597,13 @@ void pst_writer::write_folder(folder_state &f)
             cv.push_back(
                 {0x360A, pt_boolean, {static_cast<std::uint8_t>(c.children.empty() ? 0 : 1)}, {}});
         }
-        hrows.push_back(make_row(child, hierarchy_columns, cv));
+        hrows.push_back(make_row(child, columns(hierarchy_columns), cv));
     }
     std::uint32_t index = f.nid & ~0x1Fu;
-    write_table_node(*m_ndb, index | type_hierarchy, 0, hierarchy_columns, hrows);
-    write_table_node(*m_ndb, index | type_contents, 0, contents_columns, f.contents);
-    write_table_node(*m_ndb, index | type_assoc_contents, 0, assoc_columns, f.associated);
+    write_table_node(*m_ndb, index | type_hierarchy, 0, columns(hierarchy_columns), hrows);
+    write_table_node(*m_ndb, index | type_contents, 0, columns(contents_columns), f.contents);
+    write_table_node(*m_ndb, index | type_assoc_contents, 0, columns(assoc_columns),
+                     f.associated);
     std::vector<ltp::row>().swap(f.contents);
     std::vector<ltp::row>().swap(f.associated);
 }
@@ -526,11 +634,7 @@ void pst_writer::write_store()
     }
     store.set_long(0x35DF, mask);
     store.set_long(0x67FF, 0);
-    std::vector<ltp::value> values;
-    for (const property &p : store.items()) {
-        values.push_back({p.key.id, p.type, p.value, {}});
-    }
-    values = sorted_values(std::move(values));
+    std::vector<ltp::value> values = resolve(store, m_options.code_page);
     ltp::node_context ctx(*m_ndb);
     std::uint64_t bid = ltp::write_pc(ctx, values);
     m_ndb->add_node(nid_message_store, bid, m_ndb->write_subnodes(ctx.subnodes), 0);
@@ -601,12 +705,12 @@ void pst_writer::write_name_map()
 void pst_writer::write_fixed_nodes()
 {
     // Table templates, copied by clients when they make new folders and messages.
-    write_table_node(*m_ndb, 0x60D, 0, hierarchy_columns, {});
-    write_table_node(*m_ndb, 0x60E, 0, contents_columns, {});
-    write_table_node(*m_ndb, 0x60F, 0, assoc_columns, {});
-    write_table_node(*m_ndb, 0x610, 0, contents_columns, {});
-    write_table_node(*m_ndb, nid_attachment_table, 0, attachment_columns, {});
-    write_table_node(*m_ndb, nid_recipient_table, 0, recipient_columns, {});
+    write_table_node(*m_ndb, 0x60D, 0, columns(hierarchy_columns), {});
+    write_table_node(*m_ndb, 0x60E, 0, columns(contents_columns), {});
+    write_table_node(*m_ndb, 0x60F, 0, columns(assoc_columns), {});
+    write_table_node(*m_ndb, 0x610, 0, columns(contents_columns), {});
+    write_table_node(*m_ndb, nid_attachment_table, 0, columns(attachment_columns), {});
+    write_table_node(*m_ndb, nid_recipient_table, 0, columns(recipient_columns), {});
     // Search management: queue, activity list, domain and gatherer nodes, all empty.
     for (std::uint32_t nid : {0x1E1u, 0x201u, 0x261u, 0x281u, 0x2A1u, 0x321u}) {
         m_ndb->add_node(nid, m_ndb->write_data({}), 0, 0);

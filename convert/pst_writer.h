@@ -1,4 +1,5 @@
-// Our PST writer: writes a Unicode PST file, streaming.
+// Our PST writer: writes a PST file, streaming, in the 64-bit layout with
+// Unicode text or in the older 32-bit layout with 8-bit text.
 //
 //   korvel::convert::pst_writer w(path);
 //   std::uint32_t inbox = w.add_folder(w.root_folder(), folder_props);
@@ -26,6 +27,9 @@ namespace korvel::convert {
 
 namespace ndb {
 class file_writer;
+}
+namespace ltp {
+struct value;
 }
 
 // The output file itself failed (cannot be created, disk full, no
@@ -135,6 +139,9 @@ struct property
 
 // UTF-8 to UTF-16; invalid sequences become U+FFFD.
 std::u16string utf8_to_utf16(std::string_view utf8);
+// The stored form of a multi-valued variable-size property (count, offsets,
+// items); convert/pim_values.h parse_multi_value reads it back.
+std::vector<std::uint8_t> mv_variable_join(const std::vector<std::vector<std::uint8_t>> &items);
 // 100-nanosecond intervals since 1601 (FILETIME) for a Unix time in seconds.
 std::uint64_t filetime_from_unix(std::int64_t seconds);
 
@@ -251,6 +258,14 @@ struct writer_options
 {
     // Block encoding: true for "permute" (the usual), false for none.
     bool permute = true;
+    // The older 32-bit layout. Its text is 8-bit: every PT_UNICODE value is
+    // stored as PT_STRING8 in the item's code page (PidTagMessageCodepage,
+    // else PidTagInternetCodepage, else code_page); a character the code
+    // page lacks becomes '?'. PT_STRING8 values are stored as given.
+    bool ansi = false;
+    // The store's code page: folder names, the store's own text and items
+    // that name none.
+    std::uint32_t code_page = 1252;
     // PidTagDisplayName of the message store.
     std::string store_name = "Personal Folders";
     // PidTagRecordKey of the store (also in every entry id); fixed for reproducible files.
@@ -296,6 +311,14 @@ public:
 private:
     struct folder_state;
     struct named_entry;
+    struct text_encoder;
+    // The code page of an item's 8-bit text (see writer_options::ansi).
+    std::uint32_t code_page_of(const property_bag &bag) const;
+    // The bag's properties as stored: named ones mapped, text in the file's
+    // form, sorted by id.
+    std::vector<ltp::value> resolve(const property_bag &bag, std::uint32_t code_page);
+    // Column tags with the text type of the file's layout.
+    std::vector<std::uint32_t> columns(const std::vector<std::uint32_t> &tags) const;
     std::uint32_t write_message(std::uint32_t folder, const message &m, bool associated);
     std::uint64_t write_message_body(const message &m, void *context, std::uint64_t &bid_sub);
     folder_state &folder(std::uint32_t nid);
@@ -307,6 +330,7 @@ private:
 
     std::unique_ptr<ndb::file_writer> m_ndb;
     writer_options m_options;
+    std::unique_ptr<text_encoder> m_encoder;
     std::map<std::uint32_t, std::unique_ptr<folder_state>> m_folders;
     std::vector<named_entry> m_named;
     std::uint32_t m_next_folder_index = 0x401;

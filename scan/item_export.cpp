@@ -10,6 +10,7 @@
 #include <new>
 #include <string_view>
 
+#include "scan/code_page.h"
 #include "scan/files.h"
 #include "scan/list_item.h"
 #include "scan/pff_values.h"
@@ -123,15 +124,38 @@ int read_utf16_size_in_set(libpff_item_t *item, int set_index, std::uint32_t ent
 }
 
 // Reads a string of set set_index into buffer (buffer_size code units).
-// Returns 1, 0 absent, -1 error.
+// code_page: the code page of 8-bit text (a recipient row's is its
+// message's; libpff would decode it in the file's). Returns 1, 0 absent,
+// -1 error.
 int read_utf16_in_set(libpff_item_t *item, int set_index, std::uint32_t entry_type,
                       std::uint16_t *buffer, std::size_t buffer_size, std::u16string *value,
-                      libpff_error_t **error)
+                      std::uint32_t code_page, libpff_error_t **error)
 {
     record_entry_reader reader;
     int result = reader.find_string(item, set_index, entry_type, error);
     if (result != 1) {
         return result;
+    }
+    std::uint32_t value_type = 0;
+    if (libpff_record_entry_get_value_type(reader.entry(), &value_type, error) == 1 &&
+        value_type == value_type_string_8bit) {
+        std::size_t size = 0;
+        if (libpff_record_entry_get_data_size(reader.entry(), &size, error) != 1 ||
+            size > string_size_limit) {
+            return -1;
+        }
+        std::vector<std::uint8_t> bytes(size);
+        if (size != 0 &&
+            libpff_record_entry_get_data(reader.entry(), bytes.data(), size, error) != 1) {
+            return -1;
+        }
+        std::size_t length = 0;
+        while (length < bytes.size() && bytes[length] != 0) {
+            ++length;
+        }
+        code_page_decoder decoder;
+        *value = decoder.decode(std::span<const std::uint8_t>(bytes.data(), length), code_page);
+        return 1;
     }
     if (libpff_record_entry_get_data_as_utf16_string(reader.entry(), buffer, buffer_size, error) !=
         1) {
@@ -431,6 +455,7 @@ int export_handle_export_recipients(export_handle_t *export_handle, libpff_item_
         return -1;
     }
     result = 1;
+    const std::uint32_t code_page = read_code_page(item);
     // One name buffer for the whole walk, grown to the largest name seen.
     std::size_t largest = 1;
     std::vector<std::uint16_t> buffer;
@@ -466,12 +491,13 @@ int export_handle_export_recipients(export_handle_t *export_handle, libpff_item_
         std::u16string name;
         if (!has_display ||
             read_utf16_in_set(recipients.get(), index, tag_display_name, buffer.data(),
-                              buffer.size(), &name, &local_error) != 1) {
+                              buffer.size(), &name, code_page, &local_error) != 1) {
             export_handle_clear_error(&local_error);
             name.clear();
             if (!has_recipient ||
                 read_utf16_in_set(recipients.get(), index, tag_recipient_display_name,
-                                  buffer.data(), buffer.size(), &name, &local_error) != 1) {
+                                  buffer.data(), buffer.size(), &name, code_page,
+                                  &local_error) != 1) {
                 name.clear();
             }
         }

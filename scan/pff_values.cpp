@@ -1,5 +1,8 @@
 #include "scan/pff_values.h"
 
+#include "scan/code_page.h"
+
+#include <algorithm>
 #include <vector>
 
 namespace korvel {
@@ -43,6 +46,37 @@ private:
     libpff_record_entry_t *m_entry = nullptr;
 };
 
+// The 8-bit value of entry_type decoded as the default code page: what the
+// text is when libpff cannot decode it in the code page the item names (one
+// iconv does not know), so that it is never dropped. Returns 1, or 0 when
+// there is no 8-bit value.
+int read_8bit_as_default(libpff_item_t *item, std::uint32_t entry_type, std::string *text)
+{
+    record_entry_holder holder;
+    if (holder.find(item, entry_type, 0x001E) != 1) {
+        return 0;
+    }
+    error_slot error;
+    std::size_t size = 0;
+    if (libpff_record_entry_get_data_size(holder.entry(), &size, error.get()) != 1 ||
+        size > 0x7FFFFFFF) {
+        return 0;
+    }
+    std::vector<std::uint8_t> bytes(size);
+    if (size != 0 &&
+        libpff_record_entry_get_data(holder.entry(), bytes.data(), size, error.get()) != 1) {
+        return 0;
+    }
+    code_page_decoder decoder;
+    std::size_t length = 0;
+    while (length < bytes.size() && bytes[length] != 0) {
+        ++length;
+    }
+    *text = decoder.decode_utf8(std::span<const std::uint8_t>(bytes.data(), length),
+                                default_code_page);
+    return 1;
+}
+
 } // namespace
 
 int read_utf8_size(libpff_item_t *item, std::uint32_t entry_type, std::size_t *size)
@@ -53,6 +87,13 @@ int read_utf8_size(libpff_item_t *item, std::uint32_t entry_type, std::size_t *s
     error_slot error;
     int result =
         libpff_message_get_entry_value_utf8_string_size(item, entry_type, size, error.get());
+    if (result == -1) {
+        std::string text;
+        if (read_8bit_as_default(item, entry_type, &text) == 1) {
+            *size = text.size() + 1;
+            return 1;
+        }
+    }
     return result == 1 ? 1 : (result == 0 ? 0 : -1);
 }
 
@@ -64,6 +105,14 @@ int read_utf8(libpff_item_t *item, std::uint32_t entry_type, std::uint8_t *buffe
     error_slot error;
     int result =
         libpff_message_get_entry_value_utf8_string(item, entry_type, buffer, size, error.get());
+    std::string text;
+    if (result == -1 && read_8bit_as_default(item, entry_type, &text) == 1) {
+        // Whole characters only: the caller sized the buffer for all of it.
+        const std::size_t length = std::min(text.size(), size - 1);
+        std::copy(text.begin(), text.begin() + static_cast<long>(length), buffer);
+        buffer[length] = 0;
+        return 1;
+    }
     if (result != 1) {
         buffer[0] = 0;
         return result == 0 ? 0 : -1;
@@ -116,6 +165,17 @@ int read_int32(libpff_item_t *item, std::uint32_t entry_type, std::uint32_t *val
     error_slot error;
     result = libpff_record_entry_get_data_as_32bit_integer(holder.entry(), value, error.get());
     return result == 1 ? 1 : -1;
+}
+
+std::uint32_t read_code_page(libpff_item_t *item)
+{
+    for (std::uint32_t tag : {0x3FFDu, 0x3FDEu}) {
+        std::uint32_t value = 0;
+        if (read_int32(item, tag, &value) == 1 && value != 0) {
+            return value;
+        }
+    }
+    return default_code_page;
 }
 
 int read_filetime(libpff_item_t *item, std::uint32_t entry_type, std::uint64_t *value)

@@ -30,6 +30,9 @@ int read_utf8(libpff_item_t *item, std::uint32_t entry_type, std::uint8_t *buffe
 int read_utf8_string(libpff_item_t *item, std::uint32_t entry_type, std::string *text);
 
 int read_int32(libpff_item_t *item, std::uint32_t entry_type, std::uint32_t *value);
+// The code page of the item's 8-bit text: PidTagMessageCodepage, else
+// PidTagInternetCodepage, else default_code_page (scan/code_page.h).
+std::uint32_t read_code_page(libpff_item_t *item);
 int read_filetime(libpff_item_t *item, std::uint32_t entry_type, std::uint64_t *value);
 int read_boolean(libpff_item_t *item, std::uint32_t entry_type, bool *value);
 int read_double(libpff_item_t *item, std::uint32_t entry_type, double *value);

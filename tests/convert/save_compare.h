@@ -4,6 +4,7 @@
 // of the source must be in the copy, equal.
 #pragma once
 
+#include <iconv.h>
 #include <libpff.h>
 
 #include <gtest/gtest.h>
@@ -18,6 +19,7 @@
 #include <vector>
 
 #include "convert/pst_sink.h"
+#include "format/layout.h"
 #include "tests/convert/pff_read.h"
 
 namespace korvel::testing::save_compare {
@@ -92,6 +94,76 @@ inline std::vector<std::string> entry_text(libpff_record_entry_t *entry, std::ui
     return out;
 }
 
+// 8-bit text as UTF-8, decoded with iconv in the Windows code page (1252 when
+// iconv lacks it), one trailing NUL dropped; bytes that do not decode become
+// U+FFFD. The save's own decoder is what is under test, so this is iconv alone.
+inline std::string decode_text(std::vector<std::uint8_t> bytes, const std::string &charset)
+{
+    iconv_t cd = iconv_open("UTF-8", charset.c_str());
+    if (cd == reinterpret_cast<iconv_t>(-1)) {
+        cd = iconv_open("UTF-8", "CP1252");
+    }
+    std::string out;
+    char *in = reinterpret_cast<char *>(bytes.data());
+    std::size_t left = bytes.size();
+    char buffer[256];
+    while (left > 0) {
+        char *at = buffer;
+        std::size_t room = sizeof buffer;
+        std::size_t r = iconv(cd, &in, &left, &at, &room);
+        out.append(buffer, at);
+        if (r == static_cast<std::size_t>(-1) && errno != E2BIG) {
+            out += "\xEF\xBF\xBD";
+            ++in;
+            --left;
+        }
+    }
+    iconv_close(cd);
+    return out;
+}
+
+inline std::string decode_8bit(std::vector<std::uint8_t> bytes, std::uint32_t code_page)
+{
+    if (!bytes.empty() && bytes.back() == 0) {
+        bytes.pop_back();
+    }
+    return decode_text(std::move(bytes), "CP" + std::to_string(code_page));
+}
+
+// The items of a stored multi-valued variable-size value.
+inline std::vector<std::vector<std::uint8_t>> mv_items(const std::vector<std::uint8_t> &v)
+{
+    auto at = [&](std::size_t i) {
+        return static_cast<std::size_t>(format::load_le<std::uint32_t>(v.data() + i));
+    };
+    std::vector<std::vector<std::uint8_t>> out;
+    const std::size_t n = v.size() >= 4 ? at(0) : 0;
+    for (std::size_t i = 0; i < n && 8 + 4 * i <= v.size(); ++i) {
+        std::size_t begin = at(4 + 4 * i);
+        std::size_t end = i + 1 < n ? at(8 + 4 * i) : v.size();
+        if (begin <= end && end <= v.size()) {
+            out.emplace_back(v.begin() + static_cast<long>(begin), v.begin() + static_cast<long>(end));
+        }
+    }
+    return out;
+}
+
+// The code page an item's 8-bit text is in: PidTagMessageCodepage, else
+// PidTagInternetCodepage, else 1252.
+inline std::uint32_t code_page_of(const std::map<std::string, value> &props)
+{
+    for (const char *key : {"0x3FFD", "0x3FDE"}) {
+        auto it = props.find(key);
+        if (it != props.end() && it->second.bytes.size() == 4) {
+            const std::uint32_t v = format::load_le<std::uint32_t>(it->second.bytes.data());
+            if (v != 0) {
+                return v;
+            }
+        }
+    }
+    return 1252;
+}
+
 // The entries of one record set by key: "0x0037" or "{guid}#0x8208" / "{guid}$Name".
 inline std::map<std::string, value> read_set(libpff_item_t *item, int index,
                                              bool (*skip)(std::uint16_t, std::uint16_t))
@@ -158,10 +230,10 @@ inline std::map<std::string, value> read_set(libpff_item_t *item, int index,
 }
 
 // Every source entry is in the copy with the same type and bytes; 8-bit
-// strings became Unicode with the same text.
+// strings became Unicode with the same text, decoded in code_page.
 inline void compare_sets(const std::map<std::string, value> &source,
                          const std::map<std::string, value> &copy, const std::string &where,
-                         bool compare_8bit_text = true)
+                         std::uint32_t code_page)
 {
     for (const auto &[key, s] : source) {
         auto it = copy.find(key);
@@ -172,9 +244,20 @@ inline void compare_sets(const std::map<std::string, value> &source,
         const value &c = it->second;
         if ((s.type & 0x0FFF) == 0x001E) {
             EXPECT_EQ(c.type, s.type + 1) << where << " " << key;
-            if (compare_8bit_text) {
-                EXPECT_EQ(c.text, s.text) << where << " " << key;
+            std::vector<std::string> text;
+            std::vector<std::string> copied = c.text;
+            if (s.type & 0x1000) {
+                for (auto &item : mv_items(s.bytes)) {
+                    text.push_back(decode_8bit(item, code_page));
+                }
+                copied.clear();
+                for (auto &item : mv_items(c.bytes)) {
+                    copied.push_back(decode_text(item, "UTF-16LE"));
+                }
+            } else {
+                text.push_back(decode_8bit(s.bytes, code_page));
             }
+            EXPECT_EQ(copied, text) << where << " " << key << " (code page " << code_page << ")";
         } else {
             EXPECT_EQ(c.type, s.type) << where << " " << key;
             EXPECT_TRUE(c.bytes == s.bytes) << where << " " << key << " differs";
@@ -220,13 +303,10 @@ inline void compare_message(libpff_item_t *source, libpff_item_t *copy, const st
 {
     std::map<std::string, value> props =
         read_set(source, 0, convert::pst_sink_skips_message_property);
-    // libpff decodes 8-bit text in one code page for the whole file; a message
-    // in another one is checked by its tests.
-    auto code_page = props.find("0x3FFD");
-    bool windows_1252 = code_page == props.end() ||
-                        code_page->second.bytes == std::vector<std::uint8_t>{0xE4, 0x04, 0, 0};
+    // Recipients and attachments are in their message's code page.
+    const std::uint32_t code_page = code_page_of(props);
     compare_sets(props, read_set(copy, 0, convert::pst_sink_skips_message_property), where,
-                 windows_1252);
+                 code_page);
     error_holder e;
     pff::item sr;
     pff::item cr;
@@ -243,7 +323,7 @@ inline void compare_message(libpff_item_t *source, libpff_item_t *copy, const st
         for (int i = 0; i < std::min(ns, nc); ++i) {
             compare_sets(read_set(sr.get(), i, convert::pst_sink_skips_message_property),
                          read_set(cr.get(), i, convert::pst_sink_skips_message_property),
-                         where + ", recipient " + std::to_string(i + 1), windows_1252);
+                         where + ", recipient " + std::to_string(i + 1), code_page);
         }
     }
     int as = count(source, libpff_message_get_number_of_attachments);
@@ -257,7 +337,7 @@ inline void compare_message(libpff_item_t *source, libpff_item_t *copy, const st
         ASSERT_EQ(libpff_message_get_attachment(copy, i, ca.out(), &e.error), 1) << at;
         compare_sets(read_set(sa.get(), 0, convert::pst_sink_skips_attachment_property),
                      read_set(ca.get(), 0, convert::pst_sink_skips_attachment_property), at,
-                     windows_1252);
+                     code_page);
         int ts = 0;
         int tc = 0;
         libpff_attachment_get_type(sa.get(), &ts, &e.error);
@@ -287,8 +367,9 @@ inline void compare_folder(libpff_item_t *source, libpff_item_t *copy, const std
                            totals &t, int extra_copy_folders = 0)
 {
     ++t.folders;
+    // Folder text is in the store's code page, which the engine takes as 1252.
     compare_sets(read_set(source, 0, convert::pst_sink_skips_folder_property),
-                 read_set(copy, 0, convert::pst_sink_skips_folder_property), where);
+                 read_set(copy, 0, convert::pst_sink_skips_folder_property), where, 1252);
     error_holder e;
     for (bool associated : {false, true}) {
         auto count_fn = associated ? libpff_folder_get_number_of_sub_associated_contents

@@ -124,6 +124,8 @@ TEST(Mkpst, BadDescriptionsExitTwoAndLeaveNoFile)
         {R"({"folders": [{"nmae": "typo"}]})", "folders[0]: unknown key \"nmae\""},
         {R"({"folders": [{"messages": [{"attachments": [{"file": "/nonexistent/x"}]}]}]})",
          "folders[0].messages[0].attachments[0].file"},
+        {R"({"format": "ansii"})", "format: expected \"unicode\" or \"ansi\", got \"ansii\""},
+        {R"({"format": "ansi", "code_page": 0})", "code_page: value 0 does not fit"},
     };
     for (const bad_case &c : cases) {
         run_result r = mkpst(dir, c.json, out);

@@ -80,10 +80,11 @@ compare::totals compare_files(const std::string &source, const std::string &copy
     return t;
 }
 
-// A mailbox with every kind of content the save must carry over.
-void build_everything(const std::string &path)
+// A mailbox with every kind of content the save must carry over, in either
+// layout (in the 32-bit one, Unicode text is stored in each item's code page).
+void build_everything(const std::string &path, convert::writer_options options = {})
 {
-    pst_builder b;
+    pst_builder b(options);
     auto &top = b.top_of_personal_folders();
     auto &inbox = *top.find(u8"Inbox");
     const convert::guid custom = convert::guid::parse("11223344-5566-7788-99aa-bbccddeeff00");
@@ -173,6 +174,20 @@ void build_everything(const std::string &path)
     w1251.set_long(0x3FFD, 1251);
     w1251.set_string8(0x0037, "\xcf\xf0\xe8\xe2\xe5\xf2");
     names.add_unnamed_folder().add_message("IPM.Note").set_unicode(0x0037, u8"In unnamed");
+    // Double-byte code pages (second bytes equal to a backslash), and text whose
+    // code page is unknown or missing.
+    auto &w932 = names.add_message("IPM.Note");
+    w932.set_long(0x3FFD, 932);
+    w932.set_unicode(0x0037, u8"会議の件 ソ表");
+    w932.add_recipient(1, "山田太郎");
+    auto &w936 = names.add_message("IPM.Note");
+    w936.set_long(0x3FFD, 936);
+    w936.set_unicode(0x0037, u8"你好世界");
+    w936.set_body("这是正文。");
+    auto &unknown = names.add_message("IPM.Note");
+    unknown.set_long(0x3FFD, 99999);
+    unknown.set_string8(0x0037, "Caf\xe9 unknown");
+    names.add_message("IPM.Note").set_string8(0x0037, "Caf\xe9 missing");
 
     // 40 levels, deeper than the tree shows.
     auto &deepest = b.root().add_folder(u8"Deep").add_folder_chain(40);
@@ -236,6 +251,32 @@ TEST(SaveRoundTrip, WriterMadeMailboxWithEveryKindOfContent)
     EXPECT_EQ(copy_subject(dir + "/copy.pst", deep, 0), "At level 41");
 }
 
+TEST(SaveRoundTrip, AnsiMailboxWithEveryKindOfContentBecomesUnicode)
+{
+    std::string dir = scratch("ansi");
+    build_everything(dir + "/source.pst", pst_builder::ansi(1252));
+    scan_session session;
+    convert::save_report report;
+    ASSERT_EQ(save(session, dir + "/source.pst", dir + "/copy.pst", report), 1) << report.failure;
+    EXPECT_TRUE(report.unreadable.empty()) << report.unreadable.front();
+    compare::totals t = compare_files(dir + "/source.pst", dir + "/copy.pst");
+    EXPECT_EQ(t.folders, 3 + 12 + 1 + 40);
+    EXPECT_EQ(static_cast<std::size_t>(t.messages), report.items - 1);
+
+    // The copy is Unicode; 8-bit text decoded by each message's code page,
+    // never dropped when the code page is unknown or missing.
+    file copy(dir + "/copy.pst");
+    item names = copy.root().find_folder("Top of Personal Folders").find_folder("Données ? ??");
+    ASSERT_TRUE(names);
+    std::vector<std::string> subjects;
+    for (int i = 0; i < 6; ++i) {
+        subjects.push_back(names.message(i).utf8(0x0037).value_or("<none>"));
+    }
+    EXPECT_EQ(subjects, (std::vector<std::string>{"été €", "Привет", "会議の件 ソ表", "你好世界",
+                                                  "Café unknown", "Café missing"}));
+    EXPECT_EQ(names.message(3).utf8(0x1000).value_or(""), "这是正文。");
+}
+
 TEST(SaveCheckedFolders, OnlyTheyAndTheirSubFoldersUnderTheirAncestors)
 {
     std::string dir = scratch("checked");
@@ -272,7 +313,7 @@ TEST(SaveCheckedFolders, OnlyTheyAndTheirSubFoldersUnderTheirAncestors)
         deep.push_back("Level " + std::to_string(i));
     }
     EXPECT_EQ(copy_subject(dir + "/copy.pst", deep, 0), "At level 41");
-    EXPECT_EQ(report.items, 3u + 3u + 1u);         // Inbox (one hidden), names and below, deep
+    EXPECT_EQ(report.items, 3u + 7u + 1u);         // Inbox (one hidden), names and below, deep
     EXPECT_EQ(report.folders, 3u + 1u + 2u + 39u); // parents, Inbox, names and unnamed, levels
     EXPECT_EQ(level1.find_folder("Level 2").sub_folder_count(), 1);
 }
@@ -336,18 +377,23 @@ TEST(SaveDamaged, TruncatedAndOverwrittenSourcesGiveACopyWithEverythingListed)
     std::string dir = scratch("damaged");
     std::string source = korvel::testing::sample_path("enron.pst");
     const std::uintmax_t size = std::filesystem::file_size(source);
-    // A writer-made mailbox whose messages fill the middle of the file.
-    pst_builder b;
-    auto &bulk = b.root().add_folder(u8"Bulk");
-    for (int i = 0; i < 150; ++i) {
-        auto &m = bulk.add_message("IPM.Note");
-        m.set_unicode(0x0037, "Message " + std::to_string(i));
-        m.set_body(std::string(6000, static_cast<char>('a' + i % 26)));
-        m.add_attachment("a.bin",
-                         convert::data_source::pattern(9000, static_cast<std::uint32_t>(i)));
+    // Writer-made mailboxes whose messages fill the middle of the file, in
+    // both layouts (the 32-bit one's 8-bit text in 1251).
+    for (bool ansi : {false, true}) {
+        pst_builder b(ansi ? pst_builder::ansi(1251) : convert::writer_options{});
+        auto &bulk = b.root().add_folder(u8"Bulk");
+        for (int i = 0; i < 150; ++i) {
+            auto &m = bulk.add_message("IPM.Note");
+            m.set_long(0x3FFD, 1251);
+            m.set_unicode(0x0037, "Сообщение " + std::to_string(i));
+            m.set_body(std::string(6000, static_cast<char>('a' + i % 26)));
+            m.add_attachment("a.bin",
+                             convert::data_source::pattern(9000, static_cast<std::uint32_t>(i)));
+        }
+        b.write(dir + (ansi ? "/bulk-ansi.pst" : "/bulk.pst"));
     }
-    b.write(dir + "/bulk.pst");
     const std::uintmax_t bulk_size = std::filesystem::file_size(dir + "/bulk.pst");
+    const std::uintmax_t ansi_size = std::filesystem::file_size(dir + "/bulk-ansi.pst");
     struct damage_case
     {
         std::string name;
@@ -363,6 +409,12 @@ TEST(SaveDamaged, TruncatedAndOverwrittenSourcesGiveACopyWithEverythingListed)
          dir + "/bulk.pst",
          0,
          {bulk_size / 4, bulk_size / 3, bulk_size / 2, bulk_size * 2 / 3}},
+        // Cut short as a 32-bit file past its size limit is, and overwritten.
+        {"ansi-truncated", dir + "/bulk-ansi.pst", ansi_size / 2, {}},
+        {"ansi-overwritten",
+         dir + "/bulk-ansi.pst",
+         0,
+         {ansi_size / 4, ansi_size / 3, ansi_size / 2, ansi_size * 2 / 3}},
     };
     for (const damage_case &d : cases) {
         SCOPED_TRACE(d.name);

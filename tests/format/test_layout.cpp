@@ -1,9 +1,11 @@
-// The two layouts against the format's documented places and against a real
-// 64-bit mailbox (enron.pst): its header CRCs, its B-tree pages and the blocks
-// they point to must all check out through format/ alone.
+// The two layouts against the format's documented places and against real
+// files of each (enron.pst, and a 32-bit one our writer makes): their header
+// CRCs, B-tree pages and the blocks those point to must all check out
+// through format/ alone.
 #include "format/crc.h"
 #include "format/encoding.h"
 #include "format/layout.h"
+#include "tests/support/pst_builder.h"
 #include "tests/support/samples.h"
 
 #include <gtest/gtest.h>
@@ -11,6 +13,7 @@
 #include <array>
 #include <cstdint>
 #include <fstream>
+#include <string>
 #include <vector>
 
 using namespace korvel;
@@ -98,21 +101,29 @@ TEST(FormatLayout, PermuteEncodingIsABijectionAndDecodesItself)
     }
 }
 
-TEST(FormatLayout, ReadsEnronHeaderPagesAndBlocks)
+namespace {
+
+// Reads a file's header, walks its block B-tree down the first entries to a
+// leaf and checks every block that leaf names, all through format/ alone.
+template <class L> void check_file(const std::string &path, std::uint8_t expected_crypt)
 {
-    using L = format::unicode_layout;
-    std::ifstream in(korvel::testing::sample_path("enron.pst"), std::ios::binary);
-    ASSERT_TRUE(in);
+    std::ifstream in(path, std::ios::binary);
+    ASSERT_TRUE(in) << path;
     const std::vector<std::uint8_t> h = read_at(in, 0, L::header_size);
-    ASSERT_TRUE(format::is_unicode_version(load_le<std::uint16_t>(h.data() + format::header_version)));
+    const std::uint16_t version = load_le<std::uint16_t>(h.data() + format::header_version);
+    ASSERT_TRUE(L::is_unicode ? format::is_unicode_version(version)
+                              : format::is_ansi_version(version))
+        << version;
     EXPECT_EQ(load_le<std::uint32_t>(h.data() + L::header_crc_partial),
               format::crc32(0, h.data() + L::header_crc_start, L::header_crc_partial_size));
-    EXPECT_EQ(load_le<std::uint32_t>(h.data() + L::header_crc_full),
-              format::crc32(0, h.data() + L::header_crc_start, L::header_crc_full_size));
+    if constexpr (L::is_unicode) {
+        EXPECT_EQ(load_le<std::uint32_t>(h.data() + L::header_crc_full),
+                  format::crc32(0, h.data() + L::header_crc_start, L::header_crc_full_size));
+    }
     EXPECT_EQ(h[L::header_sentinel], 0x80);
     const std::uint8_t crypt = h[L::header_crypt_method];
+    EXPECT_EQ(crypt, expected_crypt);
 
-    // Walk the block B-tree down its first entries to a leaf, checking each page.
     std::uint64_t bid = L::load_id(h.data() + L::header_bbt_bid);
     std::uint64_t ib = L::load_id(h.data() + L::header_bbt_ib);
     std::vector<std::uint8_t> page;
@@ -138,8 +149,7 @@ TEST(FormatLayout, ReadsEnronHeaderPagesAndBlocks)
         ib = e.ib;
     }
 
-    // Each block the leaf names carries a trailer that matches the entry.
-    std::size_t external_checked = 0;
+    std::size_t heaps = 0;
     for (std::size_t i = 0; i < page[L::btpage_entries_size]; ++i) {
         const format::bbt_entry e = L::read_bbt_entry(page.data() + i * L::bbt_entry_size);
         EXPECT_GE(e.refs, 1);
@@ -152,10 +162,36 @@ TEST(FormatLayout, ReadsEnronHeaderPagesAndBlocks)
         EXPECT_EQ(t.signature, format::compute_sig(e.ib, e.bid));
         EXPECT_EQ(t.crc, format::crc32(0, block.data(), e.size));
         // External blocks holding a heap start with its 0xEC signature once decoded.
-        if ((e.bid & 2u) == 0 && crypt == 1 && e.size >= 4) {
-            format::permute_decode(block.data(), e.size);
-            external_checked += block[2] == 0xEC ? 1u : 0u;
+        if ((e.bid & 2u) == 0 && e.size >= 4) {
+            if (crypt == 1) {
+                format::permute_decode(block.data(), e.size);
+            }
+            heaps += block[2] == 0xEC ? 1u : 0u;
         }
     }
-    EXPECT_GT(external_checked, 0u);
+    EXPECT_GT(heaps, 0u);
+}
+
+} // namespace
+
+TEST(FormatLayout, ReadsEnronHeaderPagesAndBlocks)
+{
+    check_file<format::unicode_layout>(korvel::testing::sample_path("enron.pst"), 1);
+}
+
+TEST(FormatLayout, ReadsOurOwn32BitFileInBothEncodings)
+{
+    const std::string dir = korvel::testing::scratch_directory("format_ansi");
+    for (bool permute : {true, false}) {
+        convert::writer_options options = korvel::testing::pst_builder::ansi(1251);
+        options.permute = permute;
+        korvel::testing::pst_builder b(options);
+        auto &inbox = b.root().add_folder(u8"Входящие");
+        for (int i = 0; i < 200; ++i) {
+            inbox.add_message("IPM.Note").set_unicode(0x0037, u8"Письмо");
+        }
+        const std::string path = dir + (permute ? "/permute.pst" : "/plain.pst");
+        b.write(path);
+        check_file<format::ansi_layout>(path, permute ? 1 : 0);
+    }
 }

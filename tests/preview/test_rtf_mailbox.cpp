@@ -197,30 +197,37 @@ TEST_F(RtfMailbox, BodiesWrittenByOurWriter)
         {"{\\rtf1{\\info{\\title T}}{\\pict\\bin3 }}}}x", rtf_unclosed_group, u"x"},
     };
 
-    std::string path = testing::scratch_directory("rtf_mailbox_writer") + "/bodies.pst";
-    testing::pst_builder builder;
-    auto &inbox = *builder.top_of_personal_folders().find("Inbox");
-    for (const body_case &c : cases) {
-        inbox.add_message("IPM.Note").set_rtf(c.rtf);
-    }
-    builder.write(path);
-
-    auto bodies = rtf_bodies(path);
-    ASSERT_EQ(bodies.size(), cases.size());
-    std::vector<bool> seen(cases.size(), false);
-    for (const std::string &body : bodies) {
-        std::size_t index = 0;
-        while (index < cases.size() &&
-               (seen[index] || body.compare(0, cases[index].rtf.size(), cases[index].rtf) != 0 ||
-                body.find_first_not_of('\0', cases[index].rtf.size()) != std::string::npos)) {
-            ++index;
+    // Both layouts: the RTF body is binary, the same in a 32-bit mailbox.
+    const std::string dir = testing::scratch_directory("rtf_mailbox_writer");
+    for (bool ansi : {false, true}) {
+        SCOPED_TRACE(ansi ? "32-bit" : "64-bit");
+        const std::string path = dir + (ansi ? "/bodies-ansi.pst" : "/bodies.pst");
+        testing::pst_builder builder(ansi ? testing::pst_builder::ansi()
+                                          : convert::writer_options{});
+        auto &inbox = *builder.top_of_personal_folders().find("Inbox");
+        for (const body_case &c : cases) {
+            inbox.add_message("IPM.Note").set_rtf(c.rtf);
         }
-        ASSERT_LT(index, cases.size()) << "body not as written: " << body.substr(0, 60);
-        seen[index] = true;
-        rtf_reader_reset();
-        EXPECT_EQ(parse_body_file(body, "rtf_mailbox_writer_body"), cases[index].code)
-            << "case " << index;
-        EXPECT_EQ(rtf_text, cases[index].text) << "case " << index;
+        builder.write(path);
+
+        auto bodies = rtf_bodies(path);
+        ASSERT_EQ(bodies.size(), cases.size());
+        std::vector<bool> seen(cases.size(), false);
+        for (const std::string &body : bodies) {
+            std::size_t index = 0;
+            while (index < cases.size() &&
+                   (seen[index] ||
+                    body.compare(0, cases[index].rtf.size(), cases[index].rtf) != 0 ||
+                    body.find_first_not_of('\0', cases[index].rtf.size()) != std::string::npos)) {
+                ++index;
+            }
+            ASSERT_LT(index, cases.size()) << "body not as written: " << body.substr(0, 60);
+            seen[index] = true;
+            rtf_reader_reset();
+            EXPECT_EQ(parse_body_file(body, "rtf_mailbox_writer_body"), cases[index].code)
+                << "case " << index;
+            EXPECT_EQ(rtf_text, cases[index].text) << "case " << index;
+        }
     }
 }
 

@@ -18,6 +18,8 @@
 // property. b.top_of_personal_folders() adds "Top of Personal Folders" with its
 // usual sub-folders (find them with top.find(u8"Inbox")). Messages are
 // korvel::convert::message (a property bag with recipients and attachments).
+// pst_builder(pst_builder::ansi(1251)) writes the older 32-bit layout with
+// 8-bit text in that store code page (see convert::writer_options::ansi).
 #pragma once
 
 #include "convert/pst_writer.h"
@@ -64,6 +66,14 @@ class pst_builder
 {
 public:
     explicit pst_builder(convert::writer_options options = {});
+    // Options for the 32-bit layout with the store's code page.
+    static convert::writer_options ansi(std::uint32_t code_page = 1252)
+    {
+        convert::writer_options o;
+        o.ansi = true;
+        o.code_page = code_page;
+        return o;
+    }
     // The root folder (no display name unless set through props()).
     pst_folder &root() { return m_root; }
     // "Top of Personal Folders" with its usual sub-folders, added on first use.
