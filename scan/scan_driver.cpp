@@ -58,6 +58,9 @@ bool open_rebuilt(scan_state *state, const std::string &path)
         return false;
     }
     state->rebuild_report = recovery::damage_report_lines(report);
+    for (const recovery::lost_node &lost : report.lost) {
+        state->rebuilt_items.push_back(lost.nid);
+    }
     return true;
 }
 

@@ -204,7 +204,8 @@ std::vector<format::bbt_entry> merge_blocks(std::vector<format::bbt_entry> index
 // Returns true when the stand-in root's own block (stand_in_bid, an empty
 // folder context) must be added.
 bool add_lost_messages(const scan_result &scan, const std::vector<format::bbt_entry> &blocks,
-                       std::uint64_t stand_in_bid, std::vector<format::nbt_entry> *nodes)
+                       std::uint64_t stand_in_bid, std::vector<format::nbt_entry> *nodes,
+                       std::vector<lost_node> *rebuilt)
 {
     constexpr std::uint32_t root_folder = 0x122;
     std::set<std::uint64_t> named;
@@ -248,6 +249,7 @@ bool add_lost_messages(const scan_result &scan, const std::vector<format::bbt_en
     for (const std::uint64_t bid : scan.message_blocks) {
         if (unnamed(bid) && taken.insert(bid & ~bid_reserved).second) {
             lost.push_back({(next_index++ << 5) | nid_type_message, bid, 0, lost_parent});
+            rebuilt->push_back({static_cast<std::uint32_t>(lost.back().nid), lost_parent});
         }
     }
     nodes->insert(nodes->end(), lost.begin(), lost.end());
@@ -318,7 +320,7 @@ int rebuild(const source_file &source, std::vector<std::uint8_t> header,
         (std::max<std::uint64_t>(scan.largest_block_bid,
                                  Layout::load_id(header.data() + Layout::header_next_bid)) +
          4) & ~std::uint64_t{3};
-    const bool stand_in = add_lost_messages(scan, blocks, stand_in_bid, &nodes);
+    const bool stand_in = add_lost_messages(scan, blocks, stand_in_bid, &nodes, &report->lost);
     if (nodes.empty()) {
         return -1;
     }
@@ -334,9 +336,6 @@ int rebuild(const source_file &source, std::vector<std::uint8_t> header,
         const auto nid = static_cast<std::uint32_t>(node.nid);
         if ((nid & nid_type_mask) == nid_type_message) {
             ++report->messages;
-            if (folders.count(node.nid_parent) == 0) {
-                report->lost.push_back({nid, node.nid_parent});
-            }
         }
     }
     report->folders = folders.size();
@@ -426,7 +425,8 @@ std::vector<std::string> damage_report_lines(const damage_report &report)
     }
     lines.push_back("Folders found: " + std::to_string(report.folders));
     lines.push_back("Items found: " + std::to_string(report.messages));
-    lines.push_back("Items whose folder is lost: " + std::to_string(report.lost.size()));
+    lines.push_back("Items rebuilt from their blocks (their index entries were lost): " +
+                    std::to_string(report.lost.size()));
     lines.push_back("Bytes failing their checks: " + std::to_string(scan.failed_bytes) + " in " +
                     std::to_string(scan.failed.size()) + " ranges");
     return lines;

@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include "format/layout.h"
 #include "scan/recovery/index_rebuild.h"
 #include "tests/support/mailbox_listing.h"
 #include "tests/support/pst_builder.h"
@@ -120,43 +121,82 @@ TEST(IndexRebuild, ACutFileKeepsEveryMessageWhoseBlocksLieBeforeTheCut)
     }
 }
 
-// Every page of the node index destroyed: the messages are rebuilt around
-// their own blocks and, with no folder left to lead to them, listed in the
-// root folder.
-TEST(IndexRebuild, MessagesWhoseNodesAreLostAreRebuiltFromTheirBlocks)
+// A writer-made mailbox of either layout: a folder of 60 numbered messages.
+std::string writer_mailbox(const std::string &name, bool ansi)
 {
-    testing::pst_builder builder;
+    testing::pst_builder builder(ansi ? testing::pst_builder::ansi() : convert::writer_options{});
     auto &inbox = builder.root().add_folder("Inbox");
     for (int n = 0; n < 60; ++n) {
         auto &m = inbox.add_message("IPM.Note");
         m.set_unicode(0x0037, "Lost " + std::to_string(n));
         m.set_body("body " + std::to_string(n));
     }
-    const std::string path = testing::scratch_directory("index-rebuild") + "/writer.pst";
+    const std::string path = testing::scratch_directory("index-rebuild") + "/" + name + ".pst";
     builder.write(path);
-    std::vector<std::uint8_t> bytes = testing::read_bytes(path);
+    return path;
+}
+
+// Zeroes every page whose trailer says node index (the trailer starts at
+// 496 in the 64-bit layout, 500 in the 32-bit one).
+int zero_node_pages(std::vector<std::uint8_t> &bytes, std::size_t trailer_at)
+{
     int zeroed = 0;
     for (std::size_t at = 0x4400; at + 512 <= bytes.size(); at += 512) {
-        if (bytes[at + 496] == 0x81 && bytes[at + 497] == 0x81) {
-            zero_page(bytes, at);
+        if (bytes[at + trailer_at] == 0x81 && bytes[at + trailer_at + 1] == 0x81) {
+            std::memset(bytes.data() + at, 0, 512);
             ++zeroed;
         }
     }
-    ASSERT_GT(zeroed, 0);
-    testing::write_bytes(path, bytes);
+    return zeroed;
+}
 
+// Every page of the node index destroyed: the messages are rebuilt around
+// their own blocks and, with no folder left to lead to them, listed in the
+// root folder. Both layouts.
+TEST(IndexRebuild, MessagesWhoseNodesAreLostAreRebuiltFromTheirBlocks)
+{
+    for (const bool ansi : {false, true}) {
+        const std::string path = writer_mailbox(ansi ? "nodes-lost-ansi" : "nodes-lost", ansi);
+        std::vector<std::uint8_t> bytes = testing::read_bytes(path);
+        ASSERT_GT(zero_node_pages(bytes, ansi ? 500 : 496), 0) << ansi;
+        testing::write_bytes(path, bytes);
+
+        scan_session session;
+        ASSERT_EQ(session.scan(path), 1) << ansi;
+        std::set<std::string> subjects;
+        for (const item_record *r = session.state.records.head; r != nullptr; r = r->next) {
+            EXPECT_EQ(r->parent, session.state.root_folder);
+            subjects.insert(testing::narrow(r->subject));
+        }
+        std::set<std::string> expected;
+        for (int n = 0; n < 60; ++n) {
+            expected.insert("Lost " + std::to_string(n));
+        }
+        EXPECT_EQ(subjects, expected) << ansi;
+    }
+}
+
+// The 32-bit layout with its node index root zeroed lists what it listed.
+TEST(IndexRebuild, A32BitMailboxWithItsRootLostLosesNothing)
+{
+    const std::string path = writer_mailbox("ansi-root", true);
+    scan_session intact_session;
+    ASSERT_EQ(intact_session.scan(path), 1);
+    const mailbox_listing expected = testing::list_mailbox(intact_session);
+    ASSERT_EQ(expected.records, 60u);
+
+    std::vector<std::uint8_t> bytes = testing::read_bytes(path);
+    const std::uint32_t root =
+        format::load_le<std::uint32_t>(bytes.data() + format::ansi_layout::header_nbt_ib);
+    zero_page(bytes, root);
+    const std::string damaged = testing::scratch_directory("index-rebuild") + "/ansi-root-lost.pst";
+    testing::write_bytes(damaged, bytes);
     scan_session session;
-    ASSERT_EQ(session.scan(path), 1);
-    std::set<std::string> subjects;
-    for (const item_record *r = session.state.records.head; r != nullptr; r = r->next) {
-        EXPECT_EQ(r->parent, session.state.root_folder);
-        subjects.insert(testing::narrow(r->subject));
-    }
-    std::set<std::string> expected;
-    for (int n = 0; n < 60; ++n) {
-        expected.insert("Lost " + std::to_string(n));
-    }
-    EXPECT_EQ(subjects, expected);
+    ASSERT_EQ(session.scan(damaged), 1);
+    ASSERT_FALSE(session.state.rebuild_report.empty());
+    const mailbox_listing got = testing::list_mailbox(session);
+    EXPECT_EQ(got.tree, expected.tree);
+    EXPECT_EQ(got.folders, expected.folders);
 }
 
 TEST(IndexRebuild, TheDamageReportCountsWhatTheIntactIndexHolds)
