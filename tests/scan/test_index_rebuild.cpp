@@ -13,6 +13,7 @@
 
 #include "format/layout.h"
 #include "scan/recovery/index_rebuild.h"
+#include "scan/text.h"
 #include "tests/support/mailbox_listing.h"
 #include "tests/support/pst_builder.h"
 #include "tests/support/pst_damage.h"
@@ -225,6 +226,35 @@ TEST(IndexRebuild, TheDamageReportCountsWhatTheIntactIndexHolds)
     // Stop during the pass ends it without an index.
     EXPECT_EQ(recovery::recovery_rebuild_index(path, [](int) { return false; }, &index, &report),
               0);
+}
+
+// The pass shows its progress; a Stop during it ends the scan silently.
+TEST(IndexRebuild, TheScanShowsThePassAndEndsOnStop)
+{
+    const std::string path = damaged_copy(
+        "stopped", [&](auto &b) { zero_page(b, intact().index.nbt_root_offset); });
+    struct stopping_views : testing::recording_views
+    {
+        scan_state *state = nullptr;
+        void progress_set(int position) override
+        {
+            testing::recording_views::progress_set(position);
+            if (position > 0) {
+                state->stop_requested = true;
+            }
+        }
+    };
+    scan_session session;
+    stopping_views views;
+    views.state = &session.state;
+    session.state.views = &views;
+    session.state.mailbox_path = u16(path);
+    views.insert_root(session.state.mailbox_path);
+    EXPECT_EQ(scan_driver_run(&session.state), 0);
+    EXPECT_TRUE(views.messages.empty());
+    EXPECT_EQ(views.browse_runs, 0);
+    EXPECT_FALSE(views.progress.empty());
+    EXPECT_TRUE(session.state.rebuild_report.empty());
 }
 
 TEST(IndexRebuild, AFileThatIsNoMailboxIsLeftAsItIs)
