@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <iterator>
 #include <map>
 #include <set>
 
@@ -73,7 +74,12 @@ std::vector<Entry> choose_entries(std::vector<leaf_page> leaves, const std::vect
     std::sort(leaves.begin(), leaves.end(), [](const leaf_page &a, const leaf_page &b) {
         return a.liveness != b.liveness ? a.liveness > b.liveness : a.bid > b.bid;
     });
-    std::vector<std::pair<std::uint64_t, std::uint64_t>> live_ranges;
+    // First key to last key of each page in use (a tree's pages never overlap).
+    std::map<std::uint64_t, std::uint64_t> live_ranges;
+    auto in_live_range = [&](std::uint64_t key) {
+        auto after = live_ranges.upper_bound(key);
+        return after != live_ranges.begin() && key <= std::prev(after)->second;
+    };
     std::map<std::uint64_t, Entry> chosen;
     for (const leaf_page &leaf : leaves) {
         if (leaf.count == 0) {
@@ -82,16 +88,18 @@ std::vector<Entry> choose_entries(std::vector<leaf_page> leaves, const std::vect
         const bool live = leaf.liveness == page_liveness::in_use;
         for (std::size_t i = leaf.first; i < leaf.first + leaf.count; ++i) {
             const std::uint64_t key = key_of(entries[i]);
-            if (!live && std::any_of(live_ranges.begin(), live_ranges.end(), [&](const auto &r) {
-                    return key >= r.first && key <= r.second;
-                })) {
+            if (!live && in_live_range(key)) {
                 continue;
             }
             chosen.try_emplace(key, entries[i]);
         }
         if (live) {
-            live_ranges.emplace_back(key_of(entries[leaf.first]),
-                                     key_of(entries[leaf.first + leaf.count - 1]));
+            const std::uint64_t first = key_of(entries[leaf.first]);
+            const std::uint64_t last = key_of(entries[leaf.first + leaf.count - 1]);
+            auto [at, inserted] = live_ranges.try_emplace(first, last);
+            if (!inserted) {
+                at->second = std::max(at->second, last);
+            }
         }
     }
     std::vector<Entry> out;
@@ -287,6 +295,30 @@ format::bbt_entry write_empty_context(std::vector<std::uint8_t> &pages, std::uin
     return {bid, ib, static_cast<std::uint16_t>(size), 2};
 }
 
+// Points the header at the rebuilt roots and seals it again.
+template <class Layout>
+void correct_header(std::uint8_t *h, const format::bt_entry &nbt_root,
+                    const format::bt_entry &bbt_root, std::uint64_t file_eof,
+                    std::uint64_t next_bid)
+{
+    Layout::store_id(h + Layout::header_nbt_bid, nbt_root.bid);
+    Layout::store_id(h + Layout::header_nbt_ib, nbt_root.ib);
+    Layout::store_id(h + Layout::header_bbt_bid, bbt_root.bid);
+    Layout::store_id(h + Layout::header_bbt_ib, bbt_root.ib);
+    Layout::store_id(h + Layout::header_file_eof, file_eof);
+    Layout::store_id(h + Layout::header_next_pid, next_bid);
+    // The maps do not describe the rebuilt pages.
+    h[Layout::header_amap_valid] = 0;
+    store_le<std::uint32_t>(h + Layout::header_crc_partial,
+                            format::crc32(0, h + Layout::header_crc_start,
+                                          Layout::header_crc_partial_size));
+    if constexpr (Layout::is_unicode) {
+        store_le<std::uint32_t>(h + Layout::header_crc_full,
+                                format::crc32(0, h + Layout::header_crc_start,
+                                              Layout::header_crc_full_size));
+    }
+}
+
 template <class Layout>
 int rebuild(const source_file &source, std::vector<std::uint8_t> header,
             const std::function<bool(int)> &go_on, rebuilt_index *index, damage_report *report)
@@ -361,23 +393,7 @@ int rebuild(const source_file &source, std::vector<std::uint8_t> header,
         Layout::bbt_entry_size, [](const format::bbt_entry &e) { return e.bid; },
         [](std::uint8_t *p, const format::bbt_entry &e) { Layout::write_bbt_entry(p, e); });
 
-    std::uint8_t *h = header.data();
-    Layout::store_id(h + Layout::header_nbt_bid, nbt_root.bid);
-    Layout::store_id(h + Layout::header_nbt_ib, nbt_root.ib);
-    Layout::store_id(h + Layout::header_bbt_bid, bbt_root.bid);
-    Layout::store_id(h + Layout::header_bbt_ib, bbt_root.ib);
-    Layout::store_id(h + Layout::header_file_eof, index->view_size());
-    Layout::store_id(h + Layout::header_next_pid, next_bid);
-    // The maps do not describe the rebuilt pages.
-    h[Layout::header_amap_valid] = 0;
-    store_le<std::uint32_t>(h + Layout::header_crc_partial,
-                            format::crc32(0, h + Layout::header_crc_start,
-                                          Layout::header_crc_partial_size));
-    if constexpr (Layout::is_unicode) {
-        store_le<std::uint32_t>(h + Layout::header_crc_full,
-                                format::crc32(0, h + Layout::header_crc_start,
-                                              Layout::header_crc_full_size));
-    }
+    correct_header<Layout>(header.data(), nbt_root, bbt_root, index->view_size(), next_bid);
     index->header = std::move(header);
     return 1;
 }
