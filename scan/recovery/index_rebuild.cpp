@@ -175,31 +175,42 @@ format::bt_entry build_tree(std::vector<std::uint8_t> &pages, std::uint64_t page
 
 // Block entries: the chosen index entries whose block lies in the file,
 // then every block found by its trailer that no entry names.
-std::vector<format::bbt_entry> merge_blocks(std::vector<format::bbt_entry> indexed,
-                                            const std::vector<format::bbt_entry> &found,
+std::vector<format::bbt_entry> merge_blocks(const std::vector<format::bbt_entry> &indexed,
+                                            std::vector<format::bbt_entry> found,
                                             std::uint64_t file_size, std::size_t *from_trailers)
 {
-    std::map<std::uint64_t, format::bbt_entry> blocks;
-    for (const format::bbt_entry &entry : indexed) {
-        if (entry.ib < file_size && entry.size <= file_size - entry.ib) {
-            blocks.emplace(entry.bid & ~bid_reserved, entry);
-        }
-    }
-    *from_trailers = 0;
-    for (const format::bbt_entry &block : found) {
-        auto [at, inserted] = blocks.try_emplace(block.bid & ~bid_reserved, block);
-        if (inserted) {
-            ++*from_trailers;
-        } else if (at->second.ib != block.ib) {
-            // The index names a place where the block does not check.
-            at->second.ib = block.ib;
-            at->second.size = block.size;
-        }
-    }
+    auto key = [](const format::bbt_entry &e) { return e.bid & ~bid_reserved; };
+    auto by_key = [&](const format::bbt_entry &a, const format::bbt_entry &b) {
+        return key(a) < key(b);
+    };
+    // indexed comes sorted by key from the entry choice.
+    std::sort(found.begin(), found.end(), by_key);
+    found.erase(std::unique(found.begin(), found.end(),
+                            [&](const auto &a, const auto &b) { return key(a) == key(b); }),
+                found.end());
     std::vector<format::bbt_entry> out;
-    out.reserve(blocks.size());
-    for (const auto &[bid, entry] : blocks) {
-        out.push_back(entry);
+    out.reserve(std::max(indexed.size(), found.size()));
+    *from_trailers = 0;
+    auto next_found = found.begin();
+    for (const format::bbt_entry &entry : indexed) {
+        for (; next_found != found.end() && key(*next_found) < key(entry); ++next_found) {
+            out.push_back(*next_found);
+            ++*from_trailers;
+        }
+        if (next_found != found.end() && key(*next_found) == key(entry)) {
+            // Where the block was found checking wins over where the index says.
+            format::bbt_entry merged = entry;
+            merged.ib = next_found->ib;
+            merged.size = next_found->size;
+            out.push_back(merged);
+            ++next_found;
+        } else if (entry.ib < file_size && entry.size <= file_size - entry.ib) {
+            out.push_back(entry);
+        }
+    }
+    for (; next_found != found.end(); ++next_found) {
+        out.push_back(*next_found);
+        ++*from_trailers;
     }
     return out;
 }

@@ -17,16 +17,14 @@ using format::load_le;
 constexpr std::size_t read_step = std::size_t{4} << 20;
 constexpr std::size_t unit = 64;
 
-// Marks 64-byte units: covered by something that checks, or holding any
-// non-zero byte. Two bits per unit: a 1 GB file takes 4 MB.
+// Marks the 64-byte units something that checks covers, and turns the
+// others that hold any non-zero byte into failing ranges as the pass leaves
+// them behind (every page or block over a unit is found by then). One bit
+// per unit: a 1 GB file takes 2 MB.
 class coverage
 {
 public:
-    explicit coverage(std::uint64_t size)
-        : m_covered(static_cast<std::size_t>(size / unit + 1)),
-          m_nonzero(static_cast<std::size_t>(size / unit + 1))
-    {
-    }
+    explicit coverage(std::uint64_t size) : m_covered(static_cast<std::size_t>(size / unit + 1)) {}
     void cover(std::uint64_t begin, std::uint64_t end)
     {
         for (std::uint64_t u = begin / unit; u < (end + unit - 1) / unit && u < m_covered.size();
@@ -34,36 +32,28 @@ public:
             m_covered[static_cast<std::size_t>(u)] = true;
         }
     }
-    void note_data(std::uint64_t at, const std::uint8_t *bytes, std::size_t size)
+    // The bytes [at, at + size) are left behind (at is unit-aligned).
+    void settle(std::uint64_t at, const std::uint8_t *bytes, std::size_t size, scan_result *result)
     {
         static const std::uint8_t zeros[unit] = {};
         for (std::size_t i = 0; i < size; i += unit) {
             const std::size_t n = std::min(unit, size - i);
-            if (std::memcmp(bytes + i, zeros, n) != 0) {
-                m_nonzero[static_cast<std::size_t>((at + i) / unit)] = true;
-            }
-        }
-    }
-    void failed_ranges(std::uint64_t size, scan_result *result) const
-    {
-        for (std::size_t u = 0; u < m_covered.size(); ++u) {
-            if (!m_nonzero[u] || m_covered[u]) {
+            if (m_covered[static_cast<std::size_t>((at + i) / unit)] ||
+                std::memcmp(bytes + i, zeros, n) == 0) {
                 continue;
             }
-            const std::uint64_t begin = std::uint64_t{u} * unit;
-            const std::uint64_t end = std::min<std::uint64_t>(begin + unit, size);
+            const std::uint64_t begin = at + i;
             if (!result->failed.empty() && result->failed.back().end == begin) {
-                result->failed.back().end = end;
+                result->failed.back().end = begin + n;
             } else {
-                result->failed.push_back({begin, end});
+                result->failed.push_back({begin, begin + n});
             }
-            result->failed_bytes += end - begin;
+            result->failed_bytes += n;
         }
     }
 
 private:
     std::vector<bool> m_covered;
-    std::vector<bool> m_nonzero;
 };
 
 // The allocation hid names in a one-block heap, as [begin, end) offsets.
@@ -315,6 +305,7 @@ int scan_pages_and_blocks(const read_function &read, std::uint64_t file_size, bo
         }
         if (held > keep) {
             const std::size_t drop = (held - keep) / unit * unit;
+            scan.covered().settle(base, buffer.data(), drop, result);
             std::copy(buffer.begin() + static_cast<std::ptrdiff_t>(drop),
                       buffer.begin() + static_cast<std::ptrdiff_t>(held), buffer.begin());
             base += drop;
@@ -325,7 +316,6 @@ int scan_pages_and_blocks(const read_function &read, std::uint64_t file_size, bo
         if (got == 0) {
             break;
         }
-        scan.covered().note_data(base + held, buffer.data() + held, got);
         held += got;
         const std::uint64_t top = base + held;
         for (; next_page + format::page_size <= top; next_page += format::page_size) {
@@ -340,7 +330,7 @@ int scan_pages_and_blocks(const read_function &read, std::uint64_t file_size, bo
         }
     }
     result->scanned = base + held;
-    scan.covered().failed_ranges(result->scanned, result);
+    scan.covered().settle(base, buffer.data(), held, result);
     return 1;
 }
 
