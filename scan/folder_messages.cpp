@@ -244,10 +244,11 @@ int export_handle_walk_sub_messages(export_handle_t *export_handle, libpff_item_
             return walk_node_index();
         }
     }
-    if (number_of_messages == 0) {
-        return 1;
-    }
     std::vector<std::optional<std::uint32_t>> identifiers;
+    if (number_of_messages == 0) {
+        // libpff counts no messages when the table's node is missing.
+        return read_row_identifiers(folder, 0, &identifiers) == -1 ? walk_node_index() : 1;
+    }
     const int table = read_row_identifiers(folder, number_of_messages, &identifiers);
     if (table == -1 ||
         (table == 1 && std::none_of(identifiers.begin(), identifiers.end(),

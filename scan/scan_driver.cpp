@@ -58,12 +58,14 @@ bool open_rebuilt(scan_state *state, const std::string &path)
         return false;
     }
     state->rebuild_report = recovery::damage_report_lines(report);
+    for (const recovery::lost_node &lost : report.lost) {
+        state->rebuilt_items.push_back(lost.nid);
+    }
     return true;
 }
 
 // libpff opens a file whose node index root is lost and fails only when the
-// folders are walked: a file counts as open when its root folder has a
-// readable list of sub-items.
+// folders are walked: a file counts as open when its root folder can be had.
 bool index_readable(libpff_file_t *file)
 {
     item_holder root;
@@ -73,8 +75,7 @@ bool index_readable(libpff_file_t *file)
         root.take();
         return false;
     }
-    return libpff_item_get_number_of_sub_items(root.get(), &sub_items, error.get()) == 1 &&
-           sub_items > 0;
+    return libpff_item_get_number_of_sub_items(root.get(), &sub_items, error.get()) == 1;
 }
 
 // The rebuild's findings as one message.

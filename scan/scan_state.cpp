@@ -110,6 +110,7 @@ void scan_state_release_mailbox(scan_state *state)
         state->rebuilt_io = nullptr;
     }
     state->rebuild_report.clear();
+    state->rebuilt_items.clear();
     export_handle_free(&state->export_handle, nullptr);
     log_handle_free(&state->log_handle, nullptr);
 }

@@ -93,6 +93,9 @@ struct scan_state
     // What the index rebuild found, for the user and the save report; empty
     // when the file's own index was read.
     std::vector<std::string> rebuild_report;
+    // The node identifiers of the messages the rebuild made nodes for (their
+    // own were lost): libpff lists them among the items no folder leads to.
+    std::vector<std::uint32_t> rebuilt_items;
 
     // Set when the header check has told the user why the file was refused.
     bool header_check_flag = false;

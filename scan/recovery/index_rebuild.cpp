@@ -5,10 +5,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <iterator>
 #include <map>
 #include <set>
 
 #include "format/crc.h"
+#include "format/encoding.h"
 
 namespace korvel::recovery {
 namespace {
@@ -72,7 +74,12 @@ std::vector<Entry> choose_entries(std::vector<leaf_page> leaves, const std::vect
     std::sort(leaves.begin(), leaves.end(), [](const leaf_page &a, const leaf_page &b) {
         return a.liveness != b.liveness ? a.liveness > b.liveness : a.bid > b.bid;
     });
-    std::vector<std::pair<std::uint64_t, std::uint64_t>> live_ranges;
+    // First key to last key of each page in use (a tree's pages never overlap).
+    std::map<std::uint64_t, std::uint64_t> live_ranges;
+    auto in_live_range = [&](std::uint64_t key) {
+        auto after = live_ranges.upper_bound(key);
+        return after != live_ranges.begin() && key <= std::prev(after)->second;
+    };
     std::map<std::uint64_t, Entry> chosen;
     for (const leaf_page &leaf : leaves) {
         if (leaf.count == 0) {
@@ -81,16 +88,18 @@ std::vector<Entry> choose_entries(std::vector<leaf_page> leaves, const std::vect
         const bool live = leaf.liveness == page_liveness::in_use;
         for (std::size_t i = leaf.first; i < leaf.first + leaf.count; ++i) {
             const std::uint64_t key = key_of(entries[i]);
-            if (!live && std::any_of(live_ranges.begin(), live_ranges.end(), [&](const auto &r) {
-                    return key >= r.first && key <= r.second;
-                })) {
+            if (!live && in_live_range(key)) {
                 continue;
             }
             chosen.try_emplace(key, entries[i]);
         }
         if (live) {
-            live_ranges.emplace_back(key_of(entries[leaf.first]),
-                                     key_of(entries[leaf.first + leaf.count - 1]));
+            const std::uint64_t first = key_of(entries[leaf.first]);
+            const std::uint64_t last = key_of(entries[leaf.first + leaf.count - 1]);
+            auto [at, inserted] = live_ranges.try_emplace(first, last);
+            if (!inserted) {
+                at->second = std::max(at->second, last);
+            }
         }
     }
     std::vector<Entry> out;
@@ -166,33 +175,159 @@ format::bt_entry build_tree(std::vector<std::uint8_t> &pages, std::uint64_t page
 
 // Block entries: the chosen index entries whose block lies in the file,
 // then every block found by its trailer that no entry names.
-std::vector<format::bbt_entry> merge_blocks(std::vector<format::bbt_entry> indexed,
-                                            const std::vector<format::bbt_entry> &found,
+std::vector<format::bbt_entry> merge_blocks(const std::vector<format::bbt_entry> &indexed,
+                                            std::vector<format::bbt_entry> found,
                                             std::uint64_t file_size, std::size_t *from_trailers)
 {
-    std::map<std::uint64_t, format::bbt_entry> blocks;
-    for (const format::bbt_entry &entry : indexed) {
-        if (entry.ib < file_size && entry.size <= file_size - entry.ib) {
-            blocks.emplace(entry.bid & ~bid_reserved, entry);
-        }
-    }
-    *from_trailers = 0;
-    for (const format::bbt_entry &block : found) {
-        auto [at, inserted] = blocks.try_emplace(block.bid & ~bid_reserved, block);
-        if (inserted) {
-            ++*from_trailers;
-        } else if (at->second.ib != block.ib) {
-            // The index names a place where the block does not check.
-            at->second.ib = block.ib;
-            at->second.size = block.size;
-        }
-    }
+    auto key = [](const format::bbt_entry &e) { return e.bid & ~bid_reserved; };
+    auto by_key = [&](const format::bbt_entry &a, const format::bbt_entry &b) {
+        return key(a) < key(b);
+    };
+    // indexed comes sorted by key from the entry choice.
+    std::sort(found.begin(), found.end(), by_key);
+    found.erase(std::unique(found.begin(), found.end(),
+                            [&](const auto &a, const auto &b) { return key(a) == key(b); }),
+                found.end());
     std::vector<format::bbt_entry> out;
-    out.reserve(blocks.size());
-    for (const auto &[bid, entry] : blocks) {
-        out.push_back(entry);
+    out.reserve(std::max(indexed.size(), found.size()));
+    *from_trailers = 0;
+    auto next_found = found.begin();
+    for (const format::bbt_entry &entry : indexed) {
+        for (; next_found != found.end() && key(*next_found) < key(entry); ++next_found) {
+            out.push_back(*next_found);
+            ++*from_trailers;
+        }
+        if (next_found != found.end() && key(*next_found) == key(entry)) {
+            // Where the block was found checking wins over where the index says.
+            format::bbt_entry merged = entry;
+            merged.ib = next_found->ib;
+            merged.size = next_found->size;
+            out.push_back(merged);
+            ++next_found;
+        } else if (entry.ib < file_size && entry.size <= file_size - entry.ib) {
+            out.push_back(entry);
+        }
+    }
+    for (; next_found != found.end(); ++next_found) {
+        out.push_back(*next_found);
+        ++*from_trailers;
     }
     return out;
+}
+
+// Message contexts found in blocks that no node names become nodes of
+// their own, with a parent no folder has (libpff then lists them among the
+// items no folder leads to). Their sub-nodes (recipients, attachments) are
+// not known. When the root folder's node is lost too, a folder context no
+// node names stands in for it, so the mailbox opens.
+// Returns true when the stand-in root's own block (stand_in_bid, an empty
+// folder context) must be added.
+bool add_lost_messages(const scan_result &scan, const std::vector<format::bbt_entry> &blocks,
+                       std::uint64_t stand_in_bid, std::vector<format::nbt_entry> *nodes,
+                       std::vector<lost_node> *rebuilt)
+{
+    constexpr std::uint32_t root_folder = 0x122;
+    std::set<std::uint64_t> named;
+    std::uint32_t largest_index = 0x400;
+    bool has_root = false;
+    for (const format::nbt_entry &node : *nodes) {
+        named.insert(node.bid_data & ~bid_reserved);
+        largest_index = std::max(largest_index, static_cast<std::uint32_t>(node.nid >> 5));
+        has_root = has_root || node.nid == root_folder;
+    }
+    for (const std::uint64_t bid : scan.sub_node_blocks) {
+        named.insert(bid & ~bid_reserved);
+    }
+    std::set<std::uint64_t> present;
+    for (const format::bbt_entry &block : blocks) {
+        present.insert(block.bid & ~bid_reserved);
+    }
+    auto unnamed = [&](std::uint64_t bid) {
+        return named.count(bid & ~bid_reserved) == 0 && present.count(bid & ~bid_reserved) != 0;
+    };
+    bool stand_in = false;
+    std::uint32_t lost_parent = ((largest_index + 1) << 5) | nid_type_folder;
+    if (!has_root) {
+        const auto folder = std::find_if(scan.folder_blocks.begin(), scan.folder_blocks.end(), unnamed);
+        std::uint64_t root_bid = stand_in_bid;
+        if (folder != scan.folder_blocks.end()) {
+            root_bid = *folder;
+            named.insert(*folder & ~bid_reserved);
+        } else if (scan.message_blocks.empty()) {
+            return false;
+        } else {
+            stand_in = true;
+        }
+        nodes->push_back({root_folder, root_bid, 0, root_folder});
+        // With no folder left to lead to them, the messages are the root's.
+        lost_parent = root_folder;
+    }
+    std::set<std::uint64_t> taken;
+    std::vector<format::nbt_entry> lost;
+    std::uint32_t next_index = largest_index + 2;
+    for (const std::uint64_t bid : scan.message_blocks) {
+        if (unnamed(bid) && taken.insert(bid & ~bid_reserved).second) {
+            lost.push_back({(next_index++ << 5) | nid_type_message, bid, 0, lost_parent});
+            rebuilt->push_back({static_cast<std::uint32_t>(lost.back().nid), lost_parent});
+        }
+    }
+    nodes->insert(nodes->end(), lost.begin(), lost.end());
+    std::sort(nodes->begin(), nodes->end(),
+              [](const format::nbt_entry &a, const format::nbt_entry &b) { return a.nid < b.nid; });
+    return stand_in;
+}
+
+// An empty property context (a heap holding a property tree with no
+// properties) as a block at the start of pages: the stand-in root's data.
+template <class Layout>
+format::bbt_entry write_empty_context(std::vector<std::uint8_t> &pages, std::uint64_t ib,
+                                      std::uint64_t bid, bool permuted)
+{
+    constexpr std::size_t size = 28;
+    std::uint8_t data[size] = {
+        20, 0, 0xEC, 0xBC, 0x20, 0, 0, 0, 0, 0, 0, 0, // heap header, root hid 0x20
+        0xB5, 2, 6, 0, 0, 0, 0, 0,                   // empty property tree
+        1, 0, 0, 0, 12, 0, 20, 0,                    // page map: one allocation
+    };
+    if (permuted) {
+        format::permute_encode(data, size);
+    }
+    const std::size_t at = pages.size();
+    pages.resize(at + format::page_size, 0);
+    std::copy(data, data + size, pages.data() + at);
+    const std::size_t stored =
+        (size + Layout::block_trailer_size + 63) / 64 * 64;
+    format::block_trailer trailer;
+    trailer.size = size;
+    trailer.signature = format::compute_sig(ib, bid);
+    trailer.crc = format::crc32(0, data, size);
+    trailer.bid = bid;
+    Layout::write_block_trailer(pages.data() + at + stored - Layout::block_trailer_size, trailer);
+    return {bid, ib, static_cast<std::uint16_t>(size), 2};
+}
+
+// Points the header at the rebuilt roots and seals it again.
+template <class Layout>
+void correct_header(std::uint8_t *h, const format::bt_entry &nbt_root,
+                    const format::bt_entry &bbt_root, std::uint64_t file_eof,
+                    std::uint64_t next_bid)
+{
+    Layout::store_id(h + Layout::header_nbt_bid, nbt_root.bid);
+    Layout::store_id(h + Layout::header_nbt_ib, nbt_root.ib);
+    Layout::store_id(h + Layout::header_bbt_bid, bbt_root.bid);
+    Layout::store_id(h + Layout::header_bbt_ib, bbt_root.ib);
+    Layout::store_id(h + Layout::header_file_eof, file_eof);
+    Layout::store_id(h + Layout::header_next_pid, next_bid);
+    // The maps do not describe the rebuilt pages.
+    h[Layout::header_amap_valid] = 0;
+    store_le<std::uint32_t>(h + Layout::header_crc_partial,
+                            format::crc32(0, h + Layout::header_crc_start,
+                                          Layout::header_crc_partial_size));
+    if constexpr (Layout::is_unicode) {
+        store_le<std::uint32_t>(h + Layout::header_crc_full,
+                                format::crc32(0, h + Layout::header_crc_start,
+                                              Layout::header_crc_full_size));
+    }
 }
 
 template <class Layout>
@@ -207,7 +342,7 @@ int rebuild(const source_file &source, std::vector<std::uint8_t> header,
     scan_result &scan = report->scan;
     const int scanned = scan_pages_and_blocks<Layout>(
         [&](std::uint64_t at, std::uint8_t *buffer, std::size_t n) { return source.read(at, buffer, n); },
-        size, amap_valid,
+        size, amap_valid, header[Layout::header_crypt_method] == 1,
         [&](std::uint64_t done) {
             return !go_on || go_on(static_cast<int>(size == 0 ? 100 : done * 100 / size));
         },
@@ -215,16 +350,23 @@ int rebuild(const source_file &source, std::vector<std::uint8_t> header,
     if (scanned != 1) {
         return scanned == 0 ? 0 : -1;
     }
-    if (scan.nbt_leaves.empty()) {
-        return -1;
-    }
-    const std::vector<format::nbt_entry> nodes = choose_entries(
+    std::vector<format::nbt_entry> nodes = choose_entries(
         scan.nbt_leaves, scan.nbt_entries,
         [](const format::nbt_entry &e) { return e.nid & 0xFFFFFFFFu; });
-    const std::vector<format::bbt_entry> blocks = merge_blocks(
+    std::vector<format::bbt_entry> blocks = merge_blocks(
         choose_entries(scan.bbt_leaves, scan.bbt_entries,
                        [](const format::bbt_entry &e) { return e.bid & ~bid_reserved; }),
         scan.blocks, size, &report->blocks_from_trailers);
+
+    const bool permuted = header[Layout::header_crypt_method] == 1;
+    const std::uint64_t stand_in_bid =
+        (std::max<std::uint64_t>(scan.largest_block_bid,
+                                 Layout::load_id(header.data() + Layout::header_next_bid)) +
+         4) & ~std::uint64_t{3};
+    const bool stand_in = add_lost_messages(scan, blocks, stand_in_bid, &nodes, &report->lost);
+    if (nodes.empty()) {
+        return -1;
+    }
 
     std::set<std::uint32_t> folders;
     for (const format::nbt_entry &node : nodes) {
@@ -237,9 +379,6 @@ int rebuild(const source_file &source, std::vector<std::uint8_t> header,
         const auto nid = static_cast<std::uint32_t>(node.nid);
         if ((nid & nid_type_mask) == nid_type_message) {
             ++report->messages;
-            if (folders.count(node.nid_parent) == 0) {
-                report->lost.push_back({nid, node.nid_parent});
-            }
         }
     }
     report->folders = folders.size();
@@ -250,6 +389,10 @@ int rebuild(const source_file &source, std::vector<std::uint8_t> header,
     index->source_size = size;
     index->pages_at = (size + format::page_size - 1) / format::page_size * format::page_size;
     index->pages.clear();
+    if (stand_in) {
+        blocks.push_back(
+            write_empty_context<Layout>(index->pages, index->pages_at, stand_in_bid, permuted));
+    }
     std::uint64_t next_bid =
         std::max<std::uint64_t>(scan.largest_page_bid, Layout::load_id(header.data() + Layout::header_next_pid)) + 4;
     const format::bt_entry nbt_root = build_tree<Layout, format::nbt_entry>(
@@ -261,23 +404,7 @@ int rebuild(const source_file &source, std::vector<std::uint8_t> header,
         Layout::bbt_entry_size, [](const format::bbt_entry &e) { return e.bid; },
         [](std::uint8_t *p, const format::bbt_entry &e) { Layout::write_bbt_entry(p, e); });
 
-    std::uint8_t *h = header.data();
-    Layout::store_id(h + Layout::header_nbt_bid, nbt_root.bid);
-    Layout::store_id(h + Layout::header_nbt_ib, nbt_root.ib);
-    Layout::store_id(h + Layout::header_bbt_bid, bbt_root.bid);
-    Layout::store_id(h + Layout::header_bbt_ib, bbt_root.ib);
-    Layout::store_id(h + Layout::header_file_eof, index->view_size());
-    Layout::store_id(h + Layout::header_next_pid, next_bid);
-    // The maps do not describe the rebuilt pages.
-    h[Layout::header_amap_valid] = 0;
-    store_le<std::uint32_t>(h + Layout::header_crc_partial,
-                            format::crc32(0, h + Layout::header_crc_start,
-                                          Layout::header_crc_partial_size));
-    if constexpr (Layout::is_unicode) {
-        store_le<std::uint32_t>(h + Layout::header_crc_full,
-                                format::crc32(0, h + Layout::header_crc_start,
-                                              Layout::header_crc_full_size));
-    }
+    correct_header<Layout>(header.data(), nbt_root, bbt_root, index->view_size(), next_bid);
     index->header = std::move(header);
     return 1;
 }
@@ -325,7 +452,8 @@ std::vector<std::string> damage_report_lines(const damage_report &report)
     }
     lines.push_back("Folders found: " + std::to_string(report.folders));
     lines.push_back("Items found: " + std::to_string(report.messages));
-    lines.push_back("Items whose folder is lost: " + std::to_string(report.lost.size()));
+    lines.push_back("Items rebuilt from their blocks (their index entries were lost): " +
+                    std::to_string(report.lost.size()));
     lines.push_back("Bytes failing their checks: " + std::to_string(scan.failed_bytes) + " in " +
                     std::to_string(scan.failed.size()) + " ranges");
     return lines;

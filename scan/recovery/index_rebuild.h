@@ -27,8 +27,8 @@ struct rebuilt_index
     std::uint64_t view_size() const { return pages_at + pages.size(); }
 };
 
-// A message whose node entry was lost: it is in no rebuilt index, but one of
-// the pages found older than the live index listed it.
+// A message whose node entry was lost, given a node of its own around the
+// property context found in its block.
 struct lost_node
 {
     std::uint32_t nid = 0;
@@ -49,7 +49,7 @@ struct damage_report
     std::size_t blocks_from_trailers = 0;
     std::size_t folders = 0;
     std::size_t messages = 0;
-    // Messages found only in older copies of index pages.
+    // Messages whose node entries were lost, rebuilt from their blocks.
     std::vector<lost_node> lost;
 };
 

@@ -1,8 +1,11 @@
 #include "scan/recovery/page_scan.h"
 
 #include <algorithm>
+#include <cstring>
 
-#include "format/crc.h"
+#include <zlib.h>
+
+#include "format/encoding.h"
 
 namespace korvel::recovery {
 namespace {
@@ -14,16 +17,14 @@ using format::load_le;
 constexpr std::size_t read_step = std::size_t{4} << 20;
 constexpr std::size_t unit = 64;
 
-// Marks 64-byte units: covered by something that checks, or holding any
-// non-zero byte. Two bits per unit: a 1 GB file takes 4 MB.
+// Marks the 64-byte units something that checks covers, and turns the
+// others that hold any non-zero byte into failing ranges as the pass leaves
+// them behind (every page or block over a unit is found by then). One bit
+// per unit: a 1 GB file takes 2 MB.
 class coverage
 {
 public:
-    explicit coverage(std::uint64_t size)
-        : m_covered(static_cast<std::size_t>(size / unit + 1)),
-          m_nonzero(static_cast<std::size_t>(size / unit + 1))
-    {
-    }
+    explicit coverage(std::uint64_t size) : m_covered(static_cast<std::size_t>(size / unit + 1)) {}
     void cover(std::uint64_t begin, std::uint64_t end)
     {
         for (std::uint64_t u = begin / unit; u < (end + unit - 1) / unit && u < m_covered.size();
@@ -31,42 +32,93 @@ public:
             m_covered[static_cast<std::size_t>(u)] = true;
         }
     }
-    void note_data(std::uint64_t at, const std::uint8_t *bytes, std::size_t size)
+    // The bytes [at, at + size) are left behind (at is unit-aligned).
+    void settle(std::uint64_t at, const std::uint8_t *bytes, std::size_t size, scan_result *result)
     {
+        static const std::uint8_t zeros[unit] = {};
         for (std::size_t i = 0; i < size; i += unit) {
             const std::size_t n = std::min(unit, size - i);
-            if (std::any_of(bytes + i, bytes + i + n, [](std::uint8_t b) { return b != 0; })) {
-                m_nonzero[static_cast<std::size_t>((at + i) / unit)] = true;
-            }
-        }
-    }
-    void failed_ranges(std::uint64_t size, scan_result *result) const
-    {
-        for (std::size_t u = 0; u < m_covered.size(); ++u) {
-            if (!m_nonzero[u] || m_covered[u]) {
+            if (m_covered[static_cast<std::size_t>((at + i) / unit)] ||
+                std::memcmp(bytes + i, zeros, n) == 0) {
                 continue;
             }
-            const std::uint64_t begin = std::uint64_t{u} * unit;
-            const std::uint64_t end = std::min<std::uint64_t>(begin + unit, size);
+            const std::uint64_t begin = at + i;
             if (!result->failed.empty() && result->failed.back().end == begin) {
-                result->failed.back().end = end;
+                result->failed.back().end = begin + n;
             } else {
-                result->failed.push_back({begin, end});
+                result->failed.push_back({begin, begin + n});
             }
-            result->failed_bytes += end - begin;
+            result->failed_bytes += n;
         }
     }
 
 private:
     std::vector<bool> m_covered;
-    std::vector<bool> m_nonzero;
 };
+
+// The allocation hid names in a one-block heap, as [begin, end) offsets.
+bool heap_allocation(const std::uint8_t *heap, std::size_t size, std::uint32_t hid,
+                     std::size_t *begin, std::size_t *end)
+{
+    const std::size_t map = load_le<std::uint16_t>(heap);
+    const std::size_t index = (hid >> 5) & 0x7FF;
+    if ((hid & 0x1F) != 0 || (hid >> 16) != 0 || index == 0 || map + 4 > size) {
+        return false;
+    }
+    const std::size_t count = load_le<std::uint16_t>(heap + map);
+    if (index > count || map + 4 + (index + 1) * 2 > size) {
+        return false;
+    }
+    *begin = load_le<std::uint16_t>(heap + map + 4 + (index - 1) * 2);
+    *end = load_le<std::uint16_t>(heap + map + 4 + index * 2);
+    return *begin <= *end && *end <= size;
+}
+
+// 1 when the heap is a property context holding a message class, 2 when it
+// holds a folder's content count, else 0.
+int property_context_kind(const std::uint8_t *heap, std::size_t size)
+{
+    constexpr std::uint8_t heap_signature = 0xEC;
+    constexpr std::uint8_t property_context = 0xBC;
+    if (heap[2] != heap_signature || heap[3] != property_context) {
+        return 0;
+    }
+    std::size_t begin = 0;
+    std::size_t end = 0;
+    if (!heap_allocation(heap, size, load_le<std::uint32_t>(heap + 4), &begin, &end) ||
+        end - begin < 8 || heap[begin] != 0xB5 || heap[begin + 1] != 2 || heap[begin + 2] != 6 ||
+        heap[begin + 3] != 0) {
+        return 0;
+    }
+    if (!heap_allocation(heap, size, load_le<std::uint32_t>(heap + begin + 4), &begin, &end)) {
+        return 0;
+    }
+    int kind = 0;
+    for (std::size_t at = begin; at + 8 <= end; at += 8) {
+        const std::uint16_t tag = load_le<std::uint16_t>(heap + at);
+        if (tag == 0x001A) {
+            kind = 1;
+        } else if (tag == 0x3602 && kind == 0) {
+            kind = 2;
+        }
+    }
+    return kind;
+}
+
+// The format's CRC (no initial or final inversion) through zlib's, which
+// inverts both ways and runs about twice as fast as a table of our own: the
+// pass spends most of its time here.
+std::uint32_t data_crc(const std::uint8_t *data, std::size_t size)
+{
+    return ~static_cast<std::uint32_t>(
+        ::crc32(0xFFFFFFFFul, data, static_cast<uInt>(size)));
+}
 
 template <class Layout> class scanner
 {
 public:
-    scanner(std::uint64_t size, bool amap_valid, scan_result *result)
-        : m_amap_valid(amap_valid), m_result(result), m_coverage(size)
+    scanner(std::uint64_t size, bool amap_valid, bool permuted, scan_result *result)
+        : m_amap_valid(amap_valid), m_permuted(permuted), m_result(result), m_coverage(size)
     {
         m_coverage.cover(0, Layout::header_size);
     }
@@ -77,7 +129,7 @@ public:
         const format::page_trailer trailer = Layout::read_page_trailer(page);
         const auto type = static_cast<std::uint8_t>(trailer.type);
         if (!format::is_page_type(type) || trailer.type_repeat != type ||
-            format::crc32(0, page, Layout::page_data_size) != trailer.crc) {
+            data_crc(page, Layout::page_data_size) != trailer.crc) {
             return;
         }
         const bool tree = trailer.type == format::page_type::nbt ||
@@ -106,6 +158,11 @@ public:
     {
         const std::uint8_t *trailer_bytes =
             window + (end - Layout::block_trailer_size - window_begin);
+        // The size comes first in both layouts: most places fail on it.
+        const std::uint16_t size = load_le<std::uint16_t>(trailer_bytes);
+        if (size == 0 || size > Layout::block_max_data) {
+            return;
+        }
         const format::block_trailer trailer = Layout::read_block_trailer(trailer_bytes);
         if (trailer.size == 0 || trailer.size > Layout::block_max_data || trailer.bid == 0) {
             return;
@@ -117,17 +174,63 @@ public:
         }
         const std::uint64_t ib = end - stored;
         if (trailer.signature != format::compute_sig(ib, trailer.bid) ||
-            format::crc32(0, window + (ib - window_begin), trailer.size) != trailer.crc) {
+            data_crc(window + (ib - window_begin), trailer.size) != trailer.crc) {
             return;
         }
         m_coverage.cover(ib, end);
         m_result->blocks.push_back({trailer.bid, ib, trailer.size, 2});
+        inspect_block(trailer.bid, window + (ib - window_begin), trailer.size);
         m_result->largest_block_bid = std::max(m_result->largest_block_bid, trailer.bid);
     }
 
     coverage &covered() { return m_coverage; }
 
 private:
+    // Notes what a lost node could be rebuilt from: a sub-node block's data
+    // blocks, or a property context that is a message or a folder.
+    void inspect_block(std::uint64_t bid, const std::uint8_t *data, std::size_t size)
+    {
+        if ((bid & 2) != 0) {
+            if (size < 8 || data[0] != 0x02 || data[1] != 0) {
+                return;
+            }
+            const std::size_t count = load_le<std::uint16_t>(data + 2);
+            const std::size_t at = Layout::subnode_header_size;
+            for (std::size_t i = 0; i < count && at + (i + 1) * Layout::sl_entry_size <= size; ++i) {
+                m_result->sub_node_blocks.push_back(
+                    Layout::load_id(data + at + i * Layout::sl_entry_size + Layout::id_size));
+            }
+            return;
+        }
+        if (size < 12) {
+            return;
+        }
+        // Most blocks are no heap: four decoded bytes tell, before the whole
+        // block is copied and decoded.
+        std::uint8_t prefix[4] = {data[0], data[1], data[2], data[3]};
+        if (m_permuted) {
+            format::permute_decode(prefix, sizeof prefix);
+        }
+        if (prefix[2] != 0xEC || prefix[3] != 0xBC) {
+            return;
+        }
+        std::uint8_t plain[format::block_size];
+        std::copy(data, data + size, plain);
+        if (m_permuted) {
+            format::permute_decode(plain, size);
+        }
+        switch (property_context_kind(plain, size)) {
+        case 1:
+            m_result->message_blocks.push_back(bid);
+            break;
+        case 2:
+            m_result->folder_blocks.push_back(bid);
+            break;
+        default:
+            break;
+        }
+    }
+
     void tree_page(std::uint64_t ib, const std::uint8_t *page, const format::page_trailer &trailer)
     {
         const bool nodes = trailer.type == format::page_type::nbt;
@@ -169,6 +272,7 @@ private:
     }
 
     bool m_amap_valid;
+    bool m_permuted;
     scan_result *m_result;
     coverage m_coverage;
     std::uint64_t m_amap_at = 0;
@@ -179,13 +283,14 @@ private:
 
 template <class Layout>
 int scan_pages_and_blocks(const read_function &read, std::uint64_t file_size, bool amap_valid,
-                          const std::function<bool(std::uint64_t)> &go_on, scan_result *result)
+                          bool permuted, const std::function<bool(std::uint64_t)> &go_on,
+                          scan_result *result)
 {
     if (result == nullptr || !read) {
         return -1;
     }
     *result = {};
-    scanner<Layout> scan(file_size, amap_valid, result);
+    scanner<Layout> scan(file_size, amap_valid, permuted, result);
     constexpr std::size_t keep = format::block_size;
     std::vector<std::uint8_t> buffer(keep + unit + read_step);
     // buffer[0, held) holds the file's bytes [base, base + held).
@@ -200,6 +305,7 @@ int scan_pages_and_blocks(const read_function &read, std::uint64_t file_size, bo
         }
         if (held > keep) {
             const std::size_t drop = (held - keep) / unit * unit;
+            scan.covered().settle(base, buffer.data(), drop, result);
             std::copy(buffer.begin() + static_cast<std::ptrdiff_t>(drop),
                       buffer.begin() + static_cast<std::ptrdiff_t>(held), buffer.begin());
             base += drop;
@@ -210,7 +316,6 @@ int scan_pages_and_blocks(const read_function &read, std::uint64_t file_size, bo
         if (got == 0) {
             break;
         }
-        scan.covered().note_data(base + held, buffer.data() + held, got);
         held += got;
         const std::uint64_t top = base + held;
         for (; next_page + format::page_size <= top; next_page += format::page_size) {
@@ -225,15 +330,15 @@ int scan_pages_and_blocks(const read_function &read, std::uint64_t file_size, bo
         }
     }
     result->scanned = base + held;
-    scan.covered().failed_ranges(result->scanned, result);
+    scan.covered().settle(base, buffer.data(), held, result);
     return 1;
 }
 
 template int scan_pages_and_blocks<format::unicode_layout>(
-    const read_function &, std::uint64_t, bool, const std::function<bool(std::uint64_t)> &,
+    const read_function &, std::uint64_t, bool, bool, const std::function<bool(std::uint64_t)> &,
     scan_result *);
 template int scan_pages_and_blocks<format::ansi_layout>(
-    const read_function &, std::uint64_t, bool, const std::function<bool(std::uint64_t)> &,
+    const read_function &, std::uint64_t, bool, bool, const std::function<bool(std::uint64_t)> &,
     scan_result *);
 
 } // namespace korvel::recovery

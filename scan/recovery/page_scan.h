@@ -48,6 +48,14 @@ struct scan_result
     std::vector<format::bbt_entry> bbt_entries;
     // One entry per data block found by its trailer alone.
     std::vector<format::bbt_entry> blocks;
+    // Blocks holding a whole property context with a message class, and
+    // those with a folder's content count: what a lost node may be rebuilt
+    // around.
+    std::vector<std::uint64_t> message_blocks;
+    std::vector<std::uint64_t> folder_blocks;
+    // Data blocks the sub-node blocks found name (attachments, embedded
+    // messages, tables): never a lost message of their own.
+    std::vector<std::uint64_t> sub_node_blocks;
     // Every checking page of each tree, leaves and intermediate ones.
     std::size_t nbt_pages = 0;
     std::size_t bbt_pages = 0;
@@ -65,19 +73,21 @@ struct scan_result
 using read_function = std::function<std::size_t(std::uint64_t, std::uint8_t *, std::size_t)>;
 
 // Scans file_size bytes through read in large sequential reads. amap_valid:
-// the header says the allocation maps are up to date. go_on(bytes done) is
+// the header says the allocation maps are up to date; permuted: data blocks
+// are stored with the permute encoding. go_on(bytes done) is
 // asked between reads; false ends the pass early. header_size bytes at the
 // start are not counted as failing. Returns 1 when the pass ran to the end,
 // 0 when go_on stopped it.
 template <class Layout>
 int scan_pages_and_blocks(const read_function &read, std::uint64_t file_size, bool amap_valid,
-                          const std::function<bool(std::uint64_t)> &go_on, scan_result *result);
+                          bool permuted, const std::function<bool(std::uint64_t)> &go_on,
+                          scan_result *result);
 
 extern template int scan_pages_and_blocks<format::unicode_layout>(
-    const read_function &, std::uint64_t, bool, const std::function<bool(std::uint64_t)> &,
+    const read_function &, std::uint64_t, bool, bool, const std::function<bool(std::uint64_t)> &,
     scan_result *);
 extern template int scan_pages_and_blocks<format::ansi_layout>(
-    const read_function &, std::uint64_t, bool, const std::function<bool(std::uint64_t)> &,
+    const read_function &, std::uint64_t, bool, bool, const std::function<bool(std::uint64_t)> &,
     scan_result *);
 
 } // namespace korvel::recovery

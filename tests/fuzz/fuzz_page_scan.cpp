@@ -27,7 +27,7 @@ template <class Layout> void scan_as(const std::uint8_t *data, std::size_t size)
             std::memcpy(buffer, data + at, count);
             return count;
         },
-        size, (size & 1) != 0, {}, &result);
+        size, (size & 1) != 0, (size & 2) != 0, {}, &result);
 }
 
 const std::string &scratch_file()

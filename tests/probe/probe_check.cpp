@@ -17,11 +17,14 @@ int run_check(const std::vector<std::string> &arguments)
     recovery::rebuilt_index index;
     recovery::damage_report report;
     const int result = recovery::recovery_rebuild_index(arguments[0], {}, &index, &report);
+    const recovery::scan_result &scan = report.scan;
     if (result != 1) {
         print_line({"no index found"});
+        print_line({"blocks found", std::to_string(scan.blocks.size())});
+        print_line({"message contexts", std::to_string(scan.message_blocks.size())});
+        print_line({"folder contexts", std::to_string(scan.folder_blocks.size())});
         return 1;
     }
-    const recovery::scan_result &scan = report.scan;
     print_line({"layout", report.unicode ? "unicode" : "ansi"});
     print_line({"size", std::to_string(report.file_size)});
     print_line({"header end", std::to_string(report.header_file_eof)});
@@ -33,6 +36,8 @@ int run_check(const std::vector<std::string> &arguments)
     print_line({"block pages", std::to_string(scan.bbt_pages)});
     print_line({"map pages", std::to_string(scan.map_pages)});
     print_line({"blocks found", std::to_string(scan.blocks.size())});
+    print_line({"message contexts", std::to_string(scan.message_blocks.size())});
+    print_line({"folder contexts", std::to_string(scan.folder_blocks.size())});
     print_line({"nodes rebuilt", std::to_string(report.nodes)});
     print_line({"blocks rebuilt", std::to_string(report.blocks)});
     print_line({"blocks from trailers", std::to_string(report.blocks_from_trailers)});

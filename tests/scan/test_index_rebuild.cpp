@@ -11,8 +11,11 @@
 
 #include <gtest/gtest.h>
 
+#include "format/layout.h"
 #include "scan/recovery/index_rebuild.h"
+#include "scan/text.h"
 #include "tests/support/mailbox_listing.h"
+#include "tests/support/pst_builder.h"
 #include "tests/support/pst_damage.h"
 #include "tests/support/samples.h"
 
@@ -119,6 +122,84 @@ TEST(IndexRebuild, ACutFileKeepsEveryMessageWhoseBlocksLieBeforeTheCut)
     }
 }
 
+// A writer-made mailbox of either layout: a folder of 60 numbered messages.
+std::string writer_mailbox(const std::string &name, bool ansi)
+{
+    testing::pst_builder builder(ansi ? testing::pst_builder::ansi() : convert::writer_options{});
+    auto &inbox = builder.root().add_folder("Inbox");
+    for (int n = 0; n < 60; ++n) {
+        auto &m = inbox.add_message("IPM.Note");
+        m.set_unicode(0x0037, "Lost " + std::to_string(n));
+        m.set_body("body " + std::to_string(n));
+    }
+    const std::string path = testing::scratch_directory("index-rebuild") + "/" + name + ".pst";
+    builder.write(path);
+    return path;
+}
+
+// Zeroes every page whose trailer says node index (the trailer starts at
+// 496 in the 64-bit layout, 500 in the 32-bit one).
+int zero_node_pages(std::vector<std::uint8_t> &bytes, std::size_t trailer_at)
+{
+    int zeroed = 0;
+    for (std::size_t at = 0x4400; at + 512 <= bytes.size(); at += 512) {
+        if (bytes[at + trailer_at] == 0x81 && bytes[at + trailer_at + 1] == 0x81) {
+            std::memset(bytes.data() + at, 0, 512);
+            ++zeroed;
+        }
+    }
+    return zeroed;
+}
+
+// Every page of the node index destroyed: the messages are rebuilt around
+// their own blocks and, with no folder left to lead to them, listed in the
+// root folder. Both layouts.
+TEST(IndexRebuild, MessagesWhoseNodesAreLostAreRebuiltFromTheirBlocks)
+{
+    for (const bool ansi : {false, true}) {
+        const std::string path = writer_mailbox(ansi ? "nodes-lost-ansi" : "nodes-lost", ansi);
+        std::vector<std::uint8_t> bytes = testing::read_bytes(path);
+        ASSERT_GT(zero_node_pages(bytes, ansi ? 500 : 496), 0) << ansi;
+        testing::write_bytes(path, bytes);
+
+        scan_session session;
+        ASSERT_EQ(session.scan(path), 1) << ansi;
+        std::set<std::string> subjects;
+        for (const item_record *r = session.state.records.head; r != nullptr; r = r->next) {
+            EXPECT_EQ(r->parent, session.state.root_folder);
+            subjects.insert(testing::narrow(r->subject));
+        }
+        std::set<std::string> expected;
+        for (int n = 0; n < 60; ++n) {
+            expected.insert("Lost " + std::to_string(n));
+        }
+        EXPECT_EQ(subjects, expected) << ansi;
+    }
+}
+
+// The 32-bit layout with its node index root zeroed lists what it listed.
+TEST(IndexRebuild, A32BitMailboxWithItsRootLostLosesNothing)
+{
+    const std::string path = writer_mailbox("ansi-root", true);
+    scan_session intact_session;
+    ASSERT_EQ(intact_session.scan(path), 1);
+    const mailbox_listing expected = testing::list_mailbox(intact_session);
+    ASSERT_EQ(expected.records, 60u);
+
+    std::vector<std::uint8_t> bytes = testing::read_bytes(path);
+    const std::uint32_t root =
+        format::load_le<std::uint32_t>(bytes.data() + format::ansi_layout::header_nbt_ib);
+    zero_page(bytes, root);
+    const std::string damaged = testing::scratch_directory("index-rebuild") + "/ansi-root-lost.pst";
+    testing::write_bytes(damaged, bytes);
+    scan_session session;
+    ASSERT_EQ(session.scan(damaged), 1);
+    ASSERT_FALSE(session.state.rebuild_report.empty());
+    const mailbox_listing got = testing::list_mailbox(session);
+    EXPECT_EQ(got.tree, expected.tree);
+    EXPECT_EQ(got.folders, expected.folders);
+}
+
 TEST(IndexRebuild, TheDamageReportCountsWhatTheIntactIndexHolds)
 {
     const intact_sample &sample = intact();
@@ -145,6 +226,35 @@ TEST(IndexRebuild, TheDamageReportCountsWhatTheIntactIndexHolds)
     // Stop during the pass ends it without an index.
     EXPECT_EQ(recovery::recovery_rebuild_index(path, [](int) { return false; }, &index, &report),
               0);
+}
+
+// The pass shows its progress; a Stop during it ends the scan silently.
+TEST(IndexRebuild, TheScanShowsThePassAndEndsOnStop)
+{
+    const std::string path = damaged_copy(
+        "stopped", [&](auto &b) { zero_page(b, intact().index.nbt_root_offset); });
+    struct stopping_views : testing::recording_views
+    {
+        scan_state *state = nullptr;
+        void progress_set(int position) override
+        {
+            testing::recording_views::progress_set(position);
+            if (position > 0) {
+                state->stop_requested = true;
+            }
+        }
+    };
+    scan_session session;
+    stopping_views views;
+    views.state = &session.state;
+    session.state.views = &views;
+    session.state.mailbox_path = u16(path);
+    views.insert_root(session.state.mailbox_path);
+    EXPECT_EQ(scan_driver_run(&session.state), 0);
+    EXPECT_TRUE(views.messages.empty());
+    EXPECT_EQ(views.browse_runs, 0);
+    EXPECT_FALSE(views.progress.empty());
+    EXPECT_TRUE(session.state.rebuild_report.empty());
 }
 
 TEST(IndexRebuild, AFileThatIsNoMailboxIsLeftAsItIs)
