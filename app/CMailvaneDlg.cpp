@@ -1,6 +1,7 @@
 #include "app/CMailvaneDlg.h"
 
 #include <QAction>
+#include <QCheckBox>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QContextMenuEvent>
@@ -459,6 +460,8 @@ void CMailvaneDlg::OnBnClickedStop()
             if (answer == QMessageBox::Yes && m_save_running) {
                 m_state.stop_requested = true;
                 m_save_stop_confirmed = true;
+                // libpff's search of the free space passes no gate of ours.
+                recovered_items_signal_stop(&m_state);
             }
             m_state.gate.release();
         }
@@ -473,6 +476,7 @@ void CMailvaneDlg::OnBnClickedStop()
         if (answer == QMessageBox::Yes) {
             m_state.stop_requested = true;
             m_stop_confirmed = true;
+            recovered_items_signal_stop(&m_state);
             // The walk ends at its next abort check; the driver then ends
             // silently.
             m_state.gate.release();
@@ -518,6 +522,7 @@ void CMailvaneDlg::StartSave()
     QStringList names;
     std::vector<libpff_item_t *> folders =
         CSaveDlg::CheckedFolders(*m_tree, m_state.folders, &names);
+    const RecoveredChoice recovered = RecoveredItemsChoice(!folders.empty(), names);
     CSaveDlg dialog(
         QString::fromStdU16String(m_state.mailbox_path), CSaveDlg::ScopeText(names),
         [this](const SaveFormat &format, const QString &current) {
@@ -528,11 +533,26 @@ void CMailvaneDlg::StartSave()
             return AskUser(icon, caption_text, text, buttons, &dialog);
         },
         this);
+    if (recovered.decided) {
+        // The tree's check box decides; the option shows what it decided.
+        dialog.RecoveredBox()->setChecked(recovered.saved);
+        dialog.RecoveredBox()->setEnabled(false);
+    }
     if (RunSaveDialog(dialog) != QDialog::Accepted) {
         return;
     }
     convert::save_request request = dialog.Request();
     request.folders = std::move(folders);
+    request.recovered_only = recovered.only;
+    request.searching_free_space = [this] {
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                m_progress->setFormat(QStringLiteral("Searching free space for deleted items"));
+                m_progress->setTextVisible(true);
+            },
+            Qt::QueuedConnection);
+    };
 
     SetSaveControlsEnabled(false);
     m_state.stop_requested = false;
@@ -540,6 +560,30 @@ void CMailvaneDlg::StartSave()
     m_save_target = QString::fromStdString(request.target);
     m_save_running = true;
     m_save_thread = std::thread(&CMailvaneDlg::SaveThread, this, std::move(request));
+}
+
+CMailvaneDlg::RecoveredChoice CMailvaneDlg::RecoveredItemsChoice(bool folders_checked,
+                                                                QStringList &names) const
+{
+    RecoveredChoice choice;
+    const QTreeWidgetItem *node = m_tree->ItemFromHandle(m_state.recovered.node);
+    const QTreeWidgetItem *root = m_tree->topLevelItemCount() > 0 ? m_tree->topLevelItem(0) : nullptr;
+    if (node == nullptr || root == nullptr || CFolderTreeCtrl1::IsChecked(root)) {
+        // No node, or everything checked: the dialog's option decides (it
+        // opens ticked).
+        return choice;
+    }
+    const bool checked = CFolderTreeCtrl1::IsChecked(node);
+    if (!checked && !folders_checked) {
+        return choice; // nothing checked: the whole mailbox
+    }
+    choice.decided = true;
+    choice.saved = checked;
+    choice.only = checked && !folders_checked;
+    if (checked) {
+        names.append(QString::fromStdU16String(recovered_node_name));
+    }
+    return choice;
 }
 
 void CMailvaneDlg::SetSaveControlsEnabled(bool enabled)
@@ -738,6 +782,8 @@ void CMailvaneDlg::SaveFinished()
     // The next walk starts unstopped.
     m_state.stop_requested = false;
     m_progress->setValue(0);
+    m_progress->setFormat(QStringLiteral("%p%"));
+    m_progress->setTextVisible(false);
     SetSaveControlsEnabled(true);
     if (m_shutting_down) {
         return;

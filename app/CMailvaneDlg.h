@@ -171,6 +171,17 @@ private:
     void StartSave();
     void SaveThread(convert::save_request request);
     void SaveFinished();
+    // How the tree's "Recovered Items" check box shapes the save: decided
+    // (the dialog's option then shows it and cannot be changed) when some
+    // folder or the node is checked and not the whole mailbox; only when the
+    // node is checked and no folder. Adds the node's name to names when saved.
+    struct RecoveredChoice
+    {
+        bool decided = false;
+        bool saved = true;
+        bool only = false;
+    };
+    RecoveredChoice RecoveredItemsChoice(bool folders_checked, QStringList &names) const;
     // The mailbox is in use by the save: the controls that would read it.
     void SetSaveControlsEnabled(bool enabled);
     void RunDeferredCommands();

@@ -101,7 +101,7 @@ void DialogViews::Drain()
                     break;
                 }
             }
-            tree.InsertFolderItem(parent, op.text, op.id);
+            tree.InsertFolderItem(parent, op.text, op.id, op.flag);
             break;
         }
         case ViewOp::Kind::tree_bold:
@@ -150,9 +150,20 @@ tree_item DialogViews::tree_root_item()
 
 tree_item DialogViews::tree_insert_item(tree_item parent, const std::u16string &text)
 {
+    return InsertTreeItem(parent, text, false);
+}
+
+tree_item DialogViews::tree_insert_recovered_item(tree_item parent, const std::u16string &text)
+{
+    return InsertTreeItem(parent, text, true);
+}
+
+tree_item DialogViews::InsertTreeItem(tree_item parent, const std::u16string &text, bool recovered)
+{
     ViewOp op{ViewOp::Kind::tree_insert};
     op.id = NewTreeItem();
     op.parent = parent;
+    op.flag = recovered;
     op.text = toQString(text);
     const tree_item item = op.id;
     const bool was_empty = m_queue.push(std::move(op));

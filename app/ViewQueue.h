@@ -21,7 +21,7 @@ struct ViewOp
 {
     enum class Kind
     {
-        tree_insert,    // id, parent, text
+        tree_insert,    // id, parent, text, flag (the recovered-items image)
         tree_bold,      // id
         tree_enable,    // flag
         list_clear,     //

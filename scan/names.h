@@ -9,6 +9,7 @@
 namespace korvel {
 
 // MAPI property tags (the property identifier; the value type is asked apart).
+inline constexpr std::uint32_t tag_message_class = 0x001A;
 inline constexpr std::uint32_t tag_importance = 0x0017;
 inline constexpr std::uint32_t tag_priority = 0x0026;
 inline constexpr std::uint32_t tag_sensitivity = 0x0036;

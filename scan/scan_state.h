@@ -15,6 +15,7 @@
 #include "scan/export_handle.h"
 #include "scan/item_record.h"
 #include "scan/log_handle.h"
+#include "scan/recovered_items.h"
 #include "scan/views.h"
 
 namespace korvel {
@@ -102,6 +103,9 @@ struct scan_state
     // A copy of the root folder, kept while the stores live: the records of
     // items lying directly in it name it as their parent.
     libpff_item_t *root_folder = nullptr;
+
+    // What was found outside the folders (its items belong to the file).
+    recovered_items recovered;
 
     // The item store.
     item_record_list records{};
