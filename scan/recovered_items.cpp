@@ -265,13 +265,13 @@ int recovered_items_find_free_space(scan_state *state, const std::function<void(
         if (stop_confirmed(state)) {
             return 0;
         }
-        if (step) {
-            step();
-        }
         // libpff keeps what it found for the file: a second call, even after a
         // failure or an abort, is refused.
         items.free_space_searched = true;
         items.searching = true;
+        if (step) {
+            step();
+        }
         error_slot error;
         libpff_file_recover_items(state->file, 0, error.get());
         items.searching = false;
@@ -298,7 +298,9 @@ int recovered_items_find_free_space(scan_state *state, const std::function<void(
             }
         }
     }
-    return items.free_space_stopped ? 0 : 1;
+    // A search stopped before leaves its list as it is: later calls go on
+    // with what it found.
+    return 1;
 }
 
 void recovered_items_signal_stop(scan_state *state)

@@ -89,7 +89,8 @@ int recovered_items_find_orphans(scan_state *state);
 // open file) and lists the messages it finds. step (may be empty) is told
 // before the search starts, for a progress line. A Stop confirmed meanwhile
 // makes libpff abort (see recovered_items_signal_stop).
-// Returns 1 searched (or searched before), 0 stopped.
+// Returns 1 searched (or searched before, stopped or not), 0 when a Stop
+// ended this call.
 int recovered_items_find_free_space(scan_state *state, const std::function<void()> &step);
 
 // Called by the window when Stop is confirmed: libpff's search cannot pass the

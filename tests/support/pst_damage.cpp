@@ -87,10 +87,10 @@ bool write_mailbox_with_recovered_items(const std::string &path)
     auto &lost = b.root().add_folder(u8"Lost");
     add(lost, "In lost");
     add(lost.add_folder(u8"Lost below"), "Below lost");
-    add(mail, "Deleted");
+    add(b.root().add_folder(u8"Old"), "Deleted");
     b.write(path);
-    // Nodes are numbered in the order added: "Lost" is the second folder
-    // (0x8042), "Deleted" the fifth message (0x200084) and the last node of
+    // Nodes are numbered folder by folder: "Lost" is the second folder
+    // (0x8042), "Deleted" the last message (0x200084) and the last node of
     // the index.
     return reparent_node(path, (0x402u << 5) | 0x02, (0x7FF1u << 5) | 0x02) &&
            delete_last_node(path, 0x200084);
