@@ -128,7 +128,7 @@ int scan_driver_run(scan_state *state)
     }
     // What lies outside the folders is found while the user still waits for
     // the scan: libpff's free-space search costs well under a second on a
-    // mailbox of a gigabyte (bench_recover), small beside the walk.
+    // writer-made mailbox of a gigabyte, small beside the walk.
     if (state->stop_requested || recovered_items_find_orphans(state) != 1 ||
         recovered_items_find_free_space(state, {}) != 1) {
         return 0;
