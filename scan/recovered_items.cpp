@@ -305,7 +305,8 @@ int recovered_items_find_free_space(scan_state *state, const std::function<void(
 
 void recovered_items_signal_stop(scan_state *state)
 {
-    if (state != nullptr && state->file != nullptr && state->recovered.searching.load()) {
+    // searching first: the file pointer is only stable while a search runs.
+    if (state != nullptr && state->recovered.searching.load() && state->file != nullptr) {
         error_slot error;
         libpff_file_signal_abort(state->file, error.get());
     }

@@ -20,7 +20,9 @@ bool delete_last_node(const std::string &path, std::uint32_t nid);
 // A mailbox with two orphans and one deleted message beside a folder of two:
 // "Mail" keeps "Kept 1" and "Kept 2"; "Lost" (its parent gone) holds "In lost"
 // and its sub-folder "Lost below" holds "Below lost"; "Deleted" was the only
-// message of "Old". Every message's body is "body of " and its subject.
+// message of "Old" (its node dropped from the index, its blocks still indexed:
+// libpff's free-space search does not bring it back). Every message's body is
+// "body of " and its subject.
 // Returns false when the damage could not be done.
 bool write_mailbox_with_recovered_items(const std::string &path);
 
