@@ -72,6 +72,22 @@ bool is_folder(libpff_item_t *item)
     return libpff_item_get_type(item, &type, error.get()) == 1 && type == LIBPFF_ITEM_TYPE_FOLDER;
 }
 
+// libpff looks for the index pages of deleted items in the free pages its
+// page map lists, and only there unless told to ignore the maps. Files written
+// since the page map fell out of use list none: there the whole file is
+// searched (a second search with other flags is refused by libpff).
+std::uint8_t recovery_flags(libpff_file_t *file)
+{
+    error_slot error;
+    int free_pages = 0;
+    if (libpff_file_get_number_of_unallocated_blocks(file, LIBPFF_UNALLOCATED_BLOCK_TYPE_PAGE,
+                                                     &free_pages, error.get()) == 1 &&
+        free_pages > 0) {
+        return 0;
+    }
+    return LIBPFF_RECOVERY_FLAG_IGNORE_ALLOCATION_DATA;
+}
+
 bool stop_confirmed(scan_state *state)
 {
     state->gate.pass();
@@ -273,7 +289,7 @@ int recovered_items_find_free_space(scan_state *state, const std::function<void(
             step();
         }
         error_slot error;
-        libpff_file_recover_items(state->file, 0, error.get());
+        libpff_file_recover_items(state->file, recovery_flags(state->file), error.get());
         items.searching = false;
         if (stop_confirmed(state)) {
             items.free_space_stopped = true;

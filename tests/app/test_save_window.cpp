@@ -705,8 +705,9 @@ TEST_F(SaveWindow, RecoveredItemsNodeListsWhatItsCheckBoxAloneSaves)
     ASSERT_NE(node, nullptr);
     EXPECT_EQ(node->text(0), QStringLiteral("Recovered Items"));
     EXPECT_EQ(dialog.Tree()->ImageOf(node), CFolderTreeCtrl1::recovered_image);
-    ASSERT_EQ(node->childCount(), 1);
+    ASSERT_EQ(node->childCount(), 2);
     EXPECT_EQ(node->child(0)->text(0), QStringLiteral("Outside any folder (2)"));
+    EXPECT_EQ(node->child(1)->text(0), QStringLiteral("Deleted, found in free space (1)"));
 
     fillFolder(dialog, QStringLiteral("Recovered Items"));
     std::multiset<std::string> listed;
@@ -714,7 +715,7 @@ TEST_F(SaveWindow, RecoveredItemsNodeListsWhatItsCheckBoxAloneSaves)
         EXPECT_EQ(dialog.ListModel()->cellText(row, 1), QStringLiteral("email"));
         listed.insert(dialog.ListModel()->cellText(row, 3).toStdString());
     }
-    EXPECT_EQ(listed, (std::multiset<std::string>{"In lost", "Below lost"}));
+    EXPECT_EQ(listed, (std::multiset<std::string>{"In lost", "Below lost", "Deleted"}));
 
     // Checked alone: the dialog's option shows the tree's choice and the
     // copy holds "Recovered Items" only, with the listed items.

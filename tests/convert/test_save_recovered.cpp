@@ -62,7 +62,8 @@ TEST(RecoveredItems, TheNodeListsPreviewsAndSavesTheSameItems)
     ASSERT_EQ(session.scan(source), 1);
     EXPECT_EQ(tree_lines(session),
               (std::vector<std::string>{"0 0 " + source, "1 0 Mail", "1 0 Old", "1 17 Recovered Items",
-                                        "2 17 Outside any folder (2)"}));
+                                        "2 17 Outside any folder (2)",
+                                        "2 17 Deleted, found in free space (1)"}));
 
     // A click on the node lists its items as a folder does, and each row
     // previews its own item.
@@ -73,7 +74,9 @@ TEST(RecoveredItems, TheNodeListsPreviewsAndSavesTheSameItems)
     values.temporary_directory = dir + "/";
     for (const korvel::item_record *r = session.state.records.head; r != nullptr; r = r->next) {
         EXPECT_EQ(r->kind, u"email");
-        EXPECT_EQ(r->source, korvel::recovered_source::orphans);
+        EXPECT_EQ(r->source, narrow(r->subject) == "Deleted"
+                                 ? korvel::recovered_source::free_space
+                                 : korvel::recovered_source::orphans);
         listed.insert(narrow(r->subject));
         korvel::message_values_clear(&values);
         ASSERT_EQ(korvel::export_record_item(&session.state, r), 1);
@@ -81,10 +84,11 @@ TEST(RecoveredItems, TheNodeListsPreviewsAndSavesTheSameItems)
         EXPECT_NE(body.find("body of " + narrow(r->subject)), std::string::npos) << body;
     }
     korvel::message_values_clear(&values);
-    EXPECT_EQ(listed, (std::multiset<std::string>{"In lost", "Below lost"}));
-    // The source's own node lists the same.
-    ASSERT_TRUE(session.fill("Recovered Items/Outside any folder (2)"));
-    EXPECT_EQ(session.views.rows.size(), 2u);
+    EXPECT_EQ(listed, (std::multiset<std::string>{"In lost", "Below lost", "Deleted"}));
+    // A source's own node lists its part.
+    ASSERT_TRUE(session.fill("Recovered Items/Deleted, found in free space (1)"));
+    ASSERT_EQ(session.views.rows.size(), 1u);
+    EXPECT_EQ(narrow(*session.views.rows[0].cells[3]), "Deleted");
 
     // The whole mailbox: the folders, and what the node listed in "Recovered Items".
     convert::save_request request;
@@ -95,6 +99,7 @@ TEST(RecoveredItems, TheNodeListsPreviewsAndSavesTheSameItems)
     EXPECT_EQ(folder_subjects(request.target, "Recovered Items"), listed);
     EXPECT_EQ(folder_subjects(request.target, "Mail"),
               (std::multiset<std::string>{"Kept 1", "Kept 2"}));
+    EXPECT_TRUE(folder_subjects(request.target, "Old").empty());
 
     // The node checked alone: "Recovered Items" and nothing else.
     request.target = dir + "/only.pst";
@@ -124,7 +129,7 @@ TEST(RecoveredItems, AnIntactMailboxShowsNoNode)
 
 // The free-space search passes no gate: a Stop confirmed while it runs aborts
 // libpff and ends the save as a stop, leaving nothing behind; the next save of
-// the same file goes on with what was found.
+// the same file goes on without the deleted item the aborted search missed.
 TEST(RecoveredItems, AStopDuringTheFreeSpaceSearchEndsTheSaveAsAStop)
 {
     const std::string dir = scratch("stop");
