@@ -104,6 +104,11 @@ void DialogViews::Drain()
             tree.InsertFolderItem(parent, op.text, op.id, op.flag);
             break;
         }
+        case ViewOp::Kind::tree_text:
+            if (QTreeWidgetItem *item = tree.ItemFromHandle(op.id)) {
+                item->setText(0, op.text);
+            }
+            break;
         case ViewOp::Kind::tree_bold:
             if (QTreeWidgetItem *item = tree.ItemFromHandle(op.id)) {
                 CFolderTreeCtrl1::SetBold(item, true);
@@ -169,6 +174,15 @@ tree_item DialogViews::InsertTreeItem(tree_item parent, const std::u16string &te
     const bool was_empty = m_queue.push(std::move(op));
     AfterPush(was_empty);
     return item;
+}
+
+void DialogViews::tree_set_text(tree_item item, const std::u16string &text)
+{
+    ViewOp op{ViewOp::Kind::tree_text};
+    op.id = item;
+    op.text = toQString(text);
+    const bool was_empty = m_queue.push(std::move(op));
+    AfterPush(was_empty);
 }
 
 void DialogViews::tree_set_bold(tree_item item)

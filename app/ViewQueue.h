@@ -23,6 +23,7 @@ struct ViewOp
     {
         tree_insert,    // id, parent, text, flag (the recovered-items image)
         tree_bold,      // id
+        tree_text,      // id, text
         tree_enable,    // flag
         list_clear,     //
         list_row,       // cells

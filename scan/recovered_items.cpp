@@ -157,6 +157,30 @@ void fill_source(scan_state *state, recovered_source source)
     }
 }
 
+std::u16string source_node_text(const recovered_items *items, recovered_source source)
+{
+    const std::u16string name = recovered_source_name(source);
+    if (source == recovered_source::free_space && !items->free_space_searched) {
+        return name + u" (click to search)";
+    }
+    return name + u" (" + u16(std::to_string(recovered_items_count(items, source))) + u")";
+}
+
+// Runs a search of the free space that waits for a click, under the wait
+// dialog, and shows its count on its node.
+void run_waiting_search(scan_state *state)
+{
+    recovered_items &items = state->recovered;
+    const tree_item node = items.source_nodes[slot(recovered_source::free_space)];
+    if (items.free_space_searched || node == 0) {
+        return;
+    }
+    state->views->wait_dialog_show();
+    recovered_items_find_free_space(state, {});
+    state->views->wait_dialog_close();
+    state->views->tree_set_text(node, source_node_text(&items, recovered_source::free_space));
+}
+
 } // namespace
 
 const char16_t *recovered_source_name(recovered_source source)
@@ -328,13 +352,31 @@ void recovered_items_signal_stop(scan_state *state)
     }
 }
 
+int recovered_items_find_at_scan(scan_state *state)
+{
+    if (state == nullptr || state->file == nullptr) {
+        return 1;
+    }
+    if (recovered_items_find_orphans(state) != 1) {
+        return 0;
+    }
+    error_slot error;
+    size64_t size = 0;
+    if (libpff_file_get_size(state->file, &size, error.get()) == 1 &&
+        size > state->recovered.search_at_scan_limit) {
+        return 1; // searched on the first click of its node, or by the save
+    }
+    return recovered_items_find_free_space(state, {});
+}
+
 void recovered_items_show(scan_state *state)
 {
     if (state == nullptr || state->views == nullptr) {
         return;
     }
     recovered_items &items = state->recovered;
-    if (items.node != 0 || recovered_items_total(&items) == 0) {
+    const bool search_waits = !items.free_space_searched && state->file != nullptr;
+    if (items.node != 0 || (recovered_items_total(&items) == 0 && !search_waits)) {
         return;
     }
     scan_views *views = state->views;
@@ -344,12 +386,12 @@ void recovered_items_show(scan_state *state)
     }
     for (recovered_source source : recovered_sources) {
         const std::size_t count = recovered_items_count(&items, source);
-        if (count == 0) {
+        const bool waits = source == recovered_source::free_space && search_waits;
+        if (count == 0 && !waits) {
             continue;
         }
-        const std::u16string text = std::u16string(recovered_source_name(source)) + u" (" +
-                                    u16(std::to_string(count)) + u")";
-        items.source_nodes[slot(source)] = views->tree_insert_recovered_item(items.node, text);
+        items.source_nodes[slot(source)] =
+            views->tree_insert_recovered_item(items.node, source_node_text(&items, source));
     }
 }
 
@@ -373,6 +415,7 @@ bool recovered_items_fill(scan_state *state, tree_item item)
         return false;
     }
     state->views->tree_set_enabled(false);
+    run_waiting_search(state);
     for (recovered_source source : sources) {
         fill_source(state, source);
     }

@@ -58,6 +58,9 @@ struct recovered_items
     bool free_space_stopped = false;
     // libpff's search is running (a Stop then signals it to abort).
     std::atomic<bool> searching{false};
+    // Files above this size leave the free-space search to the first click
+    // on its node (or to the save): on them it can take a minute.
+    std::uint64_t search_at_scan_limit = std::uint64_t{256} << 20;
     // The tree's "Recovered Items" node and each source's node (0: not shown).
     tree_item node = 0;
     tree_item source_nodes[recovered_source_count]{};
@@ -97,14 +100,21 @@ int recovered_items_find_free_space(scan_state *state, const std::function<void(
 // walk's gate, so it is told to abort. Harmless when no search runs.
 void recovered_items_signal_stop(scan_state *state);
 
+// The end of a scan: gathers the orphans and, on a file no bigger than
+// search_at_scan_limit, searches the free space. Returns 1, 0 when stopped.
+int recovered_items_find_at_scan(scan_state *state);
+
 // Adds the "Recovered Items" node as the last child of the mailbox's root item,
-// with one child per source that holds something (named with its count). No
-// node at all when every list is empty.
+// with one child per source that holds something (named with its count), and
+// one for the free space while its search waits for a click. No node at all
+// when every list is empty and no search waits.
 void recovered_items_show(scan_state *state);
 
 // Lists the items under a recovered node as a folder fill does (rows, and
 // records that keep the source and the position in its list): one source for
-// a source's node, all of them in order for "Recovered Items" itself.
+// a source's node, all of them in order for "Recovered Items" itself. A
+// search of the free space still waiting runs first, under the wait dialog,
+// and its node then shows its count.
 // Returns false (nothing done) when item is none of these nodes.
 bool recovered_items_fill(scan_state *state, tree_item item);
 

@@ -127,10 +127,9 @@ int scan_driver_run(scan_state *state)
         return 0;
     }
     // What lies outside the folders is found while the user still waits for
-    // the scan: libpff's free-space search costs well under a second on a
-    // writer-made mailbox of a gigabyte, small beside the walk.
-    if (state->stop_requested || recovered_items_find_orphans(state) != 1 ||
-        recovered_items_find_free_space(state, {}) != 1) {
+    // the scan, but for the free-space search of a big file (see
+    // recovered_items.h).
+    if (state->stop_requested || recovered_items_find_at_scan(state) != 1) {
         return 0;
     }
     recovered_items_show(state);

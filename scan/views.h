@@ -46,6 +46,12 @@ public:
     {
         return tree_insert_item(parent, text);
     }
+    // Changes an item's text (a count that became known).
+    virtual void tree_set_text(tree_item item, const std::u16string &text)
+    {
+        (void)item;
+        (void)text;
+    }
     virtual void tree_set_bold(tree_item item) = 0;
     virtual void tree_set_enabled(bool enabled) = 0;
 

@@ -167,3 +167,30 @@ TEST(RecoveredItems, AStopDuringTheFreeSpaceSearchEndsTheSaveAsAStop)
     EXPECT_EQ(folder_subjects(request.target, "Recovered Items"),
               (std::multiset<std::string>{"In lost", "Below lost"}));
 }
+
+// On a big file the free-space search waits for the first click on its node:
+// the node says so, and the click runs it under the wait dialog and shows the
+// count it found.
+TEST(RecoveredItems, AFreeSpaceSearchLeftForTheClickRunsOnTheFirstOne)
+{
+    const std::string source = scratch("deferred") + "/source.pst";
+    ASSERT_TRUE(korvel::testing::write_mailbox_with_recovered_items(source));
+    scan_session session;
+    session.state.recovered.search_at_scan_limit = 0;
+    ASSERT_EQ(session.scan(source), 1);
+    const std::vector<std::string> lines = tree_lines(session);
+    ASSERT_EQ(lines.size(), 6u);
+    EXPECT_EQ(lines[5], "2 17 Deleted, found in free space (click to search)");
+    EXPECT_FALSE(session.state.recovered.free_space_searched);
+
+    const int dialogs = session.views.wait_dialog_shows;
+    ASSERT_TRUE(session.fill("Recovered Items/Deleted, found in free space (click to search)"));
+    EXPECT_EQ(session.views.wait_dialog_shows, dialogs + 1);
+    EXPECT_EQ(tree_lines(session)[5], "2 17 Deleted, found in free space (1)");
+    ASSERT_EQ(session.views.rows.size(), 1u);
+    EXPECT_EQ(narrow(*session.views.rows[0].cells[3]), "Deleted");
+    // Searched once: a second click only lists.
+    ASSERT_TRUE(session.fill("Recovered Items/Deleted, found in free space (1)"));
+    EXPECT_EQ(session.views.wait_dialog_shows, dialogs + 1);
+    EXPECT_EQ(session.views.rows.size(), 1u);
+}

@@ -48,6 +48,15 @@ tree_item recording_views::tree_insert_recovered_item(tree_item parent, const st
     return handle;
 }
 
+void recording_views::tree_set_text(tree_item item, const std::u16string &text)
+{
+    for (auto &entry : tree) {
+        if (entry.handle == item) {
+            entry.text = text;
+        }
+    }
+}
+
 void recording_views::tree_set_bold(tree_item item)
 {
     for (auto &entry : tree) {
