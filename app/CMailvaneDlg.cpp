@@ -467,6 +467,19 @@ void CMailvaneDlg::OnBnClickedStop()
         }
         return;
     }
+    if (m_fill_running && m_state.recovered.searching.load()) {
+        // A click on "Recovered Items" runs libpff's search of the free space.
+        const QMessageBox::StandardButton answer =
+            AskUser(QMessageBox::Question, caption_text,
+                    QStringLiteral("Do you want to stop scan process ?"),
+                    QMessageBox::Yes | QMessageBox::No, this);
+        if (answer == QMessageBox::Yes && m_fill_running) {
+            m_state.stop_requested = true;
+            m_fill_stop_confirmed = true;
+            recovered_items_signal_stop(&m_state);
+        }
+        return;
+    }
     if (m_scan_running && !m_stop_confirmed) {
         m_state.gate.hold();
         const QMessageBox::StandardButton answer =
@@ -823,6 +836,11 @@ void CMailvaneDlg::FillFinished()
         m_fill_thread.join();
     }
     m_fill_running = false;
+    if (m_fill_stop_confirmed) {
+        // Only the search was stopped: the next walk starts unstopped.
+        m_fill_stop_confirmed = false;
+        m_state.stop_requested = false;
+    }
     if (m_shutting_down) {
         return;
     }

@@ -238,6 +238,8 @@ private:
     bool m_scan_running = false;
     bool m_fill_running = false;
     bool m_save_running = false;
+    // Stop was answered Yes during a fill's search of the free space.
+    bool m_fill_stop_confirmed = false;
     // Stop was answered Yes during the save.
     bool m_save_stop_confirmed = false;
     // Save pressed during a fill: the dialog opens when the fill ends.

@@ -163,6 +163,10 @@ std::u16string source_node_text(const recovered_items *items, recovered_source s
     if (source == recovered_source::free_space && !items->free_space_searched) {
         return name + u" (click to search)";
     }
+    if (source == recovered_source::free_space && items->free_space_stopped) {
+        return name + u" (search stopped: " +
+               u16(std::to_string(recovered_items_count(items, source))) + u")";
+    }
     return name + u" (" + u16(std::to_string(recovered_items_count(items, source))) + u")";
 }
 
