@@ -40,6 +40,8 @@ void CFolderTreeCtrl1::BuildImageList()
         m_folder_images.emplace_back(QString::fromLatin1(ids::resource_prefix) +
                                      QString::number(resource));
     }
+    m_folder_images.emplace_back(QString::fromLatin1(ids::resource_prefix) +
+                                 QString::number(ids::recovered_icon_resource));
 }
 
 int CFolderTreeCtrl1::ImageForName(const QString &text)
@@ -48,10 +50,10 @@ int CFolderTreeCtrl1::ImageForName(const QString &text)
 }
 
 QTreeWidgetItem *CFolderTreeCtrl1::InsertFolderItem(QTreeWidgetItem *parent, const QString &text,
-                                                    std::uintptr_t handle)
+                                                    std::uintptr_t handle, bool recovered)
 {
     auto *item = new QTreeWidgetItem(QStringList{text});
-    const int image = parent == nullptr ? 0 : ImageForName(text);
+    const int image = recovered ? recovered_image : parent == nullptr ? 0 : ImageForName(text);
     item->setData(0, image_role, image);
     item->setData(0, handle_role, QVariant::fromValue<qulonglong>(handle));
     if (static_cast<std::size_t>(image) < m_folder_images.size()) {

@@ -19,6 +19,9 @@ class CFolderTreeCtrl1 : public QTreeWidget
 public:
     // The images of the folder image list.
     static constexpr int image_count = 17;
+    // The image of the "Recovered Items" node and its children, after the
+    // folder images.
+    static constexpr int recovered_image = image_count;
 
     explicit CFolderTreeCtrl1(QWidget *parent = nullptr);
 
@@ -30,9 +33,9 @@ public:
 
     // Appends an item with the given handle as the last child of parent
     // (nullptr: the top level, image 0) and expands the top-level item, then
-    // the parent.
+    // the parent. recovered: the recovered-items image, whatever the name.
     QTreeWidgetItem *InsertFolderItem(QTreeWidgetItem *parent, const QString &text,
-                                      std::uintptr_t handle);
+                                      std::uintptr_t handle, bool recovered = false);
     void DeleteAllItems();
     QTreeWidgetItem *ItemFromHandle(std::uintptr_t handle) const;
     std::uintptr_t HandleOf(const QTreeWidgetItem *item) const;
@@ -70,7 +73,7 @@ protected:
 private:
     // The item most recently inserted at the top level.
     QTreeWidgetItem *m_top_level_item = nullptr;
-    // The folder images, in image-list order.
+    // The folder images, in image-list order, then the recovered-items image.
     std::vector<QIcon> m_folder_images;
     // Handle to item, for the handles the engine keeps.
     std::unordered_map<std::uintptr_t, QTreeWidgetItem *> m_items;

@@ -1,6 +1,7 @@
 #include "app/CMailvaneDlg.h"
 
 #include <QAction>
+#include <QCheckBox>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QContextMenuEvent>
@@ -457,10 +458,24 @@ void CMailvaneDlg::OnBnClickedStop()
             // A save that ended while the question was open has nothing
             // left to stop (and the next walk must not start stopped).
             if (answer == QMessageBox::Yes && m_save_running) {
+                // Also ends libpff's search of the free space, which passes no
+                // gate of ours.
                 scan_state_request_stop(&m_state);
                 m_save_stop_confirmed = true;
             }
             m_state.gate.release();
+        }
+        return;
+    }
+    if (m_fill_running && m_state.recovered.searching.load()) {
+        // A click on "Recovered Items" runs libpff's search of the free space.
+        const QMessageBox::StandardButton answer =
+            AskUser(QMessageBox::Question, caption_text,
+                    QStringLiteral("Do you want to stop scan process ?"),
+                    QMessageBox::Yes | QMessageBox::No, this);
+        if (answer == QMessageBox::Yes && m_fill_running) {
+            scan_state_request_stop(&m_state);
+            m_fill_stop_confirmed = true;
         }
         return;
     }
@@ -518,6 +533,7 @@ void CMailvaneDlg::StartSave()
     QStringList names;
     std::vector<libpff_item_t *> folders =
         CSaveDlg::CheckedFolders(*m_tree, m_state.folders, &names);
+    const RecoveredChoice recovered = RecoveredItemsChoice(!folders.empty(), names);
     CSaveDlg dialog(
         QString::fromStdU16String(m_state.mailbox_path), CSaveDlg::ScopeText(names),
         [this](const SaveFormat &format, const QString &current) {
@@ -529,11 +545,26 @@ void CMailvaneDlg::StartSave()
             return AskUser(icon, caption_text, text, buttons, &dialog, defaultButton);
         },
         this);
+    if (recovered.decided) {
+        // The tree's check box decides; the option shows what it decided.
+        dialog.RecoveredBox()->setChecked(recovered.saved);
+        dialog.RecoveredBox()->setEnabled(false);
+    }
     if (RunSaveDialog(dialog) != QDialog::Accepted) {
         return;
     }
     convert::save_request request = dialog.Request();
     request.folders = std::move(folders);
+    request.recovered_only = recovered.only;
+    request.searching_free_space = [this] {
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                m_progress->setFormat(QStringLiteral("Searching free space for deleted items"));
+                m_progress->setTextVisible(true);
+            },
+            Qt::QueuedConnection);
+    };
 
     SetSaveControlsEnabled(false);
     m_state.stop_requested = false;
@@ -541,6 +572,30 @@ void CMailvaneDlg::StartSave()
     m_save_target = QString::fromStdString(request.target);
     m_save_running = true;
     m_save_thread = std::thread(&CMailvaneDlg::SaveThread, this, std::move(request));
+}
+
+CMailvaneDlg::RecoveredChoice CMailvaneDlg::RecoveredItemsChoice(bool folders_checked,
+                                                                QStringList &names) const
+{
+    RecoveredChoice choice;
+    const QTreeWidgetItem *node = m_tree->ItemFromHandle(m_state.recovered.node);
+    const QTreeWidgetItem *root = m_tree->topLevelItemCount() > 0 ? m_tree->topLevelItem(0) : nullptr;
+    if (node == nullptr || root == nullptr || CFolderTreeCtrl1::IsChecked(root)) {
+        // No node, or everything checked: the dialog's option decides (it
+        // opens ticked).
+        return choice;
+    }
+    const bool checked = CFolderTreeCtrl1::IsChecked(node);
+    if (!checked && !folders_checked) {
+        return choice; // nothing checked: the whole mailbox
+    }
+    choice.decided = true;
+    choice.saved = checked;
+    choice.only = checked && !folders_checked;
+    if (checked) {
+        names.append(QString::fromStdU16String(recovered_node_name));
+    }
+    return choice;
 }
 
 void CMailvaneDlg::SetSaveControlsEnabled(bool enabled)
@@ -739,6 +794,8 @@ void CMailvaneDlg::SaveFinished()
     // The next walk starts unstopped.
     m_state.stop_requested = false;
     m_progress->setValue(0);
+    m_progress->setFormat(QStringLiteral("%p%"));
+    m_progress->setTextVisible(false);
     SetSaveControlsEnabled(true);
     if (m_shutting_down) {
         return;
@@ -778,6 +835,11 @@ void CMailvaneDlg::FillFinished()
         m_fill_thread.join();
     }
     m_fill_running = false;
+    if (m_fill_stop_confirmed) {
+        // Only the search was stopped: the next walk starts unstopped.
+        m_fill_stop_confirmed = false;
+        m_state.stop_requested = false;
+    }
     if (m_shutting_down) {
         return;
     }

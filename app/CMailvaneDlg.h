@@ -172,6 +172,17 @@ private:
     void StartSave();
     void SaveThread(convert::save_request request);
     void SaveFinished();
+    // How the tree's "Recovered Items" check box shapes the save: decided
+    // (the dialog's option then shows it and cannot be changed) when some
+    // folder or the node is checked and not the whole mailbox; only when the
+    // node is checked and no folder. Adds the node's name to names when saved.
+    struct RecoveredChoice
+    {
+        bool decided = false;
+        bool saved = true;
+        bool only = false;
+    };
+    RecoveredChoice RecoveredItemsChoice(bool folders_checked, QStringList &names) const;
     // The mailbox is in use by the save: the controls that would read it.
     void SetSaveControlsEnabled(bool enabled);
     void RunDeferredCommands();
@@ -228,6 +239,8 @@ private:
     bool m_scan_running = false;
     bool m_fill_running = false;
     bool m_save_running = false;
+    // Stop was answered Yes during a fill's search of the free space.
+    bool m_fill_stop_confirmed = false;
     // Stop was answered Yes during the save.
     bool m_save_stop_confirmed = false;
     // Save pressed during a fill: the dialog opens when the fill ends.

@@ -101,9 +101,14 @@ void DialogViews::Drain()
                     break;
                 }
             }
-            tree.InsertFolderItem(parent, op.text, op.id);
+            tree.InsertFolderItem(parent, op.text, op.id, op.flag);
             break;
         }
+        case ViewOp::Kind::tree_text:
+            if (QTreeWidgetItem *item = tree.ItemFromHandle(op.id)) {
+                item->setText(0, op.text);
+            }
+            break;
         case ViewOp::Kind::tree_bold:
             if (QTreeWidgetItem *item = tree.ItemFromHandle(op.id)) {
                 CFolderTreeCtrl1::SetBold(item, true);
@@ -150,14 +155,34 @@ tree_item DialogViews::tree_root_item()
 
 tree_item DialogViews::tree_insert_item(tree_item parent, const std::u16string &text)
 {
+    return InsertTreeItem(parent, text, false);
+}
+
+tree_item DialogViews::tree_insert_recovered_item(tree_item parent, const std::u16string &text)
+{
+    return InsertTreeItem(parent, text, true);
+}
+
+tree_item DialogViews::InsertTreeItem(tree_item parent, const std::u16string &text, bool recovered)
+{
     ViewOp op{ViewOp::Kind::tree_insert};
     op.id = NewTreeItem();
     op.parent = parent;
+    op.flag = recovered;
     op.text = toQString(text);
     const tree_item item = op.id;
     const bool was_empty = m_queue.push(std::move(op));
     AfterPush(was_empty);
     return item;
+}
+
+void DialogViews::tree_set_text(tree_item item, const std::u16string &text)
+{
+    ViewOp op{ViewOp::Kind::tree_text};
+    op.id = item;
+    op.text = toQString(text);
+    const bool was_empty = m_queue.push(std::move(op));
+    AfterPush(was_empty);
 }
 
 void DialogViews::tree_set_bold(tree_item item)

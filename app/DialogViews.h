@@ -32,6 +32,8 @@ public:
     // scan_views: callable from any thread.
     tree_item tree_root_item() override;
     tree_item tree_insert_item(tree_item parent, const std::u16string &text) override;
+    tree_item tree_insert_recovered_item(tree_item parent, const std::u16string &text) override;
+    void tree_set_text(tree_item item, const std::u16string &text) override;
     void tree_set_bold(tree_item item) override;
     void tree_set_enabled(bool enabled) override;
     void list_delete_all_rows() override;
@@ -62,6 +64,7 @@ private:
     void AfterPush(bool was_empty);
     void RequestDrain();
     template <typename Function> void RunOnWindowThread(Function &&function);
+    tree_item InsertTreeItem(tree_item parent, const std::u16string &text, bool recovered);
 
     CMailvaneDlg &m_dialog;
     // Worker calls waiting for the window thread.

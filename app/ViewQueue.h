@@ -21,8 +21,9 @@ struct ViewOp
 {
     enum class Kind
     {
-        tree_insert,    // id, parent, text
+        tree_insert,    // id, parent, text, flag (the recovered-items image)
         tree_bold,      // id
+        tree_text,      // id, text
         tree_enable,    // flag
         list_clear,     //
         list_row,       // cells

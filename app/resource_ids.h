@@ -50,6 +50,9 @@ inline constexpr int ID_HELP_ABOUT = 32776;
 inline constexpr int folder_icon_resources[17] = {150, 151, 133, 143, 145, 134, 135, 136, 146,
                                                   137, 147, 138, 139, 148, 140, 142, 141};
 
+// The image of the "Recovered Items" node and its children.
+inline constexpr int recovered_icon_resource = 157;
+
 // The Qt resource path of an icon or bitmap resource number.
 inline constexpr const char *resource_prefix = ":/korvel/";
 

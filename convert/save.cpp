@@ -14,6 +14,7 @@
 
 #include "convert/pff_source.h"
 #include "scan/folder_messages.h"
+#include "scan/recovered_items.h"
 #include "scan/scan_state.h"
 #include "scan/text.h"
 
@@ -517,49 +518,8 @@ private:
     int m_last_percent = -1;
 };
 
-// True for an item that reads as a message: not a folder or one of libpff's
-// structural items, and with a message class.
-bool reads_as_message(libpff_item_t *item)
-{
-    libpff_error_t *error = nullptr;
-    std::uint8_t type = 0;
-    if (libpff_item_get_type(item, &type, &error) != 1) {
-        libpff_error_free(&error);
-        return false;
-    }
-    switch (type) {
-    case LIBPFF_ITEM_TYPE_UNDEFINED:
-    case LIBPFF_ITEM_TYPE_ATTACHMENT:
-    case LIBPFF_ITEM_TYPE_ATTACHMENTS:
-    case LIBPFF_ITEM_TYPE_FOLDER:
-    case LIBPFF_ITEM_TYPE_RECIPIENTS:
-    case LIBPFF_ITEM_TYPE_SUB_ASSOCIATED_CONTENTS:
-    case LIBPFF_ITEM_TYPE_SUB_FOLDERS:
-    case LIBPFF_ITEM_TYPE_SUB_MESSAGES:
-        return false;
-    default:
-        break;
-    }
-    libpff_record_set_t *set = nullptr;
-    if (libpff_item_get_record_set_by_index(item, 0, &set, &error) != 1) {
-        libpff_error_free(&error);
-        return false;
-    }
-    libpff_record_entry_t *entry = nullptr;
-    int r = libpff_record_set_get_entry_by_type(
-        set, 0x001A, 0, &entry, LIBPFF_ENTRY_VALUE_FLAG_MATCH_ANY_VALUE_TYPE, &error);
-    libpff_error_free(&error);
-    if (entry) {
-        libpff_record_entry_free(&entry, nullptr);
-    }
-    libpff_record_set_free(&set, nullptr);
-    return r == 1;
-}
-
 int save_walk::save_recovered(libpff_item_t *root, bool recovered)
 {
-    libpff_file_t *file = m_state->file;
-    std::unordered_set<std::uint32_t> seen;
     bool folder_open = false;
     bool give_up = false; // "Recovered Items" cannot be made
     int result = 1;
@@ -567,11 +527,7 @@ int save_walk::save_recovered(libpff_item_t *root, bool recovered)
         if (!go_on()) {
             return 0;
         }
-        if (!reads_as_message(item)) {
-            return 1;
-        }
-        std::uint32_t id = identifier_of(item);
-        if (m_saved.count(id) || !seen.insert(id).second) {
+        if (m_saved.count(identifier_of(item))) {
             return 1;
         }
         if (!folder_open) {
@@ -608,51 +564,14 @@ int save_walk::save_recovered(libpff_item_t *root, bool recovered)
         return 1;
     };
 
-    // An orphan folder (its parent lost) brings its messages and sub-folders'.
-    std::unordered_set<std::uint32_t> seen_folders;
-    std::function<int(libpff_item_t *, const std::string &, int)> offer_any =
-        [&](libpff_item_t *item, const std::string &position, int depth) -> int {
-        libpff_error_t *type_error = nullptr;
-        std::uint8_t type = 0;
-        if (libpff_item_get_type(item, &type, &type_error) != 1) {
-            libpff_error_free(&type_error);
-            return 1;
-        }
-        if (type != LIBPFF_ITEM_TYPE_FOLDER) {
-            return offer(item, position);
-        }
-        if (depth > 1000 || !seen_folders.insert(identifier_of(item)).second) {
-            return 1;
-        }
-        int outcome = 1;
-        walk_folder_messages(
-            item,
-            [&](libpff_item_t *message, int index) {
-                outcome = offer(message, position + ", item " + std::to_string(index + 1));
-                return outcome == 1 && !give_up ? 1 : 0;
-            },
-            [](int) {});
-        int sub_folders = 0;
-        if (libpff_folder_get_number_of_sub_folders(item, &sub_folders, &type_error) != 1) {
-            libpff_error_free(&type_error);
-            sub_folders = 0;
-        }
-        for (int i = 0; i < sub_folders && outcome == 1 && !give_up; ++i) {
-            item_holder sub;
-            if (libpff_folder_get_sub_folder(item, i, &sub.item, &type_error) != 1) {
-                libpff_error_free(&type_error);
-                continue;
-            }
-            outcome =
-                offer_any(sub.item, position + ", folder " + std::to_string(i + 1), depth + 1);
-        }
-        return outcome;
-    };
-
     // The new file's root holds no messages: those of the source's root (a
     // damaged hierarchy leaves some there) are kept here.
     if (root) {
+        std::unordered_set<std::uint32_t> seen;
         auto visit = [&](libpff_item_t *message, int index) {
+            if (!seen.insert(identifier_of(message)).second) {
+                return 1;
+            }
             result = offer(message, "root folder, item " + std::to_string(index + 1));
             return result == 1 && !give_up ? 1 : 0;
         };
@@ -665,44 +584,19 @@ int save_walk::save_recovered(libpff_item_t *root, bool recovered)
         return result == 1 && folder_open ? end() : result;
     }
 
-    libpff_error_t *error = nullptr;
-    int count = 0;
-    if (libpff_file_get_number_of_orphan_items(file, &count, &error) != 1) {
-        libpff_error_free(&error);
-        count = 0;
+    // The same list the window's "Recovered Items" node shows; found now when
+    // the scan did not get that far.
+    if (recovered_items_find_orphans(m_state) != 1 ||
+        recovered_items_find_free_space(m_state, m_request.searching_free_space) != 1) {
+        return 0;
     }
-    for (int i = 0; i < count && result == 1 && !give_up; ++i) {
-        item_holder item;
-        if (libpff_file_get_orphan_item_by_index(file, i, &item.item, &error) != 1) {
-            libpff_error_free(&error);
-            continue;
+    for (recovered_source source : recovered_sources) {
+        const std::size_t count = recovered_items_count(&m_state->recovered, source);
+        for (std::size_t i = 0; i < count && result == 1 && !give_up; ++i) {
+            result = offer(recovered_items_get(&m_state->recovered, source, i),
+                           utf16_to_utf8(recovered_source_name(source)) + ", item " +
+                               std::to_string(i + 1));
         }
-        result = offer_any(item.item, "orphan item " + std::to_string(i + 1), 0);
-    }
-    if (result == 1 && !give_up) {
-        if (libpff_file_recover_items(file, 0, &error) != 1) {
-            libpff_error_free(&error);
-            if (libpff_file_recover_items(file, LIBPFF_RECOVERY_FLAG_IGNORE_ALLOCATION_DATA,
-                                          &error) != 1) {
-                libpff_error_free(&error);
-            }
-        }
-        if (!go_on()) {
-            result = 0;
-        }
-    }
-    count = 0;
-    if (result == 1 && libpff_file_get_number_of_recovered_items(file, &count, &error) != 1) {
-        libpff_error_free(&error);
-        count = 0;
-    }
-    for (int i = 0; i < count && result == 1 && !give_up; ++i) {
-        item_holder item;
-        if (libpff_file_get_recovered_item_by_index(file, i, &item.item, &error) != 1) {
-            libpff_error_free(&error);
-            continue;
-        }
-        result = offer_any(item.item, "recovered item " + std::to_string(i + 1), 0);
     }
     if (result == 1 && folder_open) {
         return end();
@@ -879,7 +773,7 @@ int save_mailbox(scan_state *state, const save_request &request,
     if (progress) {
         progress(0);
     }
-    int r = walk.run(root.item, true);
+    int r = request.recovered_only ? 1 : walk.run(root.item, true);
     report.unreadable.clear(); // the counting pass reports nothing
     // A mailbox opened through a rebuilt index says so first.
     report.notes = state->rebuild_report;
@@ -895,10 +789,11 @@ int save_mailbox(scan_state *state, const save_request &request,
         report.failure = "Cannot write " + request.target + ": " + sink_failure.message;
         return -1;
     }
-    r = walk.run(root.item, false);
+    r = request.recovered_only ? 1 : walk.run(root.item, false);
     if (r == 1) {
-        r = walk.save_recovered(request.folders.empty() ? root.item : nullptr,
-                                request.recovered_items);
+        r = walk.save_recovered(request.folders.empty() && !request.recovered_only ? root.item
+                                                                                  : nullptr,
+                                request.recovered_items || request.recovered_only);
     }
     if (r == 1 && !walk.still_going()) {
         r = 0; // a Stop during the last item

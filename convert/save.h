@@ -23,8 +23,15 @@ struct save_request
     // The final path (UTF-8): a file for PST, a directory for the others.
     std::string target;
     output_format format = output_format::pst;
-    // Adds "Recovered Items": messages libpff finds outside the hierarchy.
+    // Adds "Recovered Items": the scan's list of what lies outside the
+    // folders (scan/recovered_items.h).
     bool recovered_items = true;
+    // Saves "Recovered Items" alone: no folder, not even the root's items.
+    bool recovered_only = false;
+    // Called from the worker before libpff's search of the free space starts
+    // (when the scan has not run it): a step that can take minutes on a big
+    // damaged file, shown to the user.
+    std::function<void()> searching_free_space;
     // The checked folders (not owned; the folder list's items). Each is saved
     // with all its sub-folders, under its ancestors' names; a folder inside
     // another listed one is saved once. Empty: the whole mailbox.

@@ -278,13 +278,20 @@ int export_handle_export_item(export_handle_t *export_handle, libpff_item_t *ite
 
 int export_record_item(scan_state *state, const item_record *record)
 {
-    if (state == nullptr || record == nullptr || record->parent == nullptr ||
+    if (state == nullptr || record == nullptr ||
+        (record->parent == nullptr && record->source == recovered_source::none) ||
         state->export_handle == nullptr) {
         return -1;
     }
     std::lock_guard<std::recursive_mutex> lock(state->mailbox_mutex);
     item_holder item;
-    {
+    // A recovered item is the list's own (borrowed), found by its position.
+    libpff_item_t *recovered = recovered_items_get(&state->recovered, record->source,
+                                                   static_cast<std::size_t>(record->index));
+    if (record->source != recovered_source::none && recovered == nullptr) {
+        return -1;
+    }
+    if (recovered == nullptr) {
         // Items lying directly in the root folder were listed among its
         // sub-items (folders included) during the scan: their index counts
         // those, not the root's messages.
@@ -301,7 +308,8 @@ int export_record_item(scan_state *state, const item_record *record)
     // The dispatcher may add a record (an embedded message): keep the path.
     const std::u16string path = record->path;
     error_slot error;
-    export_handle_export_item(state->export_handle, item.get(), record->index, 10, path.c_str(),
+    export_handle_export_item(state->export_handle, recovered != nullptr ? recovered : item.get(),
+                              record->index, 10, path.c_str(),
                               path.size(), state->log_handle, error.get());
     return 1;
 }

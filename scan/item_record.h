@@ -11,6 +11,7 @@
 #include <libpff.h>
 
 #include "scan/export_handle.h"
+#include "scan/recovered_items.h"
 
 namespace korvel {
 
@@ -79,8 +80,12 @@ struct item_record
     std::u16string sensitivity;
     // Absent for an importance other than 0, 1 or 2.
     std::optional<std::u16string> importance;
-    // The item's position among the messages of parent.
+    // The item's position among the messages of parent, or in its source's
+    // list of recovered items.
     std::int32_t index;
+    // none for a folder's item; else the recovered list that holds it (parent
+    // is then nullptr).
+    recovered_source source;
     item_record *next;
 };
 

@@ -8,12 +8,13 @@
 
 namespace korvel {
 
-// MAPI property tags (the property identifier; the value type is asked apart).
 // Node identifier types (the low five bits of a node identifier).
 inline constexpr std::uint32_t node_type_mask = 0x1F;
 inline constexpr std::uint32_t node_type_folder = 0x02;
 inline constexpr std::uint32_t node_type_message = 0x04;
 
+// MAPI property tags (the property identifier; the value type is asked apart).
+inline constexpr std::uint32_t tag_message_class = 0x001A;
 inline constexpr std::uint32_t tag_importance = 0x0017;
 inline constexpr std::uint32_t tag_priority = 0x0026;
 inline constexpr std::uint32_t tag_sensitivity = 0x0036;

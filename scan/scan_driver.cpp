@@ -2,6 +2,7 @@
 // folder lists its messages), declared in scan_state.h.
 #include "scan/scan_state.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <mutex>
@@ -61,6 +62,7 @@ bool open_rebuilt(scan_state *state, const std::string &path)
     for (const recovery::lost_node &lost : report.lost) {
         state->rebuilt_items.push_back(lost.nid);
     }
+    std::sort(state->rebuilt_items.begin(), state->rebuilt_items.end());
     return true;
 }
 
@@ -211,13 +213,17 @@ int scan_driver_run(scan_state *state)
         views->run_browse();
         return 0;
     }
-    if (state->stop_requested) {
+    // What lies outside the folders is found while the user still waits for
+    // the scan, but for the free-space search of a big file (see
+    // recovered_items.h).
+    if (state->stop_requested || recovered_items_find_at_scan(state) != 1) {
         return 0;
     }
     if (!state->rebuild_report.empty()) {
         views->message_box(message_icon::information, message_caption,
                            rebuild_message(state->rebuild_report));
     }
+    recovered_items_show(state);
     views->message_box(message_icon::information, message_caption, u"Analysis completed");
     views->command_set_enabled(view_command::save, true);
     views->command_set_enabled(view_command::browse, true);
@@ -238,6 +244,9 @@ void folder_fill(scan_state *state, tree_item item)
     state->record_sequence = 0;
     item_record_list_free(&state->records);
 
+    if (recovered_items_fill(state, item)) {
+        return;
+    }
     for (folder_node *node = state->folders.head; node != nullptr; node = node->next) {
         if (node->item != item || state->export_handle == nullptr) {
             continue;

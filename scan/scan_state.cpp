@@ -85,6 +85,7 @@ void scan_state_clear_stores(scan_state *state)
     state->record_sequence = 0;
     state->current_parent_item = nullptr;
     folder_list_free(&state->folders);
+    recovered_items_clear(&state->recovered);
     if (state->root_folder != nullptr) {
         release_item(&state->root_folder);
     }

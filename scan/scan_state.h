@@ -17,6 +17,7 @@
 #include "scan/export_handle.h"
 #include "scan/item_record.h"
 #include "scan/log_handle.h"
+#include "scan/recovered_items.h"
 #include "scan/views.h"
 
 namespace korvel {
@@ -94,7 +95,8 @@ struct scan_state
     // when the file's own index was read.
     std::vector<std::string> rebuild_report;
     // The node identifiers of the messages the rebuild made nodes for (their
-    // own were lost): libpff lists them among the items no folder leads to.
+    // own were lost), sorted: libpff lists them among the items no folder
+    // leads to, and the "Recovered Items" node shows them under their own name.
     std::vector<std::uint32_t> rebuilt_items;
 
     // Set when the header check has told the user why the file was refused.
@@ -113,6 +115,9 @@ struct scan_state
     // A copy of the root folder, kept while the stores live: the records of
     // items lying directly in it name it as their parent.
     libpff_item_t *root_folder = nullptr;
+
+    // What was found outside the folders (its items belong to the file).
+    recovered_items recovered;
 
     // The item store.
     item_record_list records{};

@@ -40,6 +40,18 @@ public:
     // Appends an item as the last child of parent (0: top level); the view
     // picks the image from the text and expands the parent. Returns 0 on failure.
     virtual tree_item tree_insert_item(tree_item parent, const std::u16string &text) = 0;
+    // The same for the "Recovered Items" node and its children, which show
+    // the recovered-items image instead of a folder's.
+    virtual tree_item tree_insert_recovered_item(tree_item parent, const std::u16string &text)
+    {
+        return tree_insert_item(parent, text);
+    }
+    // Changes an item's text (a count that became known).
+    virtual void tree_set_text(tree_item item, const std::u16string &text)
+    {
+        (void)item;
+        (void)text;
+    }
     virtual void tree_set_bold(tree_item item) = 0;
     virtual void tree_set_enabled(bool enabled) = 0;
 

@@ -241,6 +241,19 @@ const struct
          p.drawEllipse(QRectF(6, 6, 5, 5));
          p.drawLine(QPointF(10.5, 10.5), QPointF(13.5, 13.5));
      }},
+    // 157: what was recovered outside the folders: a folder under a life ring.
+    {157,
+     [](QPainter &p) {
+         folder(p, QColor(236, 196, 90));
+         p.setPen(QPen(QColor(150, 30, 30), 1.0));
+         p.setBrush(QColor(225, 60, 50));
+         p.drawEllipse(QRectF(6.5, 6.5, 8.5, 8.5));
+         p.setBrush(Qt::white);
+         p.drawEllipse(QRectF(8.8, 8.8, 3.9, 3.9));
+         p.setPen(QPen(Qt::white, 1.6));
+         p.drawLine(QPointF(7.6, 10.75), QPointF(8.8, 10.75));
+         p.drawLine(QPointF(12.7, 10.75), QPointF(13.9, 10.75));
+     }},
     // 141: an archive folder.
     {141,
      [](QPainter &p) {

@@ -22,6 +22,10 @@ struct recorded_message
     std::u16string text;
 };
 
+// The image the folder tree gives the "Recovered Items" node and its children
+// (after its seventeen folder images).
+inline constexpr int recovered_tree_image = 17;
+
 struct recorded_tree_item
 {
     tree_item handle;
@@ -73,6 +77,8 @@ public:
 
     tree_item tree_root_item() override;
     tree_item tree_insert_item(tree_item parent, const std::u16string &text) override;
+    tree_item tree_insert_recovered_item(tree_item parent, const std::u16string &text) override;
+    void tree_set_text(tree_item item, const std::u16string &text) override;
     void tree_set_bold(tree_item item) override;
     void tree_set_enabled(bool enabled) override;
     void list_delete_all_rows() override;

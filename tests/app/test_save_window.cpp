@@ -18,6 +18,7 @@
 
 #include "tests/app/dialog_fixture.h"
 #include "tests/support/pst_builder.h"
+#include "tests/support/pst_damage.h"
 
 namespace korvel::app_testing {
 namespace {
@@ -713,6 +714,72 @@ TEST_F(SaveWindow, TheFormatListOffersDirectoriesForTheMailFormats)
     }
     EXPECT_EQ(SaveFormats()[0].format, convert::output_format::pst);
     EXPECT_TRUE(dialog.boxes.empty());
+}
+
+} // namespace
+} // namespace korvel::app_testing
+
+namespace korvel::app_testing {
+namespace {
+
+// What lies outside the folders shows as "Recovered Items" at the end of the
+// tree; its rows are what its check box, checked alone, saves.
+TEST_F(SaveWindow, RecoveredItemsNodeListsWhatItsCheckBoxAloneSaves)
+{
+    TestDialog dialog;
+    dialog.show();
+    const fs::path dir = testing::scratch_directory("save-window-recovered");
+    const std::string intact = (dir / "intact.pst").string();
+    testing::pst_builder builder;
+    builder.root().add_folder(u8"Mail").add_message("IPM.Note").set_unicode(0x0037, "kept");
+    builder.write(intact);
+    browseAndScan(dialog, intact);
+    for (const ShownItem &shown : shownTree(*dialog.Tree())) {
+        EXPECT_NE(shown.image, CFolderTreeCtrl1::recovered_image) << shown.text.toStdString();
+    }
+
+    const std::string source = (dir / "damaged.pst").string();
+    ASSERT_TRUE(testing::write_mailbox_with_recovered_items(source));
+    browseAndScan(dialog, source);
+    QTreeWidgetItem *root = dialog.Tree()->topLevelItem(0);
+    ASSERT_NE(root, nullptr);
+    QTreeWidgetItem *node = root->child(root->childCount() - 1);
+    ASSERT_NE(node, nullptr);
+    EXPECT_EQ(node->text(0), QStringLiteral("Recovered Items"));
+    EXPECT_EQ(dialog.Tree()->ImageOf(node), CFolderTreeCtrl1::recovered_image);
+    ASSERT_EQ(node->childCount(), 2);
+    EXPECT_EQ(node->child(0)->text(0), QStringLiteral("Outside any folder (2)"));
+    EXPECT_EQ(node->child(1)->text(0), QStringLiteral("Deleted, found in free space (1)"));
+
+    fillFolder(dialog, QStringLiteral("Recovered Items"));
+    std::multiset<std::string> listed;
+    for (int row = 0; row < dialog.ListModel()->rowCount(); ++row) {
+        EXPECT_EQ(dialog.ListModel()->cellText(row, 1), QStringLiteral("email"));
+        listed.insert(dialog.ListModel()->cellText(row, 3).toStdString());
+    }
+    EXPECT_EQ(listed, (std::multiset<std::string>{"In lost", "Below lost", "Deleted"}));
+
+    // Checked alone: the dialog's option shows the tree's choice and the
+    // copy holds "Recovered Items" only, with the listed items.
+    clickCheckBox(*dialog.Tree(), node);
+    ASSERT_TRUE(CFolderTreeCtrl1::IsChecked(node));
+    bool option_seen = false;
+    dialog.on_save_dialog = pressOk([&](CSaveDlg &save) {
+        EXPECT_TRUE(save.RecoveredBox()->isChecked());
+        EXPECT_FALSE(save.RecoveredBox()->isEnabled());
+        option_seen = true;
+    });
+    dialog.boxes.clear();
+    click(dialog, IDC_SAVE);
+    ASSERT_TRUE(waitUntil([&] { return !dialog.SaveRunning(); }, 60000));
+    EXPECT_TRUE(option_seen);
+    ASSERT_EQ(dialog.boxes.size(), 1u);
+    EXPECT_EQ(reported(dialog.boxes[0].text, QStringLiteral("Items recovered")),
+              static_cast<int>(listed.size()));
+    const std::map<std::string, int> copy = messageCounts((dir / "damaged-repaired.pst").string());
+    EXPECT_EQ(copy.count("/Mail"), 0u);
+    ASSERT_EQ(copy.count("/Recovered Items"), 1u);
+    EXPECT_EQ(copy.at("/Recovered Items"), static_cast<int>(listed.size()));
 }
 
 } // namespace

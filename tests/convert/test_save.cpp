@@ -1,10 +1,10 @@
 // The save through the real libpff: a whole mailbox, checked folders and
 // damaged files written into a new PST and read back item by item.
-#include "format/crc.h"
 #include "convert/save.h"
 #include "scan/text.h"
 #include "tests/convert/save_compare.h"
 #include "tests/support/pst_builder.h"
+#include "tests/support/pst_damage.h"
 #include "tests/support/samples.h"
 #include "tests/support/scan_session.h"
 
@@ -15,6 +15,7 @@
 #include <set>
 
 using korvel::testing::pst_builder;
+using korvel::testing::reparent_node;
 using korvel::testing::scan_session;
 using korvel::testing::pff::file;
 using korvel::testing::pff::item;
@@ -440,45 +441,6 @@ TEST(SaveDamaged, TruncatedAndOverwrittenSourcesGiveACopyWithEverythingListed)
         }
     }
 }
-
-namespace {
-
-// Gives a node a parent that does not exist, as a damaged index would: patches
-// its entry in the node B-tree's leaf page and the page's CRC.
-bool reparent_node(const std::string &path, std::uint32_t nid, std::uint32_t parent)
-{
-    std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);
-    std::vector<std::uint8_t> page(512);
-    for (std::streamoff at = 0;; at += 512) {
-        f.seekg(at);
-        if (!f.read(reinterpret_cast<char *>(page.data()), 512)) {
-            return false;
-        }
-        if (page[496] != 0x81 || page[497] != 0x81 || page[491] != 0) {
-            continue; // not a node B-tree leaf
-        }
-        for (std::size_t i = 0; i < page[488]; ++i) {
-            std::uint8_t *e = page.data() + i * page[490];
-            std::uint32_t id =
-                static_cast<std::uint32_t>(e[0] | (e[1] << 8) | (e[2] << 16) | (e[3] << 24));
-            if (id != nid) {
-                continue;
-            }
-            for (int b = 0; b < 4; ++b) {
-                e[24 + b] = static_cast<std::uint8_t>(parent >> (8 * b));
-            }
-            std::uint32_t crc = korvel::format::crc32(0, page.data(), 496);
-            for (int b = 0; b < 4; ++b) {
-                page[500 + static_cast<std::size_t>(b)] = static_cast<std::uint8_t>(crc >> (8 * b));
-            }
-            f.seekp(at);
-            f.write(reinterpret_cast<const char *>(page.data()), 512);
-            return static_cast<bool>(f);
-        }
-    }
-}
-
-} // namespace
 
 TEST(SaveDamaged, OrphanMessagesGoToRecoveredItemsOnce)
 {

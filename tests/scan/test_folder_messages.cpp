@@ -466,8 +466,10 @@ TEST(folder_messages, AnUnreadableSubFolderHidesNoneOfItsSiblings)
         lines.push_back(std::to_string(session.views.tree[i].level) + " " +
                         narrow(session.views.tree[i].text));
     }
+    // The cut-off folder's message is found again outside the folders.
     EXPECT_EQ(lines, (std::vector<std::string>{"1 Parent", "2 First", "3 First child", "2 Third",
-                                               "3 Third child", "2 Fourth", "3 Fourth child"}));
+                                               "3 Third child", "2 Fourth", "3 Fourth child",
+                                               "1 Recovered Items", "2 Outside any folder (1)"}));
     ASSERT_TRUE(session.fill("Parent/Fourth"));
     ASSERT_EQ(session.views.rows.size(), 1u);
     EXPECT_EQ(narrow(*session.views.rows[0].cells[3]), "in Fourth");

@@ -12,5 +12,6 @@ using runner::recorded_row;
 using runner::recorded_rows;
 using runner::recorded_tree_item;
 using runner::recording_views;
+using runner::recovered_tree_image;
 
 } // namespace korvel::testing
