@@ -57,24 +57,6 @@ void recording_views::tree_set_text(tree_item item, const std::u16string &text)
     }
 }
 
-tree_item recording_views::tree_insert_recovered_item(tree_item parent, const std::u16string &text)
-{
-    const tree_item handle = tree_insert_item(parent, text);
-    if (handle != 0) {
-        tree.back().image = recovered_tree_image;
-    }
-    return handle;
-}
-
-void recording_views::tree_set_text(tree_item item, const std::u16string &text)
-{
-    for (auto &entry : tree) {
-        if (entry.handle == item) {
-            entry.text = text;
-        }
-    }
-}
-
 void recording_views::tree_set_bold(tree_item item)
 {
     for (auto &entry : tree) {
