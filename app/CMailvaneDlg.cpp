@@ -457,7 +457,7 @@ void CMailvaneDlg::OnBnClickedStop()
             // A save that ended while the question was open has nothing
             // left to stop (and the next walk must not start stopped).
             if (answer == QMessageBox::Yes && m_save_running) {
-                m_state.stop_requested = true;
+                scan_state_request_stop(&m_state);
                 m_save_stop_confirmed = true;
             }
             m_state.gate.release();
@@ -471,7 +471,7 @@ void CMailvaneDlg::OnBnClickedStop()
                     QStringLiteral("Do you want to stop scan process ?"),
                     QMessageBox::Yes | QMessageBox::No, this);
         if (answer == QMessageBox::Yes) {
-            m_state.stop_requested = true;
+            scan_state_request_stop(&m_state);
             m_stop_confirmed = true;
             // The walk ends at its next abort check; the driver then ends
             // silently.
@@ -560,7 +560,7 @@ void CMailvaneDlg::OnFileExit()
                 QMessageBox::Yes | QMessageBox::No, this) == QMessageBox::Yes) {
         if (m_save_running) {
             // A save is ended first, so its temporary output goes with it.
-            m_state.stop_requested = true;
+            scan_state_request_stop(&m_state);
             m_save_stop_confirmed = true;
             m_state.gate.release();
             while (m_save_running) {
@@ -832,7 +832,7 @@ void CMailvaneDlg::ShutDownWorkers()
     if (m_scan_running || m_fill_running || m_save_running) {
         // End them at their next abort check, then serve their last calls.
         // A save ended so leaves nothing behind.
-        m_state.stop_requested = true;
+        scan_state_request_stop(&m_state);
         m_state.gate.release();
         while (m_scan_running || m_fill_running || m_save_running) {
             QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents,

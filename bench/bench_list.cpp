@@ -9,12 +9,18 @@
 // are installed and a scratch directory is given; each bounded by
 // BENCH_READER_TIMEOUT seconds), the ratios fill/bare loop (target: at most
 // 0.4 at 100,000 messages) and fill/readpst, and the record memory per listed
-// item.
+// item. Last, every figure per listed message (microseconds), which stays
+// flat from size to size while the code is linear. Build it against either
+// libpff (KORVEL_SYSTEM_LIBPFF) and run both on one file to compare them;
+// the first line names the build. When the open takes a while, also how
+// soon it returns after a Stop (libpff_file_signal_abort) 0.1 s into it.
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <malloc.h>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <libpff.h>
@@ -50,6 +56,38 @@ double open_alone(const char *path)
     }
     libpff_file_free(&file, nullptr);
     return opened ? seconds_since(start) : -1;
+}
+
+// Stop during the open: libpff_file_signal_abort from another thread a
+// moment after the open began. Returns the seconds from the signal to the
+// open's return (-1 when the open had ended before the signal).
+double stopped_open(const char *path, double after_seconds)
+{
+    libpff_file_t *file = nullptr;
+    if (libpff_file_initialize(&file, nullptr) != 1) {
+        return -1;
+    }
+    steady::time_point signalled{};
+    std::atomic<bool> sent{false};
+    std::thread stopper([&] {
+        std::this_thread::sleep_for(std::chrono::duration<double>(after_seconds));
+        signalled = steady::now();
+        sent = true;
+        libpff_file_signal_abort(file, nullptr);
+    });
+    libpff_error_t *error = nullptr;
+    const int opened = libpff_file_open(file, path, LIBPFF_OPEN_READ, &error);
+    const auto returned = steady::now();
+    stopper.join();
+    libpff_error_free(&error);
+    if (opened == 1) {
+        libpff_file_close(file, nullptr);
+    }
+    libpff_file_free(&file, nullptr);
+    if (!sent || returned < signalled) {
+        return -1;
+    }
+    return std::chrono::duration<double>(returned - signalled).count();
 }
 
 // A whole run of an outside reader, timed; -1 when it is missing or fails.
@@ -93,7 +131,16 @@ int main(int argc, char **argv)
     const int rounds = argc > 3 ? std::atoi(argv[3]) : 3;
     const std::string scratch = argc > 4 ? argv[4] : std::string();
 
-    print_figure("libpff open alone", open_alone(argv[1]));
+#if defined(KORVEL_BUNDLED_LIBPFF)
+    std::printf("libpff: our patched build\n");
+#else
+    std::printf("libpff: the system's\n");
+#endif
+    const double open_seconds = open_alone(argv[1]);
+    print_figure("libpff open alone", open_seconds);
+    if (open_seconds > 0.2) {
+        print_figure("open's return after Stop", stopped_open(argv[1], 0.1));
+    }
 
     bench::counting_views views;
     scan_state state;
@@ -105,7 +152,8 @@ int main(int argc, char **argv)
     if (scan_driver_run(&state) != 1) {
         return 1;
     }
-    print_figure("our scan (open + walk)", seconds_since(scan_start));
+    const double scan_seconds = seconds_since(scan_start);
+    print_figure("our scan (open + walk)", scan_seconds);
     const tree_item item = views.find(u16(argv[2]));
     const folder_node *node = state.folders.head;
     while (node != nullptr && node->item != item) {
@@ -145,6 +193,10 @@ int main(int argc, char **argv)
                     static_cast<double>(record_bytes) / static_cast<double>(views.rows));
     }
     std::fflush(stdout);
+    const double per = messages > 0 ? 1e6 / static_cast<double>(messages) : 0;
+    std::printf("per message (us): open %.2f, scan %.2f, bare loop %.2f, fill %.2f\n",
+                open_seconds * per, scan_seconds * per, best_bare * per, best_fill * per);
+    std::fflush(stdout);
 
     if (!scratch.empty()) {
         // Whole runs, bounded: pffexport at 100,000 messages can take most of
@@ -161,7 +213,8 @@ int main(int argc, char **argv)
                        "readpst -j 0 -q -o " + out + " " + file + " >/dev/null 2>&1");
         print_figure("readpst, whole run", readpst_seconds);
         if (readpst_seconds > 0) {
-            std::printf("fill / readpst %.3f\n", best_fill / readpst_seconds);
+            std::printf("fill / readpst %.3f; readpst %.2f us per message\n",
+                        best_fill / readpst_seconds, readpst_seconds * per);
         }
         const std::string target = quoted(scratch + "/pffexport");
         print_figure("pffexport -m items, whole",

@@ -99,6 +99,7 @@ void scan_state_release_mailbox(scan_state *state)
     // Folder items and records belong to the file: they go first.
     scan_state_clear_stores(state);
     if (state->file != nullptr) {
+        std::lock_guard<std::mutex> file_lock(state->file_mutex);
         error_slot error;
         libpff_file_close(state->file, error.get());
         libpff_file_free(&state->file, error.get());
@@ -106,6 +107,21 @@ void scan_state_release_mailbox(scan_state *state)
     }
     export_handle_free(&state->export_handle, nullptr);
     log_handle_free(&state->log_handle, nullptr);
+}
+
+void scan_state_request_stop(scan_state *state)
+{
+    if (state == nullptr) {
+        return;
+    }
+    state->stop_requested = true;
+    std::lock_guard<std::mutex> file_lock(state->file_mutex);
+    if (state->file != nullptr) {
+        // Building the item tree of a big mailbox, or recovering its items,
+        // runs inside one libpff call: only libpff can end it early.
+        error_slot error;
+        libpff_file_signal_abort(state->file, error.get());
+    }
 }
 
 scan_state::~scan_state()

@@ -120,6 +120,9 @@ struct scan_state
     // Set by a confirmed Stop: the walk ends at its next check and the scan
     // ends silently. The window clears it before it starts the next scan.
     std::atomic<bool> stop_requested{false};
+    // Guards the file object's life against scan_state_request_stop, which
+    // runs on the window's thread while the scan or save holds the mailbox.
+    std::mutex file_mutex;
 
     scan_state() = default;
     scan_state(const scan_state &) = delete;
@@ -133,6 +136,10 @@ void scan_state_release_mailbox(scan_state *state);
 
 // Empties both stores.
 void scan_state_clear_stores(scan_state *state);
+
+// Stop, from any thread: sets stop_requested, and asks libpff to end the open
+// or the recovery it is in (the walk sees stop_requested at its next item).
+void scan_state_request_stop(scan_state *state);
 
 // The scan driver: opens state->mailbox_path, walks it into the views and
 // reports the outcome. Returns 1 when the walk completed, 0 otherwise.

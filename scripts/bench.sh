@@ -5,7 +5,11 @@
 # BENCH_SIZES lists the folder sizes to measure (default "20000 100000");
 # BENCH_CMAKE_ARGS is added to the configure step (-DKORVEL_GUI=OFF, say);
 # BENCH_SKIP_SETUP=1 leaves out the package installation; BENCH_READER_TIMEOUT
-# bounds each outside reader's run (seconds, default 3600).
+# bounds each outside reader's run (seconds, default 3600). The listing and the
+# save run with our libpff and, on the same files, with the system's
+# (build-bench-system); the system's is quadratic in a folder's size, so it
+# runs at sizes up to BENCH_SYSTEM_MAX (default 100000), each bounded by
+# BENCH_SYSTEM_TIMEOUT seconds (default 600).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 work=${1:-build-bench/data}
@@ -17,6 +21,9 @@ fi
 # shellcheck disable=SC2086 # BENCH_CMAKE_ARGS is a list of arguments
 cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release ${BENCH_CMAKE_ARGS:-}
 cmake --build build-bench -j2
+cmake -S . -B build-bench-system -G Ninja -DCMAKE_BUILD_TYPE=Release -DKORVEL_GUI=OFF \
+  -DKORVEL_TESTS=OFF -DKORVEL_SYSTEM_LIBPFF=ON
+cmake --build build-bench-system -j2 --target bench_list bench_save
 mkdir -p "$work"
 
 seconds() { # COMMAND...: wall seconds of one run, output dropped
@@ -44,6 +51,10 @@ JSON
 
   echo "== listing a folder of $n e-mails: libpff, our engine, the open-source readers"
   build-bench/bench/bench_list "$pst" Big 1 "$work/scratch-$n" | tee "$work/list-$n.txt"
+  if [ "$n" -le "${BENCH_SYSTEM_MAX:-100000}" ]; then
+    timeout "${BENCH_SYSTEM_TIMEOUT:-600}" build-bench-system/bench/bench_list "$pst" Big 1 ||
+      echo "the system's libpff: not finished within ${BENCH_SYSTEM_TIMEOUT:-600} s"
+  fi
   if [ -x build-bench/tests/korvel-probe ] && [ "$n" -le 20000 ]; then
     # The probe's list less its scan: what the recording views add to a fill.
     tree=$(seconds build-bench/tests/korvel-probe tree "$pst")
@@ -82,7 +93,7 @@ build-bench/bench/bench_convert "$work/mail.pst" "$work/convert"
 echo "== writer"
 build-bench/bench/bench_write "$work"
 echo "== save (1 GB mailbox against cp and readpst)"
-build-bench/bench/bench_save "$work" 1000
+build-bench/bench/bench_save "$work" 1000 build-bench-system/bench/bench_save
 if [ -x build-bench/bench/window/bench_window ]; then
   echo "== window"
   QT_QPA_PLATFORM=offscreen build-bench/bench/window/bench_window

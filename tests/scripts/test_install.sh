@@ -34,6 +34,17 @@ status=0
 grep -q '^korvel-pst-repair: "--help": options are not accepted' "$tmp/stderr" ||
     fail "--help: $(cat "$tmp/stderr")"
 
+# Our libpff goes to a private directory, where the program finds it (the
+# system's, also present, is never used nor replaced).
+if grep -q '^KORVEL_SYSTEM_LIBPFF:BOOL=OFF' "$build/CMakeCache.txt"; then
+    private="$root/lib/korvel-pst-repair"
+    [ -f "$private/libpff.so.1" ] || fail "no libpff.so.1 in lib/korvel-pst-repair"
+    ! ls "$root"/lib/libpff* >/dev/null 2>&1 || fail "libpff installed over lib/"
+    resolved=$(ldd "$root/bin/korvel-pst-repair" | awk '$1 == "libpff.so.1" { print $3 }')
+    [ "$(readlink -f "$resolved")" = "$(readlink -f "$private/libpff.so.1")" ] ||
+        fail "the program loads libpff from $resolved"
+fi
+
 # The menu entry.
 desktop="$share/applications/$id.desktop"
 [ -f "$desktop" ] || fail "no desktop entry $desktop"

@@ -1,0 +1,106 @@
+# libpff for every target of ours, as one target name: korvel::libpff.
+#
+# By default it is built from Debian's source package kept in
+# third_party/libpff (the original tarball, Debian's patches, then ours) with
+# its own configure and make, staged in the build tree, and installed
+# privately under <prefix>/lib/korvel-pst-repair where the program finds it
+# through its RPATH. KORVEL_SYSTEM_LIBPFF=ON links the system's libpff instead.
+#
+# Either way libbfio is the system's: handles made with it are handed to
+# libpff_file_open_file_io_handle, so both sides must share its ABI. The other
+# libyal libraries (libcdata among them, which we patch) are the bundled ones,
+# and our libpff exports nothing but libpff_*, so no other copy of them (the
+# system's libbfio carries its own libcdata) can stand in for ours.
+
+option(KORVEL_SYSTEM_LIBPFF "Build against the system's libpff instead of our patched build" OFF)
+
+find_package(PkgConfig REQUIRED)
+
+if(KORVEL_SYSTEM_LIBPFF)
+  pkg_check_modules(LIBPFF REQUIRED IMPORTED_TARGET GLOBAL libpff)
+  add_library(korvel::libpff ALIAS PkgConfig::LIBPFF)
+  return()
+endif()
+
+pkg_check_modules(LIBBFIO REQUIRED libbfio)
+find_package(ZLIB REQUIRED)
+
+include(ExternalProject)
+
+set(KORVEL_LIBPFF_DIR ${PROJECT_SOURCE_DIR}/third_party/libpff)
+set(KORVEL_LIBPFF_TARBALL ${KORVEL_LIBPFF_DIR}/libpff_20180714.orig.tar.gz)
+set(KORVEL_LIBPFF_SHA256 d9657aa592e2e155a5dbb49a019f99988e2347a8c7b939c21883e8be3003695b)
+set(KORVEL_LIBPFF_STAGE ${CMAKE_BINARY_DIR}/third_party/libpff-stage)
+set(KORVEL_LIBPFF_LIBRARY ${KORVEL_LIBPFF_STAGE}/lib/libpff.so)
+# Where the installed program looks for it, next to nothing of the system's.
+set(KORVEL_PRIVATE_LIBDIR lib/korvel-pst-repair)
+
+# Debian's series first, then ours, each in its file's order.
+file(STRINGS ${KORVEL_LIBPFF_DIR}/debian/patches/series korvel_debian_series REGEX "^[^#]")
+set(korvel_patch_files)
+foreach(name ${korvel_debian_series})
+  list(APPEND korvel_patch_files ${KORVEL_LIBPFF_DIR}/debian/patches/${name})
+endforeach()
+file(GLOB korvel_our_patches CONFIGURE_DEPENDS ${KORVEL_LIBPFF_DIR}/patches/[0-9]*.patch)
+list(SORT korvel_our_patches)
+list(APPEND korvel_patch_files ${korvel_our_patches})
+set(korvel_patch_command)
+foreach(patch ${korvel_patch_files})
+  list(APPEND korvel_patch_command COMMAND patch -p1 --forward --quiet -i ${patch})
+endforeach()
+
+# The compiler of this build (and its launcher, ccache in developer builds).
+set(korvel_libpff_cc ${CMAKE_C_COMPILER})
+if(CMAKE_C_COMPILER_LAUNCHER)
+  string(REPLACE ";" " " korvel_launcher "${CMAKE_C_COMPILER_LAUNCHER}")
+  set(korvel_libpff_cc "${korvel_launcher} ${CMAKE_C_COMPILER}")
+endif()
+
+# The library and what it is made of; its tools, bindings and tests are not needed.
+set(korvel_libpff_make)
+foreach(dir include common libcerror libcthreads libcdata libclocale libcnotify libcsplit
+            libuna libcfile libcpath libfcache libfdata libfdatetime libfguid libfvalue
+            libfwnt libfmapi libpff)
+  list(APPEND korvel_libpff_make COMMAND make -j2 -C <BINARY_DIR>/${dir})
+endforeach()
+list(POP_FRONT korvel_libpff_make)
+
+ExternalProject_Add(korvel_libpff_build
+  URL ${KORVEL_LIBPFF_TARBALL}
+  URL_HASH SHA256=${KORVEL_LIBPFF_SHA256}
+  DOWNLOAD_EXTRACT_TIMESTAMP ON
+  PREFIX ${CMAKE_BINARY_DIR}/third_party/libpff
+  PATCH_COMMAND ${korvel_patch_command}
+  CONFIGURE_COMMAND <SOURCE_DIR>/configure --prefix=${KORVEL_LIBPFF_STAGE}
+    --disable-static --enable-shared --disable-nls --disable-python
+    --disable-dependency-tracking --silent
+    --with-libbfio
+    --with-libcerror=no --with-libcthreads=no --with-libcdata=no --with-libclocale=no
+    --with-libcnotify=no --with-libcsplit=no --with-libuna=no --with-libcfile=no
+    --with-libcpath=no --with-libfcache=no --with-libfdata=no --with-libfdatetime=no
+    --with-libfguid=no --with-libfvalue=no --with-libfwnt=no --with-libfmapi=no
+    "CC=${korvel_libpff_cc}" "CFLAGS=-O2 -g"
+  BUILD_COMMAND ${korvel_libpff_make}
+  INSTALL_COMMAND make -C <BINARY_DIR>/libpff install
+    COMMAND make -C <BINARY_DIR>/include install
+  BUILD_IN_SOURCE ON
+  BUILD_BYPRODUCTS ${KORVEL_LIBPFF_LIBRARY}
+  LOG_CONFIGURE ON LOG_BUILD ON LOG_INSTALL ON LOG_OUTPUT_ON_FAILURE ON)
+# A changed patch starts again from a fresh copy of the tarball.
+ExternalProject_Add_StepDependencies(korvel_libpff_build download ${korvel_patch_files})
+
+# The include directory must exist before the first build for the target to be used.
+file(MAKE_DIRECTORY ${KORVEL_LIBPFF_STAGE}/include)
+add_library(korvel::libpff SHARED IMPORTED GLOBAL)
+set_target_properties(korvel::libpff PROPERTIES
+  IMPORTED_LOCATION ${KORVEL_LIBPFF_LIBRARY}
+  IMPORTED_SONAME libpff.so.1
+  INTERFACE_INCLUDE_DIRECTORIES "${KORVEL_LIBPFF_STAGE}/include;${LIBBFIO_INCLUDE_DIRS}"
+  INTERFACE_COMPILE_DEFINITIONS KORVEL_BUNDLED_LIBPFF=1)
+add_dependencies(korvel::libpff korvel_libpff_build)
+
+# The installed program finds it in the private directory; build-tree
+# programs find the staged copy through CMake's build RPATH.
+list(APPEND CMAKE_INSTALL_RPATH "$ORIGIN/../${KORVEL_PRIVATE_LIBDIR}")
+install(DIRECTORY ${KORVEL_LIBPFF_STAGE}/lib/ DESTINATION ${KORVEL_PRIVATE_LIBDIR}
+  FILES_MATCHING PATTERN "libpff.so*" PATTERN pkgconfig EXCLUDE)
