@@ -1,43 +1,27 @@
 // Mail conversion benchmark: messages per second of our mbox conversion
-// against readpst on the same mailbox, in one run.
+// against readpst on the same mailbox, three rounds in alternation, medians
+// compared.
 //   bench_convert MAILBOX.pst WORKDIR
 // Our side walks the folders as the save does (root's sub-folders down, each
 // folder's messages, then its sub-folders) into the mbox sink; readpst writes
 // its own recursive mbox layout (-r) of the same file.
+#include "bench/alternate.h"
 #include "convert/mail_sink.h"
 
 #include <libpff.h>
 
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
 
-#include <sys/resource.h>
 
 namespace {
 
 using korvel::convert::mailbox_sink;
 using korvel::convert::sink_error;
 using korvel::convert::sink_folder;
-
-double seconds_since(std::chrono::steady_clock::time_point t)
-{
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - t).count();
-}
-
-// CPU seconds (user and system) of this process, or of its waited-for children.
-double cpu_seconds(int who)
-{
-    rusage usage{};
-    getrusage(who, &usage);
-    auto seconds = [](const timeval &t) {
-        return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
-    };
-    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
-}
 
 struct counts
 {
@@ -152,40 +136,50 @@ int main(int argc, char **argv)
     const std::string theirs = (work / "readpst").string();
     std::filesystem::remove_all(ours);
     std::filesystem::remove_all(theirs);
-    std::filesystem::create_directories(theirs);
 
+    // The message count, once, outside the timed runs.
     counts c;
-    auto start = std::chrono::steady_clock::now();
-    double cpu_start = cpu_seconds(RUSAGE_SELF);
     if (!convert_mbox(pst, ours, c)) {
         std::fprintf(stderr, "the conversion failed\n");
         return 1;
     }
-    double our_seconds = seconds_since(start);
-    double our_cpu = cpu_seconds(RUSAGE_SELF) - cpu_start;
+    std::filesystem::remove_all(ours);
 
+    std::vector<korvel::bench::contender> contenders;
+    contenders.push_back({"ours", [&] {
+                              auto t = korvel::bench::time_in_child([&] {
+                                  counts run;
+                                  return convert_mbox(pst, ours, run);
+                              });
+                              std::filesystem::remove_all(ours);
+                              return t;
+                          }});
     // One process (-j 0), as ours: readpst's parallel jobs now and then drop a
     // message, so their output (and time) is not the whole job.
-    const std::string command = "readpst -j 0 -q -r -o '" + theirs + "' '" + pst + "' > /dev/null";
-    start = std::chrono::steady_clock::now();
-    int status = std::system(command.c_str());
-    double their_seconds = seconds_since(start);
-    double their_cpu = cpu_seconds(RUSAGE_CHILDREN);
-    if (status != 0) {
-        std::fprintf(stderr, "readpst failed (%d)\n", status);
+    contenders.push_back({"readpst", [&] {
+                              std::filesystem::create_directories(theirs);
+                              auto t = korvel::bench::time_command("readpst -j 0 -q -r -o '" +
+                                                                   theirs + "' '" + pst +
+                                                                   "' > /dev/null");
+                              std::filesystem::remove_all(theirs);
+                              return t;
+                          }});
+    std::printf("mbox conversion: %ld messages (%ld left out, %ld failed), three rounds\n",
+                c.written, c.left_out, c.failed);
+    if (!korvel::bench::alternate(contenders, 3)) {
+        std::fprintf(stderr, "a run failed\n");
         return 1;
     }
-
     // Wall time counts when the machine is idle; on a shared machine the CPU
     // time (user + system) is the fairer comparison, so both are printed.
-    double messages = static_cast<double>(c.written);
-    std::printf("mbox conversion: %ld messages (%ld left out, %ld failed)\n", c.written, c.left_out,
-                c.failed);
-    std::printf("  ours    %8.2f s wall %8.0f messages/s   %8.2f s CPU %8.0f messages/s\n",
-                our_seconds, messages / our_seconds, our_cpu, messages / our_cpu);
-    std::printf("  readpst %8.2f s wall %8.0f messages/s   %8.2f s CPU %8.0f messages/s\n",
-                their_seconds, messages / their_seconds, their_cpu, messages / their_cpu);
-    std::printf("  ours / readpst: %.2fx wall, %.2fx CPU (goal: above 1)\n",
-                their_seconds / our_seconds, their_cpu / our_cpu);
+    const double messages = static_cast<double>(c.written);
+    std::printf("medians of three:\n");
+    for (const korvel::bench::contender &k : contenders) {
+        std::printf("  %-8s %8.2f s wall %8.0f messages/s   %8.2f s CPU %8.0f messages/s\n",
+                    k.name.c_str(), k.wall(), messages / k.wall(), k.cpu(), messages / k.cpu());
+    }
+    std::printf("  ours / readpst: %.2fx wall, %.2fx CPU (goal: at least 1)\n",
+                contenders[1].wall() / contenders[0].wall(),
+                contenders[1].cpu() / contenders[0].cpu());
     return 0;
 }

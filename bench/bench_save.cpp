@@ -1,10 +1,12 @@
 // Save benchmark: MB/s of saving a large writer-made mailbox into a new PST,
-// against cp of the same file and readpst on it in the same run, and the
-// save's peak memory (maximum resident set of the process that saves).
+// against cp of the same file and readpst on it, three rounds in alternation
+// with medians compared, and the save's peak memory (maximum resident set of
+// the process that saves).
 // Usage: bench_save [DIR] [MB] [OTHER_BENCH_SAVE]   (default: build-bench/data, 1000 MB)
 // OTHER_BENCH_SAVE, the bench_save of a build against the other libpff, saves
 // the same file in the same run (bench_save --save-only SOURCE TARGET): the
 // difference is our libpff patches', mostly the 8-bytes-at-a-time checksum.
+#include "bench/alternate.h"
 #include "convert/pst_writer.h"
 #include "convert/save.h"
 #include "scan/scan_state.h"
@@ -17,9 +19,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 namespace {
 
@@ -66,53 +65,26 @@ void build(const std::string &path, std::uint64_t mb)
     w.finish();
 }
 
-// Saves source into target in a child process; returns seconds (or -1) and
-// the child's peak resident memory in MB.
-double timed_save(const std::string &source, const std::string &target, double &peak_mb)
+// Opens source and saves it into target (in the child the caller forked).
+bool save(const std::string &source, const std::string &target)
 {
-    std::fflush(stdout);
-    auto t = std::chrono::steady_clock::now();
-    pid_t child = ::fork();
-    if (child == 0) {
-        korvel::scan_state state;
-        state.mailbox_path = korvel::u16(source);
-        libpff_error_t *error = nullptr;
-        if (libpff_file_initialize(&state.file, &error) != 1 ||
-            libpff_file_open(state.file, source.c_str(), LIBPFF_OPEN_READ, &error) != 1) {
-            std::fprintf(stderr, "cannot open %s\n", source.c_str());
-            std::_Exit(2);
-        }
-        convert::save_request request;
-        request.target = target;
-        convert::save_report report;
-        int r = convert::save_mailbox(&state, request, {}, report);
-        if (r != 1) {
-            std::fprintf(stderr, "save failed: %s\n", report.failure.c_str());
-            std::_Exit(1);
-        }
-        std::printf("saved %zu folders, %zu items, %zu recovered, %zu unreadable\n", report.folders,
-                    report.items, report.recovered, report.unreadable.size());
-        std::fflush(stdout);
-        std::_Exit(0);
+    korvel::scan_state state;
+    state.mailbox_path = korvel::u16(source);
+    libpff_error_t *error = nullptr;
+    if (libpff_file_initialize(&state.file, &error) != 1 ||
+        libpff_file_open(state.file, source.c_str(), LIBPFF_OPEN_READ, &error) != 1) {
+        std::fprintf(stderr, "cannot open %s\n", source.c_str());
+        return false;
     }
-    int status = 0;
-    struct rusage usage
-    {
-    };
-    ::wait4(child, &status, 0, &usage);
-    double s = seconds_since(t);
-    peak_mb = static_cast<double>(usage.ru_maxrss) / 1024.0;
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? s : -1;
-}
-
-double timed_command(const std::string &command)
-{
-    auto t = std::chrono::steady_clock::now();
-    if (std::system(command.c_str()) != 0) {
-        std::fprintf(stderr, "failed: %s\n", command.c_str());
-        return -1;
+    convert::save_request request;
+    request.target = target;
+    convert::save_report report;
+    if (convert::save_mailbox(&state, request, {}, report) != 1) {
+        std::fprintf(stderr, "save failed: %s\n", report.failure.c_str());
+        return false;
     }
-    return seconds_since(t);
+    std::filesystem::remove(target);
+    return true;
 }
 
 } // namespace
@@ -129,11 +101,10 @@ const char *libpff_build()
 int main(int argc, char **argv)
 {
     if (argc == 4 && std::string(argv[1]) == "--save-only") {
-        double peak_mb = 0;
-        const double s = timed_save(argv[2], argv[3], peak_mb);
-        std::filesystem::remove(argv[3]);
-        std::printf("save with %s: %.2f s\n", libpff_build(), s);
-        return s > 0 ? 0 : 1;
+        const korvel::bench::run_time t =
+            korvel::bench::time_in_child([&] { return save(argv[2], argv[3]); });
+        std::printf("save with %s: %.2f s\n", libpff_build(), t.wall);
+        return t.wall > 0 ? 0 : 1;
     }
     std::string dir = argc > 1 ? argv[1] : "build-bench/data";
     std::uint64_t mb = argc > 2 ? std::strtoull(argv[2], nullptr, 10) : 1000;
@@ -152,41 +123,59 @@ int main(int argc, char **argv)
     std::filesystem::remove(target);
     std::filesystem::remove(cp_target);
     std::filesystem::remove_all(readpst_dir);
-    std::filesystem::create_directories(readpst_dir);
 
-    // cp first, so every contender reads the source from the page cache.
-    double cp_s = timed_command("cp '" + source + "' '" + cp_target + "' && sync");
-    double peak_mb = 0;
-    double save_s = timed_save(source, target, peak_mb);
-    // One process (-j 0), as ours: readpst's parallel jobs now and then drop a
-    // message, so their output (and time) is not the whole job.
-    double readpst_s =
-        timed_command("readpst -j 0 -q -D -S -o '" + readpst_dir + "' '" + source + "' > /dev/null");
-    std::filesystem::remove(cp_target);
-    std::filesystem::remove_all(readpst_dir);
-    if (cp_s <= 0 || save_s <= 0 || readpst_s <= 0) {
+    // cp first in every round; readpst in one process (-j 0), as ours: its
+    // parallel jobs now and then drop a message, so their output (and time)
+    // is not the whole job.
+    std::vector<korvel::bench::contender> contenders;
+    contenders.push_back({"cp", [&] {
+                              auto t = korvel::bench::time_command("cp '" + source + "' '" +
+                                                                   cp_target + "' && sync");
+                              std::filesystem::remove(cp_target);
+                              return t;
+                          }});
+    contenders.push_back(
+        {"save", [&] { return korvel::bench::time_in_child([&] { return save(source, target); }); }});
+    contenders.push_back({"readpst", [&] {
+                              std::filesystem::create_directories(readpst_dir);
+                              auto t = korvel::bench::time_command(
+                                  "readpst -j 0 -q -D -S -o '" + readpst_dir + "' '" + source +
+                                  "' > /dev/null");
+                              std::filesystem::remove_all(readpst_dir);
+                              return t;
+                          }});
+    std::printf("mailbox %.0f MB, three rounds of cp, save (%s), readpst\n", size_mb,
+                libpff_build());
+    if (!korvel::bench::alternate(contenders, 3)) {
         return 1;
     }
-    std::printf("mailbox %.0f MB\n", size_mb);
-    std::printf("save:    %.2f s = %.1f MB/s, peak memory %.0f MB (%s)\n", save_s,
-                size_mb / save_s, peak_mb, libpff_build());
+    const korvel::bench::contender &cp = contenders[0];
+    const korvel::bench::contender &ours = contenders[1];
+    const korvel::bench::contender &readpst = contenders[2];
+    std::printf("medians of three:\n");
+    for (const korvel::bench::contender *c : {&cp, &ours, &readpst}) {
+        std::printf("  %-8s %8.2f s wall = %7.1f MB/s   %8.2f s CPU\n", c->name.c_str(), c->wall(),
+                    size_mb / c->wall(), c->cpu());
+    }
+    std::printf("save peak memory %.0f MB (goal < 200)\n", ours.peak_mb());
     if (argc > 3) {
         // The other build, same file, same run, just after ours.
         std::fflush(stdout);
         const double other_s =
-            timed_command("'" + std::string(argv[3]) + "' --save-only '" + source + "' '" +
-                          target + ".other'");
+            korvel::bench::time_command("'" + std::string(argv[3]) + "' --save-only '" + source +
+                                        "' '" + target + ".other'")
+                .wall;
         if (other_s > 0) {
             std::printf("other build's whole run %.2f s (ours %.2f of it)\n", other_s,
-                        save_s / other_s);
+                        ours.wall() / other_s);
         }
     }
-    std::printf("cp:      %.2f s = %.1f MB/s (save at %.2f of cp; goal >= 0.33)\n", cp_s,
-                size_mb / cp_s, cp_s / save_s);
-    std::printf("readpst: %.2f s = %.1f MB/s (save %.2fx as fast; goal > 1)\n", readpst_s,
-                size_mb / readpst_s, readpst_s / save_s);
-    bool ok = cp_s / save_s >= 1.0 / 3.0 && readpst_s > save_s && peak_mb < 200;
+    const double of_cp = cp.wall() / ours.wall();
+    const double of_readpst = readpst.wall() / ours.wall();
+    std::printf("save at %.2f of cp's speed (goal >= 0.33)\n", of_cp);
+    std::printf("save %.2fx as fast as readpst, wall (goal >= 1); %.2fx by CPU time\n",
+                of_readpst, readpst.cpu() / ours.cpu());
+    bool ok = of_cp >= 1.0 / 3.0 && of_readpst >= 1 && ours.peak_mb() < 200;
     std::printf("%s\n", ok ? "all goals met" : "GOAL MISSED");
-    std::filesystem::remove(target);
     return ok ? 0 : 1;
 }

@@ -74,8 +74,8 @@ file_writer::~file_writer()
 
 void file_writer::flush_buffer()
 {
-    const std::uint8_t *p = m_buffer.data();
-    std::size_t left = m_buffer.size();
+    const std::uint8_t *p = m_buffer.get();
+    std::size_t left = m_buffer_size;
     std::uint64_t at = m_buffer_start;
     while (left > 0) {
         ssize_t n = ::pwrite(m_fd, p, left, static_cast<off_t>(at));
@@ -89,8 +89,8 @@ void file_writer::flush_buffer()
         left -= static_cast<std::size_t>(n);
         at += static_cast<std::uint64_t>(n);
     }
-    m_buffer_start += m_buffer.size();
-    m_buffer.clear();
+    m_buffer_start += m_buffer_size;
+    m_buffer_size = 0;
 }
 
 void file_writer::put_direct(std::uint64_t ib, const std::uint8_t *data, std::size_t size)
@@ -109,22 +109,53 @@ void file_writer::put_direct(std::uint64_t ib, const std::uint8_t *data, std::si
     }
 }
 
-void file_writer::put(std::uint64_t ib, const std::uint8_t *data, std::size_t size)
+// Where bytes [ib, ib + size) go in the write buffer, or nullptr when they
+// lie before it. The caller fills all of them; a gap before them is zeroed.
+std::uint8_t *file_writer::buffer_slot(std::uint64_t ib, std::size_t size)
 {
     if (ib < m_buffer_start) {
+        return nullptr;
+    }
+    const std::uint64_t offset = ib - m_buffer_start;
+    const std::uint64_t end = offset + size;
+    if (end > m_buffer_capacity) {
+        const std::size_t capacity =
+            static_cast<std::size_t>(std::max<std::uint64_t>(end, buffer_limit + format::block_size));
+        auto grown = std::make_unique_for_overwrite<std::uint8_t[]>(capacity);
+        if (m_buffer_size != 0) {
+            std::memcpy(grown.get(), m_buffer.get(), m_buffer_size);
+        }
+        m_buffer = std::move(grown);
+        m_buffer_capacity = capacity;
+    }
+    if (end > m_buffer_size) {
+        if (offset > m_buffer_size) {
+            std::memset(m_buffer.get() + m_buffer_size, 0,
+                        static_cast<std::size_t>(offset) - m_buffer_size);
+        }
+        m_buffer_size = static_cast<std::size_t>(end);
+    }
+    return m_buffer.get() + offset;
+}
+
+void file_writer::flush_if_full()
+{
+    if (m_buffer_size >= buffer_limit) {
+        flush_buffer();
+    }
+}
+
+void file_writer::put(std::uint64_t ib, const std::uint8_t *data, std::size_t size)
+{
+    std::uint8_t *slot = buffer_slot(ib, size);
+    if (!slot) {
         put_direct(ib, data, size);
         return;
     }
-    std::uint64_t offset = ib - m_buffer_start;
-    if (offset + size > m_buffer.size()) {
-        m_buffer.resize(static_cast<std::size_t>(offset + size), 0);
-    }
     if (size != 0) {
-        std::memcpy(m_buffer.data() + offset, data, size);
+        std::memcpy(slot, data, size);
     }
-    if (m_buffer.size() >= buffer_limit) {
-        flush_buffer();
-    }
+    flush_if_full();
 }
 
 std::size_t file_writer::block_max_data() const
@@ -251,20 +282,29 @@ std::uint64_t file_writer::write_block_as(std::span<const std::uint8_t> data, bo
     std::uint64_t ib = allocate(total, 64);
     std::uint64_t bid = m_next_bid | (internal ? 2u : 0u);
     m_next_bid += 4;
-    std::uint8_t block[format::block_size] = {};
-    if (!data.empty()) {
+    // Built where it is written: the data copied (and encoded) once, only the
+    // padding before the trailer zeroed.
+    std::uint8_t local[format::block_size];
+    std::uint8_t *slot = buffer_slot(ib, static_cast<std::size_t>(total));
+    std::uint8_t *block = slot ? slot : local;
+    if (encode && m_permute) {
+        format::permute_encode(data.data(), block, data.size());
+    } else if (!data.empty()) {
         std::memcpy(block, data.data(), data.size());
     }
-    if (encode && m_permute) {
-        format::permute_encode(block, data.size());
-    }
+    const std::size_t trailer_at = static_cast<std::size_t>(total) - L::block_trailer_size;
+    std::memset(block + data.size(), 0, trailer_at - data.size());
     format::block_trailer t;
     t.size = static_cast<std::uint16_t>(data.size());
     t.signature = format::compute_sig(ib, bid);
     t.crc = format::crc32(0, block, data.size());
     t.bid = bid;
-    L::write_block_trailer(block + total - L::block_trailer_size, t);
-    put(ib, block, static_cast<std::size_t>(total));
+    L::write_block_trailer(block + trailer_at, t);
+    if (slot) {
+        flush_if_full();
+    } else {
+        put_direct(ib, local, static_cast<std::size_t>(total));
+    }
     m_blocks.push_back({bid, ib, static_cast<std::uint16_t>(data.size())});
     return bid;
 }
@@ -300,6 +340,12 @@ void file_writer::data_stream::append(std::span<const std::uint8_t> data)
 {
     const std::size_t limit = m_owner.block_max_data();
     while (!data.empty()) {
+        if (m_pending.empty() && data.size() >= limit) {
+            // A whole block straight from the caller's bytes.
+            add_leaf(m_owner.write_block(data.first(limit), false, true), limit);
+            data = data.subspan(limit);
+            continue;
+        }
         std::size_t take = std::min(limit - m_pending.size(), data.size());
         m_pending.insert(m_pending.end(), data.begin(), data.begin() + static_cast<long>(take));
         data = data.subspan(take);

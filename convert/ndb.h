@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
 #include <vector>
@@ -135,6 +136,8 @@ private:
     void enter_region(std::uint64_t region);
     void close_region();
     void put(std::uint64_t ib, const std::uint8_t *data, std::size_t size);
+    std::uint8_t *buffer_slot(std::uint64_t ib, std::size_t size);
+    void flush_if_full();
     void put_direct(std::uint64_t ib, const std::uint8_t *data, std::size_t size);
     void flush_buffer();
     struct bref
@@ -156,7 +159,11 @@ private:
     std::vector<std::uint8_t> m_amap;
     std::vector<std::uint8_t> m_region_free_run;
     std::uint64_t m_amap_free = 0;
-    std::vector<std::uint8_t> m_buffer;
+    // Bytes from m_buffer_start not yet written: allocated once, never
+    // zeroed as a whole (blocks are built in place).
+    std::unique_ptr<std::uint8_t[]> m_buffer;
+    std::size_t m_buffer_size = 0;
+    std::size_t m_buffer_capacity = 0;
     std::uint64_t m_buffer_start = 0;
     std::vector<block_ref> m_blocks;
     std::vector<node_ref> m_nodes;

@@ -506,12 +506,15 @@ std::uint64_t pst_writer::write_message_body(const message &m, void *context,
                 }
             } else {
                 ndb::file_writer::data_stream stream(ctx.ndb);
-                std::vector<std::uint8_t> chunk(1u << 16);
-                for (std::uint64_t off = 0; off < size; off += chunk.size()) {
+                // Filled by the source before it is read: never zeroed.
+                const std::size_t chunk_size =
+                    static_cast<std::size_t>(std::min<std::uint64_t>(size, 1u << 16));
+                auto chunk = std::make_unique_for_overwrite<std::uint8_t[]>(chunk_size);
+                for (std::uint64_t off = 0; off < size; off += chunk_size) {
                     std::size_t n = static_cast<std::size_t>(
-                        std::min<std::uint64_t>(chunk.size(), size - off));
-                    a.data.read(off, std::span<std::uint8_t>(chunk.data(), n));
-                    stream.append(std::span<const std::uint8_t>(chunk.data(), n));
+                        std::min<std::uint64_t>(chunk_size, size - off));
+                    a.data.read(off, std::span<std::uint8_t>(chunk.get(), n));
+                    stream.append(std::span<const std::uint8_t>(chunk.get(), n));
                 }
                 std::uint32_t dnid = actx.new_nid(type_ltp);
                 actx.subnodes.push_back({dnid, stream.finish(), 0});

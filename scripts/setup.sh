@@ -8,7 +8,7 @@ packages=(
   googletest libgtest-dev
   qt6-base-dev qt6-webengine-dev libgl-dev
   libpff-dev libbfio-dev pff-tools
-  nlohmann-json3-dev
+  nlohmann-json3-dev zlib1g-dev
   pst-utils
   libgmime-3.0-dev libical-dev
   fp-utils xchm libchm1

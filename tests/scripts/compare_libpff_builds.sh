@@ -47,6 +47,30 @@ for part in 3 5 7; do
         conv=notrunc status=none
 done
 files+=("$work/wide-cut.pst" "$work/wide-holes.pst")
+# Attachments of several data blocks, three of the blocks damaged: a footer
+# size other than the index's, a wrong checksum, zeros in the data.
+cat > "$work/attached.json" <<'JSON'
+{"folders": [{"name": "Attached", "messages": [{"subject": "Message {n}", "repeat": 4,
+ "attachments": [{"filename": "a.bin", "pattern": {"size": 40000, "seed": 5}}]}]}]}
+JSON
+"$mkpst" "$work/attached.json" "$work/attached.pst"
+python3 - "$work/attached.pst" <<'PY'
+import struct, sys, zlib
+path = sys.argv[1]
+data = bytearray(open(path, 'rb').read())
+# Full blocks (8,176 bytes and a 16-byte footer) whose stored checksum holds.
+footers = [end - 16 for end in range(8192, len(data) + 1, 64)
+           if struct.unpack_from('<H', data, end - 16)[0] == 8176
+           and zlib.crc32(data[end - 8192:end - 16], 0xFFFFFFFF) ^ 0xFFFFFFFF
+           == struct.unpack_from('<I', data, end - 12)[0]]
+if len(footers) < 12:
+    sys.exit('too few data blocks found: %d' % len(footers))
+struct.pack_into('<H', data, footers[1], 8000)
+data[footers[5] + 4] ^= 1
+data[footers[9] - 4000:footers[9] - 3936] = bytes(64)
+open(path, 'wb').write(data)
+PY
+files+=("$work/attached.pst")
 
 failures=0
 compare() { # ARGS...: both probes' output and exit status must agree
