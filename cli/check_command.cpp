@@ -85,6 +85,12 @@ void print_report(const check_report &report)
             std::printf("  %s\n", entry.text().c_str());
         }
     }
+    if (!report.damage.empty()) {
+        std::printf("damage:\n");
+        for (const std::string &line : report.damage) {
+            std::printf("  %s\n", line.c_str());
+        }
+    }
 }
 
 check_report check_file(const std::string &path, bool quiet)
@@ -96,10 +102,11 @@ check_report check_file(const std::string &path, bool quiet)
     if (report.status != exit_done) {
         return report;
     }
+    report.damage = session.state.rebuild_report;
     if (!count_folders(session, quiet, report)) {
         report.status = exit_stopped;
         report.error = "stopped";
-    } else if (!report.unreadable.empty()) {
+    } else if (!report.unreadable.empty() || !report.damage.empty()) {
         report.status = exit_unreadable_items;
     }
     return report;

@@ -36,6 +36,9 @@ struct check_report
     std::string error;
     std::vector<folder_count> folders;
     std::vector<unreadable_entry> unreadable;
+    // The damage report when the index had to be rebuilt (empty when the
+    // file's own index was read).
+    std::vector<std::string> damage;
     std::size_t items() const;
 };
 

@@ -61,6 +61,7 @@ json check_json(const std::vector<check_report> &reports, int status)
         file["folders"] = std::move(folders);
         file["items"] = report.items();
         file["unreadable"] = std::move(unreadable);
+        file["damage"] = report.damage;
         files.push_back(std::move(file));
     }
     return {{"command", "check"},
@@ -88,7 +89,8 @@ json save_json(const std::vector<save_outcome> &outcomes, const std::string &com
             {"items", report.items},
             {"recovered", report.recovered},
             {"skipped", report.skipped},
-            {"unreadable", std::move(unreadable)}};
+            {"unreadable", std::move(unreadable)},
+            {"notes", report.notes}};
         if (!outcome.error.empty()) {
             file["error"] = outcome.error;
         }

@@ -103,6 +103,12 @@ void print_outcome(const save_outcome &outcome)
             std::printf("  %s\n", line.c_str());
         }
     }
+    if (!report.notes.empty()) {
+        std::printf("notes:\n");
+        for (const std::string &line : report.notes) {
+            std::printf("  %s\n", line.c_str());
+        }
+    }
 }
 
 int finish(const options &chosen, const char *command, std::vector<save_outcome> &outcomes)

@@ -531,6 +531,18 @@ int save_walk::save_recovered(libpff_item_t *root, bool recovered)
             return 1;
         }
         if (!folder_open) {
+            // No empty "Recovered Items": an item whose values cannot be read
+            // at all (a message rebuilt without its sub-nodes, say) is named
+            // in the report without making the folder. libpff keeps the values
+            // it reads here for the sink.
+            libpff_error_t *error = nullptr;
+            int sets = 0;
+            if (libpff_item_get_number_of_record_sets(item, &sets, &error) != 1) {
+                unreadable(std::string(recovered_folder_name) + ", " + position +
+                           ": its properties cannot be read: " + pff_error_text(error));
+                libpff_error_free(&error);
+                return 1;
+            }
             m_path.assign(1, recovered_folder_name);
             int r = begin("IPF.Note", nullptr);
             if (r == 0) {

@@ -3,8 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include <zlib.h>
-
+#include "format/crc.h"
 #include "format/encoding.h"
 
 namespace korvel::recovery {
@@ -105,15 +104,6 @@ int property_context_kind(const std::uint8_t *heap, std::size_t size)
     return kind;
 }
 
-// The format's CRC (no initial or final inversion) through zlib's, which
-// inverts both ways and runs about twice as fast as a table of our own: the
-// pass spends most of its time here.
-std::uint32_t data_crc(const std::uint8_t *data, std::size_t size)
-{
-    return ~static_cast<std::uint32_t>(
-        ::crc32(0xFFFFFFFFul, data, static_cast<uInt>(size)));
-}
-
 template <class Layout> class scanner
 {
 public:
@@ -129,7 +119,7 @@ public:
         const format::page_trailer trailer = Layout::read_page_trailer(page);
         const auto type = static_cast<std::uint8_t>(trailer.type);
         if (!format::is_page_type(type) || trailer.type_repeat != type ||
-            data_crc(page, Layout::page_data_size) != trailer.crc) {
+            format::crc32(0, page, Layout::page_data_size) != trailer.crc) {
             return;
         }
         const bool tree = trailer.type == format::page_type::nbt ||
@@ -174,7 +164,7 @@ public:
         }
         const std::uint64_t ib = end - stored;
         if (trailer.signature != format::compute_sig(ib, trailer.bid) ||
-            data_crc(window + (ib - window_begin), trailer.size) != trailer.crc) {
+            format::crc32(0, window + (ib - window_begin), trailer.size) != trailer.crc) {
             return;
         }
         m_coverage.cover(ib, end);

@@ -64,25 +64,46 @@ class Check(unittest.TestCase):
         inbox = next(f for f in file["folders"] if f["path"] == "Top of Personal Folders/Inbox")
         self.assertEqual(inbox["items"], 19)
 
+    def test_a_lost_index_is_rebuilt_and_the_damage_reported(self):
+        path = os.path.join(cli.scratch("check-rebuilt"), "both-roots.pst")
+        self.assertEqual(cli.probe("damage", cli.ENRON, "both-roots", path).returncode, 0)
+        done, report = cli.run_json("check", path)
+        self.assertEqual(done.returncode, 1, done.stderr)
+        (file,) = report["files"]
+        self.assertEqual((file["state"], file["items"], file["unreadable"]), ("damaged", 71, []))
+        self.assertIn("rebuilt", file["damage"][0])
+        # The text report carries the same lines as its last section.
+        lines = cli.run("--quiet", "check", path).stdout.splitlines()
+        at = lines.index("damage:")
+        self.assertEqual([line.strip() for line in lines[at + 1:]], file["damage"])
+
     def test_several_files_each_reported_and_the_worst_status_returned(self):
         directory = cli.scratch("check-several")
         missing = os.path.join(directory, "missing.pst")
         text = os.path.join(directory, "notes.pst")
         with open(text, "w") as f:
             f.write("not a mailbox at all\n" * 100)
+        # A spoiled header root is rebuilt from the pages behind it; a header
+        # with nothing behind it cannot be.
         spoiled = os.path.join(directory, "spoiled.pst")
         shutil.copy(damaged_mailbox("check-spoiled"), spoiled)
         cli.spoil_header(spoiled)
-        done, report = cli.run_json("check", cli.ENRON, missing, text, spoiled)
+        hollow = os.path.join(directory, "hollow.pst")
+        with open(spoiled, "rb") as f:
+            header = f.read(1024)
+        with open(hollow, "wb") as f:
+            f.write(header + bytes(64 * 1024))
+        done, report = cli.run_json("check", cli.ENRON, missing, text, spoiled, hollow)
         self.assertEqual(done.returncode, 3)
         self.assertEqual(report["status"], 3)
         self.assertEqual([f["state"] for f in report["files"]],
-                         ["intact", "unreadable", "unreadable", "unreadable"])
+                         ["intact", "unreadable", "unreadable", "damaged", "unreadable"])
+        self.assertTrue(report["files"][3]["damage"])
         # One line each, naming the file and the cause.
         self.assertEqual(done.stderr.splitlines(), [
             f"korvel-pst: {missing}: No such file or directory",
             f"korvel-pst: {text}: not a PST file (no PST header)",
-            f"korvel-pst: {spoiled}: the header or the index cannot be read",
+            f"korvel-pst: {hollow}: the header or the index cannot be read",
         ])
 
 

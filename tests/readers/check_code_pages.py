@@ -160,7 +160,8 @@ def check_conversions(probe, pst, work):
     out = os.path.join(work, "eml")
     run(probe, "convert", pst, "eml", out)
     for cp, (subject, sender, body, place) in CODE_PAGES.items():
-        folder = os.path.join(out, f"CP{cp}")
+        # The mail folders under Mail/, their contacts and calendars beside it.
+        folder = os.path.join(out, "Mail", f"CP{cp}")
         names = os.listdir(folder)
         expect(f"CP{cp} EML file name", names, [subject + ".eml"])
         with open(os.path.join(folder, names[0]), "rb") as f:
@@ -169,10 +170,11 @@ def check_conversions(probe, pst, work):
         expect(f"CP{cp} EML From name", m["from"].addresses[0].display_name, sender)
         expect(f"CP{cp} EML To name", m["to"].addresses[0].display_name, sender)
         expect(f"CP{cp} EML body", m.get_body(("plain",)).get_content().strip(), body)
-        with open(folder + ".vcf", encoding="utf-8") as f:
+        pim = os.path.join(out, "Contacts and Calendars", f"CP{cp}")
+        with open(pim + ".vcf", encoding="utf-8") as f:
             if f"FN:{sender}" not in f.read().splitlines():
                 problem(f"CP{cp} vCard lacks FN:{sender}")
-        with open(folder + ".ics", encoding="utf-8") as f:
+        with open(pim + ".ics", encoding="utf-8") as f:
             ics = f.read().replace("\r\n ", "")
         for line in (f"SUMMARY:{subject}", f"LOCATION:{place}", f"DESCRIPTION:{body}"):
             if line not in ics.replace("\\\\", "\\"):
@@ -181,14 +183,14 @@ def check_conversions(probe, pst, work):
     out = os.path.join(work, "mbox")
     run(probe, "convert", pst, "mbox", out)
     for cp, (subject, sender, body, _) in CODE_PAGES.items():
-        box = mailbox.mbox(os.path.join(out, f"CP{cp}"), create=False)
+        box = mailbox.mbox(os.path.join(out, "Mail", f"CP{cp}"), create=False)
         got = [(str(m["subject"]), m.get_body(("plain",)).get_content().strip())
                for m in (email.message_from_bytes(raw.as_bytes(), policy=email.policy.strict)
                          for raw in box)]
         expect(f"CP{cp} mbox", got, [(subject, body)])
     out = os.path.join(work, "eml")
     for subject, _ in ODD:
-        path = os.path.join(out, "Odd", subject + ".eml")
+        path = os.path.join(out, "Mail", "Odd", subject + ".eml")
         if not os.path.exists(path):
             problem(f"no EML for {subject!r}")
             continue
