@@ -215,10 +215,139 @@ std::vector<format::bbt_entry> merge_blocks(const std::vector<format::bbt_entry>
     return out;
 }
 
+// A sub-node block no node or other sub-node block names: the top of a
+// tree whose message may have lost its node. nids holds the sub-nodes it
+// leads to, sorted.
+struct orphan_tree
+{
+    std::uint64_t bid = 0;
+    std::vector<std::uint32_t> nids;
+};
+
+std::vector<orphan_tree> orphan_trees(const scan_result &scan,
+                                      const std::vector<format::nbt_entry> &nodes,
+                                      const std::set<std::uint64_t> &present)
+{
+    std::set<std::uint64_t> claimed;
+    for (const format::nbt_entry &node : nodes) {
+        claimed.insert(node.bid_sub & ~bid_reserved);
+    }
+    std::map<std::uint64_t, const sub_node_block *> by_bid;
+    for (const sub_node_block &tree : scan.sub_node_trees) {
+        by_bid.try_emplace(tree.bid & ~bid_reserved, &tree);
+        for (std::size_t i = tree.first; i < tree.first + tree.count; ++i) {
+            const sub_node_entry &entry = scan.sub_node_entries[i];
+            claimed.insert((tree.level == 0 ? entry.bid_sub : entry.bid) & ~bid_reserved);
+        }
+    }
+    auto add_nids = [&](const sub_node_block &tree, std::vector<std::uint32_t> *nids) {
+        for (std::size_t i = tree.first; i < tree.first + tree.count; ++i) {
+            nids->push_back(scan.sub_node_entries[i].nid);
+        }
+    };
+    std::vector<orphan_tree> out;
+    for (const auto &[key, tree] : by_bid) {
+        if (claimed.count(key) != 0 || present.count(key) == 0) {
+            continue;
+        }
+        orphan_tree orphan{tree->bid, {}};
+        if (tree->level == 0) {
+            add_nids(*tree, &orphan.nids);
+        } else {
+            for (std::size_t i = tree->first; i < tree->first + tree->count; ++i) {
+                const auto child = by_bid.find(scan.sub_node_entries[i].bid & ~bid_reserved);
+                if (child == by_bid.end() || child->second->level != 0 ||
+                    present.count(child->first) == 0) {
+                    orphan.nids.clear();
+                    break;
+                }
+                add_nids(*child->second, &orphan.nids);
+            }
+        }
+        if (orphan.nids.empty()) {
+            continue;
+        }
+        std::sort(orphan.nids.begin(), orphan.nids.end());
+        out.push_back(std::move(orphan));
+    }
+    return out;
+}
+
+// The sub-node tree of each lost message (index into lost_bids), where one
+// can be told. Sub-node ids repeat from message to message, so the tree must
+// hold every sub-node the message's properties name, and it must be the only
+// such tree between the message's block and the next message's in block id
+// order: the writer and the mail client allocate a message's blocks
+// together, its tree just after or just before its context. The direction
+// that pairs more messages wins; a message with no tree, or two, in its gap
+// keeps none.
+std::map<std::size_t, std::uint64_t>
+match_sub_node_trees(const scan_result &scan, const std::vector<std::uint64_t> &lost_bids,
+                     const std::vector<sub_node_refs> &lost_refs,
+                     const std::vector<orphan_tree> &trees)
+{
+    // Every message context that is no sub-node bounds a gap.
+    std::set<std::uint64_t> embedded;
+    for (const std::uint64_t bid : scan.sub_node_blocks) {
+        embedded.insert(bid & ~bid_reserved);
+    }
+    std::vector<std::uint64_t> bounds;
+    for (const std::uint64_t bid : scan.message_blocks) {
+        if (embedded.count(bid & ~bid_reserved) == 0) {
+            bounds.push_back(bid & ~bid_reserved);
+        }
+    }
+    std::sort(bounds.begin(), bounds.end());
+    auto fits = [&](std::size_t message, const orphan_tree &tree) {
+        const sub_node_refs refs = lost_refs[message];
+        for (std::size_t i = refs.first; i < refs.first + refs.count; ++i) {
+            if (!std::binary_search(tree.nids.begin(), tree.nids.end(),
+                                    scan.referenced_sub_nodes[i])) {
+                return false;
+            }
+        }
+        return true;
+    };
+    // trees come sorted by block id.
+    auto pair_in = [&](bool after) {
+        std::map<std::size_t, std::uint64_t> pairs;
+        for (std::size_t m = 0; m < lost_bids.size(); ++m) {
+            const std::uint64_t bid = lost_bids[m] & ~bid_reserved;
+            const auto at = std::lower_bound(bounds.begin(), bounds.end(), bid);
+            std::uint64_t low = bid;
+            std::uint64_t high = bid;
+            if (after) {
+                const auto next = at != bounds.end() && *at == bid ? at + 1 : at;
+                high = next == bounds.end() ? ~std::uint64_t{0} : *next;
+            } else {
+                low = at == bounds.begin() ? 0 : *(at - 1);
+            }
+            const auto first = std::upper_bound(
+                trees.begin(), trees.end(), low,
+                [](std::uint64_t key, const orphan_tree &t) { return key < (t.bid & ~bid_reserved); });
+            std::size_t found = 0;
+            std::uint64_t tree_bid = 0;
+            for (auto t = first; t != trees.end() && (t->bid & ~bid_reserved) < high; ++t) {
+                if (fits(m, *t)) {
+                    ++found;
+                    tree_bid = t->bid;
+                }
+            }
+            if (found == 1) {
+                pairs.emplace(m, tree_bid);
+            }
+        }
+        return pairs;
+    };
+    std::map<std::size_t, std::uint64_t> after = pair_in(true);
+    std::map<std::size_t, std::uint64_t> before = pair_in(false);
+    return after.size() >= before.size() ? after : before;
+}
+
 // Message contexts found in blocks that no node names become nodes of
 // their own, with a parent no folder has (libpff then lists them among the
-// items no folder leads to). Their sub-nodes (recipients, attachments) are
-// not known. When the root folder's node is lost too, a folder context no
+// items no folder leads to), with the sub-node tree (recipients,
+// attachments, large values) that can be told to be theirs. When the root folder's node is lost too, a folder context no
 // node names stands in for it, so the mailbox opens.
 // Returns true when the stand-in root's own block (stand_in_bid, an empty
 // folder context) must be added.
@@ -263,13 +392,24 @@ bool add_lost_messages(const scan_result &scan, const std::vector<format::bbt_en
         lost_parent = root_folder;
     }
     std::set<std::uint64_t> taken;
+    std::vector<std::uint64_t> lost_bids;
+    std::vector<sub_node_refs> lost_refs;
+    for (std::size_t i = 0; i < scan.message_blocks.size(); ++i) {
+        const std::uint64_t bid = scan.message_blocks[i];
+        if (unnamed(bid) && taken.insert(bid & ~bid_reserved).second) {
+            lost_bids.push_back(bid);
+            lost_refs.push_back(scan.message_refs[i]);
+        }
+    }
+    const std::map<std::size_t, std::uint64_t> trees =
+        match_sub_node_trees(scan, lost_bids, lost_refs, orphan_trees(scan, *nodes, present));
     std::vector<format::nbt_entry> lost;
     std::uint32_t next_index = largest_index + 2;
-    for (const std::uint64_t bid : scan.message_blocks) {
-        if (unnamed(bid) && taken.insert(bid & ~bid_reserved).second) {
-            lost.push_back({(next_index++ << 5) | nid_type_message, bid, 0, lost_parent});
-            rebuilt->push_back({static_cast<std::uint32_t>(lost.back().nid), lost_parent});
-        }
+    for (std::size_t m = 0; m < lost_bids.size(); ++m) {
+        const auto tree = trees.find(m);
+        const std::uint64_t bid_sub = tree == trees.end() ? 0 : tree->second;
+        lost.push_back({(next_index++ << 5) | nid_type_message, lost_bids[m], bid_sub, lost_parent});
+        rebuilt->push_back({static_cast<std::uint32_t>(lost.back().nid), lost_parent, bid_sub != 0});
     }
     nodes->insert(nodes->end(), lost.begin(), lost.end());
     std::sort(nodes->begin(), nodes->end(),
@@ -454,6 +594,12 @@ std::vector<std::string> damage_report_lines(const damage_report &report)
     lines.push_back("Items found: " + std::to_string(report.messages));
     lines.push_back("Items rebuilt from their blocks (their index entries were lost): " +
                     std::to_string(report.lost.size()));
+    if (!report.lost.empty()) {
+        const auto whole = std::count_if(report.lost.begin(), report.lost.end(),
+                                         [](const lost_node &lost) { return lost.whole; });
+        lines.push_back("Of these, with their recipients, attachments and long values: " +
+                        std::to_string(whole));
+    }
     lines.push_back("Bytes failing their checks: " + std::to_string(scan.failed_bytes) + " in " +
                     std::to_string(scan.failed.size()) + " ranges");
     return lines;

@@ -33,6 +33,8 @@ struct lost_node
 {
     std::uint32_t nid = 0;
     std::uint32_t parent = 0;
+    // Its sub-node tree (recipients, attachments, large values) was found.
+    bool whole = false;
 };
 
 // What the rebuild found, for the user and `korvel-probe check`.

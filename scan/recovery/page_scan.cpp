@@ -73,9 +73,19 @@ bool heap_allocation(const std::uint8_t *heap, std::size_t size, std::uint32_t h
     return *begin <= *end && *end <= size;
 }
 
+// Property types whose values sit in the property tree itself; any other
+// value is a heap or sub-node reference.
+bool inline_type(std::uint16_t type)
+{
+    return type == 0x0002 || type == 0x0003 || type == 0x0004 || type == 0x000A ||
+           type == 0x000B;
+}
+
 // 1 when the heap is a property context holding a message class, 2 when it
-// holds a folder's content count, else 0.
-int property_context_kind(const std::uint8_t *heap, std::size_t size)
+// holds a folder's content count, else 0. For a message, the sub-nodes its
+// values are kept in are added to refs.
+int property_context_kind(const std::uint8_t *heap, std::size_t size,
+                          std::vector<std::uint32_t> *refs)
 {
     constexpr std::uint8_t heap_signature = 0xEC;
     constexpr std::uint8_t property_context = 0xBC;
@@ -93,13 +103,21 @@ int property_context_kind(const std::uint8_t *heap, std::size_t size)
         return 0;
     }
     int kind = 0;
+    const std::size_t had = refs->size();
     for (std::size_t at = begin; at + 8 <= end; at += 8) {
         const std::uint16_t tag = load_le<std::uint16_t>(heap + at);
+        const std::uint32_t value = load_le<std::uint32_t>(heap + at + 4);
         if (tag == 0x001A) {
             kind = 1;
         } else if (tag == 0x3602 && kind == 0) {
             kind = 2;
         }
+        if (!inline_type(load_le<std::uint16_t>(heap + at + 2)) && (value & 0x1F) != 0) {
+            refs->push_back(value);
+        }
+    }
+    if (kind != 1) {
+        refs->resize(had);
     }
     return kind;
 }
@@ -181,15 +199,7 @@ private:
     void inspect_block(std::uint64_t bid, const std::uint8_t *data, std::size_t size)
     {
         if ((bid & 2) != 0) {
-            if (size < 8 || data[0] != 0x02 || data[1] != 0) {
-                return;
-            }
-            const std::size_t count = load_le<std::uint16_t>(data + 2);
-            const std::size_t at = Layout::subnode_header_size;
-            for (std::size_t i = 0; i < count && at + (i + 1) * Layout::sl_entry_size <= size; ++i) {
-                m_result->sub_node_blocks.push_back(
-                    Layout::load_id(data + at + i * Layout::sl_entry_size + Layout::id_size));
-            }
+            sub_node_block_found(bid, data, size);
             return;
         }
         if (size < 12) {
@@ -209,9 +219,11 @@ private:
         if (m_permuted) {
             format::permute_decode(plain, size);
         }
-        switch (property_context_kind(plain, size)) {
+        const std::size_t first = m_result->referenced_sub_nodes.size();
+        switch (property_context_kind(plain, size, &m_result->referenced_sub_nodes)) {
         case 1:
             m_result->message_blocks.push_back(bid);
+            m_result->message_refs.push_back({first, m_result->referenced_sub_nodes.size() - first});
             break;
         case 2:
             m_result->folder_blocks.push_back(bid);
@@ -219,6 +231,33 @@ private:
         default:
             break;
         }
+    }
+
+    // A list of sub-nodes (level 0) or of such lists (level 1). Sub-node
+    // blocks are never encoded.
+    void sub_node_block_found(std::uint64_t bid, const std::uint8_t *data, std::size_t size)
+    {
+        if (size < 8 || data[0] != 0x02 || data[1] > 1) {
+            return;
+        }
+        const std::uint8_t level = data[1];
+        const std::size_t count = load_le<std::uint16_t>(data + 2);
+        const std::size_t at = Layout::subnode_header_size;
+        const std::size_t entry_size = level == 0 ? Layout::sl_entry_size : Layout::si_entry_size;
+        sub_node_block found{bid, level, m_result->sub_node_entries.size(), 0};
+        for (std::size_t i = 0; i < count && at + (i + 1) * entry_size <= size; ++i) {
+            const std::uint8_t *entry = data + at + i * entry_size;
+            sub_node_entry e;
+            e.nid = static_cast<std::uint32_t>(Layout::load_id(entry));
+            e.bid = Layout::load_id(entry + Layout::id_size);
+            if (level == 0) {
+                e.bid_sub = Layout::load_id(entry + 2 * Layout::id_size);
+                m_result->sub_node_blocks.push_back(e.bid);
+            }
+            m_result->sub_node_entries.push_back(e);
+            ++found.count;
+        }
+        m_result->sub_node_trees.push_back(found);
     }
 
     void tree_page(std::uint64_t ib, const std::uint8_t *page, const format::page_trailer &trailer)

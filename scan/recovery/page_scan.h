@@ -40,6 +40,35 @@ struct byte_range
     std::uint64_t end = 0;
 };
 
+// A sub-node block found by its trailer (level 0: a list of sub-nodes,
+// level 1: a list of level-0 blocks); its entries are [first, first + count)
+// of the scan's sub-node entries.
+struct sub_node_block
+{
+    std::uint64_t bid = 0;
+    std::uint8_t level = 0;
+    std::size_t first = 0;
+    std::size_t count = 0;
+};
+
+// One entry of a sub-node block: at level 0 the sub-node's data block and
+// its own sub-node block; at level 1 the level-0 block (in bid) that starts
+// at nid.
+struct sub_node_entry
+{
+    std::uint32_t nid = 0;
+    std::uint64_t bid = 0;
+    std::uint64_t bid_sub = 0;
+};
+
+// The sub-nodes a message context's properties name (values kept outside
+// its heap), as [first, first + count) of the scan's referenced sub-nodes.
+struct sub_node_refs
+{
+    std::size_t first = 0;
+    std::size_t count = 0;
+};
+
 struct scan_result
 {
     std::vector<leaf_page> nbt_leaves;
@@ -52,10 +81,17 @@ struct scan_result
     // those with a folder's content count: what a lost node may be rebuilt
     // around.
     std::vector<std::uint64_t> message_blocks;
+    // One per message block, same order.
+    std::vector<sub_node_refs> message_refs;
+    std::vector<std::uint32_t> referenced_sub_nodes;
     std::vector<std::uint64_t> folder_blocks;
     // Data blocks the sub-node blocks found name (attachments, embedded
     // messages, tables): never a lost message of their own.
     std::vector<std::uint64_t> sub_node_blocks;
+    // The sub-node blocks themselves: what a lost message's sub-node tree
+    // is looked for among.
+    std::vector<sub_node_block> sub_node_trees;
+    std::vector<sub_node_entry> sub_node_entries;
     // Every checking page of each tree, leaves and intermediate ones.
     std::size_t nbt_pages = 0;
     std::size_t bbt_pages = 0;
