@@ -15,7 +15,7 @@ mkpst="$build/convert/korvel-mkpst"
 mkdir -p "$work"
 cd "$work"
 
-classes="cut-50 cut-90 node-root block-root both-roots header-pointers contents-tables bit-flips hole"
+classes="cut-50 cut-90 node-root block-root both-roots header-pointers contents-tables bit-flips hole node-pages"
 
 # A writer-made mailbox: three folders, mail with recipients and attachments.
 cat > writer.json <<'JSON'

@@ -279,8 +279,8 @@ std::vector<orphan_tree> orphan_trees(const scan_result &scan,
 // such tree between the message's block and the next message's in block id
 // order: the writer and the mail client allocate a message's blocks
 // together, its tree just after or just before its context. The direction
-// that pairs more messages wins; a message with no tree, or two, in its gap
-// keeps none.
+// that pairs more messages is taken first, then the other for what is left;
+// a message with no tree, or two, in its gap keeps none.
 std::map<std::size_t, std::uint64_t>
 match_sub_node_trees(const scan_result &scan, const std::vector<std::uint64_t> &lost_bids,
                      const std::vector<sub_node_refs> &lost_refs,
@@ -308,10 +308,13 @@ match_sub_node_trees(const scan_result &scan, const std::vector<std::uint64_t> &
         }
         return true;
     };
-    // trees come sorted by block id.
-    auto pair_in = [&](bool after) {
-        std::map<std::size_t, std::uint64_t> pairs;
+    // trees come sorted by block id; a tree in used is never given twice.
+    std::set<std::uint64_t> used;
+    auto pair_in = [&](bool after, std::map<std::size_t, std::uint64_t> *pairs) {
         for (std::size_t m = 0; m < lost_bids.size(); ++m) {
+            if (pairs->count(m) != 0) {
+                continue;
+            }
             const std::uint64_t bid = lost_bids[m] & ~bid_reserved;
             const auto at = std::lower_bound(bounds.begin(), bounds.end(), bid);
             std::uint64_t low = bid;
@@ -328,20 +331,30 @@ match_sub_node_trees(const scan_result &scan, const std::vector<std::uint64_t> &
             std::size_t found = 0;
             std::uint64_t tree_bid = 0;
             for (auto t = first; t != trees.end() && (t->bid & ~bid_reserved) < high; ++t) {
-                if (fits(m, *t)) {
+                if (used.count(t->bid & ~bid_reserved) == 0 && fits(m, *t)) {
                     ++found;
                     tree_bid = t->bid;
                 }
             }
             if (found == 1) {
-                pairs.emplace(m, tree_bid);
+                pairs->emplace(m, tree_bid);
             }
         }
-        return pairs;
     };
-    std::map<std::size_t, std::uint64_t> after = pair_in(true);
-    std::map<std::size_t, std::uint64_t> before = pair_in(false);
-    return after.size() >= before.size() ? after : before;
+    std::map<std::size_t, std::uint64_t> after;
+    std::map<std::size_t, std::uint64_t> before;
+    pair_in(true, &after);
+    pair_in(false, &before);
+    const bool after_first = after.size() >= before.size();
+    std::map<std::size_t, std::uint64_t> pairs = after_first ? after : before;
+    // A message rewritten after its tree was (the mail client stores a
+    // changed message anew) has its tree on the other side: the trees the
+    // first direction left may still pair the messages it left.
+    for (const auto &[message, tree] : pairs) {
+        used.insert(tree & ~bid_reserved);
+    }
+    pair_in(!after_first, &pairs);
+    return pairs;
 }
 
 // Message contexts found in blocks that no node names become nodes of
@@ -409,7 +422,8 @@ bool add_lost_messages(const scan_result &scan, const std::vector<format::bbt_en
         const auto tree = trees.find(m);
         const std::uint64_t bid_sub = tree == trees.end() ? 0 : tree->second;
         lost.push_back({(next_index++ << 5) | nid_type_message, lost_bids[m], bid_sub, lost_parent});
-        rebuilt->push_back({static_cast<std::uint32_t>(lost.back().nid), lost_parent, bid_sub != 0});
+        rebuilt->push_back({static_cast<std::uint32_t>(lost.back().nid), lost_parent,
+                            lost_bids[m], bid_sub, bid_sub != 0});
     }
     nodes->insert(nodes->end(), lost.begin(), lost.end());
     std::sort(nodes->begin(), nodes->end(),

@@ -33,7 +33,10 @@ struct lost_node
 {
     std::uint32_t nid = 0;
     std::uint32_t parent = 0;
-    // Its sub-node tree (recipients, attachments, large values) was found.
+    // Its property context's block, and its sub-node tree (recipients,
+    // attachments, long values) when one could be told to be its own.
+    std::uint64_t data_bid = 0;
+    std::uint64_t sub_bid = 0;
     bool whole = false;
 };
 

@@ -340,6 +340,15 @@ bool damage_by_name(const std::string &name, std::vector<std::uint8_t> &bytes)
             const std::uint64_t at = 0x4400 + state % span;
             bytes[at] = static_cast<std::uint8_t>(bytes[at] ^ (1u << (state >> 61)));
         }
+    } else if (name == "node-pages") {
+        // Every page whose trailer names the node index, in either layout:
+        // no message keeps its node entry.
+        const std::size_t trailer = bytes.size() > 10 && bytes[10] >= 23 ? 496 : 500;
+        for (std::uint64_t at = 0x4400; at + page_size <= bytes.size(); at += page_size) {
+            if (bytes[at + trailer] == 0x81 && bytes[at + trailer + 1] == 0x81) {
+                zero(at, page_size);
+            }
+        }
     } else if (name == "hole") {
         const std::uint64_t hole = bytes.size() / 3 / page_size * page_size;
         zero(hole, 65536);

@@ -52,7 +52,8 @@ int zero_contents_tables(std::vector<std::uint8_t> &bytes);
 // The damage classes the recovery is measured on, by name: cut-50, cut-90,
 // node-root, block-root, both-roots, header-pointers, contents-tables,
 // bit-flips (1,000 past the header, seeded), hole (64 KiB at a third of the
-// file and ten pages zeroed after it). Returns false for an unknown name.
+// file and ten pages zeroed after it), node-pages (every page of the node
+// index zeroed, in either layout). Returns false for an unknown name.
 bool damage_by_name(const std::string &name, std::vector<std::uint8_t> &bytes);
 
 // Gives a node a parent that does not exist: patches its entry in the node
