@@ -3,7 +3,9 @@
 # writer-made one, each converted to single messages by Korvel
 # (korvel-probe convert ... eml), readpst (-D -e -j 0) and pffexport
 # (-m all); "could survive" counts the intact file's messages whose blocks
-# all lie in the bytes left (the cuts), else all of them. Then the rebuild of
+# all lie in the bytes left (the cuts), else all of them; "whole" counts
+# Korvel's messages byte-identical to one of the intact file's (nothing of
+# them lost: body, recipients, attachments). Then the rebuild of
 # a 1 GB writer-made mailbox with its root pages zeroed, against cp.
 #   bash bench/recovery_table.sh BUILD_DIR [WORKDIR]
 # RECOVERY_BIG=0 leaves out the 1 GB run.
@@ -47,6 +49,13 @@ count_pffexport() { # FILE OUT
     find "$2".* -maxdepth 0 -type d > /dev/null 2>&1 || { echo 0; return; }
     find "$2".* -type d -name 'Message*' -not -path '*/Attachments/*' 2>/dev/null | wc -l
 }
+eml_digests() { # OUT
+    find "$1" -type f -name '*.eml' -exec md5sum {} + 2>/dev/null | awk '{ print $1 }' | sort
+}
+count_whole() { # OUT (against intact.md5)
+    eml_digests "$1" > damaged.md5
+    grep -cFxf intact.md5 damaged.md5 || true
+}
 could_survive() { # INTACT DAMAGED CLASS
     local size
     size=$(stat -c %s "$2")
@@ -56,12 +65,12 @@ could_survive() { # INTACT DAMAGED CLASS
     esac
 }
 
-total_k=0 total_r=0 total_c=0 short=0
+total_k=0 total_w=0 total_r=0 total_c=0 short=0
 for mailbox in enron writer; do
     echo
     echo "$mailbox.pst ($(stat -c %s "$mailbox.pst") bytes)"
-    echo "| damage | Korvel | readpst | pffexport | could survive |"
-    echo "|---|---|---|---|---|"
+    echo "| damage | Korvel | whole | readpst | pffexport | could survive |"
+    echo "|---|---|---|---|---|---|"
     for class in intact $classes; do
         damaged="$mailbox-$class.pst"
         if [ "$class" = intact ]; then
@@ -70,12 +79,16 @@ for mailbox in enron writer; do
             "$probe" damage "$mailbox.pst" "$class" "$damaged"
         fi
         k=$(count_korvel "$damaged" "out-$mailbox-$class-korvel")
+        if [ "$class" = intact ]; then
+            eml_digests "out-$mailbox-$class-korvel" > intact.md5
+        fi
+        w=$(count_whole "out-$mailbox-$class-korvel")
         r=$(count_readpst "$damaged" "out-$mailbox-$class-readpst")
         p=$(count_pffexport "$damaged" "out-$mailbox-$class-pffexport")
         c=$(could_survive "$mailbox.pst" "$damaged" "$class")
-        echo "| $class | $k | $r | $p | $c |"
+        echo "| $class | $k | $w | $r | $p | $c |"
         if [ "$class" != intact ]; then
-            total_k=$((total_k + k)) total_r=$((total_r + r)) total_c=$((total_c + c))
+            total_k=$((total_k + k)) total_w=$((total_w + w)) total_r=$((total_r + r)) total_c=$((total_c + c))
             if [ $((k * 10)) -lt $((c * 9)) ] || [ "$k" -lt "$r" ]; then
                 short=$((short + 1))
             fi
@@ -83,7 +96,7 @@ for mailbox in enron writer; do
     done
 done
 echo
-echo "over all damaged copies: Korvel $total_k, readpst $total_r, could survive $total_c;" \
+echo "over all damaged copies: Korvel $total_k (whole $total_w), readpst $total_r, could survive $total_c;" \
      "classes below 90% or below readpst: $short"
 
 if [ "${RECOVERY_BIG:-1}" = 1 ]; then
