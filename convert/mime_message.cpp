@@ -303,12 +303,6 @@ GMimeMultipart *new_multipart(const char *subtype)
     return multipart;
 }
 
-std::mutex &rtf_reader_mutex()
-{
-    static std::mutex mutex;
-    return mutex;
-}
-
 } // namespace
 
 item_family classify_message_class(std::string_view message_class)
@@ -471,21 +465,17 @@ std::string rtf_body_text(std::string_view rtf)
     if (rtf.empty()) {
         return {};
     }
-    std::lock_guard<std::mutex> lock(rtf_reader_mutex());
     std::string copy(rtf);
     std::FILE *stream = fmemopen(copy.data(), copy.size(), "r");
     if (stream == nullptr) {
         return {};
     }
-    rtf_reader_reset();
-    rtf_text.clear();
-    rtf_parse(stream); // what was read up to an error is kept
+    // A reader of its own: each body reads as if alone, whatever the
+    // preview's reader carries from its last document.
+    std::u16string text;
+    rtf_parse_alone(stream, text); // what was read up to an error is kept
     std::fclose(stream);
-    std::string text = utf16_to_utf8(rtf_text);
-    rtf_text.clear();
-    rtf_text.shrink_to_fit();
-    rtf_reader_reset();
-    return text;
+    return utf16_to_utf8(text);
 }
 
 struct mime_message::build_state

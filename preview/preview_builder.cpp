@@ -314,16 +314,16 @@ std::string write_body_file(const std::string &directory, const message_values &
     }
     if (values.body_kind == u"rtf") {
         // The RTF reader reads the copy back; its text becomes body.txt.
-        rtf_text.clear();
+        std::u16string text;
         if (write_preview_file(directory, rtf_copy_name, bytes, size)) {
             const std::string copy = directory + "/" + rtf_copy_name;
             if (std::FILE *stream = std::fopen(copy.c_str(), "r")) {
                 // A document the reader stops in keeps the text read so far.
-                rtf_parse(stream);
+                rtf_parse(stream, text);
                 std::fclose(stream);
             }
         }
-        write_preview_page(directory, "body.txt", rtf_text);
+        write_preview_page(directory, "body.txt", text);
         return "body.txt";
     }
     // "txt" and anything else (also no body kind recorded yet).
