@@ -4,13 +4,16 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "scan/names.h"
+
 namespace korvel::convert::ltp {
 
 namespace {
 
 constexpr std::uint32_t nid_type_ltp = 0x1F;
-constexpr std::uint32_t tag_row_id = 0x67F20003;
-constexpr std::uint32_t tag_row_version = 0x67F30003;
+// The row identifier and row version columns: full tags, identifier and type.
+constexpr std::uint32_t row_id_column = (tag_row_identifier << 16) | value_type_int32;
+constexpr std::uint32_t row_version_column = (tag_row_version << 16) | value_type_int32;
 
 void append16(std::vector<std::uint8_t> &v, std::uint16_t x)
 {
@@ -282,10 +285,10 @@ std::uint64_t write_tc(node_context &ctx, const std::vector<std::uint32_t> &colu
         std::uint8_t bit = 0;
     };
     std::vector<column> cols;
-    cols.push_back({tag_row_id, SIZE_MAX});
-    cols.push_back({tag_row_version, SIZE_MAX - 1});
+    cols.push_back({row_id_column, SIZE_MAX});
+    cols.push_back({row_version_column, SIZE_MAX - 1});
     for (std::size_t i = 0; i < columns.size(); ++i) {
-        if (columns[i] != tag_row_id && columns[i] != tag_row_version) {
+        if (columns[i] != row_id_column && columns[i] != row_version_column) {
             cols.push_back({columns[i], i});
         }
     }

@@ -7,6 +7,9 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "scan/names.h"
+#include "scan/text.h"
+
 namespace korvel::convert {
 
 namespace {
@@ -84,16 +87,11 @@ guid guid::parse(std::string_view text)
     std::uint8_t raw[16];
     for (std::size_t i = 0; i < 16; ++i) {
         auto nibble = [&](char c) -> int {
-            if (c >= '0' && c <= '9') {
-                return c - '0';
+            const int digit = hex_digit(c);
+            if (digit < 0) {
+                throw std::invalid_argument("not a GUID: " + std::string(text));
             }
-            if (c >= 'a' && c <= 'f') {
-                return c - 'a' + 10;
-            }
-            if (c >= 'A' && c <= 'F') {
-                return c - 'A' + 10;
-            }
-            throw std::invalid_argument("not a GUID: " + std::string(text));
+            return digit;
         };
         raw[i] = static_cast<std::uint8_t>(nibble(hex[2 * i]) * 16 + nibble(hex[2 * i + 1]));
     }
@@ -440,20 +438,23 @@ data_source data_source::pattern(std::uint64_t size, std::uint32_t seed)
     return d;
 }
 
-message::message(std::string_view message_class) { set_unicode(0x001A, message_class); }
+message::message(std::string_view message_class)
+{
+    set_unicode(tag_message_class, message_class);
+}
 
 property_bag &message::add_recipient(std::int32_t type, std::string_view name,
                                      std::string_view email)
 {
     property_bag r;
-    r.set_long(0x0C15, type);
-    r.set_unicode(0x3001, name);
-    r.set_long(0x0FFE, 6);  // PidTagObjectType: mail user
-    r.set_long(0x3900, 0);  // PidTagDisplayType: mail user
+    r.set_long(tag_recipient_type, type);
+    r.set_unicode(tag_display_name, name);
+    r.set_long(tag_object_type, 6);  // mail user
+    r.set_long(tag_display_type, 0); // mail user
     if (!email.empty()) {
-        r.set_unicode(0x3002, std::string_view("SMTP"));
-        r.set_unicode(0x3003, email);
-        r.set_unicode(0x39FE, email);
+        r.set_unicode(tag_address_type, std::string_view("SMTP"));
+        r.set_unicode(tag_email_address, email);
+        r.set_unicode(tag_smtp_address, email);
     }
     recipients.push_back(std::move(r));
     return recipients.back();
@@ -463,8 +464,8 @@ attachment &message::add_attachment(std::string_view filename, data_source conte
 {
     attachment a;
     a.how = attachment::kind::by_value;
-    a.set_unicode(0x3707, filename);
-    a.set_unicode(0x3704, filename);
+    a.set_unicode(tag_attach_long_filename, filename);
+    a.set_unicode(tag_attach_filename, filename);
     a.data = std::move(content);
     attachments.push_back(std::move(a));
     return attachments.back();
@@ -474,7 +475,7 @@ message &message::add_embedded(std::string_view display_name, std::string_view m
 {
     attachment a;
     a.how = attachment::kind::embedded;
-    a.set_unicode(0x3001, display_name);
+    a.set_unicode(tag_display_name, display_name);
     a.embedded = std::make_shared<message>(message_class);
     attachments.push_back(std::move(a));
     return *attachments.back().embedded;
@@ -484,8 +485,8 @@ attachment &message::add_reference(std::string_view filename, std::string_view p
 {
     attachment a;
     a.how = attachment::kind::by_reference;
-    a.set_unicode(0x3707, filename);
-    a.set_unicode(0x370D, path);
+    a.set_unicode(tag_attach_long_filename, filename);
+    a.set_unicode(tag_attach_long_pathname, path);
     attachments.push_back(std::move(a));
     return attachments.back();
 }

@@ -658,20 +658,6 @@ int read_control_word(std::FILE *stream)
     return translate_keyword(word);
 }
 
-int hex_digit(int byte)
-{
-    if (byte >= '0' && byte <= '9') {
-        return byte - '0';
-    }
-    if (byte >= 'a' && byte <= 'f') {
-        return byte - 'a' + 10;
-    }
-    if (byte >= 'A' && byte <= 'F') {
-        return byte - 'A' + 10;
-    }
-    return -1;
-}
-
 // The main loop over one document. The group depth cannot go below zero:
 // a "}" without a saved state stops the document with rtf_unbalanced_close
 // before it is counted.
