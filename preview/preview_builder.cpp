@@ -249,22 +249,6 @@ std::vector<std::uint8_t> utf16le_bytes(std::u16string_view text)
     return bytes;
 }
 
-bool write_all(int fd, const std::uint8_t *data, std::size_t size)
-{
-    while (size > 0) {
-        const ssize_t written = ::write(fd, data, size);
-        if (written < 0 && errno == EINTR) {
-            continue;
-        }
-        if (written <= 0) {
-            return false;
-        }
-        data += written;
-        size -= static_cast<std::size_t>(written);
-    }
-    return true;
-}
-
 // Writes a preview file: under a temporary name first, renamed over name
 // when complete, so the pane never reads half a page and nothing that lies
 // at name (a link, an attachment of that name) is written through. Returns

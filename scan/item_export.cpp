@@ -277,23 +277,6 @@ std::string shorten_name(const std::string &name)
     return name.substr(0, keep) + extension;
 }
 
-// Writes all of data to fd. Returns false on a short or failed write.
-bool write_all(int fd, const std::uint8_t *data, std::size_t size)
-{
-    while (size > 0) {
-        ssize_t written = ::write(fd, data, size);
-        if (written < 0 && errno == EINTR) {
-            continue;
-        }
-        if (written <= 0) {
-            return false;
-        }
-        data += written;
-        size -= static_cast<std::size_t>(written);
-    }
-    return true;
-}
-
 // Copies the data of a data attachment into a new file at path (which must
 // not exist: nothing is ever overwritten, and a link planted there is not
 // followed). Returns 1, or -1 on failure (a half-written file stays).
