@@ -29,22 +29,12 @@ namespace korvel {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::utf16le;
 
 std::string file_bytes(const fs::path &path)
 {
     std::ifstream file(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-}
-
-// The page text as the files hold it: UTF-16LE, no mark, no terminator.
-std::string utf16le(std::u16string_view text)
-{
-    std::string bytes;
-    for (char16_t unit : text) {
-        bytes.push_back(static_cast<char>(unit & 0xFF));
-        bytes.push_back(static_cast<char>(unit >> 8));
-    }
-    return bytes;
 }
 
 // Every file under directory, by its path below it.
