@@ -74,15 +74,9 @@ int run_extract(const options &chosen)
         return exit_output;
     }
     runner::scan_session session;
-    std::string cause;
-    const int status = scan_mailbox(session, file, chosen.quiet, cause);
+    const int status = open_folder(session, file, folder, chosen.quiet);
     if (status != exit_done) {
-        report_error(file, cause);
         return status;
-    }
-    if (!session.fill(folder)) {
-        report_error(file, "no folder '" + folder + "'");
-        return exit_usage;
     }
     // The row is picked as a click picks it: by its first column.
     const std::u16string wanted = u16(row_text);

@@ -36,13 +36,13 @@ int run_list(const options &chosen)
 {
     const std::string &file = chosen.operands[0];
     runner::scan_session session;
-    std::string cause;
-    const int status = scan_mailbox(session, file, chosen.quiet, cause);
-    if (status != exit_done) {
-        report_error(file, cause);
-        return status;
-    }
     if (chosen.operands.size() == 1) {
+        std::string cause;
+        const int status = scan_mailbox(session, file, chosen.quiet, cause);
+        if (status != exit_done) {
+            report_error(file, cause);
+            return status;
+        }
         std::vector<std::string> names;
         for (const auto &item : session.views.tree) {
             if (item.level == 0) {
@@ -58,9 +58,9 @@ int run_list(const options &chosen)
         }
         return exit_done;
     }
-    if (!session.fill(chosen.operands[1])) {
-        report_error(file, "no folder '" + chosen.operands[1] + "'");
-        return exit_usage;
+    const int status = open_folder(session, file, chosen.operands[1], chosen.quiet);
+    if (status != exit_done) {
+        return status;
     }
     std::vector<std::string> titles;
     for (int column = 0; column < list_column_count; ++column) {

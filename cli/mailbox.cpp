@@ -78,4 +78,20 @@ int scan_mailbox(runner::scan_session &session, const std::string &path, bool qu
     return exit_done;
 }
 
+int open_folder(runner::scan_session &session, const std::string &file,
+                const std::string &folder, bool quiet)
+{
+    std::string cause;
+    const int status = scan_mailbox(session, file, quiet, cause);
+    if (status != exit_done) {
+        report_error(file, cause);
+        return status;
+    }
+    if (!session.fill(folder)) {
+        report_error(file, "no folder '" + folder + "'");
+        return exit_usage;
+    }
+    return exit_done;
+}
+
 } // namespace korvel::cli

@@ -12,6 +12,12 @@ namespace korvel::cli {
 int scan_mailbox(runner::scan_session &session, const std::string &path, bool quiet,
                  std::string &cause);
 
+// Scans file and fills folder, as opening the file and clicking the folder
+// do; reports on stderr what stops it. Returns exit_done, or the exit status
+// for what stopped it (exit_usage for a folder the file does not have).
+int open_folder(runner::scan_session &session, const std::string &file,
+                const std::string &folder, bool quiet);
+
 // The file's name without its directories, for labels.
 std::string base_name(const std::string &path);
 

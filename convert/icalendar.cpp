@@ -14,50 +14,12 @@
 #include "convert/recurrence.h"
 #include "convert/vcard.h"
 #include "scan/folder_messages.h"
+#include "scan/names.h"
 #include "scan/pff_values.h"
 
 namespace korvel::convert {
 
 namespace {
-
-constexpr std::uint32_t tag_importance = 0x0017;
-constexpr std::uint32_t tag_sensitivity = 0x0036;
-constexpr std::uint32_t tag_sent_representing_name = 0x0042;
-constexpr std::uint32_t tag_sent_representing_email = 0x0065;
-constexpr std::uint32_t tag_sender_name = 0x0C1A;
-constexpr std::uint32_t tag_sender_email = 0x0C1F;
-constexpr std::uint32_t tag_search_key = 0x300B;
-constexpr std::uint32_t tag_creation_time = 0x3007;
-constexpr std::uint32_t tag_last_modification_time = 0x3008;
-constexpr std::uint32_t tag_sent_representing_smtp = 0x5D02;
-constexpr std::uint32_t tag_sender_smtp = 0x5D01;
-
-// PSETID_Meeting.
-constexpr std::uint32_t lid_global_object_id = 0x0003;
-constexpr std::uint32_t lid_clean_global_object_id = 0x0023;
-// PSETID_Appointment.
-constexpr std::uint32_t lid_busy_status = 0x8205;
-constexpr std::uint32_t lid_location = 0x8208;
-constexpr std::uint32_t lid_start_whole = 0x820D;
-constexpr std::uint32_t lid_end_whole = 0x820E;
-constexpr std::uint32_t lid_sub_type = 0x8215;
-constexpr std::uint32_t lid_recur = 0x8216;
-constexpr std::uint32_t lid_state_flags = 0x8217;
-constexpr std::uint32_t lid_recurring = 0x8223;
-constexpr std::uint32_t lid_time_zone_struct = 0x8233;
-constexpr std::uint32_t lid_time_zone_description = 0x8234;
-// PSETID_Common.
-constexpr std::uint32_t lid_reminder_delta = 0x8501;
-constexpr std::uint32_t lid_reminder_time = 0x8502;
-constexpr std::uint32_t lid_reminder_set = 0x8503;
-// PSETID_Task.
-constexpr std::uint32_t lid_task_status = 0x8101;
-constexpr std::uint32_t lid_percent_complete = 0x8102;
-constexpr std::uint32_t lid_task_start_date = 0x8104;
-constexpr std::uint32_t lid_task_due_date = 0x8105;
-constexpr std::uint32_t lid_task_date_completed = 0x810F;
-constexpr std::uint32_t lid_task_recurrence = 0x8116;
-constexpr std::uint32_t lid_task_complete = 0x811C;
 
 // recipOrganizer of PidTagRecipientFlags.
 constexpr std::uint32_t recipient_organizer = 0x0002;
@@ -264,15 +226,15 @@ void add_people(libpff_item_t *item, icalcomponent *component, bool meeting)
         return;
     }
     std::string organizer_name = text_of(item, tag_sent_representing_name);
-    std::string organizer = text_of(item, tag_sent_representing_smtp);
+    std::string organizer = text_of(item, tag_sent_representing_smtp_address);
     if (organizer.empty()) {
         organizer = text_of(item, tag_sent_representing_email);
     }
     if (organizer_name.empty() && organizer.find('@') == std::string::npos) {
         organizer_name = text_of(item, tag_sender_name);
-        organizer = text_of(item, tag_sender_smtp);
+        organizer = text_of(item, tag_sender_smtp_address);
         if (organizer.empty()) {
-            organizer = text_of(item, tag_sender_email);
+            organizer = text_of(item, tag_sender_email_address);
         }
     }
     if (organizer.find('@') == std::string::npos) {
@@ -476,8 +438,8 @@ int appointment_text(libpff_item_t *item, std::string &out, std::vector<std::str
                      bool meeting_request, const std::set<std::string> *zones_written,
                      std::string &new_zone)
 {
-    const auto start = minutes_of(item, lid_start_whole);
-    auto end = minutes_of(item, lid_end_whole);
+    const auto start = minutes_of(item, lid_appointment_start_whole);
+    auto end = minutes_of(item, lid_appointment_end_whole);
     if (!start && meeting_request) {
         return 0;
     }

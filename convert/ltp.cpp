@@ -4,25 +4,18 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "format/layout.h"
+#include "scan/names.h"
+
 namespace korvel::convert::ltp {
 
 namespace {
 
 constexpr std::uint32_t nid_type_ltp = 0x1F;
-constexpr std::uint32_t tag_row_id = 0x67F20003;
-constexpr std::uint32_t tag_row_version = 0x67F30003;
+// The row identifier and row version columns: full tags, identifier and type.
+constexpr std::uint32_t row_id_column = (tag_row_identifier << 16) | value_type_int32;
+constexpr std::uint32_t row_version_column = (tag_row_version << 16) | value_type_int32;
 
-void append16(std::vector<std::uint8_t> &v, std::uint16_t x)
-{
-    v.push_back(static_cast<std::uint8_t>(x));
-    v.push_back(static_cast<std::uint8_t>(x >> 8));
-}
-void append32(std::vector<std::uint8_t> &v, std::uint32_t x)
-{
-    for (int i = 0; i < 4; ++i) {
-        v.push_back(static_cast<std::uint8_t>(x >> (8 * i)));
-    }
-}
 void put16(std::uint8_t *p, std::uint16_t v)
 {
     p[0] = static_cast<std::uint8_t>(v);
@@ -126,11 +119,11 @@ std::vector<std::vector<std::uint8_t>> heap_writer::finish() const
             d.push_back(0);
         }
         put16(d.data(), static_cast<std::uint16_t>(d.size()));
-        append16(d, static_cast<std::uint16_t>(b.ends.size()));
-        append16(d, 0);
-        append16(d, static_cast<std::uint16_t>(hs));
+        format::append_le<std::uint16_t>(d, static_cast<std::uint16_t>(b.ends.size()));
+        format::append_le<std::uint16_t>(d, 0);
+        format::append_le<std::uint16_t>(d, static_cast<std::uint16_t>(hs));
         for (std::uint16_t e : b.ends) {
-            append16(d, e);
+            format::append_le<std::uint16_t>(d, e);
         }
         free_space.push_back(m_block_limit - d.size());
         out.push_back(std::move(d));
@@ -185,7 +178,7 @@ std::uint32_t write_bth(heap_writer &heap, std::uint8_t key_size, std::uint8_t d
                 std::vector<std::uint8_t> chunk;
                 for (std::size_t i = 0; i < n; ++i) {
                     chunk.insert(chunk.end(), level[s + i].key.begin(), level[s + i].key.end());
-                    append32(chunk, level[s + i].hid);
+                    format::append_le<std::uint32_t>(chunk, level[s + i].hid);
                 }
                 upper.push_back({level[s].key, heap.allocate(chunk)});
             }
@@ -194,7 +187,7 @@ std::uint32_t write_bth(heap_writer &heap, std::uint8_t key_size, std::uint8_t d
         root = level.front().hid;
     }
     std::vector<std::uint8_t> header = {0xB5, key_size, data_size, levels};
-    append32(header, root);
+    format::append_le<std::uint32_t>(header, root);
     if (header_hid == 0) {
         return heap.allocate(header);
     }
@@ -259,9 +252,9 @@ std::uint64_t write_pc(node_context &ctx, const std::vector<value> &values)
         } else {
             hnid = store_value(ctx, heap, v.bytes);
         }
-        append16(records, v.id);
-        append16(records, v.type);
-        append32(records, hnid);
+        format::append_le<std::uint16_t>(records, v.id);
+        format::append_le<std::uint16_t>(records, v.type);
+        format::append_le<std::uint32_t>(records, hnid);
     }
     heap.set_user_root(write_bth(heap, 2, 6, records, header));
     return ctx.ndb.write_block_list(heap.finish());
@@ -282,10 +275,10 @@ std::uint64_t write_tc(node_context &ctx, const std::vector<std::uint32_t> &colu
         std::uint8_t bit = 0;
     };
     std::vector<column> cols;
-    cols.push_back({tag_row_id, SIZE_MAX});
-    cols.push_back({tag_row_version, SIZE_MAX - 1});
+    cols.push_back({row_id_column, SIZE_MAX});
+    cols.push_back({row_version_column, SIZE_MAX - 1});
     for (std::size_t i = 0; i < columns.size(); ++i) {
-        if (columns[i] != tag_row_id && columns[i] != tag_row_version) {
+        if (columns[i] != row_id_column && columns[i] != row_version_column) {
             cols.push_back({columns[i], i});
         }
     }
@@ -396,25 +389,25 @@ std::uint64_t write_tc(node_context &ctx, const std::vector<std::uint32_t> &colu
     std::sort(index.begin(), index.end());
     std::vector<std::uint8_t> records;
     for (const auto &[id, number] : index) {
-        append32(records, id);
+        format::append_le<std::uint32_t>(records, id);
         if (short_index) {
-            append16(records, static_cast<std::uint16_t>(number));
+            format::append_le<std::uint16_t>(records, static_cast<std::uint16_t>(number));
         } else {
-            append32(records, number);
+            format::append_le<std::uint32_t>(records, number);
         }
     }
     std::uint32_t row_index = write_bth(heap, 4, short_index ? 2 : 4, records, index_header);
 
     std::vector<std::uint8_t> info = {0x7C, static_cast<std::uint8_t>(cols.size())};
     for (std::uint16_t e : ends) {
-        append16(info, e);
+        format::append_le<std::uint16_t>(info, e);
     }
-    append32(info, row_index);
-    append32(info, rows_ref);
-    append32(info, 0);
+    format::append_le<std::uint32_t>(info, row_index);
+    format::append_le<std::uint32_t>(info, rows_ref);
+    format::append_le<std::uint32_t>(info, 0);
     for (std::size_t i : order) {
-        append32(info, cols[i].tag);
-        append16(info, cols[i].offset);
+        format::append_le<std::uint32_t>(info, cols[i].tag);
+        format::append_le<std::uint16_t>(info, cols[i].offset);
         info.push_back(cols[i].size);
         info.push_back(cols[i].bit);
     }

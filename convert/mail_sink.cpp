@@ -17,6 +17,7 @@
 #include "convert/mime_streams.h"
 #include "convert/pim_values.h"
 #include "convert/vcard.h"
+#include "scan/names.h"
 #include "scan/pff_values.h"
 
 namespace korvel::convert {
@@ -37,8 +38,7 @@ constexpr const char *pim_directory = "Contacts and Calendars";
 // too. Elsewhere (the store's system folders) only folders with something in
 // them are.
 constexpr const char *ipm_subtree_name = "Top of Personal Folders";
-// PidTagFolderType and its value for a search folder.
-constexpr std::uint32_t tag_folder_type = 0x3601;
+// PidTagFolderType's value for a search folder.
 constexpr std::uint32_t folder_type_search = 2;
 // The node type of a search folder's identifier (MS-PST NID_TYPE_SEARCH_FOLDER).
 constexpr std::uint32_t nid_type_search_folder = 0x03;

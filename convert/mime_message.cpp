@@ -13,35 +13,13 @@
 #include "convert/pim_values.h"
 #include "convert/rtf_html.h"
 #include "preview/rtf_reader.h"
+#include "scan/names.h"
 #include "scan/pff_values.h"
 #include "scan/text.h"
 
 namespace korvel::convert {
 
 namespace {
-
-// Property tags read here.
-constexpr std::uint32_t tag_client_submit_time = 0x0039;
-constexpr std::uint32_t tag_sent_representing_name = 0x0042;
-constexpr std::uint32_t tag_sent_representing_address_type = 0x0064;
-constexpr std::uint32_t tag_sent_representing_email = 0x0065;
-constexpr std::uint32_t tag_transport_headers = 0x007D;
-constexpr std::uint32_t tag_sender_name = 0x0C1A;
-constexpr std::uint32_t tag_sender_address_type = 0x0C1E;
-constexpr std::uint32_t tag_sender_email = 0x0C1F;
-constexpr std::uint32_t tag_delivery_time = 0x0E06;
-constexpr std::uint32_t tag_internet_message_id = 0x1035;
-constexpr std::uint32_t tag_references = 0x1039;
-constexpr std::uint32_t tag_in_reply_to = 0x1042;
-constexpr std::uint32_t tag_display_name = 0x3001;
-constexpr std::uint32_t tag_creation_time = 0x3007;
-constexpr std::uint32_t tag_attach_filename = 0x3704;
-constexpr std::uint32_t tag_attach_long_filename = 0x3707;
-constexpr std::uint32_t tag_attach_mime_tag = 0x370E;
-constexpr std::uint32_t tag_attach_content_id = 0x3712;
-constexpr std::uint32_t tag_internet_code_page = 0x3FDE;
-constexpr std::uint32_t tag_sender_smtp_address = 0x5D01;
-constexpr std::uint32_t tag_sent_representing_smtp_address = 0x5D02;
 
 // Embedded messages nested deeper than this are left out with a note.
 constexpr int max_embedding_depth = 16;
@@ -303,12 +281,6 @@ GMimeMultipart *new_multipart(const char *subtype)
     return multipart;
 }
 
-std::mutex &rtf_reader_mutex()
-{
-    static std::mutex mutex;
-    return mutex;
-}
-
 } // namespace
 
 item_family classify_message_class(std::string_view message_class)
@@ -471,21 +443,17 @@ std::string rtf_body_text(std::string_view rtf)
     if (rtf.empty()) {
         return {};
     }
-    std::lock_guard<std::mutex> lock(rtf_reader_mutex());
     std::string copy(rtf);
     std::FILE *stream = fmemopen(copy.data(), copy.size(), "r");
     if (stream == nullptr) {
         return {};
     }
-    rtf_reader_reset();
-    rtf_text.clear();
-    rtf_parse(stream); // what was read up to an error is kept
+    // A reader of its own: each body reads as if alone, whatever the
+    // preview's reader carries from its last document.
+    std::u16string text;
+    rtf_parse_alone(stream, text); // what was read up to an error is kept
     std::fclose(stream);
-    std::string text = utf16_to_utf8(rtf_text);
-    rtf_text.clear();
-    rtf_text.shrink_to_fit();
-    rtf_reader_reset();
-    return text;
+    return utf16_to_utf8(text);
 }
 
 struct mime_message::build_state
@@ -535,7 +503,7 @@ int mime_message::build(libpff_item_t *message, std::vector<std::string> &proble
     std::string sender = message_string(message, tag_sent_representing_smtp_address);
     if (sender.empty()) {
         sender = pick_email(message_string(message, tag_sender_smtp_address),
-                            message_string(message, tag_sender_email),
+                            message_string(message, tag_sender_email_address),
                             message_string(message, tag_sender_address_type));
     }
     if (sender.empty()) {
@@ -548,7 +516,7 @@ int mime_message::build(libpff_item_t *message, std::vector<std::string> &proble
                  sender.end());
     m_envelope_sender = sender.empty() ? "MAILER-DAEMON" : sender;
     std::uint64_t filetime = 0;
-    if (read_filetime(message, tag_delivery_time, &filetime) == 1 ||
+    if (read_filetime(message, tag_message_delivery_time, &filetime) == 1 ||
         read_filetime(message, tag_client_submit_time, &filetime) == 1) {
         m_envelope_time = unix_from_filetime(filetime);
     }
@@ -567,7 +535,7 @@ GMimeMessage *mime_message::build_message(libpff_item_t *message, build_state &s
     std::optional<std::int64_t> sent;
     std::uint64_t filetime = 0;
     if (read_filetime(message, tag_client_submit_time, &filetime) == 1 ||
-        read_filetime(message, tag_delivery_time, &filetime) == 1 ||
+        read_filetime(message, tag_message_delivery_time, &filetime) == 1 ||
         read_filetime(message, tag_creation_time, &filetime) == 1) {
         sent = unix_from_filetime(filetime);
     }
@@ -609,7 +577,7 @@ GMimeMessage *mime_message::build_message(libpff_item_t *message, build_state &s
                                 message_string(message, tag_sent_representing_address_type))};
         address sender{message_string(message, tag_sender_name),
                        pick_email(message_string(message, tag_sender_smtp_address),
-                                  message_string(message, tag_sender_email),
+                                  message_string(message, tag_sender_email_address),
                                   message_string(message, tag_sender_address_type))};
         if (from.name.empty() && from.email.empty()) {
             from = sender;

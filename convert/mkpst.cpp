@@ -1,6 +1,7 @@
 #include "convert/mkpst.h"
 
 #include "convert/pst_writer.h"
+#include "scan/names.h"
 
 #include <nlohmann/json.hpp>
 
@@ -490,7 +491,7 @@ void write_tree(pst_writer &w, std::uint32_t parent, const json &t, const std::s
     for (std::uint64_t i = 1; i <= fanout; ++i) {
         std::string name = prefix + label + std::to_string(i);
         property_bag props;
-        props.set_unicode(0x3001, name);
+        props.set_unicode(tag_display_name, name);
         std::uint32_t nid = w.add_folder(parent, props);
         if (t.contains("messages")) {
             write_messages(w, nid, t.at("messages"), false, where + ".messages", ctx);
@@ -514,7 +515,7 @@ void write_folders(pst_writer &w, std::uint32_t parent, const json &list, const 
             std::string name = text_of(fj.at("name"), fw + ".name");
             nid = w.find_folder(parent, name);
             property_bag props;
-            props.set_unicode(0x3001, name);
+            props.set_unicode(tag_display_name, name);
             set_properties(props, fj, fw);
             if (nid) {
                 w.set_folder_properties(nid, props);

@@ -211,7 +211,7 @@ int read_item_record_set(libpff_item_t *item, int index,
 
 std::uint32_t entries_code_page(const std::vector<source_entry> &entries, std::uint32_t fallback)
 {
-    for (std::uint16_t wanted : {tag_message_codepage, tag_internet_codepage}) {
+    for (std::uint32_t wanted : {tag_message_codepage, tag_internet_code_page}) {
         for (const source_entry &e : entries) {
             if (!e.key.named && e.key.id == wanted && e.type == pt_long && e.value.size() == 4) {
                 std::uint32_t code_page = read32(e.value.data());

@@ -13,12 +13,10 @@
 
 #include "convert/pst_writer.h"
 #include "scan/code_page.h"
+#include "scan/names.h"
 
 namespace korvel::convert {
 
-// PidTagMessageCodepage and PidTagInternetCodepage.
-inline constexpr std::uint16_t tag_message_codepage = 0x3FFD;
-inline constexpr std::uint16_t tag_internet_codepage = 0x3FDE;
 // The engine's code page rules, shared with the save.
 using korvel::code_page_decoder;
 using korvel::default_code_page;

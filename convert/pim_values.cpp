@@ -2,30 +2,14 @@
 
 #include <new>
 
-#include "scan/names.h"
 #include "scan/code_page.h"
+#include "scan/names.h"
 #include "scan/pff_values.h"
 #include "scan/text.h"
 
 namespace korvel::convert {
 
 namespace {
-
-constexpr std::uint32_t value_type_string8 = 0x001E;
-constexpr std::uint32_t value_type_unicode = 0x001F;
-constexpr std::uint32_t value_type_binary = 0x0102;
-constexpr std::uint32_t value_type_int32 = 0x0003;
-constexpr std::uint32_t value_type_mv_binary = 0x1102;
-constexpr std::uint32_t value_type_mv_string8 = 0x101E;
-constexpr std::uint32_t value_type_mv_unicode = 0x101F;
-
-constexpr std::uint32_t tag_display_name = 0x3001;
-constexpr std::uint32_t tag_address_type = 0x3002;
-constexpr std::uint32_t tag_email_address = 0x3003;
-constexpr std::uint32_t tag_smtp_address = 0x39FE;
-constexpr std::uint32_t tag_recipient_type = 0x0C15;
-constexpr std::uint32_t tag_message_class = 0x001A;
-constexpr std::uint32_t tag_recipient_flags = 0x5FFD;
 
 // A record entry of a record set, freed with the set.
 class entry_holder

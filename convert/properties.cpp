@@ -7,27 +7,14 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "format/layout.h"
+#include "scan/names.h"
+#include "scan/text.h"
+
 namespace korvel::convert {
 
 namespace {
 
-void append16(std::vector<std::uint8_t> &v, std::uint16_t x)
-{
-    v.push_back(static_cast<std::uint8_t>(x));
-    v.push_back(static_cast<std::uint8_t>(x >> 8));
-}
-void append32(std::vector<std::uint8_t> &v, std::uint32_t x)
-{
-    for (int i = 0; i < 4; ++i) {
-        v.push_back(static_cast<std::uint8_t>(x >> (8 * i)));
-    }
-}
-void append64(std::vector<std::uint8_t> &v, std::uint64_t x)
-{
-    for (int i = 0; i < 8; ++i) {
-        v.push_back(static_cast<std::uint8_t>(x >> (8 * i)));
-    }
-}
 template <typename T> std::uint64_t bits_of(T v)
 {
     std::uint64_t out = 0;
@@ -39,7 +26,7 @@ std::vector<std::uint8_t> utf16_bytes(std::u16string_view s)
     std::vector<std::uint8_t> out;
     out.reserve(s.size() * 2);
     for (char16_t c : s) {
-        append16(out, static_cast<std::uint16_t>(c));
+        format::append_le<std::uint16_t>(out, static_cast<std::uint16_t>(c));
     }
     return out;
 }
@@ -56,10 +43,10 @@ std::uint64_t splitmix(std::uint64_t x)
 std::vector<std::uint8_t> mv_variable_join(const std::vector<std::vector<std::uint8_t>> &items)
 {
     std::vector<std::uint8_t> out;
-    append32(out, static_cast<std::uint32_t>(items.size()));
+    format::append_le<std::uint32_t>(out, static_cast<std::uint32_t>(items.size()));
     std::uint32_t offset = static_cast<std::uint32_t>(4 + 4 * items.size());
     for (const auto &item : items) {
-        append32(out, offset);
+        format::append_le<std::uint32_t>(out, offset);
         offset += static_cast<std::uint32_t>(item.size());
     }
     for (const auto &item : items) {
@@ -84,16 +71,11 @@ guid guid::parse(std::string_view text)
     std::uint8_t raw[16];
     for (std::size_t i = 0; i < 16; ++i) {
         auto nibble = [&](char c) -> int {
-            if (c >= '0' && c <= '9') {
-                return c - '0';
+            const int digit = hex_digit(c);
+            if (digit < 0) {
+                throw std::invalid_argument("not a GUID: " + std::string(text));
             }
-            if (c >= 'a' && c <= 'f') {
-                return c - 'a' + 10;
-            }
-            if (c >= 'A' && c <= 'F') {
-                return c - 'A' + 10;
-            }
-            throw std::invalid_argument("not a GUID: " + std::string(text));
+            return digit;
         };
         raw[i] = static_cast<std::uint8_t>(nibble(hex[2 * i]) * 16 + nibble(hex[2 * i + 1]));
     }
@@ -183,13 +165,13 @@ property_bag &property_bag::set_raw(const property_key &key, std::uint16_t type,
 property_bag &property_bag::set_short(const property_key &key, std::int16_t v)
 {
     std::vector<std::uint8_t> b;
-    append16(b, static_cast<std::uint16_t>(v));
+    format::append_le<std::uint16_t>(b, static_cast<std::uint16_t>(v));
     return set_raw(key, pt_short, b);
 }
 property_bag &property_bag::set_long(const property_key &key, std::int32_t v)
 {
     std::vector<std::uint8_t> b;
-    append32(b, static_cast<std::uint32_t>(v));
+    format::append_le<std::uint32_t>(b, static_cast<std::uint32_t>(v));
     return set_raw(key, pt_long, b);
 }
 property_bag &property_bag::set_boolean(const property_key &key, bool v)
@@ -199,37 +181,37 @@ property_bag &property_bag::set_boolean(const property_key &key, bool v)
 property_bag &property_bag::set_float(const property_key &key, float v)
 {
     std::vector<std::uint8_t> b;
-    append32(b, static_cast<std::uint32_t>(bits_of(v)));
+    format::append_le<std::uint32_t>(b, static_cast<std::uint32_t>(bits_of(v)));
     return set_raw(key, pt_float, b);
 }
 property_bag &property_bag::set_double(const property_key &key, double v)
 {
     std::vector<std::uint8_t> b;
-    append64(b, bits_of(v));
+    format::append_le<std::uint64_t>(b, bits_of(v));
     return set_raw(key, pt_double, b);
 }
 property_bag &property_bag::set_i8(const property_key &key, std::int64_t v)
 {
     std::vector<std::uint8_t> b;
-    append64(b, static_cast<std::uint64_t>(v));
+    format::append_le<std::uint64_t>(b, static_cast<std::uint64_t>(v));
     return set_raw(key, pt_i8, b);
 }
 property_bag &property_bag::set_currency(const property_key &key, std::int64_t v)
 {
     std::vector<std::uint8_t> b;
-    append64(b, static_cast<std::uint64_t>(v));
+    format::append_le<std::uint64_t>(b, static_cast<std::uint64_t>(v));
     return set_raw(key, pt_currency, b);
 }
 property_bag &property_bag::set_systime(const property_key &key, std::uint64_t filetime)
 {
     std::vector<std::uint8_t> b;
-    append64(b, filetime);
+    format::append_le<std::uint64_t>(b, filetime);
     return set_raw(key, pt_systime, b);
 }
 property_bag &property_bag::set_error(const property_key &key, std::uint32_t v)
 {
     std::vector<std::uint8_t> b;
-    append32(b, v);
+    format::append_le<std::uint32_t>(b, v);
     return set_raw(key, pt_error, b);
 }
 property_bag &property_bag::set_unicode(const property_key &key, std::string_view utf8)
@@ -266,7 +248,7 @@ property_bag &property_bag::set_mv_short(const property_key &key, const std::vec
 {
     std::vector<std::uint8_t> b;
     for (auto x : v) {
-        append16(b, static_cast<std::uint16_t>(x));
+        format::append_le<std::uint16_t>(b, static_cast<std::uint16_t>(x));
     }
     return set_raw(key, pt_mv | pt_short, b);
 }
@@ -274,7 +256,7 @@ property_bag &property_bag::set_mv_long(const property_key &key, const std::vect
 {
     std::vector<std::uint8_t> b;
     for (auto x : v) {
-        append32(b, static_cast<std::uint32_t>(x));
+        format::append_le<std::uint32_t>(b, static_cast<std::uint32_t>(x));
     }
     return set_raw(key, pt_mv | pt_long, b);
 }
@@ -282,7 +264,7 @@ property_bag &property_bag::set_mv_float(const property_key &key, const std::vec
 {
     std::vector<std::uint8_t> b;
     for (auto x : v) {
-        append32(b, static_cast<std::uint32_t>(bits_of(x)));
+        format::append_le<std::uint32_t>(b, static_cast<std::uint32_t>(bits_of(x)));
     }
     return set_raw(key, pt_mv | pt_float, b);
 }
@@ -290,7 +272,7 @@ property_bag &property_bag::set_mv_double(const property_key &key, const std::ve
 {
     std::vector<std::uint8_t> b;
     for (auto x : v) {
-        append64(b, bits_of(x));
+        format::append_le<std::uint64_t>(b, bits_of(x));
     }
     return set_raw(key, pt_mv | pt_double, b);
 }
@@ -298,7 +280,7 @@ property_bag &property_bag::set_mv_i8(const property_key &key, const std::vector
 {
     std::vector<std::uint8_t> b;
     for (auto x : v) {
-        append64(b, static_cast<std::uint64_t>(x));
+        format::append_le<std::uint64_t>(b, static_cast<std::uint64_t>(x));
     }
     return set_raw(key, pt_mv | pt_i8, b);
 }
@@ -307,7 +289,7 @@ property_bag &property_bag::set_mv_systime(const property_key &key,
 {
     std::vector<std::uint8_t> b;
     for (auto x : v) {
-        append64(b, x);
+        format::append_le<std::uint64_t>(b, x);
     }
     return set_raw(key, pt_mv | pt_systime, b);
 }
@@ -440,20 +422,23 @@ data_source data_source::pattern(std::uint64_t size, std::uint32_t seed)
     return d;
 }
 
-message::message(std::string_view message_class) { set_unicode(0x001A, message_class); }
+message::message(std::string_view message_class)
+{
+    set_unicode(tag_message_class, message_class);
+}
 
 property_bag &message::add_recipient(std::int32_t type, std::string_view name,
                                      std::string_view email)
 {
     property_bag r;
-    r.set_long(0x0C15, type);
-    r.set_unicode(0x3001, name);
-    r.set_long(0x0FFE, 6);  // PidTagObjectType: mail user
-    r.set_long(0x3900, 0);  // PidTagDisplayType: mail user
+    r.set_long(tag_recipient_type, type);
+    r.set_unicode(tag_display_name, name);
+    r.set_long(tag_object_type, 6);  // mail user
+    r.set_long(tag_display_type, 0); // mail user
     if (!email.empty()) {
-        r.set_unicode(0x3002, std::string_view("SMTP"));
-        r.set_unicode(0x3003, email);
-        r.set_unicode(0x39FE, email);
+        r.set_unicode(tag_address_type, std::string_view("SMTP"));
+        r.set_unicode(tag_email_address, email);
+        r.set_unicode(tag_smtp_address, email);
     }
     recipients.push_back(std::move(r));
     return recipients.back();
@@ -463,8 +448,8 @@ attachment &message::add_attachment(std::string_view filename, data_source conte
 {
     attachment a;
     a.how = attachment::kind::by_value;
-    a.set_unicode(0x3707, filename);
-    a.set_unicode(0x3704, filename);
+    a.set_unicode(tag_attach_long_filename, filename);
+    a.set_unicode(tag_attach_filename, filename);
     a.data = std::move(content);
     attachments.push_back(std::move(a));
     return attachments.back();
@@ -474,7 +459,7 @@ message &message::add_embedded(std::string_view display_name, std::string_view m
 {
     attachment a;
     a.how = attachment::kind::embedded;
-    a.set_unicode(0x3001, display_name);
+    a.set_unicode(tag_display_name, display_name);
     a.embedded = std::make_shared<message>(message_class);
     attachments.push_back(std::move(a));
     return *attachments.back().embedded;
@@ -484,8 +469,8 @@ attachment &message::add_reference(std::string_view filename, std::string_view p
 {
     attachment a;
     a.how = attachment::kind::by_reference;
-    a.set_unicode(0x3707, filename);
-    a.set_unicode(0x370D, path);
+    a.set_unicode(tag_attach_long_filename, filename);
+    a.set_unicode(tag_attach_long_pathname, path);
     attachments.push_back(std::move(a));
     return attachments.back();
 }

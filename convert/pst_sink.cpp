@@ -7,20 +7,17 @@
 
 #include "convert/pff_source.h"
 #include "convert/pst_writer.h"
+#include "scan/names.h"
 
 namespace korvel::convert {
 
 namespace {
-
-constexpr std::uint16_t tag_display_name = 0x3001;
-constexpr std::uint16_t tag_container_class = 0x3613;
-constexpr std::uint16_t tag_attach_data = 0x3701;
 // Embedded messages nest no deeper than this; a damaged file could claim more.
 constexpr int maximum_embedding_depth = 64;
 
 bool is_table_bookkeeping(std::uint16_t id)
 {
-    return id == 0x67F2 || id == 0x67F3; // PidTagLtpRowId, PidTagLtpRowVer
+    return id == tag_row_identifier || id == tag_row_version;
 }
 
 } // namespace
@@ -28,8 +25,8 @@ bool is_table_bookkeeping(std::uint16_t id)
 bool pst_sink_skips_folder_property(std::uint16_t id, std::uint16_t type)
 {
     // Content count, unread count, has-sub-folders, associated content count.
-    return id == 0x3602 || id == 0x3603 || id == 0x360A || id == 0x3617 ||
-           is_table_bookkeeping(id) || type == pt_object;
+    return id == tag_content_count || id == tag_content_unread_count || id == tag_subfolders ||
+           id == tag_associated_content_count || is_table_bookkeeping(id) || type == pt_object;
 }
 
 bool pst_sink_skips_message_property(std::uint16_t id, std::uint16_t type)

@@ -8,6 +8,7 @@
 #include "convert/pim_values.h"
 #include "format/crc.h"
 #include "format/layout.h"
+#include "scan/names.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -246,7 +247,7 @@ pst_writer::pst_writer(const std::string &path, writer_options options)
     m_folders.emplace(root_folder(), std::move(root));
     // Readers expect non-empty map streams; every store has these two mapped
     // (PidLidReminderSet, PidNameKeywords).
-    named_id(property_key(psets::common, 0x8503));
+    named_id(property_key(psets::common, lid_reminder_set));
     named_id(property_key(psets::public_strings, std::u16string(u"Keywords")));
 }
 
@@ -277,7 +278,8 @@ std::uint16_t pst_writer::named_id(const property_key &key)
 
 std::uint32_t pst_writer::code_page_of(const property_bag &bag) const
 {
-    for (std::uint16_t id : {tag_message_codepage, tag_internet_codepage}) {
+    for (std::uint16_t id :
+         {std::uint16_t{tag_message_codepage}, std::uint16_t{tag_internet_code_page}}) {
         const property *p = bag.find(id);
         if (p && p->type == pt_long && p->value.size() == 4) {
             std::uint32_t v = format::load_le<std::uint32_t>(p->value.data());
@@ -371,7 +373,7 @@ std::uint32_t pst_writer::find_folder(std::uint32_t parent, std::string_view nam
         return 0;
     }
     property_bag probe;
-    probe.set_unicode(0x3001, name);
+    probe.set_unicode(tag_display_name, name);
     std::vector<std::uint8_t> wanted = probe.items().front().value;
     std::uint16_t type = pt_unicode;
     if (m_options.ansi) {
@@ -379,7 +381,7 @@ std::uint32_t pst_writer::find_folder(std::uint32_t parent, std::string_view nam
         type = pt_string8;
     }
     for (std::uint32_t child : it->second->children) {
-        const ltp::value *v = find_value(m_folders.at(child)->values, 0x3001);
+        const ltp::value *v = find_value(m_folders.at(child)->values, tag_display_name);
         if (v && v->type == type && v->bytes == wanted) {
             return child;
         }
@@ -391,9 +393,9 @@ std::uint32_t pst_writer::add_top_of_personal_folders()
 {
     auto make = [](std::string_view name, std::string_view container) {
         property_bag b;
-        b.set_unicode(0x3001, name);
+        b.set_unicode(tag_display_name, name);
         if (!container.empty()) {
-            b.set_unicode(0x3613, container);
+            b.set_unicode(tag_container_class, container);
         }
         return b;
     };
@@ -445,7 +447,7 @@ std::uint32_t pst_writer::write_message(std::uint32_t folder_nid, const message 
         f.associated.push_back(make_row(nid, columns(assoc_columns), values));
     } else {
         f.contents.push_back(make_row(nid, columns(contents_columns), values));
-        if ((long_value(values, 0x0E07, 0) & 0x01) == 0) {
+        if ((long_value(values, tag_message_flags, 0) & 0x01) == 0) {
             ++f.unread;
         }
     }
@@ -498,7 +500,7 @@ std::uint64_t pst_writer::write_message_body(const message &m, void *context,
             if (size > 0xFFFFFFFFu) {
                 throw std::runtime_error("attachment of 4 GiB or more");
             }
-            ltp::value data{0x3701, pt_binary, {}, {}};
+            ltp::value data{tag_attach_data, pt_binary, {}, {}};
             if (size <= ltp::heap_max_alloc) {
                 data.bytes.resize(static_cast<std::size_t>(size));
                 if (size > 0) {
@@ -532,20 +534,23 @@ std::uint64_t pst_writer::write_message_body(const message &m, void *context,
             std::uint32_t enid = actx.new_nid(type_message);
             actx.subnodes.push_back({enid, ebid, esub});
             std::vector<std::uint8_t> object = le32(enid);
-            append(object, le32(static_cast<std::uint32_t>(
-                               long_value(resolve(*a.embedded, code_page_of(*a.embedded)), 0x0E08, 0))));
-            values.push_back({0x3701, pt_object, object, {}});
+            append(object,
+                   le32(static_cast<std::uint32_t>(long_value(
+                       resolve(*a.embedded, code_page_of(*a.embedded)), tag_message_size, 0))));
+            values.push_back({tag_attach_data, pt_object, object, {}});
         } else {
             method = 2; // afByReference: the file stays where the path says
         }
-        if (!find_value(values, 0x3705)) {
-            values.push_back({0x3705, pt_long, le32(static_cast<std::uint32_t>(method)), {}});
+        if (!find_value(values, tag_attach_method)) {
+            values.push_back(
+                {tag_attach_method, pt_long, le32(static_cast<std::uint32_t>(method)), {}});
         }
-        if (!find_value(values, 0x0E20)) {
-            values.push_back({0x0E20, pt_long, le32(static_cast<std::uint32_t>(size)), {}});
+        if (!find_value(values, tag_attach_size)) {
+            values.push_back(
+                {tag_attach_size, pt_long, le32(static_cast<std::uint32_t>(size)), {}});
         }
-        if (!find_value(values, 0x370B)) {
-            values.push_back({0x370B, pt_long, le32(0xFFFFFFFFu), {}});
+        if (!find_value(values, tag_rendering_position)) {
+            values.push_back({tag_rendering_position, pt_long, le32(0xFFFFFFFFu), {}});
         }
         values = sorted_values(std::move(values));
         std::uint64_t abid = ltp::write_pc(actx, values);
@@ -560,7 +565,7 @@ std::uint64_t pst_writer::write_message_body(const message &m, void *context,
     std::vector<ltp::value> values = resolve(m, code_page);
     if (!m.attachments.empty()) {
         for (ltp::value &v : values) {
-            if (v.id == 0x0E07 && v.type == pt_long && v.bytes.size() == 4) {
+            if (v.id == tag_message_flags && v.type == pt_long && v.bytes.size() == 4) {
                 v.bytes[0] = static_cast<std::uint8_t>(v.bytes[0] | 0x10); // has attachments
             }
         }
@@ -578,9 +583,10 @@ void pst_writer::write_folder(folder_state &f)
             values.push_back({id, type, std::move(v), {}});
         }
     };
-    set_default(0x3602, pt_long, le32(static_cast<std::uint32_t>(f.contents.size())));
-    set_default(0x3603, pt_long, le32(static_cast<std::uint32_t>(f.unread)));
-    set_default(0x360A, pt_boolean, {static_cast<std::uint8_t>(f.children.empty() ? 0 : 1)});
+    set_default(tag_content_count, pt_long, le32(static_cast<std::uint32_t>(f.contents.size())));
+    set_default(tag_content_unread_count, pt_long, le32(static_cast<std::uint32_t>(f.unread)));
+    set_default(tag_subfolders, pt_boolean,
+                {static_cast<std::uint8_t>(f.children.empty() ? 0 : 1)});
     values = sorted_values(std::move(values));
     ltp::node_context ctx(*m_ndb);
     std::uint64_t bid = ltp::write_pc(ctx, values);
@@ -590,15 +596,23 @@ void pst_writer::write_folder(folder_state &f)
     for (std::uint32_t child : f.children) {
         const folder_state &c = *m_folders.at(child);
         std::vector<ltp::value> cv = c.values;
-        if (!find_value(cv, 0x3602)) {
-            cv.push_back({0x3602, pt_long, le32(static_cast<std::uint32_t>(c.contents.size())), {}});
+        if (!find_value(cv, tag_content_count)) {
+            cv.push_back({tag_content_count,
+                          pt_long,
+                          le32(static_cast<std::uint32_t>(c.contents.size())),
+                          {}});
         }
-        if (!find_value(cv, 0x3603)) {
-            cv.push_back({0x3603, pt_long, le32(static_cast<std::uint32_t>(c.unread)), {}});
+        if (!find_value(cv, tag_content_unread_count)) {
+            cv.push_back({tag_content_unread_count,
+                          pt_long,
+                          le32(static_cast<std::uint32_t>(c.unread)),
+                          {}});
         }
-        if (!find_value(cv, 0x360A)) {
-            cv.push_back(
-                {0x360A, pt_boolean, {static_cast<std::uint8_t>(c.children.empty() ? 0 : 1)}, {}});
+        if (!find_value(cv, tag_subfolders)) {
+            cv.push_back({tag_subfolders,
+                          pt_boolean,
+                          {static_cast<std::uint8_t>(c.children.empty() ? 0 : 1)},
+                          {}});
         }
         hrows.push_back(make_row(child, columns(hierarchy_columns), cv));
     }
@@ -623,20 +637,21 @@ void pst_writer::write_store()
         return id;
     };
     property_bag store;
-    store.set_binary(0x0FF9, m_options.store_guid.bytes);
-    store.set_unicode(0x3001, m_options.store_name);
+    store.set_binary(tag_record_key, m_options.store_guid.bytes);
+    store.set_unicode(tag_display_name, m_options.store_name);
     std::int32_t mask = 0x01;
-    store.set_binary(0x35E0, entry_id(m_ipm_subtree ? m_ipm_subtree : root_folder()));
+    store.set_binary(tag_ipm_subtree_entry_id,
+                     entry_id(m_ipm_subtree ? m_ipm_subtree : root_folder()));
     if (m_wastebasket) {
-        store.set_binary(0x35E3, entry_id(m_wastebasket));
+        store.set_binary(tag_ipm_wastebasket_entry_id, entry_id(m_wastebasket));
         mask |= 0x08;
     }
     if (m_finder) {
-        store.set_binary(0x35E7, entry_id(m_finder));
+        store.set_binary(tag_finder_entry_id, entry_id(m_finder));
         mask |= 0x80;
     }
-    store.set_long(0x35DF, mask);
-    store.set_long(0x67FF, 0);
+    store.set_long(tag_valid_folder_mask, mask);
+    store.set_long(tag_password, 0);
     std::vector<ltp::value> values = resolve(store, m_options.code_page);
     ltp::node_context ctx(*m_ndb);
     std::uint64_t bid = ltp::write_pc(ctx, values);
@@ -693,12 +708,13 @@ void pst_writer::write_name_map()
         append(buckets[(hash_key ^ guid_field) % bucket_count], bucket_record);
     }
     std::vector<ltp::value> values;
-    values.push_back({0x0001, pt_long, le32(bucket_count), {}});
-    values.push_back({0x0002, pt_binary, guid_stream, {}});
-    values.push_back({0x0003, pt_binary, entries, {}});
-    values.push_back({0x0004, pt_binary, strings, {}});
+    values.push_back({tag_nameid_bucket_count, pt_long, le32(bucket_count), {}});
+    values.push_back({tag_nameid_stream_guid, pt_binary, guid_stream, {}});
+    values.push_back({tag_nameid_stream_entry, pt_binary, entries, {}});
+    values.push_back({tag_nameid_stream_string, pt_binary, strings, {}});
     for (std::size_t b = 0; b < bucket_count; ++b) {
-        values.push_back({static_cast<std::uint16_t>(0x1000 + b), pt_binary, buckets[b], {}});
+        values.push_back(
+            {static_cast<std::uint16_t>(tag_nameid_first_bucket + b), pt_binary, buckets[b], {}});
     }
     ltp::node_context ctx(*m_ndb);
     std::uint64_t bid = ltp::write_pc(ctx, values);

@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <vector>
 
+#include "scan/text.h"
+
 namespace korvel::convert {
 
 namespace {
@@ -38,20 +40,6 @@ bool is_letter(char c)
 bool is_digit(char c)
 {
     return c >= '0' && c <= '9';
-}
-
-int hex_value(char c)
-{
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
 }
 
 class lexer
@@ -107,8 +95,8 @@ private:
             ++m_pos;
             if (c == '\'') {
                 if (m_pos + 1 < m_rtf.size()) {
-                    int high = hex_value(m_rtf[m_pos]);
-                    int low = hex_value(m_rtf[m_pos + 1]);
+                    int high = hex_digit(m_rtf[m_pos]);
+                    int low = hex_digit(m_rtf[m_pos + 1]);
                     if (high >= 0 && low >= 0) {
                         m_pos += 2;
                         t.type = token::hex;

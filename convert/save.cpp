@@ -14,6 +14,7 @@
 
 #include "convert/pff_source.h"
 #include "scan/folder_messages.h"
+#include "scan/names.h"
 #include "scan/recovered_items.h"
 #include "scan/scan_state.h"
 #include "scan/text.h"
@@ -70,8 +71,9 @@ std::string container_class(libpff_item_t *folder)
     }
     std::string out;
     libpff_record_entry_t *entry = nullptr;
-    if (libpff_record_set_get_entry_by_type(
-            set, 0x3613, 0, &entry, LIBPFF_ENTRY_VALUE_FLAG_MATCH_ANY_VALUE_TYPE, &error) == 1) {
+    if (libpff_record_set_get_entry_by_type(set, tag_container_class, 0, &entry,
+                                            LIBPFF_ENTRY_VALUE_FLAG_MATCH_ANY_VALUE_TYPE,
+                                            &error) == 1) {
         std::size_t size = 0;
         if (libpff_record_entry_get_data_as_utf8_string_size(entry, &size, &error) == 1 &&
             size > 0 && size < (1u << 16)) {

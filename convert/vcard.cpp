@@ -6,29 +6,12 @@
 #include "convert/pim_values.h"
 #include "convert/recurrence.h"
 #include "scan/folder_messages.h"
+#include "scan/names.h"
 #include "scan/pff_values.h"
 
 namespace korvel::convert {
 
 namespace {
-
-constexpr std::uint32_t tag_display_name = 0x3001;
-constexpr std::uint32_t tag_search_key = 0x300B;
-constexpr std::uint32_t tag_given_name = 0x3A06;
-constexpr std::uint32_t tag_surname = 0x3A11;
-constexpr std::uint32_t tag_middle_name = 0x3A44;
-constexpr std::uint32_t tag_display_name_prefix = 0x3A45;
-constexpr std::uint32_t tag_generation = 0x3A05;
-constexpr std::uint32_t tag_nickname = 0x3A4F;
-constexpr std::uint32_t tag_company_name = 0x3A16;
-constexpr std::uint32_t tag_department_name = 0x3A18;
-constexpr std::uint32_t tag_title = 0x3A17;
-constexpr std::uint32_t tag_birthday = 0x3A42;
-constexpr std::uint32_t tag_business_home_page = 0x3A51;
-constexpr std::uint32_t tag_personal_home_page = 0x3A50;
-constexpr std::uint32_t lid_birthday_local = 0x80DE;
-constexpr std::uint32_t lid_file_under = 0x8005;
-constexpr std::uint32_t lid_distribution_list_one_off_members = 0x8054;
 
 // PidLidEmail1..3EmailAddress, the display names that often carry the
 // address of an Exchange entry, and the address types.

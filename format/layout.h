@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <type_traits>
+#include <vector>
 
 namespace korvel::format {
 
@@ -28,6 +29,14 @@ template <class T> void store_le(std::uint8_t *p, T v)
     static_assert(std::is_unsigned_v<T>);
     for (std::size_t i = 0; i < sizeof(T); ++i) {
         p[i] = static_cast<std::uint8_t>(v >> (8 * i));
+    }
+}
+
+template <class T> void append_le(std::vector<std::uint8_t> &out, T v)
+{
+    static_assert(std::is_unsigned_v<T>);
+    for (std::size_t i = 0; i < sizeof(T); ++i) {
+        out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
     }
 }
 

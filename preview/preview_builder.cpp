@@ -249,22 +249,6 @@ std::vector<std::uint8_t> utf16le_bytes(std::u16string_view text)
     return bytes;
 }
 
-bool write_all(int fd, const std::uint8_t *data, std::size_t size)
-{
-    while (size > 0) {
-        const ssize_t written = ::write(fd, data, size);
-        if (written < 0 && errno == EINTR) {
-            continue;
-        }
-        if (written <= 0) {
-            return false;
-        }
-        data += written;
-        size -= static_cast<std::size_t>(written);
-    }
-    return true;
-}
-
 // Writes a preview file: under a temporary name first, renamed over name
 // when complete, so the pane never reads half a page and nothing that lies
 // at name (a link, an attachment of that name) is written through. Returns
@@ -314,16 +298,16 @@ std::string write_body_file(const std::string &directory, const message_values &
     }
     if (values.body_kind == u"rtf") {
         // The RTF reader reads the copy back; its text becomes body.txt.
-        rtf_text.clear();
+        std::u16string text;
         if (write_preview_file(directory, rtf_copy_name, bytes, size)) {
             const std::string copy = directory + "/" + rtf_copy_name;
             if (std::FILE *stream = std::fopen(copy.c_str(), "r")) {
                 // A document the reader stops in keeps the text read so far.
-                rtf_parse(stream);
+                rtf_parse(stream, text);
                 std::fclose(stream);
             }
         }
-        write_preview_page(directory, "body.txt", rtf_text);
+        write_preview_page(directory, "body.txt", text);
         return "body.txt";
     }
     // "txt" and anything else (also no body kind recorded yet).

@@ -4,8 +4,10 @@
 #include <cstddef>
 #include <deque>
 #include <limits>
+#include <mutex>
 #include <new>
 #include <string_view>
+#include <utility>
 
 #include "scan/text.h"
 
@@ -154,7 +156,36 @@ struct reader_state
     document_properties document{};
 };
 
-reader_state state;
+// The process-wide reader that rtf_parse continues from document to
+// document, and the lock that keeps it to one document at a time.
+reader_state process_state;
+std::mutex process_mutex;
+
+// The reader and text of the document this thread is reading. Thread-local,
+// so that a reader of its own on one thread never redirects another's.
+thread_local reader_state *state = &process_state;
+thread_local std::u16string *output = &rtf_text;
+
+// Points this thread's reading at a reader and a text for one document.
+class reading_scope
+{
+public:
+    reading_scope(reader_state &reader, std::u16string &out)
+        : m_reader(std::exchange(state, &reader)), m_output(std::exchange(output, &out))
+    {
+    }
+    ~reading_scope()
+    {
+        state = m_reader;
+        output = m_output;
+    }
+    reading_scope(const reading_scope &) = delete;
+    reading_scope &operator=(const reading_scope &) = delete;
+
+private:
+    reader_state *m_reader;
+    std::u16string *m_output;
+};
 
 // --- Keyword table ----------------------------------------------------------
 
@@ -343,19 +374,19 @@ struct control_word
 // value counts towards the run but appends nothing. Always returns rtf_ok.
 int parse_character(std::int32_t value)
 {
-    if (state.input == input_state::binary) {
-        if (state.binary_count > 0) {
-            --state.binary_count;
+    if (state->input == input_state::binary) {
+        if (state->binary_count > 0) {
+            --state->binary_count;
         }
-        if (state.binary_count == 0) {
-            state.input = input_state::normal;
+        if (state->binary_count == 0) {
+            state->input = input_state::normal;
         }
     }
-    if (value == 0 || state.destination != destination_state::normal) {
+    if (value == 0 || state->destination != destination_state::normal) {
         return rtf_ok;
     }
     auto byte = static_cast<unsigned char>(static_cast<std::uint32_t>(value) & 0xFFU);
-    rtf_text.push_back(windows1252_to_utf16(byte));
+    output->push_back(windows1252_to_utf16(byte));
     return rtf_ok;
 }
 
@@ -363,27 +394,27 @@ int parse_character(std::int32_t value)
 
 saved_state current_state()
 {
-    return {state.character, state.paragraph,   state.section,
-            state.document,  state.destination, state.input};
+    return {state->character, state->paragraph,   state->section,
+            state->document,  state->destination, state->input};
 }
 
-// "{": saves the current state. Returns rtf_ok, or rtf_out_of_memory when
+// "{": saves the current state-> Returns rtf_ok, or rtf_out_of_memory when
 // the saved state cannot be stored (the reader state is then unchanged).
 int push_state()
 {
     saved_state saved = current_state();
-    if (!state.stack.empty() && state.stack.back().state == saved &&
-        state.stack.back().count < std::numeric_limits<std::uint64_t>::max()) {
-        ++state.stack.back().count;
+    if (!state->stack.empty() && state->stack.back().state == saved &&
+        state->stack.back().count < std::numeric_limits<std::uint64_t>::max()) {
+        ++state->stack.back().count;
     } else {
         try {
-            state.stack.push_back({saved, 1});
+            state->stack.push_back({saved, 1});
         } catch (const std::bad_alloc &) {
             return rtf_out_of_memory;
         }
     }
-    state.input = input_state::normal;
-    ++state.group_depth;
+    state->input = input_state::normal;
+    ++state->group_depth;
     return rtf_ok;
 }
 
@@ -391,20 +422,20 @@ int push_state()
 // rtf_unbalanced_close when no group is open.
 int pop_state()
 {
-    if (state.stack.empty()) {
+    if (state->stack.empty()) {
         return rtf_unbalanced_close;
     }
-    saved_run &newest = state.stack.back();
-    state.character = newest.state.character;
-    state.paragraph = newest.state.paragraph;
-    state.section = newest.state.section;
-    state.document = newest.state.document;
-    state.destination = newest.state.destination;
-    state.input = newest.state.input;
+    saved_run &newest = state->stack.back();
+    state->character = newest.state.character;
+    state->paragraph = newest.state.paragraph;
+    state->section = newest.state.section;
+    state->document = newest.state.document;
+    state->destination = newest.state.destination;
+    state->input = newest.state.input;
     if (--newest.count == 0) {
-        state.stack.pop_back();
+        state->stack.pop_back();
     }
-    --state.group_depth;
+    --state->group_depth;
     return rtf_ok;
 }
 
@@ -421,67 +452,67 @@ int apply_property(std::uint8_t index, std::int32_t value)
 {
     switch (index) {
     case property_bold:
-        state.character.bold = low_byte(value);
+        state->character.bold = low_byte(value);
         break;
     case property_underline:
-        state.character.underline = low_byte(value);
+        state->character.underline = low_byte(value);
         break;
     case property_italic:
-        state.character.italic = low_byte(value);
+        state->character.italic = low_byte(value);
         break;
     case property_left_indent:
-        state.paragraph.left_indent = value;
+        state->paragraph.left_indent = value;
         break;
     case property_right_indent:
-        state.paragraph.right_indent = value;
+        state->paragraph.right_indent = value;
         break;
     case property_first_indent:
-        state.paragraph.first_indent = value;
+        state->paragraph.first_indent = value;
         break;
     case property_justification:
-        state.paragraph.justification = low_byte(value);
+        state->paragraph.justification = low_byte(value);
         break;
     case property_columns:
-        state.section.columns = value;
+        state->section.columns = value;
         break;
     case property_break_type:
-        state.section.break_type = low_byte(value);
+        state->section.break_type = low_byte(value);
         break;
     case property_page_number_x:
-        state.section.page_number_x = value;
+        state->section.page_number_x = value;
         break;
     case property_page_number_y:
-        state.section.page_number_y = value;
+        state->section.page_number_y = value;
         break;
     case property_page_number_format:
-        state.section.page_number_format = low_byte(value);
+        state->section.page_number_format = low_byte(value);
         break;
     case property_page_width:
-        state.document.page_width = value;
+        state->document.page_width = value;
         break;
     case property_page_height:
-        state.document.page_height = value;
+        state->document.page_height = value;
         break;
     case property_margin_left:
-        state.document.margin_left = value;
+        state->document.margin_left = value;
         break;
     case property_margin_right:
-        state.document.margin_right = value;
+        state->document.margin_right = value;
         break;
     case property_margin_top:
-        state.document.margin_top = value;
+        state->document.margin_top = value;
         break;
     case property_margin_bottom:
-        state.document.margin_bottom = value;
+        state->document.margin_bottom = value;
         break;
     case property_first_page:
-        state.document.first_page = value;
+        state->document.first_page = value;
         break;
     case property_facing_pages:
-        state.document.facing_pages = low_byte(value);
+        state->document.facing_pages = low_byte(value);
         break;
     case property_landscape:
-        state.document.landscape = low_byte(value);
+        state->document.landscape = low_byte(value);
         break;
     default:
         return rtf_bad_table;
@@ -499,18 +530,18 @@ int apply_special(std::uint8_t index, const control_word &word)
         // over. A zero-length run holds no bytes: the next byte is the
         // document's again.
         if (word.long_parameter > 0) {
-            state.input = input_state::binary;
-            state.binary_count = word.long_parameter;
+            state->input = input_state::binary;
+            state->binary_count = word.long_parameter;
         }
         return rtf_ok;
     case special_skip_if_unknown:
-        if (state.destination == destination_state::normal) {
-            state.skip_if_unknown = true;
+        if (state->destination == destination_state::normal) {
+            state->skip_if_unknown = true;
         }
         return rtf_ok;
     case special_hexadecimal:
-        if (state.destination == destination_state::normal) {
-            state.input = input_state::hexadecimal;
+        if (state->destination == destination_state::normal) {
+            state->input = input_state::hexadecimal;
         }
         return rtf_ok;
     default:
@@ -534,21 +565,21 @@ int translate_keyword(const control_word &word)
     if (entry == nullptr) {
         // An unknown word after "*" starts a destination we do not know:
         // skip it rather than show its contents as text.
-        if (state.skip_if_unknown) {
-            state.destination = destination_state::skip;
+        if (state->skip_if_unknown) {
+            state->destination = destination_state::skip;
         }
-        state.skip_if_unknown = false;
+        state->skip_if_unknown = false;
         return rtf_ok;
     }
-    state.skip_if_unknown = false;
+    state->skip_if_unknown = false;
     switch (entry->kind) {
     case kind::character:
         return parse_character(entry->value);
     case kind::destination:
-        state.destination = destination_state::skip;
+        state->destination = destination_state::skip;
         return rtf_ok;
     case kind::property:
-        if (state.destination == destination_state::skip) {
+        if (state->destination == destination_state::skip) {
             return rtf_ok;
         }
         return apply_property(entry->index, word.has_parameter && !entry->always_use_value
@@ -627,35 +658,21 @@ int read_control_word(std::FILE *stream)
     return translate_keyword(word);
 }
 
-int hex_digit(int byte)
-{
-    if (byte >= '0' && byte <= '9') {
-        return byte - '0';
-    }
-    if (byte >= 'a' && byte <= 'f') {
-        return byte - 'a' + 10;
-    }
-    if (byte >= 'A' && byte <= 'F') {
-        return byte - 'A' + 10;
-    }
-    return -1;
-}
-
 // The main loop over one document. The group depth cannot go below zero:
 // a "}" without a saved state stops the document with rtf_unbalanced_close
 // before it is counted.
 int parse_document(std::FILE *stream)
 {
-    state.destination = destination_state::normal;
-    state.input = input_state::normal;
+    state->destination = destination_state::normal;
+    state->input = input_state::normal;
     int hex_value = 0;
     int hex_digits_left = 2;
     if (stream == nullptr) {
-        return state.group_depth > 0 ? rtf_unclosed_group : rtf_ok;
+        return state->group_depth > 0 ? rtf_unclosed_group : rtf_ok;
     }
     int byte;
     while ((byte = std::getc(stream)) != EOF) {
-        if (state.input == input_state::binary) {
+        if (state->input == input_state::binary) {
             parse_character(byte);
             continue;
         }
@@ -674,7 +691,7 @@ int parse_document(std::FILE *stream)
         case 0x0A:
             break;
         default:
-            if (state.input == input_state::normal) {
+            if (state->input == input_state::normal) {
                 result = parse_character(byte);
                 break;
             }
@@ -687,7 +704,7 @@ int parse_document(std::FILE *stream)
                 result = parse_character(hex_value);
                 hex_value = 0;
                 hex_digits_left = 2;
-                state.input = input_state::normal;
+                state->input = input_state::normal;
             }
             break;
         }
@@ -695,32 +712,55 @@ int parse_document(std::FILE *stream)
             return result;
         }
     }
-    return state.group_depth > 0 ? rtf_unclosed_group : rtf_ok;
+    return state->group_depth > 0 ? rtf_unclosed_group : rtf_ok;
+}
+
+// One document with the reader the scope points at.
+int read_document(std::FILE *stream)
+{
+    int result = parse_document(stream);
+    // A run left half-read must not leak into the next document's bytes.
+    state->binary_count = 0;
+    return result;
 }
 
 } // namespace
 
 int rtf_parse(std::FILE *stream)
 {
-    int result = parse_document(stream);
-    // A run left half-read must not leak into the next document's bytes.
-    state.binary_count = 0;
-    return result;
+    return rtf_parse(stream, rtf_text);
+}
+
+int rtf_parse(std::FILE *stream, std::u16string &out)
+{
+    std::lock_guard<std::mutex> lock(process_mutex);
+    reading_scope scope(process_state, out);
+    return read_document(stream);
+}
+
+int rtf_parse_alone(std::FILE *stream, std::u16string &out)
+{
+    reader_state own;
+    reading_scope scope(own, out);
+    return read_document(stream);
 }
 
 void rtf_reader_reset()
 {
-    state = reader_state{};
+    std::lock_guard<std::mutex> lock(process_mutex);
+    process_state = reader_state{};
 }
 
 std::uint64_t rtf_reader_group_depth()
 {
-    return state.group_depth;
+    std::lock_guard<std::mutex> lock(process_mutex);
+    return process_state.group_depth;
 }
 
 std::size_t rtf_reader_stack_bytes()
 {
-    return state.stack.size() * sizeof(saved_run);
+    std::lock_guard<std::mutex> lock(process_mutex);
+    return process_state.stack.size() * sizeof(saved_run);
 }
 
 } // namespace korvel

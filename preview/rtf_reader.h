@@ -10,6 +10,10 @@
 // (saved-state stack and group depth) and the "*" flag carry over from one
 // document to the next, so that a document ending inside open groups hands
 // them to the next one.
+//
+// The reader keeps its own lock: any thread may call any function here.
+// rtf_text itself is the single-threaded callers' text; a caller that may
+// share the process with another reads into its own string.
 #pragma once
 
 #include <cstdint>
@@ -46,6 +50,15 @@ enum rtf_result : int
 // returns its code (rtf_result); the text appended so far stays. Leaves the
 // reader state as the document leaves it.
 int rtf_parse(std::FILE *stream);
+
+// rtf_parse appending to text instead of rtf_text: the same process-wide
+// reader state, with the text the caller's own.
+int rtf_parse(std::FILE *stream, std::u16string &text);
+
+// Reads one document with a reader state of its own, as at process start,
+// and appends its text to text: nothing carries over from or to any other
+// document.
+int rtf_parse_alone(std::FILE *stream, std::u16string &text);
 
 // Drops the carried-over reader state (open groups, group depth, "*" flag,
 // formatting properties) and releases its memory, as at process start.

@@ -1,6 +1,8 @@
 // The working directory and the file-system helpers around it.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 
 namespace korvel {
@@ -22,5 +24,9 @@ bool remove_directory(const std::string &path);
 // The attachment existence test: 1 present (also when it cannot be read),
 // 0 absent, -1 error.
 int path_exists(const std::string &path);
+
+// Writes all of data to fd, again after an interrupted write. Returns false on
+// a short or failed write.
+bool write_all(int fd, const std::uint8_t *data, std::size_t size);
 
 } // namespace korvel

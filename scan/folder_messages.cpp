@@ -129,25 +129,52 @@ std::vector<std::pair<std::uint32_t, int>> children_of_type(libpff_item_t *folde
     return found;
 }
 
+// What both walks check first: -1 when an argument is missing, else 1 with
+// *from_node_index (when asked for) cleared.
+int begin_walk(const libpff_item_t *folder, const std::function<int(libpff_item_t *, int)> &visit,
+               const std::function<void(int)> &unreadable, bool *from_node_index)
+{
+    if (folder == nullptr || !visit || !unreadable) {
+        return -1;
+    }
+    if (from_node_index != nullptr) {
+        *from_node_index = false;
+    }
+    return 1;
+}
+
+// Hands the child that fetch gets at position to visit, or the position to
+// unreadable when it cannot be got. Returns 0 when Stop or visit ends the
+// walk, 1 to go on.
+template <typename Fetch>
+int visit_child(export_handle_t *export_handle, int position, Fetch fetch,
+                const std::function<int(libpff_item_t *, int)> &visit,
+                const std::function<void(int)> &unreadable)
+{
+    if (walk_aborted(export_handle)) {
+        return 0;
+    }
+    item_holder item;
+    error_slot error;
+    if (fetch(position, item.out(), error.get()) != 1 || item.get() == nullptr) {
+        item.take();
+        unreadable(position);
+        return 1;
+    }
+    return visit(item.get(), position) == 1 ? 1 : 0;
+}
+
 // Offers the children of the given node type, each by its child position.
 int walk_children_of_type(export_handle_t *export_handle, libpff_item_t *folder,
                           std::uint32_t node_type,
                           const std::function<int(libpff_item_t *, int)> &visit,
                           const std::function<void(int)> &unreadable)
 {
+    auto fetch = [folder](int position, libpff_item_t **item, libpff_error_t **error) {
+        return libpff_item_get_sub_item(folder, position, item, error);
+    };
     for (const auto &[identifier, child] : children_of_type(folder, node_type)) {
-        if (walk_aborted(export_handle)) {
-            return 0;
-        }
-        item_holder item;
-        error_slot error;
-        if (libpff_item_get_sub_item(folder, child, item.out(), error.get()) != 1 ||
-            item.get() == nullptr) {
-            item.take();
-            unreadable(child);
-            continue;
-        }
-        if (visit(item.get(), child) != 1) {
+        if (visit_child(export_handle, child, fetch, visit, unreadable) != 1) {
             return 0;
         }
     }
@@ -221,11 +248,8 @@ int export_handle_walk_sub_messages(export_handle_t *export_handle, libpff_item_
                                     bool *from_node_index, libpff_error_t **error)
 {
     (void)error;
-    if (folder == nullptr || !visit || !unreadable) {
+    if (begin_walk(folder, visit, unreadable, from_node_index) != 1) {
         return -1;
-    }
-    if (from_node_index != nullptr) {
-        *from_node_index = false;
     }
     // Without a readable contents table the messages are the folder's
     // message children in the node index, each known by its child position.
@@ -383,11 +407,8 @@ int export_handle_walk_sub_folders(export_handle_t *export_handle, libpff_item_t
                                    bool *from_node_index, libpff_error_t **error)
 {
     (void)error;
-    if (folder == nullptr || !visit || !unreadable) {
+    if (begin_walk(folder, visit, unreadable, from_node_index) != 1) {
         return -1;
-    }
-    if (from_node_index != nullptr) {
-        *from_node_index = false;
     }
     int number_of_sub_folders = 0;
     {
@@ -402,19 +423,11 @@ int export_handle_walk_sub_folders(export_handle_t *export_handle, libpff_item_t
                                          unreadable);
         }
     }
+    auto fetch = [folder](int index, libpff_item_t **sub_folder, libpff_error_t **fetch_error) {
+        return libpff_folder_get_sub_folder(folder, index, sub_folder, fetch_error);
+    };
     for (int index = 0; index < number_of_sub_folders; ++index) {
-        if (walk_aborted(export_handle)) {
-            return 0;
-        }
-        item_holder sub_folder;
-        error_slot fetch_error;
-        if (libpff_folder_get_sub_folder(folder, index, sub_folder.out(), fetch_error.get()) != 1 ||
-            sub_folder.get() == nullptr) {
-            sub_folder.take();
-            unreadable(index);
-            continue;
-        }
-        if (visit(sub_folder.get(), index) != 1) {
+        if (visit_child(export_handle, index, fetch, visit, unreadable) != 1) {
             return 0;
         }
     }

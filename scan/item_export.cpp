@@ -13,16 +13,13 @@
 #include "scan/code_page.h"
 #include "scan/files.h"
 #include "scan/list_item.h"
+#include "scan/names.h"
 #include "scan/pff_values.h"
 #include "scan/target_path.h"
 #include "scan/text.h"
 
 namespace korvel {
 namespace {
-
-// MAPI string value types: 8-bit and UTF-16.
-constexpr std::uint32_t value_type_string_8bit = 0x001E;
-constexpr std::uint32_t value_type_string_utf16 = 0x001F;
 
 // Sizes libpff reports that we are willing to allocate for one string.
 constexpr std::size_t string_size_limit = 0x7FFFFFFF;
@@ -84,7 +81,7 @@ public:
             return -1;
         }
         // A value of another type (a date, say) is no string: absent.
-        if (value_type != value_type_string_8bit && value_type != value_type_string_utf16) {
+        if (value_type != value_type_string8 && value_type != value_type_unicode) {
             return 0;
         }
         return 1;
@@ -138,7 +135,7 @@ int read_utf16_in_set(libpff_item_t *item, int set_index, std::uint32_t entry_ty
     }
     std::uint32_t value_type = 0;
     if (libpff_record_entry_get_value_type(reader.entry(), &value_type, error) == 1 &&
-        value_type == value_type_string_8bit) {
+        value_type == value_type_string8) {
         std::size_t size = 0;
         if (libpff_record_entry_get_data_size(reader.entry(), &size, error) != 1 ||
             size > string_size_limit) {
@@ -278,23 +275,6 @@ std::string shorten_name(const std::string &name)
         --keep;
     }
     return name.substr(0, keep) + extension;
-}
-
-// Writes all of data to fd. Returns false on a short or failed write.
-bool write_all(int fd, const std::uint8_t *data, std::size_t size)
-{
-    while (size > 0) {
-        ssize_t written = ::write(fd, data, size);
-        if (written < 0 && errno == EINTR) {
-            continue;
-        }
-        if (written <= 0) {
-            return false;
-        }
-        data += written;
-        size -= static_cast<std::size_t>(written);
-    }
-    return true;
 }
 
 // Copies the data of a data attachment into a new file at path (which must

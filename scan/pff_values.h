@@ -11,13 +11,9 @@
 
 #include <libpff.h>
 
-namespace korvel {
+#include "scan/names.h"
 
-// MAPI property value types.
-inline constexpr std::uint32_t value_type_int32 = 0x0003;
-inline constexpr std::uint32_t value_type_double = 0x0005;
-inline constexpr std::uint32_t value_type_boolean = 0x000B;
-inline constexpr std::uint32_t value_type_filetime = 0x0040;
+namespace korvel {
 
 // The UTF-8 size of a string property, counting the terminating zero.
 int read_utf8_size(libpff_item_t *item, std::uint32_t entry_type, std::size_t *size);

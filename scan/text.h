@@ -43,6 +43,21 @@ void append_code_point(std::u16string &out, std::uint32_t code_point);
 
 // u"..." literals compare and concatenate with std::u16string; this helper
 // makes test and probe output readable.
+// The value of an ASCII hexadecimal digit, or -1 for any other character.
+constexpr int hex_digit(int c)
+{
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if (c >= 'a' && c <= 'f') {
+        return c - 'a' + 10;
+    }
+    if (c >= 'A' && c <= 'F') {
+        return c - 'A' + 10;
+    }
+    return -1;
+}
+
 inline std::u16string u16(std::string_view utf8)
 {
     std::u16string out;

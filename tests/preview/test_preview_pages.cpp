@@ -24,6 +24,7 @@ namespace korvel {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::utf16le;
 using convert::named;
 namespace psets = convert::psets;
 
@@ -37,17 +38,6 @@ constexpr char16_t cols_prefix[] =
     u"<html><head></head><frameset cols='50%,*' border='0'><frame src='header.html'  "
     u"scrolling='auto' frameborder='1'><frame src='";
 constexpr char16_t frameset_end[] = u"'></frameset></html>";
-
-// The page text as the files hold it: UTF-16LE, no mark, no terminator.
-std::string utf16le(std::u16string_view text)
-{
-    std::string bytes;
-    for (char16_t unit : text) {
-        bytes.push_back(static_cast<char>(unit & 0xFF));
-        bytes.push_back(static_cast<char>(unit >> 8));
-    }
-    return bytes;
-}
 
 std::string file_bytes(const fs::path &path)
 {
