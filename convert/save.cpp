@@ -529,7 +529,10 @@ int save_walk::save_recovered(libpff_item_t *root, bool recovered)
         if (!go_on()) {
             return 0;
         }
-        if (m_saved.count(identifier_of(item))) {
+        // The root folder's messages may be in the recovered list too (the
+        // index rebuild puts its messages there when no folder survived).
+        const std::uint32_t id = identifier_of(item);
+        if (id != 0 && !m_saved.insert(id).second) {
             return 1;
         }
         if (!folder_open) {

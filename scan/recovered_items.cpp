@@ -305,6 +305,19 @@ int recovered_items_find_orphans(scan_state *state)
             return 0;
         }
     }
+    // The messages the index rebuild put together hang under a lost folder
+    // (then they came as orphans above) or, when no folder survived, under
+    // the root folder, which the tree does not list: fetched by identifier,
+    // each shows here all the same.
+    for (const std::uint32_t nid : state->rebuilt_items) {
+        if (stop_confirmed(state)) {
+            return 0;
+        }
+        item_holder item;
+        if (libpff_file_get_item_by_identifier(state->file, nid, item.out(), error.get()) == 1) {
+            recovered_items_add(&state->recovered, recovered_source::rebuilt, item.get());
+        }
+    }
     state->recovered.orphans_gathered = true;
     return 1;
 }

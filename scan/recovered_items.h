@@ -83,8 +83,9 @@ libpff_item_t *recovered_items_get(const recovered_items *items, recovered_sourc
 int recovered_items_add(recovered_items *items, recovered_source source, libpff_item_t *item);
 
 // Gathers libpff's orphan items (once per open file): a message is listed, an
-// orphan folder brings its messages and its sub-folders'. Cheap: libpff found
-// them at open.
+// orphan folder brings its messages and its sub-folders'; then the messages
+// the index rebuild put together, by identifier. Cheap: libpff found them at
+// open.
 // Returns 1, or 0 when a Stop ended it.
 int recovered_items_find_orphans(scan_state *state);
 

@@ -193,3 +193,40 @@ TEST(RecoveredItems, AFreeSpaceSearchLeftForTheClickRunsOnTheFirstOne)
     EXPECT_EQ(session.views.wait_dialog_shows, dialogs + 1);
     EXPECT_EQ(session.views.rows.size(), 1u);
 }
+
+TEST(RecoveredItems, MessagesRebuiltUnderTheRootFolderShowUnderTheirOwnNode)
+{
+    // Every node page of the sample zeroed: no folder survives, so the rebuild
+    // hangs its messages under the root folder, which the tree does not list.
+    const std::string dir = scratch("rebuilt");
+    const std::string source = dir + "/node-pages.pst";
+    std::vector<std::uint8_t> bytes =
+        korvel::testing::read_bytes(korvel::testing::sample_path("enron.pst"));
+    ASSERT_TRUE(korvel::testing::damage_by_name("node-pages", bytes));
+    korvel::testing::write_bytes(source, bytes);
+
+    scan_session session;
+    ASSERT_EQ(session.scan(source), 1);
+    const std::size_t rebuilt =
+        korvel::recovered_items_count(&session.state.recovered, korvel::recovered_source::rebuilt);
+    EXPECT_GE(rebuilt, 69u);
+    EXPECT_EQ(tree_lines(session),
+              (std::vector<std::string>{"0 0 " + source, "1 17 Recovered Items",
+                                        "2 17 Rebuilt from a damaged index (" +
+                                            std::to_string(rebuilt) + ")"}));
+    ASSERT_TRUE(session.fill("Recovered Items"));
+    std::multiset<std::string> listed;
+    for (const korvel::item_record *r = session.state.records.head; r != nullptr; r = r->next) {
+        EXPECT_EQ(r->source, korvel::recovered_source::rebuilt);
+        listed.insert(narrow(r->subject));
+    }
+
+    // The save writes each of them once, although the root folder holds them too.
+    convert::save_request request;
+    request.target = dir + "/copy.pst";
+    convert::save_report report;
+    ASSERT_EQ(convert::save_mailbox(&session.state, request, {}, report), 1) << report.failure;
+    EXPECT_EQ(report.recovered, rebuilt);
+    const std::multiset<std::string> saved = folder_subjects(request.target, "Recovered Items");
+    EXPECT_EQ(saved.size(), listed.size());
+}
