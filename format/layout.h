@@ -90,6 +90,16 @@ struct nbt_entry
     std::uint32_t nid_parent = 0;
 };
 
+// An entry of a sub-node block: at level 0 the sub-node's data block and its
+// own sub-node block; at level 1 bid_data is the level-0 block that starts at
+// nid, and bid_sub is 0.
+struct subnode_entry
+{
+    std::uint32_t nid = 0;
+    std::uint64_t bid_data = 0;
+    std::uint64_t bid_sub = 0;
+};
+
 // A leaf entry of the block B-tree.
 struct bbt_entry
 {

@@ -432,6 +432,130 @@ std::string busy_word(std::uint32_t status)
     }
 }
 
+// DTSTART, DTEND, RRULE and EXDATE of a series, in its own time zone unless
+// all day; answers the zone's TZID ("" for none).
+std::string add_series_times(icalcomponent *event, const series &recurring, bool all_day)
+{
+    const recurrence_pattern &pattern = recurring.pattern;
+    const std::int64_t day = pattern.start_date;
+    std::string zone;
+    if (all_day) {
+        icalcomponent_add_property(event, icalproperty_new_dtstart(date_of(day)));
+        const std::int64_t length_days =
+            pattern.end_time_offset > pattern.start_time_offset
+                ? (pattern.end_time_offset - pattern.start_time_offset + 1439) / 1440
+                : 1;
+        icalcomponent_add_property(event,
+                                   icalproperty_new_dtend(date_of(day + length_days * 1440)));
+    } else {
+        zone = recurring.zone.tzid;
+        add_zoned(event, icalproperty_new_dtstart(time_of(day + pattern.start_time_offset, false)),
+                  zone);
+        const std::uint32_t end_offset = pattern.end_time_offset >= pattern.start_time_offset
+                                             ? pattern.end_time_offset
+                                             : pattern.start_time_offset;
+        add_zoned(event, icalproperty_new_dtend(time_of(day + end_offset, false)), zone);
+    }
+    icalcomponent_add_property(
+        event, icalproperty_new_rrule(icalrecurrencetype_from_string(recurring.rrule.c_str())));
+    for (std::uint32_t deleted : recurrence_deleted_only(pattern)) {
+        if (all_day) {
+            icalcomponent_add_property(event, icalproperty_new_exdate(date_of(deleted)));
+        } else {
+            add_zoned(event,
+                      icalproperty_new_exdate(time_of(
+                          static_cast<std::int64_t>(deleted) + pattern.start_time_offset, false)),
+                      zone);
+        }
+    }
+    return zone;
+}
+
+// DTSTART and DTEND of a single appointment, in UTC unless all day (then
+// whole days, at least one).
+void add_single_times(icalcomponent *event, std::int64_t start, std::optional<std::int64_t> end,
+                      bool all_day)
+{
+    if (all_day) {
+        const std::int64_t first = nearest_day(start);
+        icalcomponent_add_property(event, icalproperty_new_dtstart(date_of(first)));
+        std::int64_t last = end ? nearest_day(*end) : first + 1440;
+        if (last / 1440 <= first / 1440) {
+            last = first + 1440;
+        }
+        icalcomponent_add_property(event, icalproperty_new_dtend(date_of(last)));
+    } else {
+        icalcomponent_add_property(event, icalproperty_new_dtstart(time_of(start, true)));
+        if (end) {
+            icalcomponent_add_property(event, icalproperty_new_dtend(time_of(*end, true)));
+        }
+    }
+}
+
+icalproperty *transparency(std::uint32_t busy)
+{
+    return icalproperty_new_transp(busy == 0 ? ICAL_TRANSP_TRANSPARENT : ICAL_TRANSP_OPAQUE);
+}
+
+// What the master says of the series, for its changed instances.
+struct series_master
+{
+    std::string uid;
+    icaltimetype stamp;
+    bool all_day = false;
+    std::string zone;
+    std::string subject;
+    std::string location;
+    std::uint32_t busy = 0;
+};
+
+// One changed instance: its own times, and its subject, location and busy
+// status where it overrides the master's.
+std::string changed_instance_text(const recurrence_exception &exception,
+                                  const series_master &master)
+{
+    component_ptr instance(icalcomponent_new_vevent());
+    icalcomponent_add_property(instance.get(), icalproperty_new_uid(master.uid.c_str()));
+    icalcomponent_add_property(instance.get(), icalproperty_new_dtstamp(master.stamp));
+    if (master.all_day) {
+        icalcomponent_add_property(
+            instance.get(), icalproperty_new_recurrenceid(date_of(exception.original_start)));
+        icalcomponent_add_property(instance.get(),
+                                   icalproperty_new_dtstart(date_of(exception.start)));
+        icalcomponent_add_property(
+            instance.get(),
+            icalproperty_new_dtend(
+                date_of(exception.end > exception.start ? exception.end : exception.start + 1440)));
+    } else {
+        add_zoned(instance.get(),
+                  icalproperty_new_recurrenceid(time_of(exception.original_start, false)),
+                  master.zone);
+        add_zoned(instance.get(), icalproperty_new_dtstart(time_of(exception.start, false)),
+                  master.zone);
+        add_zoned(instance.get(),
+                  icalproperty_new_dtend(time_of(
+                      exception.end >= exception.start ? exception.end : exception.start, false)),
+                  master.zone);
+    }
+    const std::string subject = (exception.override_flags & exception_subject) != 0
+                                    ? pim_8bit_to_utf8(exception.subject)
+                                    : master.subject;
+    if (!subject.empty()) {
+        icalcomponent_add_property(instance.get(), icalproperty_new_summary(subject.c_str()));
+    }
+    const std::string location = (exception.override_flags & exception_location) != 0
+                                     ? pim_8bit_to_utf8(exception.location)
+                                     : master.location;
+    if (!location.empty()) {
+        icalcomponent_add_property(instance.get(), icalproperty_new_location(location.c_str()));
+    }
+    const std::uint32_t busy = (exception.override_flags & exception_busy_status) != 0
+                                   ? exception.busy_status
+                                   : master.busy;
+    icalcomponent_add_property(instance.get(), transparency(busy));
+    return serialise(instance.get());
+}
+
 // zones_written: the zones the calendar already defines (nullptr: none is
 // known to be); a zone defined here is named in new_zone.
 int appointment_text(libpff_item_t *item, std::string &out, std::vector<std::string> &notes,
@@ -462,64 +586,14 @@ int appointment_text(libpff_item_t *item, std::string &out, std::vector<std::str
     }
     std::string zone;
     if (has_series) {
-        const recurrence_pattern &pattern = recurring.pattern;
-        const std::int64_t day = pattern.start_date;
-        if (all_day) {
-            icalcomponent_add_property(event.get(), icalproperty_new_dtstart(date_of(day)));
-            const std::int64_t length_days =
-                pattern.end_time_offset > pattern.start_time_offset
-                    ? (pattern.end_time_offset - pattern.start_time_offset + 1439) / 1440
-                    : 1;
-            icalcomponent_add_property(event.get(),
-                                       icalproperty_new_dtend(date_of(day + length_days * 1440)));
-        } else {
-            zone = recurring.zone.tzid;
-            add_zoned(event.get(),
-                      icalproperty_new_dtstart(time_of(day + pattern.start_time_offset, false)),
-                      zone);
-            const std::uint32_t end_offset = pattern.end_time_offset >= pattern.start_time_offset
-                                                 ? pattern.end_time_offset
-                                                 : pattern.start_time_offset;
-            add_zoned(event.get(), icalproperty_new_dtend(time_of(day + end_offset, false)), zone);
-        }
-        icalcomponent_add_property(
-            event.get(),
-            icalproperty_new_rrule(icalrecurrencetype_from_string(recurring.rrule.c_str())));
-        for (std::uint32_t deleted : recurrence_deleted_only(pattern)) {
-            if (all_day) {
-                icalcomponent_add_property(event.get(), icalproperty_new_exdate(date_of(deleted)));
-            } else {
-                add_zoned(
-                    event.get(),
-                    icalproperty_new_exdate(time_of(
-                        static_cast<std::int64_t>(deleted) + pattern.start_time_offset, false)),
-                    zone);
-            }
-        }
+        zone = add_series_times(event.get(), recurring, all_day);
     } else if (start) {
-        if (all_day) {
-            const std::int64_t first = nearest_day(*start);
-            icalcomponent_add_property(event.get(), icalproperty_new_dtstart(date_of(first)));
-            std::int64_t last = end ? nearest_day(*end) : first + 1440;
-            if (last / 1440 <= first / 1440) {
-                last = first + 1440;
-            }
-            icalcomponent_add_property(event.get(), icalproperty_new_dtend(date_of(last)));
-        } else {
-            icalcomponent_add_property(event.get(),
-                                       icalproperty_new_dtstart(time_of(*start, true)));
-            if (end) {
-                icalcomponent_add_property(event.get(),
-                                           icalproperty_new_dtend(time_of(*end, true)));
-            }
-        }
+        add_single_times(event.get(), *start, end, all_day);
     } else {
         notes.push_back("has no start time");
     }
     const std::uint32_t busy = int32_of(item, lid_busy_status).value_or(2);
-    icalcomponent_add_property(
-        event.get(),
-        icalproperty_new_transp(busy == 0 ? ICAL_TRANSP_TRANSPARENT : ICAL_TRANSP_OPAQUE));
+    icalcomponent_add_property(event.get(), transparency(busy));
     icalproperty *busy_property = icalproperty_new_x(busy_word(busy).c_str());
     icalproperty_set_x_name(busy_property, "X-MICROSOFT-CDO-BUSYSTATUS");
     icalcomponent_add_property(event.get(), busy_property);
@@ -542,58 +616,16 @@ int appointment_text(libpff_item_t *item, std::string &out, std::vector<std::str
     std::string master = serialise(event.get());
     insert_before_end(master, categories_line(item));
     text += master;
-
-    // Changed instances: their own times, subject and location.
     if (has_series) {
-        const std::string subject = pim_read_subject(item);
+        const series_master said{uid,
+                                 icalcomponent_get_dtstamp(event.get()),
+                                 all_day,
+                                 zone,
+                                 pim_read_subject(item),
+                                 location,
+                                 busy};
         for (const auto &exception : recurring.pattern.exceptions) {
-            component_ptr instance(icalcomponent_new_vevent());
-            icalcomponent_add_property(instance.get(), icalproperty_new_uid(uid.c_str()));
-            icalcomponent_add_property(
-                instance.get(), icalproperty_new_dtstamp(icalcomponent_get_dtstamp(event.get())));
-            if (all_day) {
-                icalcomponent_add_property(instance.get(), icalproperty_new_recurrenceid(
-                                                               date_of(exception.original_start)));
-                icalcomponent_add_property(instance.get(),
-                                           icalproperty_new_dtstart(date_of(exception.start)));
-                icalcomponent_add_property(
-                    instance.get(),
-                    icalproperty_new_dtend(date_of(
-                        exception.end > exception.start ? exception.end : exception.start + 1440)));
-            } else {
-                add_zoned(instance.get(),
-                          icalproperty_new_recurrenceid(time_of(exception.original_start, false)),
-                          zone);
-                add_zoned(instance.get(), icalproperty_new_dtstart(time_of(exception.start, false)),
-                          zone);
-                add_zoned(
-                    instance.get(),
-                    icalproperty_new_dtend(time_of(
-                        exception.end >= exception.start ? exception.end : exception.start, false)),
-                    zone);
-            }
-            const std::string instance_subject = (exception.override_flags & exception_subject) != 0
-                                                     ? pim_8bit_to_utf8(exception.subject)
-                                                     : subject;
-            if (!instance_subject.empty()) {
-                icalcomponent_add_property(instance.get(),
-                                           icalproperty_new_summary(instance_subject.c_str()));
-            }
-            const std::string instance_location =
-                (exception.override_flags & exception_location) != 0
-                    ? pim_8bit_to_utf8(exception.location)
-                    : location;
-            if (!instance_location.empty()) {
-                icalcomponent_add_property(instance.get(),
-                                           icalproperty_new_location(instance_location.c_str()));
-            }
-            const std::uint32_t instance_busy =
-                (exception.override_flags & exception_busy_status) != 0 ? exception.busy_status
-                                                                        : busy;
-            icalcomponent_add_property(
-                instance.get(), icalproperty_new_transp(instance_busy == 0 ? ICAL_TRANSP_TRANSPARENT
-                                                                           : ICAL_TRANSP_OPAQUE));
-            text += serialise(instance.get());
+            text += changed_instance_text(exception, said);
         }
     }
     out += text;
@@ -775,32 +807,11 @@ int folder_write_icalendar(libpff_item_t *folder, std::ostream &stream, ical_fol
     ical_stream calendar;
     const std::string begin = ical_calendar_begin();
     stream.write(begin.data(), static_cast<std::streamsize>(begin.size()));
-    const auto where = [](int index) { return "item " + std::to_string(index + 1) + ": "; };
-    error_slot pff_error;
-    const int walked = export_handle_walk_sub_messages(
-        nullptr, folder,
-        [&](libpff_item_t *message, int index) {
-            std::string text;
-            std::string why;
-            std::vector<std::string> notes;
-            const int result = calendar_item_to_ical(message, calendar, text, notes, why);
-            for (const auto &note : notes) {
-                counts.notes.push_back(where(index) + note);
-            }
-            if (result == 0) {
-                ++counts.skipped;
-            } else if (result < 0) {
-                counts.unreadable.push_back(where(index) + why);
-            } else {
-                stream.write(text.data(), static_cast<std::streamsize>(text.size()));
-                ++counts.written;
-            }
-            return stream ? 1 : 0;
-        },
-        [&](int index) { counts.unreadable.push_back(where(index) + "cannot be read"); },
-        pff_error.get());
-    if (walked == -1) {
-        error = "the folder's messages cannot be listed";
+    const auto convert = [&calendar](libpff_item_t *item, std::string &text,
+                                     std::vector<std::string> &notes, std::string &why) {
+        return calendar_item_to_ical(item, calendar, text, notes, why);
+    };
+    if (folder_write_items(folder, stream, convert, counts, error) != 1) {
         return -1;
     }
     const std::string end = ical_calendar_end();

@@ -26,6 +26,8 @@
 
 #include <libpff.h>
 
+#include "convert/pim/folder_items.h"
+
 namespace korvel::convert {
 
 // Message classes, compared without regard to case.
@@ -67,17 +69,7 @@ int calendar_item_to_ical(libpff_item_t *item, ical_stream &stream, std::string 
                           std::vector<std::string> &notes, std::string &error);
 
 // What folder_write_icalendar did.
-struct ical_folder_counts
-{
-    // Components written.
-    std::size_t written = 0;
-    // Items of other kinds, left out.
-    std::size_t skipped = 0;
-    // One line per item that could not be read: "item N: why".
-    std::vector<std::string> unreadable;
-    // Notes of calendar_item_to_ical, "item N: note".
-    std::vector<std::string> notes;
-};
+using ical_folder_counts = folder_item_counts;
 
 // Writes one whole VCALENDAR with every calendar item among the folder's
 // messages into stream (begin, components one at a time, end). Returns 1,

@@ -273,6 +273,142 @@ int parse_recurrence(std::span<const std::uint8_t> bytes, bool appointment,
     return 1;
 }
 
+namespace {
+
+// BYMONTHDAY (and BYSETPOS) of a monthly or yearly series on a day of the
+// month. Returns false when the pattern names no day.
+bool add_month_day(const recurrence_pattern &pattern, std::string &out, std::string &error)
+{
+    if (pattern.day_of_month < 1 || pattern.day_of_month > 31) {
+        error = "the monthly recurrence names no day of the month";
+        return false;
+    }
+    // A month without that day has the series on its last day.
+    if (pattern.day_of_month < 29) {
+        out += ";BYMONTHDAY=" + std::to_string(pattern.day_of_month);
+    } else if (pattern.day_of_month == 31) {
+        // The same days, in a form every reader expands right.
+        out += ";BYMONTHDAY=-1";
+    } else {
+        // The last of the days from the 28th up to it.
+        out += ";BYMONTHDAY=28";
+        for (std::uint32_t day = 29; day <= pattern.day_of_month; ++day) {
+            out += "," + std::to_string(day);
+        }
+        out += ";BYSETPOS=-1";
+    }
+    return true;
+}
+
+// FREQ, INTERVAL and BYMONTH/BYMONTHDAY/BYDAY/BYSETPOS of a monthly or
+// yearly series.
+bool add_monthly(const recurrence_pattern &pattern, std::uint32_t week_days, std::string &out,
+                 std::string &error)
+{
+    std::uint32_t interval = pattern.period;
+    if (pattern.frequency == recur_yearly) {
+        if (pattern.period % 12 != 0) {
+            error = "the yearly recurrence is not a whole number of years";
+            return false;
+        }
+        interval = pattern.period / 12;
+        const civil_time start = civil_from_minutes(pattern.start_date);
+        out = "FREQ=YEARLY;INTERVAL=" + std::to_string(interval) +
+              ";BYMONTH=" + std::to_string(start.month);
+    } else {
+        out = "FREQ=MONTHLY;INTERVAL=" + std::to_string(interval);
+    }
+    if (pattern.pattern_type == pattern_month_end) {
+        out += ";BYMONTHDAY=-1";
+        return true;
+    }
+    if (pattern.pattern_type == pattern_month) {
+        return add_month_day(pattern, out, error);
+    }
+    if (week_days == 0 || pattern.nth < 1 || pattern.nth > 5) {
+        error = "the monthly recurrence names no weekday";
+        return false;
+    }
+    out += ";BYDAY=" + day_list(week_days) +
+           ";BYSETPOS=" + (pattern.nth == 5 ? std::string("-1") : std::to_string(pattern.nth));
+    return true;
+}
+
+// How often the series comes back: FREQ, INTERVAL and the days.
+bool add_frequency(const recurrence_pattern &pattern, std::string &out, std::string &error)
+{
+    const std::uint32_t week_days = pattern.days_of_week & 0x7F;
+    switch (pattern.pattern_type) {
+    case pattern_day:
+        if (pattern.period % minutes_per_day != 0) {
+            error = "the daily recurrence is not a whole number of days";
+            return false;
+        }
+        out = "FREQ=DAILY;INTERVAL=" + std::to_string(pattern.period / minutes_per_day);
+        return true;
+    case pattern_week:
+        if (week_days == 0) {
+            error = "the weekly recurrence names no day";
+            return false;
+        }
+        out = "FREQ=WEEKLY;INTERVAL=" + std::to_string(pattern.period) +
+              ";BYDAY=" + day_list(week_days);
+        if (pattern.first_day_of_week < 7) {
+            out += ";WKST=";
+            out += day_names[pattern.first_day_of_week];
+        }
+        return true;
+    case pattern_month:
+    case pattern_month_end:
+    case pattern_month_nth:
+        return add_monthly(pattern, week_days, out, error);
+    default:
+        error = "the recurrence follows a non-Gregorian calendar";
+        return false;
+    }
+}
+
+// How the series ends: COUNT, UNTIL (a date, or the last start in UTC) or
+// nothing.
+bool add_end(const recurrence_pattern &pattern, int zone_offset_minutes, bool date_only,
+             std::string &out, std::string &error)
+{
+    switch (pattern.end_type) {
+    case end_after_count:
+        if (pattern.occurrence_count == 0) {
+            error = "the recurrence ends after no occurrence";
+            return false;
+        }
+        out += ";COUNT=" + std::to_string(pattern.occurrence_count);
+        return true;
+    case end_after_date: {
+        if (date_only) {
+            const civil_time day = civil_from_minutes(pattern.end_date);
+            char text[24];
+            std::snprintf(text, sizeof text, ";UNTIL=%04d%02d%02d", day.year, day.month, day.day);
+            out += text;
+            return true;
+        }
+        const std::int64_t until = static_cast<std::int64_t>(pattern.end_date) +
+                                   pattern.start_time_offset - zone_offset_minutes;
+        const civil_time time = civil_from_minutes(until);
+        char text[32];
+        std::snprintf(text, sizeof text, ";UNTIL=%04d%02d%02dT%02d%02d00Z", time.year, time.month,
+                      time.day, time.hour, time.minute);
+        out += text;
+        return true;
+    }
+    case end_never:
+    case end_never_alternative:
+        return true;
+    default:
+        error = "the recurrence has an unknown end";
+        return false;
+    }
+}
+
+} // namespace
+
 int recurrence_rrule(const recurrence_pattern &pattern, int zone_offset_minutes, bool date_only,
                      std::string &rrule, std::string &error)
 {
@@ -287,109 +423,9 @@ int recurrence_rrule(const recurrence_pattern &pattern, int zone_offset_minutes,
         error = "the recurrence has no usable interval";
         return -1;
     }
-    const std::uint32_t week_days = pattern.days_of_week & 0x7F;
     std::string out;
-    switch (pattern.pattern_type) {
-    case pattern_day:
-        if (pattern.period % minutes_per_day != 0) {
-            error = "the daily recurrence is not a whole number of days";
-            return -1;
-        }
-        out = "FREQ=DAILY;INTERVAL=" + std::to_string(pattern.period / minutes_per_day);
-        break;
-    case pattern_week:
-        if (week_days == 0) {
-            error = "the weekly recurrence names no day";
-            return -1;
-        }
-        out = "FREQ=WEEKLY;INTERVAL=" + std::to_string(pattern.period) +
-              ";BYDAY=" + day_list(week_days);
-        break;
-    case pattern_month:
-    case pattern_month_end:
-    case pattern_month_nth: {
-        std::uint32_t interval = pattern.period;
-        if (pattern.frequency == recur_yearly) {
-            if (pattern.period % 12 != 0) {
-                error = "the yearly recurrence is not a whole number of years";
-                return -1;
-            }
-            interval = pattern.period / 12;
-            const civil_time start = civil_from_minutes(pattern.start_date);
-            out = "FREQ=YEARLY;INTERVAL=" + std::to_string(interval) +
-                  ";BYMONTH=" + std::to_string(start.month);
-        } else {
-            out = "FREQ=MONTHLY;INTERVAL=" + std::to_string(interval);
-        }
-        if (pattern.pattern_type == pattern_month_end) {
-            out += ";BYMONTHDAY=-1";
-        } else if (pattern.pattern_type == pattern_month) {
-            if (pattern.day_of_month < 1 || pattern.day_of_month > 31) {
-                error = "the monthly recurrence names no day of the month";
-                return -1;
-            }
-            // A month without that day has the series on its last day.
-            if (pattern.day_of_month < 29) {
-                out += ";BYMONTHDAY=" + std::to_string(pattern.day_of_month);
-            } else if (pattern.day_of_month == 31) {
-                // The same days, in a form every reader expands right.
-                out += ";BYMONTHDAY=-1";
-            } else {
-                // The last of the days from the 28th up to it.
-                out += ";BYMONTHDAY=28";
-                for (std::uint32_t day = 29; day <= pattern.day_of_month; ++day) {
-                    out += "," + std::to_string(day);
-                }
-                out += ";BYSETPOS=-1";
-            }
-        } else {
-            if (week_days == 0 || pattern.nth < 1 || pattern.nth > 5) {
-                error = "the monthly recurrence names no weekday";
-                return -1;
-            }
-            out += ";BYDAY=" + day_list(week_days) + ";BYSETPOS=" +
-                   (pattern.nth == 5 ? std::string("-1") : std::to_string(pattern.nth));
-        }
-        break;
-    }
-    default:
-        error = "the recurrence follows a non-Gregorian calendar";
-        return -1;
-    }
-    if (pattern.first_day_of_week < 7 && pattern.pattern_type == pattern_week) {
-        out += ";WKST=";
-        out += day_names[pattern.first_day_of_week];
-    }
-    switch (pattern.end_type) {
-    case end_after_count:
-        if (pattern.occurrence_count == 0) {
-            error = "the recurrence ends after no occurrence";
-            return -1;
-        }
-        out += ";COUNT=" + std::to_string(pattern.occurrence_count);
-        break;
-    case end_after_date: {
-        if (date_only) {
-            const civil_time day = civil_from_minutes(pattern.end_date);
-            char text[24];
-            std::snprintf(text, sizeof text, ";UNTIL=%04d%02d%02d", day.year, day.month, day.day);
-            out += text;
-            break;
-        }
-        const std::int64_t until = static_cast<std::int64_t>(pattern.end_date) +
-                                   pattern.start_time_offset - zone_offset_minutes;
-        const civil_time time = civil_from_minutes(until);
-        char text[32];
-        std::snprintf(text, sizeof text, ";UNTIL=%04d%02d%02dT%02d%02d00Z", time.year, time.month,
-                      time.day, time.hour, time.minute);
-        out += text;
-        break;
-    }
-    case end_never:
-    case end_never_alternative:
-        break;
-    default:
-        error = "the recurrence has an unknown end";
+    if (!add_frequency(pattern, out, error) ||
+        !add_end(pattern, zone_offset_minutes, date_only, out, error)) {
         return -1;
     }
     rrule = std::move(out);

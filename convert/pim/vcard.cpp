@@ -186,14 +186,11 @@ void add_common_tail(libpff_item_t *item, std::string &card)
     card += "END:VCARD\r\n";
 }
 
-void contact_card(libpff_item_t *item, std::string &card)
+// FN: the display name, else the name's parts, else "file under", else the
+// subject.
+std::string contact_name(libpff_item_t *item, const std::string &given, const std::string &middle,
+                         const std::string &surname)
 {
-    const std::string surname = text_of(item, tag_surname);
-    const std::string given = text_of(item, tag_given_name);
-    const std::string middle = text_of(item, tag_middle_name);
-    const std::string prefix = text_of(item, tag_display_name_prefix);
-    const std::string suffix = text_of(item, tag_generation);
-
     std::string name = text_of(item, tag_display_name);
     if (name.empty()) {
         for (const std::string &part : {given, middle, surname}) {
@@ -209,23 +206,12 @@ void contact_card(libpff_item_t *item, std::string &card)
     if (name.empty()) {
         name = pim_read_subject(item);
     }
-    card += "BEGIN:VCARD\r\nVERSION:3.0\r\n";
-    add_line(card, "FN", vcard_escape(name));
-    add_line(card, "N", structured({surname, given, middle, prefix, suffix}));
-    const std::string nickname = text_of(item, tag_nickname);
-    if (!nickname.empty()) {
-        add_line(card, "NICKNAME", vcard_escape(nickname));
-    }
-    const std::string company = text_of(item, tag_company_name);
-    const std::string department = text_of(item, tag_department_name);
-    if (!company.empty() || !department.empty()) {
-        add_line(card, "ORG",
-                 department.empty() ? vcard_escape(company) : structured({company, department}));
-    }
-    const std::string title = text_of(item, tag_title);
-    if (!title.empty()) {
-        add_line(card, "TITLE", vcard_escape(title));
-    }
+    return name;
+}
+
+// Each address of the three e-mail slots once, the first preferred.
+void add_emails(libpff_item_t *item, std::string &card)
+{
     bool first_email = true;
     std::vector<std::string> emails;
     for (const auto &slot : email_slots) {
@@ -245,12 +231,10 @@ void contact_card(libpff_item_t *item, std::string &card)
                  vcard_escape(address));
         first_email = false;
     }
-    for (const auto &phone : telephones) {
-        const std::string number = text_of(item, phone.tag);
-        if (!number.empty()) {
-            add_line(card, std::string("TEL;TYPE=") + phone.types, vcard_escape(number));
-        }
-    }
+}
+
+void add_addresses(libpff_item_t *item, std::string &card)
+{
     bool work_written = false;
     for (const auto &address : addresses) {
         std::array<std::string, 6> parts;
@@ -268,6 +252,41 @@ void contact_card(libpff_item_t *item, std::string &card)
         add_line(card, address.type != nullptr ? std::string("ADR;TYPE=") + address.type : "ADR",
                  structured({parts[0], "", parts[1], parts[2], parts[3], parts[4], parts[5]}));
     }
+}
+
+void contact_card(libpff_item_t *item, std::string &card)
+{
+    const std::string surname = text_of(item, tag_surname);
+    const std::string given = text_of(item, tag_given_name);
+    const std::string middle = text_of(item, tag_middle_name);
+    const std::string prefix = text_of(item, tag_display_name_prefix);
+    const std::string suffix = text_of(item, tag_generation);
+
+    card += "BEGIN:VCARD\r\nVERSION:3.0\r\n";
+    add_line(card, "FN", vcard_escape(contact_name(item, given, middle, surname)));
+    add_line(card, "N", structured({surname, given, middle, prefix, suffix}));
+    const std::string nickname = text_of(item, tag_nickname);
+    if (!nickname.empty()) {
+        add_line(card, "NICKNAME", vcard_escape(nickname));
+    }
+    const std::string company = text_of(item, tag_company_name);
+    const std::string department = text_of(item, tag_department_name);
+    if (!company.empty() || !department.empty()) {
+        add_line(card, "ORG",
+                 department.empty() ? vcard_escape(company) : structured({company, department}));
+    }
+    const std::string title = text_of(item, tag_title);
+    if (!title.empty()) {
+        add_line(card, "TITLE", vcard_escape(title));
+    }
+    add_emails(item, card);
+    for (const auto &phone : telephones) {
+        const std::string number = text_of(item, phone.tag);
+        if (!number.empty()) {
+            add_line(card, std::string("TEL;TYPE=") + phone.types, vcard_escape(number));
+        }
+    }
+    add_addresses(item, card);
     std::string day;
     if (birthday(item, day)) {
         add_line(card, "BDAY;VALUE=DATE", day);
@@ -344,32 +363,9 @@ int contact_to_vcard(libpff_item_t *item, std::string &out, std::string &error)
 int folder_write_vcards(libpff_item_t *folder, std::ostream &stream, vcard_folder_counts &counts,
                         std::string &error)
 {
-    if (folder == nullptr) {
-        error = "no folder";
-        return -1;
-    }
-    const auto where = [](int index) { return "item " + std::to_string(index + 1) + ": "; };
-    error_slot pff_error;
-    const int walked = export_handle_walk_sub_messages(
-        nullptr, folder,
-        [&](libpff_item_t *message, int index) {
-            std::string card;
-            std::string why;
-            const int result = contact_to_vcard(message, card, why);
-            if (result == 0) {
-                ++counts.skipped;
-            } else if (result < 0) {
-                counts.unreadable.push_back(where(index) + why);
-            } else {
-                stream.write(card.data(), static_cast<std::streamsize>(card.size()));
-                ++counts.written;
-            }
-            return stream ? 1 : 0;
-        },
-        [&](int index) { counts.unreadable.push_back(where(index) + "cannot be read"); },
-        pff_error.get());
-    if (walked == -1) {
-        error = "the folder's messages cannot be listed";
+    const auto convert = [](libpff_item_t *item, std::string &text, std::vector<std::string> &,
+                            std::string &why) { return contact_to_vcard(item, text, why); };
+    if (folder_write_items(folder, stream, convert, counts, error) != 1) {
         return -1;
     }
     if (!stream) {

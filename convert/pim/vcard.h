@@ -21,6 +21,8 @@
 
 #include <libpff.h>
 
+#include "convert/pim/folder_items.h"
+
 namespace korvel::convert {
 
 // Message classes, compared without regard to case: IPM.Contact and its
@@ -37,15 +39,7 @@ bool is_distribution_list_class(std::string_view message_class);
 int contact_to_vcard(libpff_item_t *item, std::string &out, std::string &error);
 
 // What folder_write_vcards did.
-struct vcard_folder_counts
-{
-    // Cards written.
-    std::size_t written = 0;
-    // Items of other kinds, left out.
-    std::size_t skipped = 0;
-    // One line per item that could not be read: "item N: why".
-    std::vector<std::string> unreadable;
-};
+using vcard_folder_counts = folder_item_counts;
 
 // Writes the vCards of every contact and distribution list among the
 // folder's messages into stream, one item at a time (memory stays bounded

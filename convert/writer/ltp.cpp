@@ -260,21 +260,38 @@ std::uint64_t write_pc(node_context &ctx, const std::vector<value> &values)
     return ctx.ndb.write_block_list(heap.finish());
 }
 
-std::uint64_t write_tc(node_context &ctx, const std::vector<std::uint32_t> &columns,
-                       const std::vector<row> &rows)
+namespace {
+
+// Where each column's cell lies in a row (TCOLDESC).
+struct table_column
 {
-    heap_writer heap(0x7C, ctx.ndb.block_max_data());
-    const std::uint8_t placeholder[8] = {};
-    std::uint32_t index_header = heap.allocate(placeholder);
-    struct column
-    {
-        std::uint32_t tag;
-        std::size_t input; // index into columns, or SIZE_MAX for the row id/version
-        std::uint16_t offset = 0;
-        std::uint8_t size = 0;
-        std::uint8_t bit = 0;
-    };
-    std::vector<column> cols;
+    std::uint32_t tag;
+    std::size_t input; // index into the caller's columns; unused for the row id/version
+    std::uint16_t offset = 0;
+    std::uint8_t size = 0;
+    std::uint8_t bit = 0;
+};
+
+// A table's row layout: row id, row version, then 8-, 4-, 2- and 1-byte
+// cells, then the cell existence bitmap.
+struct table_layout
+{
+    std::vector<table_column> cols;
+    // The ends of the 4-, 2-, 1-byte groups and of the bitmap (TCINFO rgib).
+    std::uint16_t ends[4] = {};
+    // Where the cell existence bitmap starts.
+    std::uint16_t ceb_offset = 0;
+    std::size_t row_size = 0;
+    // Column indices in row order.
+    std::vector<std::size_t> order;
+    // For each of the caller's columns, its index in cols (SIZE_MAX: none).
+    std::vector<std::size_t> by_input;
+};
+
+table_layout lay_out_columns(const std::vector<std::uint32_t> &columns)
+{
+    table_layout lay;
+    std::vector<table_column> &cols = lay.cols;
     cols.push_back({row_id_column, SIZE_MAX});
     cols.push_back({row_version_column, SIZE_MAX - 1});
     for (std::size_t i = 0; i < columns.size(); ++i) {
@@ -286,14 +303,11 @@ std::uint64_t write_tc(node_context &ctx, const std::vector<std::uint32_t> &colu
         std::size_t s = fixed_size(static_cast<std::uint16_t>(tag & 0xFFFF));
         return s == 0 ? std::size_t{4} : s;
     };
-    // Row layout: row id, row version, then 8-, 4-, 2- and 1-byte cells, then
-    // the cell existence bitmap.
     std::uint16_t offset = 8;
     cols[0].offset = 0;
     cols[0].size = 4;
     cols[1].offset = 4;
     cols[1].size = 4;
-    std::uint16_t ends[4] = {};
     const std::size_t groups[] = {8, 4, 2, 1};
     for (std::size_t g = 0; g < 4; ++g) {
         for (std::size_t i = 2; i < cols.size(); ++i) {
@@ -304,43 +318,49 @@ std::uint64_t write_tc(node_context &ctx, const std::vector<std::uint32_t> &colu
             }
         }
         if (g >= 1) {
-            ends[g - 1] = offset;
+            lay.ends[g - 1] = offset;
         }
     }
-    std::size_t ceb_size = (cols.size() + 7) / 8;
-    ends[3] = static_cast<std::uint16_t>(offset + ceb_size);
-    std::size_t row_size = ends[3];
-    std::vector<std::size_t> order(cols.size());
-    for (std::size_t i = 0; i < order.size(); ++i) {
-        order[i] = i;
+    lay.ceb_offset = offset;
+    lay.ends[3] = static_cast<std::uint16_t>(offset + (cols.size() + 7) / 8);
+    lay.row_size = lay.ends[3];
+    lay.order.resize(cols.size());
+    for (std::size_t i = 0; i < lay.order.size(); ++i) {
+        lay.order[i] = i;
     }
     // Column descriptions in row order: readers take the first as the row id.
-    std::sort(order.begin(), order.end(),
+    std::sort(lay.order.begin(), lay.order.end(),
               [&](std::size_t a, std::size_t b) { return cols[a].offset < cols[b].offset; });
-    for (std::size_t i = 0; i < order.size(); ++i) {
-        cols[order[i]].bit = static_cast<std::uint8_t>(i);
+    for (std::size_t i = 0; i < lay.order.size(); ++i) {
+        cols[lay.order[i]].bit = static_cast<std::uint8_t>(i);
     }
-    std::vector<std::size_t> by_input(columns.size(), SIZE_MAX);
+    lay.by_input.assign(columns.size(), SIZE_MAX);
     for (std::size_t i = 2; i < cols.size(); ++i) {
-        by_input[cols[i].input] = i;
+        lay.by_input[cols[i].input] = i;
     }
+    return lay;
+}
 
-    // Rows, in the order given.
-    std::vector<std::uint8_t> matrix(rows.size() * row_size, 0);
+// The row matrix, rows in the order given; variable-size cells go to the
+// heap (or a subnode).
+std::vector<std::uint8_t> fill_rows(node_context &ctx, heap_writer &heap, const table_layout &lay,
+                                    const std::vector<row> &rows)
+{
+    std::vector<std::uint8_t> matrix(rows.size() * lay.row_size, 0);
     for (std::size_t r = 0; r < rows.size(); ++r) {
-        std::uint8_t *p = matrix.data() + r * row_size;
-        std::uint8_t *ceb = p + offset;
-        auto mark = [&](const column &c) {
+        std::uint8_t *p = matrix.data() + r * lay.row_size;
+        std::uint8_t *ceb = p + lay.ceb_offset;
+        auto mark = [&](const table_column &c) {
             ceb[c.bit / 8] = static_cast<std::uint8_t>(ceb[c.bit / 8] | (0x80u >> (c.bit % 8)));
         };
         put32(p, rows[r].row_id);
-        mark(cols[0]);
-        mark(cols[1]);
+        mark(lay.cols[0]);
+        mark(lay.cols[1]);
         for (const auto &[input, bytes] : rows[r].cells) {
-            if (input >= by_input.size() || by_input[input] == SIZE_MAX) {
+            if (input >= lay.by_input.size() || lay.by_input[input] == SIZE_MAX) {
                 continue;
             }
-            const column &c = cols[by_input[input]];
+            const table_column &c = lay.cols[lay.by_input[input]];
             std::uint16_t type = static_cast<std::uint16_t>(c.tag & 0xFFFF);
             if (fixed_size(type) != 0) {
                 if (!bytes.empty()) {
@@ -353,31 +373,44 @@ std::uint64_t write_tc(node_context &ctx, const std::vector<std::uint32_t> &colu
             mark(c);
         }
     }
-    std::uint32_t rows_ref = 0;
-    if (!rows.empty()) {
-        if (matrix.size() <= heap_max_alloc) {
-            rows_ref = heap.allocate(matrix);
-        } else {
-            // Rows never straddle a block of the row matrix; every block but
-            // the last is padded to the full block size.
-            const std::size_t block_limit = ctx.ndb.block_max_data();
-            std::size_t per_block = block_limit / row_size;
-            std::vector<std::vector<std::uint8_t>> blocks;
-            for (std::size_t s = 0; s < rows.size(); s += per_block) {
-                std::size_t n = std::min(per_block, rows.size() - s);
-                auto begin = matrix.begin() + static_cast<long>(s * row_size);
-                blocks.emplace_back(begin, begin + static_cast<long>(n * row_size));
-                if (s + n < rows.size()) {
-                    blocks.back().resize(block_limit, 0);
-                }
-            }
-            std::uint32_t nid = ctx.new_nid(nid_type_ltp);
-            ctx.subnodes.push_back({nid, ctx.ndb.write_block_list(blocks), 0});
-            rows_ref = nid;
+    return matrix;
+}
+
+// The row matrix in the heap when it fits, else in a subnode of its own;
+// returns its heap id or subnode id (0 for no rows).
+std::uint32_t store_row_matrix(node_context &ctx, heap_writer &heap,
+                               const std::vector<std::uint8_t> &matrix, std::size_t row_count,
+                               std::size_t row_size)
+{
+    if (row_count == 0) {
+        return 0;
+    }
+    if (matrix.size() <= heap_max_alloc) {
+        return heap.allocate(matrix);
+    }
+    // Rows never straddle a block of the row matrix; every block but the last
+    // is padded to the full block size.
+    const std::size_t block_limit = ctx.ndb.block_max_data();
+    std::size_t per_block = block_limit / row_size;
+    std::vector<std::vector<std::uint8_t>> blocks;
+    for (std::size_t s = 0; s < row_count; s += per_block) {
+        std::size_t n = std::min(per_block, row_count - s);
+        auto begin = matrix.begin() + static_cast<long>(s * row_size);
+        blocks.emplace_back(begin, begin + static_cast<long>(n * row_size));
+        if (s + n < row_count) {
+            blocks.back().resize(block_limit, 0);
         }
     }
-    // Row index: row id to row number, sorted by row id. The 32-bit layout
-    // stores the number in 2 bytes.
+    std::uint32_t nid = ctx.new_nid(nid_type_ltp);
+    ctx.subnodes.push_back({nid, ctx.ndb.write_block_list(blocks), 0});
+    return nid;
+}
+
+// Row index: row id to row number, sorted by row id. The 32-bit layout
+// stores the number in 2 bytes.
+std::uint32_t write_row_index(node_context &ctx, heap_writer &heap, const std::vector<row> &rows,
+                              std::uint32_t index_header)
+{
     const bool short_index = ctx.ndb.ansi();
     if (short_index && rows.size() > 0xFFFF) {
         throw std::runtime_error("too many rows for a 32-bit table");
@@ -396,20 +429,34 @@ std::uint64_t write_tc(node_context &ctx, const std::vector<std::uint32_t> &colu
             format::append_le<std::uint32_t>(records, number);
         }
     }
-    std::uint32_t row_index = write_bth(heap, 4, short_index ? 2 : 4, records, index_header);
+    return write_bth(heap, 4, short_index ? 2 : 4, records, index_header);
+}
 
-    std::vector<std::uint8_t> info = {0x7C, static_cast<std::uint8_t>(cols.size())};
-    for (std::uint16_t e : ends) {
+} // namespace
+
+std::uint64_t write_tc(node_context &ctx, const std::vector<std::uint32_t> &columns,
+                       const std::vector<row> &rows)
+{
+    heap_writer heap(0x7C, ctx.ndb.block_max_data());
+    const std::uint8_t placeholder[8] = {};
+    std::uint32_t index_header = heap.allocate(placeholder);
+    const table_layout lay = lay_out_columns(columns);
+    const std::vector<std::uint8_t> matrix = fill_rows(ctx, heap, lay, rows);
+    const std::uint32_t rows_ref = store_row_matrix(ctx, heap, matrix, rows.size(), lay.row_size);
+    const std::uint32_t row_index = write_row_index(ctx, heap, rows, index_header);
+
+    std::vector<std::uint8_t> info = {0x7C, static_cast<std::uint8_t>(lay.cols.size())};
+    for (std::uint16_t e : lay.ends) {
         format::append_le<std::uint16_t>(info, e);
     }
     format::append_le<std::uint32_t>(info, row_index);
     format::append_le<std::uint32_t>(info, rows_ref);
     format::append_le<std::uint32_t>(info, 0);
-    for (std::size_t i : order) {
-        format::append_le<std::uint32_t>(info, cols[i].tag);
-        format::append_le<std::uint16_t>(info, cols[i].offset);
-        info.push_back(cols[i].size);
-        info.push_back(cols[i].bit);
+    for (std::size_t i : lay.order) {
+        format::append_le<std::uint32_t>(info, lay.cols[i].tag);
+        format::append_le<std::uint16_t>(info, lay.cols[i].offset);
+        info.push_back(lay.cols[i].size);
+        info.push_back(lay.cols[i].bit);
     }
     heap.set_user_root(heap.allocate(info));
     return ctx.ndb.write_block_list(heap.finish());

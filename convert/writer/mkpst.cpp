@@ -183,26 +183,78 @@ const json &array_of(const json &prop, const std::string &where)
     return v;
 }
 
+// The property's key: a tag, or a named property by set and name or id.
+property_key key_of(const json &prop, const std::string &where)
+{
+    if (!prop.contains("named")) {
+        return property_key(static_cast<std::uint16_t>(
+            integer_of(member(prop, "tag", where), where + ".tag", 0x0001, 0x7FFF)));
+    }
+    const json &n = prop.at("named");
+    guid set = set_of(member(n, "set", where + ".named"), where + ".named.set");
+    if (n.contains("name")) {
+        return property_key(set, utf8_to_utf16(text_of(n.at("name"), where + ".named.name")));
+    }
+    return property_key(set,
+                        static_cast<std::uint32_t>(unsigned_of(member(n, "id", where + ".named"),
+                                                               where + ".named.id", 0xFFFFFFFFu)));
+}
+
+// The items of a multi-valued "value", each read by read(item, where).
+template <class T, class Read>
+std::vector<T> list_of(const json &prop, const std::string &where, Read read)
+{
+    const json &values = array_of(prop, where);
+    std::vector<T> v;
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        v.push_back(read(values[i], where + ".value[" + std::to_string(i) + "]"));
+    }
+    return v;
+}
+
+// A multi-valued type; false when type is none of them.
+bool set_multi_valued(property_bag &bag, const property_key &key, const std::string &type,
+                      const json &prop, const std::string &where)
+{
+    if (type == "PT_MV_LONG") {
+        bag.set_mv_long(
+            key, list_of<std::int32_t>(prop, where, [](const json &v, const std::string &w) {
+                return static_cast<std::int32_t>(integer_of(v, w, INT32_MIN, UINT32_MAX));
+            }));
+    } else if (type == "PT_MV_SHORT") {
+        bag.set_mv_short(
+            key, list_of<std::int16_t>(prop, where, [](const json &v, const std::string &w) {
+                return static_cast<std::int16_t>(integer_of(v, w, INT16_MIN, INT16_MAX));
+            }));
+    } else if (type == "PT_MV_I8") {
+        bag.set_mv_i8(key,
+                      list_of<std::int64_t>(prop, where, [](const json &v, const std::string &w) {
+                          return integer_of(v, w, INT64_MIN, INT64_MAX);
+                      }));
+    } else if (type == "PT_MV_DOUBLE") {
+        bag.set_mv_double(key, list_of<double>(prop, where, double_of));
+    } else if (type == "PT_MV_SYSTIME") {
+        bag.set_mv_systime(key, list_of<std::uint64_t>(prop, where, time_of));
+    } else if (type == "PT_MV_CLSID") {
+        bag.set_mv_guid(key, list_of<guid>(prop, where, set_of));
+    } else if (type == "PT_MV_UNICODE") {
+        bag.set_mv_unicode(key, list_of<std::string>(prop, where, text_of));
+    } else if (type == "PT_MV_STRING8") {
+        bag.set_mv_string8(key, list_of<std::string>(prop, where, text_of));
+    } else if (type == "PT_MV_BINARY") {
+        bag.set_mv_binary(key, list_of<std::vector<std::uint8_t>>(prop, where, hex_of));
+    } else {
+        return false;
+    }
+    return true;
+}
+
 void set_property(property_bag &bag, const json &prop, const std::string &where)
 {
     if (!prop.is_object()) {
         fail(where, "expected an object");
     }
-    property_key key(0);
-    if (prop.contains("named")) {
-        const json &n = prop.at("named");
-        guid set = set_of(member(n, "set", where + ".named"), where + ".named.set");
-        if (n.contains("name")) {
-            key = property_key(set, utf8_to_utf16(text_of(n.at("name"), where + ".named.name")));
-        } else {
-            key = property_key(set, static_cast<std::uint32_t>(unsigned_of(
-                                        member(n, "id", where + ".named"), where + ".named.id",
-                                        0xFFFFFFFFu)));
-        }
-    } else {
-        key = property_key(static_cast<std::uint16_t>(
-            integer_of(member(prop, "tag", where), where + ".tag", 0x0001, 0x7FFF)));
-    }
+    const property_key key = key_of(prop, where);
     std::string type = text_of(member(prop, "type", where), where + ".type");
     std::string vw = where + ".value";
     auto val = [&]() -> const json & { return member(prop, "value", where); };
@@ -236,58 +288,7 @@ void set_property(property_bag &bag, const json &prop, const std::string &where)
         bag.set_binary(key, bytes_of(prop, where));
     } else if (type == "PT_CLSID") {
         bag.set_guid(key, set_of(val(), vw));
-    } else if (type == "PT_MV_LONG") {
-        std::vector<std::int32_t> v;
-        for (std::size_t i = 0; i < array_of(prop, where).size(); ++i) {
-            v.push_back(static_cast<std::int32_t>(integer_of(
-                val()[i], vw + "[" + std::to_string(i) + "]", INT32_MIN, UINT32_MAX)));
-        }
-        bag.set_mv_long(key, v);
-    } else if (type == "PT_MV_SHORT") {
-        std::vector<std::int16_t> v;
-        for (std::size_t i = 0; i < array_of(prop, where).size(); ++i) {
-            v.push_back(static_cast<std::int16_t>(integer_of(
-                val()[i], vw + "[" + std::to_string(i) + "]", INT16_MIN, INT16_MAX)));
-        }
-        bag.set_mv_short(key, v);
-    } else if (type == "PT_MV_I8") {
-        std::vector<std::int64_t> v;
-        for (std::size_t i = 0; i < array_of(prop, where).size(); ++i) {
-            v.push_back(integer_of(val()[i], vw + "[" + std::to_string(i) + "]", INT64_MIN,
-                                   INT64_MAX));
-        }
-        bag.set_mv_i8(key, v);
-    } else if (type == "PT_MV_DOUBLE") {
-        std::vector<double> v;
-        for (std::size_t i = 0; i < array_of(prop, where).size(); ++i) {
-            v.push_back(double_of(val()[i], vw + "[" + std::to_string(i) + "]"));
-        }
-        bag.set_mv_double(key, v);
-    } else if (type == "PT_MV_SYSTIME") {
-        std::vector<std::uint64_t> v;
-        for (std::size_t i = 0; i < array_of(prop, where).size(); ++i) {
-            v.push_back(time_of(val()[i], vw + "[" + std::to_string(i) + "]"));
-        }
-        bag.set_mv_systime(key, v);
-    } else if (type == "PT_MV_CLSID") {
-        std::vector<guid> v;
-        for (std::size_t i = 0; i < array_of(prop, where).size(); ++i) {
-            v.push_back(set_of(val()[i], vw + "[" + std::to_string(i) + "]"));
-        }
-        bag.set_mv_guid(key, v);
-    } else if (type == "PT_MV_UNICODE" || type == "PT_MV_STRING8") {
-        std::vector<std::string> v;
-        for (std::size_t i = 0; i < array_of(prop, where).size(); ++i) {
-            v.push_back(text_of(val()[i], vw + "[" + std::to_string(i) + "]"));
-        }
-        type == "PT_MV_UNICODE" ? bag.set_mv_unicode(key, v) : bag.set_mv_string8(key, v);
-    } else if (type == "PT_MV_BINARY") {
-        std::vector<std::vector<std::uint8_t>> v;
-        for (std::size_t i = 0; i < array_of(prop, where).size(); ++i) {
-            v.push_back(hex_of(val()[i], vw + "[" + std::to_string(i) + "]"));
-        }
-        bag.set_mv_binary(key, v);
-    } else {
+    } else if (!set_multi_valued(bag, key, type, prop, where)) {
         fail(where + ".type", "unknown type \"" + type + "\"");
     }
 }

@@ -15,18 +15,13 @@
 #include <string>
 #include <vector>
 
+#include "format/layout.h"
+
 namespace korvel::convert::ndb {
 
-// One entry of a subnode B-tree.
-struct subnode_entry
-{
-    // Subnode id (unique within its node).
-    std::uint32_t nid = 0;
-    // Block id of the subnode's data.
-    std::uint64_t bid_data = 0;
-    // Block id of the subnode's own subnode tree, 0 when it has none.
-    std::uint64_t bid_sub = 0;
-};
+// One entry of a subnode B-tree (its nid unique within its node; bid_sub 0
+// when the subnode has no subnodes of its own).
+using format::subnode_entry;
 
 // What the header records besides the B-tree roots and the maps.
 struct header_info

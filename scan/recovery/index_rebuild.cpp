@@ -236,8 +236,8 @@ std::vector<orphan_tree> orphan_trees(const scan_result &scan,
     for (const sub_node_block &tree : scan.sub_node_trees) {
         by_bid.try_emplace(tree.bid & ~bid_reserved, &tree);
         for (std::size_t i = tree.first; i < tree.first + tree.count; ++i) {
-            const sub_node_entry &entry = scan.sub_node_entries[i];
-            claimed.insert((tree.level == 0 ? entry.bid_sub : entry.bid) & ~bid_reserved);
+            const format::subnode_entry &entry = scan.sub_node_entries[i];
+            claimed.insert((tree.level == 0 ? entry.bid_sub : entry.bid_data) & ~bid_reserved);
         }
     }
     auto add_nids = [&](const sub_node_block &tree, std::vector<std::uint32_t> *nids) {
@@ -255,7 +255,7 @@ std::vector<orphan_tree> orphan_trees(const scan_result &scan,
             add_nids(*tree, &orphan.nids);
         } else {
             for (std::size_t i = tree->first; i < tree->first + tree->count; ++i) {
-                const auto child = by_bid.find(scan.sub_node_entries[i].bid & ~bid_reserved);
+                const auto child = by_bid.find(scan.sub_node_entries[i].bid_data & ~bid_reserved);
                 if (child == by_bid.end() || child->second->level != 0 ||
                     present.count(child->first) == 0) {
                     orphan.nids.clear();

@@ -247,12 +247,12 @@ private:
         sub_node_block found{bid, level, m_result->sub_node_entries.size(), 0};
         for (std::size_t i = 0; i < count && at + (i + 1) * entry_size <= size; ++i) {
             const std::uint8_t *entry = data + at + i * entry_size;
-            sub_node_entry e;
+            format::subnode_entry e;
             e.nid = static_cast<std::uint32_t>(Layout::load_id(entry));
-            e.bid = Layout::load_id(entry + Layout::id_size);
+            e.bid_data = Layout::load_id(entry + Layout::id_size);
             if (level == 0) {
                 e.bid_sub = Layout::load_id(entry + 2 * Layout::id_size);
-                m_result->sub_node_blocks.push_back(e.bid);
+                m_result->sub_node_blocks.push_back(e.bid_data);
             }
             m_result->sub_node_entries.push_back(e);
             ++found.count;

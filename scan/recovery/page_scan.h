@@ -51,16 +51,6 @@ struct sub_node_block
     std::size_t count = 0;
 };
 
-// One entry of a sub-node block: at level 0 the sub-node's data block and
-// its own sub-node block; at level 1 the level-0 block (in bid) that starts
-// at nid.
-struct sub_node_entry
-{
-    std::uint32_t nid = 0;
-    std::uint64_t bid = 0;
-    std::uint64_t bid_sub = 0;
-};
-
 // The sub-nodes a message context's properties name (values kept outside
 // its heap), as [first, first + count) of the scan's referenced sub-nodes.
 struct sub_node_refs
@@ -91,7 +81,7 @@ struct scan_result
     // The sub-node blocks themselves: what a lost message's sub-node tree
     // is looked for among.
     std::vector<sub_node_block> sub_node_trees;
-    std::vector<sub_node_entry> sub_node_entries;
+    std::vector<format::subnode_entry> sub_node_entries;
     // Every checking page of each tree, leaves and intermediate ones.
     std::size_t nbt_pages = 0;
     std::size_t bbt_pages = 0;
