@@ -184,11 +184,11 @@ std::int64_t minutes_from_civil(int year, int month, int day, int hour, int minu
     return days * minutes_per_day + hour * 60 + minute;
 }
 
-int parse_recurrence(std::span<const std::uint8_t> bytes, bool appointment,
-                     recurrence_pattern &pattern, std::string &error)
+namespace {
+
+// The recurrence pattern proper (shared by appointments and tasks).
+bool read_pattern(byte_reader &reader, recurrence_pattern &pattern, std::string &error)
 {
-    pattern = recurrence_pattern{};
-    byte_reader reader(bytes);
     std::uint16_t reader_version_value = 0;
     std::uint16_t writer_version_value = 0;
     if (!reader.u16(reader_version_value) || !reader.u16(writer_version_value) ||
@@ -196,11 +196,11 @@ int parse_recurrence(std::span<const std::uint8_t> bytes, bool appointment,
         !reader.u16(pattern.calendar_type) || !reader.u32(pattern.first_date_time) ||
         !reader.u32(pattern.period) || !reader.u32(pattern.sliding_flag)) {
         error = "the recurrence pattern is cut short";
-        return -1;
+        return false;
     }
     if (reader_version_value != reader_version) {
         error = "the recurrence pattern has an unknown version";
-        return -1;
+        return false;
     }
     bool ok = true;
     switch (pattern.pattern_type) {
@@ -221,7 +221,7 @@ int parse_recurrence(std::span<const std::uint8_t> bytes, bool appointment,
         break;
     default:
         error = "the recurrence pattern has an unknown type";
-        return -1;
+        return false;
     }
     std::uint32_t deleted_count = 0;
     std::uint32_t modified_count = 0;
@@ -232,11 +232,15 @@ int parse_recurrence(std::span<const std::uint8_t> bytes, bool appointment,
          reader.u32(pattern.start_date) && reader.u32(pattern.end_date);
     if (!ok) {
         error = "the recurrence pattern is cut short";
-        return -1;
+        return false;
     }
-    if (!appointment) {
-        return 1;
-    }
+    return true;
+}
+
+// What an appointment's recurrence adds: the instances' times of day and
+// the changed instances.
+bool read_appointment_part(byte_reader &reader, recurrence_pattern &pattern, std::string &error)
+{
     std::uint32_t version2 = 0;
     std::uint32_t writer_version2 = 0;
     std::uint16_t exception_count = 0;
@@ -244,33 +248,49 @@ int parse_recurrence(std::span<const std::uint8_t> bytes, bool appointment,
         !reader.u32(pattern.start_time_offset) || !reader.u32(pattern.end_time_offset) ||
         !reader.u16(exception_count)) {
         error = "the appointment recurrence is cut short";
-        return -1;
+        return false;
     }
     if (version2 != reader_version_2) {
         error = "the appointment recurrence has an unknown version";
-        return -1;
+        return false;
     }
     // Every instance starts within its day; one lasting past a year is damage.
     if (pattern.start_time_offset >= minutes_per_day ||
         pattern.end_time_offset < pattern.start_time_offset ||
         pattern.end_time_offset - pattern.start_time_offset > 366 * minutes_per_day) {
         error = "the appointment recurrence's times are damaged";
-        return -1;
+        return false;
     }
     pattern.has_appointment_part = true;
     // Every exception takes at least 14 bytes: no list longer than the
     // bytes allow is ever allocated.
     if (exception_count > reader.remaining() / 14) {
         error = "the appointment recurrence lists more exceptions than it holds";
-        return -1;
+        return false;
     }
     pattern.exceptions.resize(exception_count);
     for (auto &exception : pattern.exceptions) {
         if (!read_exception(reader, exception, error)) {
-            return -1;
+            return false;
         }
     }
-    return 1;
+    return true;
+}
+
+} // namespace
+
+int parse_recurrence(std::span<const std::uint8_t> bytes, bool appointment,
+                     recurrence_pattern &pattern, std::string &error)
+{
+    pattern = recurrence_pattern{};
+    byte_reader reader(bytes);
+    if (!read_pattern(reader, pattern, error)) {
+        return -1;
+    }
+    if (!appointment) {
+        return 1;
+    }
+    return read_appointment_part(reader, pattern, error) ? 1 : -1;
 }
 
 namespace {
