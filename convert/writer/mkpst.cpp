@@ -552,21 +552,10 @@ void write_folder_contents(pst_writer &w, std::uint32_t nid, const json &j,
     }
 }
 
-} // namespace
-
-void make_pst(const std::string &json_text, const std::string &out_path,
-              const std::string &base_dir)
+// The writer's options from the description's top level; top says whether
+// it asks for "Top of Personal Folders".
+writer_options options_of(const json &doc, bool &top)
 {
-    json doc;
-    try {
-        doc = json::parse(json_text);
-    } catch (const json::parse_error &e) {
-        throw description_error(std::string("malformed JSON: ") + e.what());
-    }
-    check_keys(doc,
-               {"store_name", "encoding", "format", "code_page", "top_of_personal_folders", "root",
-                "folders", "top"},
-               "(top level)");
     writer_options options;
     if (doc.contains("store_name")) {
         options.store_name = text_of(doc.at("store_name"), "store_name");
@@ -589,7 +578,7 @@ void make_pst(const std::string &json_text, const std::string &out_path,
         options.code_page =
             static_cast<std::uint32_t>(integer_of(doc.at("code_page"), "code_page", 1, 65535));
     }
-    bool top = false;
+    top = false;
     if (doc.contains("top_of_personal_folders")) {
         if (!doc.at("top_of_personal_folders").is_boolean()) {
             fail("top_of_personal_folders", "expected true or false");
@@ -600,6 +589,13 @@ void make_pst(const std::string &json_text, const std::string &out_path,
         fail("top", "needs \"top_of_personal_folders\": true");
     }
 
+    return options;
+}
+
+// An empty file beside out_path under a hidden temporary name, for the
+// description to be written into and renamed when complete.
+std::string hidden_temp_beside(const std::string &out_path)
+{
     std::filesystem::path out(out_path);
     std::filesystem::path dir = out.has_parent_path() ? out.parent_path() : ".";
     // Appended in place: "." + a string trips g++ 12's -O3 -Wrestrict check.
@@ -617,6 +613,27 @@ void make_pst(const std::string &json_text, const std::string &out_path,
     ::fchmod(fd, 0644);
     ::close(fd);
     std::string temp(name.data());
+    return temp;
+}
+
+} // namespace
+
+void make_pst(const std::string &json_text, const std::string &out_path,
+              const std::string &base_dir)
+{
+    json doc;
+    try {
+        doc = json::parse(json_text);
+    } catch (const json::parse_error &e) {
+        throw description_error(std::string("malformed JSON: ") + e.what());
+    }
+    check_keys(doc,
+               {"store_name", "encoding", "format", "code_page", "top_of_personal_folders", "root",
+                "folders", "top"},
+               "(top level)");
+    bool top = false;
+    const writer_options options = options_of(doc, top);
+    const std::string temp = hidden_temp_beside(out_path);
     try {
         context ctx{base_dir};
         pst_writer w(temp, options);
