@@ -8,8 +8,8 @@
 #include <mutex>
 #include <random>
 
+#include "convert/attachment_part.h"
 #include "convert/mime_date.h"
-#include "convert/mime_streams.h"
 #include "convert/pim_values.h"
 #include "convert/rtf_html.h"
 #include "preview/rtf_reader.h"
@@ -476,11 +476,11 @@ void mime_message::release()
 {
     unref(m_message);
     m_message = nullptr;
-    for (GMimeStream *s : m_streams) {
-        g_object_unref(s);
+    for (GMimePart *p : m_parts) {
+        g_object_unref(p);
     }
-    m_streams.clear();
-    m_stream_ids.clear();
+    m_parts.clear();
+    m_part_ids.clear();
     // Free in reverse: embedded messages before the attachments holding them.
     for (auto it = m_items.rbegin(); it != m_items.rend(); ++it) {
         libpff_item_t *item = *it;
@@ -751,17 +751,11 @@ GMimeMessage *mime_message::build_message(libpff_item_t *message, build_state &s
         if (!split_mime_type(mime, major, minor)) {
             split_mime_type(mime_type_for_extension(file_name), major, minor);
         }
-        GMimePart *part = g_mime_part_new_with_type(major.c_str(), minor.c_str());
-        GMimeStream *data = attachment_stream_new(attachment, size, m_stop);
-        m_streams.push_back(data);
-        m_stream_ids.push_back(index);
-        g_object_ref(data);
-        GMimeDataWrapper *wrapper =
-            g_mime_data_wrapper_new_with_stream(data, GMIME_CONTENT_ENCODING_DEFAULT);
-        g_mime_part_set_content(part, wrapper);
-        g_object_unref(wrapper);
-        g_object_unref(data);
-        g_mime_part_set_content_encoding(part, GMIME_CONTENT_ENCODING_BASE64);
+        GMimePart *part =
+            attachment_part_new(major.c_str(), minor.c_str(), attachment, size, m_stop);
+        g_object_ref(part);
+        m_parts.push_back(part);
+        m_part_ids.push_back(index);
         if (!file_name.empty()) {
             g_mime_part_set_filename(part, file_name.c_str());
         }
@@ -845,9 +839,9 @@ int mime_message::write(GMimeStream *stream)
 
 int mime_message::failed_attachment() const
 {
-    for (std::size_t i = 0; i < m_streams.size(); ++i) {
-        if (attachment_stream_failed(m_streams[i])) {
-            return m_stream_ids[i];
+    for (std::size_t i = 0; i < m_parts.size(); ++i) {
+        if (attachment_part_failed(m_parts[i])) {
+            return m_part_ids[i];
         }
     }
     return -1;

@@ -6,7 +6,7 @@
 // embedded messages as message/rfc822.
 //
 // Attachment data is not read while building: each attachment part reads its
-// bytes from libpff in pieces while the message is written, so a message of
+// bytes from libpff in pieces while the message is written (attachment_part.h), so a message of
 // any size goes out in bounded memory. The libpff attachment items stay open
 // until the mime_message is destroyed.
 #pragma once
@@ -94,10 +94,10 @@ private:
     GMimeMessage *m_message = nullptr;
     // Items that must outlive the write: attachments and embedded messages.
     std::vector<libpff_item_t *> m_items;
-    // The attachment data streams, in build order (not owned).
-    std::vector<GMimeStream *> m_streams;
+    // The attachment data parts, in build order.
+    std::vector<GMimePart *> m_parts;
     // Their positions in the build order.
-    std::vector<int> m_stream_ids;
+    std::vector<int> m_part_ids;
     std::string m_envelope_sender;
     std::int64_t m_envelope_time = 0;
     std::string m_subject;
