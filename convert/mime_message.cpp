@@ -235,19 +235,57 @@ bool split_mime_type(std::string_view mime, std::string &type, std::string &subt
     return token_ok(type) && token_ok(subtype);
 }
 
+// The encoding GMime would pick for a part of these bytes (7-bit transport),
+// found on the buffer itself rather than through streams over a part.
+GMimeContentEncoding best_encoding(const std::string &bytes)
+{
+    GMimeFilter *filter = g_mime_filter_best_new(GMIME_FILTER_BEST_ENCODING);
+    char *out = nullptr;
+    std::size_t out_length = 0;
+    std::size_t out_prespace = 0;
+    // The best filter only counts: it leaves its input as it is.
+    char *in = const_cast<char *>(bytes.data());
+    g_mime_filter_filter(filter, in, bytes.size(), 0, &out, &out_length, &out_prespace);
+    g_mime_filter_complete(filter, in, 0, 0, &out, &out_length, &out_prespace);
+    GMimeContentEncoding encoding = g_mime_filter_best_encoding(
+        reinterpret_cast<GMimeFilterBest *>(filter), GMIME_ENCODING_CONSTRAINT_7BIT);
+    g_object_unref(filter);
+    return encoding;
+}
+
+// The bytes in a transfer encoding, in one pass over the buffer.
+std::string encode(const std::string &bytes, GMimeContentEncoding encoding)
+{
+    GMimeEncoding encoder;
+    g_mime_encoding_init_encode(&encoder, encoding);
+    std::string out(g_mime_encoding_outlen(&encoder, bytes.size()), '\0');
+    std::size_t n = g_mime_encoding_flush(&encoder, bytes.data(), bytes.size(), out.data());
+    out.resize(n);
+    return out;
+}
+
+// A text part. Its content is stored already encoded, so that writing it
+// stacks no encoding filter over it.
 GMimeTextPart *text_part(const char *subtype, const std::string &bytes, const char *charset)
 {
     GMimeTextPart *part = g_mime_text_part_new_with_subtype(subtype);
-    GMimeStream *stream = g_mime_stream_mem_new_with_buffer(bytes.data(), bytes.size());
-    GMimeDataWrapper *wrapper =
-        g_mime_data_wrapper_new_with_stream(stream, GMIME_CONTENT_ENCODING_DEFAULT);
+    GMimeContentEncoding encoding = best_encoding(bytes);
+    GMimeStream *stream = nullptr;
+    GMimeContentEncoding stored = GMIME_CONTENT_ENCODING_DEFAULT;
+    if (encoding == GMIME_CONTENT_ENCODING_BASE64 ||
+        encoding == GMIME_CONTENT_ENCODING_QUOTEDPRINTABLE) {
+        std::string encoded = encode(bytes, encoding);
+        stream = g_mime_stream_mem_new_with_buffer(encoded.data(), encoded.size());
+        stored = encoding;
+    } else {
+        stream = g_mime_stream_mem_new_with_buffer(bytes.data(), bytes.size());
+    }
+    GMimeDataWrapper *wrapper = g_mime_data_wrapper_new_with_stream(stream, stored);
     g_mime_part_set_content(as_part(part), wrapper);
     g_object_unref(wrapper);
     g_object_unref(stream);
     g_mime_text_part_set_charset(part, charset);
-    g_mime_part_set_content_encoding(
-        as_part(part),
-        g_mime_part_get_best_content_encoding(as_part(part), GMIME_ENCODING_CONSTRAINT_7BIT));
+    g_mime_part_set_content_encoding(as_part(part), encoding);
     return part;
 }
 
@@ -756,9 +794,6 @@ GMimeMessage *mime_message::build_message(libpff_item_t *message, build_state &s
         g_object_ref(part);
         m_parts.push_back(part);
         m_part_ids.push_back(index);
-        if (!file_name.empty()) {
-            g_mime_part_set_filename(part, file_name.c_str());
-        }
         std::string content_id;
         read_set_string(attachment, 0, tag_attach_content_id, content_id, code_page);
         content_id.erase(std::remove_if(content_id.begin(), content_id.end(),
@@ -766,13 +801,18 @@ GMimeMessage *mime_message::build_message(libpff_item_t *message, build_state &s
                          content_id.end());
         bool is_inline = !content_id.empty() && !html.empty() &&
                          html.find("cid:" + content_id) != std::string::npos;
-        if (!content_id.empty()) {
+        // Headers in the order readers have always seen: a named part's
+        // disposition before its content id, an unnamed one's after. Each
+        // header is set once (GMime formats a header again on every change).
+        if (file_name.empty() && !content_id.empty()) {
             g_mime_object_set_content_id(as_object(part), content_id.c_str());
         }
         g_mime_object_set_disposition(as_object(part), is_inline ? "inline" : "attachment");
         if (!file_name.empty()) {
-            // The disposition was replaced: name the file again.
             g_mime_part_set_filename(part, file_name.c_str());
+            if (!content_id.empty()) {
+                g_mime_object_set_content_id(as_object(part), content_id.c_str());
+            }
         }
         (is_inline ? related : attached).push_back(as_object(part));
     }
