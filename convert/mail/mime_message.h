@@ -89,6 +89,14 @@ private:
     struct build_state;
     GMimeMessage *build_message(libpff_item_t *message, build_state &state, int depth,
                                 std::vector<std::string> &problems);
+    void add_attachments(libpff_item_t *message, build_state &state, int depth,
+                         const std::string &html, std::vector<std::string> &problems,
+                         std::vector<GMimeObject *> &related, std::vector<GMimeObject *> &attached);
+    GMimeObject *embedded_part(libpff_item_t *attachment, int i, build_state &state, int depth,
+                               std::vector<std::string> &problems);
+    GMimeObject *data_part(libpff_item_t *attachment, int i, std::uint32_t code_page,
+                           const std::string &html, build_state &state,
+                           std::vector<std::string> &problems, bool &is_inline);
     void release();
 
     GMimeMessage *m_message = nullptr;
