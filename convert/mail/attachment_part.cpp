@@ -126,8 +126,9 @@ GType attachment_part_type()
 
 } // namespace
 
-GMimePart *attachment_part_new(const char *type, const char *subtype, libpff_item_t *attachment,
-                               std::uint64_t size, const std::atomic<bool> *stop)
+GMimePart *attachment_part_new(const char *type, const char *subtype, const std::string &name,
+                               libpff_item_t *attachment, std::uint64_t size,
+                               const std::atomic<bool> *stop)
 {
     auto *part = static_cast<attachment_part *>(g_object_new(attachment_part_type(), nullptr));
     part->attachment = attachment;
@@ -135,7 +136,12 @@ GMimePart *attachment_part_new(const char *type, const char *subtype, libpff_ite
     part->stop = stop;
     part->failed = FALSE;
     GMimeObject *object = reinterpret_cast<GMimeObject *>(part);
+    // The name goes in before the part takes the type: GMime formats the
+    // header again on every change to a content type it holds.
     GMimeContentType *content_type = g_mime_content_type_new(type, subtype);
+    if (!name.empty()) {
+        g_mime_content_type_set_parameter(content_type, "name", name.c_str());
+    }
     g_mime_object_set_content_type(object, content_type);
     g_object_unref(content_type);
     GMimePart *result = &part->parent;

@@ -10,18 +10,21 @@
 
 #include <atomic>
 #include <cstdint>
+#include <string>
 
 #include <gmime/gmime.h>
 #include <libpff.h>
 
 namespace korvel::convert {
 
-// A new part of type/subtype whose content is the attachment's data (size
-// bytes), Content-Transfer-Encoding base64. The attachment item is not owned
-// and must outlive the part. Writing fails once *stop is set (a Stop during
-// a big attachment). Returns a new reference.
-GMimePart *attachment_part_new(const char *type, const char *subtype, libpff_item_t *attachment,
-                               std::uint64_t size, const std::atomic<bool> *stop = nullptr);
+// A new part of type/subtype (with a name parameter unless name is empty)
+// whose content is the attachment's data (size bytes),
+// Content-Transfer-Encoding base64. The attachment item is not owned and must
+// outlive the part. Writing fails once *stop is set (a Stop during a big
+// attachment). Returns a new reference.
+GMimePart *attachment_part_new(const char *type, const char *subtype, const std::string &name,
+                               libpff_item_t *attachment, std::uint64_t size,
+                               const std::atomic<bool> *stop = nullptr);
 
 // True when writing the part found fewer bytes in libpff than its size.
 bool attachment_part_failed(GMimePart *part);

@@ -236,6 +236,18 @@ bool split_mime_type(std::string_view mime, std::string &type, std::string &subt
     return token_ok(type) && token_ok(subtype);
 }
 
+// Gives a new part its Content-Type with its one parameter. Made whole
+// before the part takes it: GMime formats the header again on every change
+// to a content type it holds.
+void set_content_type(GMimeObject *part, const char *type, const char *subtype,
+                      const char *parameter, const char *value)
+{
+    GMimeContentType *content_type = g_mime_content_type_new(type, subtype);
+    g_mime_content_type_set_parameter(content_type, parameter, value);
+    g_mime_object_set_content_type(part, content_type);
+    g_object_unref(content_type);
+}
+
 // The encoding GMime would pick for a part of these bytes (7-bit transport),
 // found on the buffer itself rather than through streams over a part.
 GMimeContentEncoding best_encoding(const std::string &bytes)
@@ -269,7 +281,8 @@ std::string encode(const std::string &bytes, GMimeContentEncoding encoding)
 // stacks no encoding filter over it.
 GMimeTextPart *text_part(const char *subtype, const std::string &bytes, const char *charset)
 {
-    GMimeTextPart *part = g_mime_text_part_new_with_subtype(subtype);
+    GMimeTextPart *part = GMIME_TEXT_PART(g_object_new(GMIME_TYPE_TEXT_PART, nullptr));
+    set_content_type(as_object(part), "text", subtype, "charset", charset);
     GMimeContentEncoding encoding = best_encoding(bytes);
     GMimeStream *stream = nullptr;
     GMimeContentEncoding stored = GMIME_CONTENT_ENCODING_DEFAULT;
@@ -285,7 +298,6 @@ GMimeTextPart *text_part(const char *subtype, const std::string &bytes, const ch
     g_mime_part_set_content(as_part(part), wrapper);
     g_object_unref(wrapper);
     g_object_unref(stream);
-    g_mime_text_part_set_charset(part, charset);
     g_mime_part_set_content_encoding(as_part(part), encoding);
     return part;
 }
@@ -315,8 +327,8 @@ GMimeMultipart *new_multipart(const char *subtype)
     char boundary[64];
     std::snprintf(boundary, sizeof boundary, "=_korvel_%016llx_%llx",
                   static_cast<unsigned long long>(z), static_cast<unsigned long long>(n));
-    GMimeMultipart *multipart = g_mime_multipart_new_with_subtype(subtype);
-    g_mime_multipart_set_boundary(multipart, boundary);
+    GMimeMultipart *multipart = GMIME_MULTIPART(g_object_new(GMIME_TYPE_MULTIPART, nullptr));
+    set_content_type(as_object(multipart), "multipart", subtype, "boundary", boundary);
     return multipart;
 }
 
@@ -911,7 +923,8 @@ GMimeObject *mime_message::data_part(libpff_item_t *attachment, int i, std::uint
     if (!split_mime_type(mime, major, minor)) {
         split_mime_type(mime_type_for_extension(file_name), major, minor);
     }
-    GMimePart *part = attachment_part_new(major.c_str(), minor.c_str(), attachment, size, m_stop);
+    GMimePart *part =
+        attachment_part_new(major.c_str(), minor.c_str(), file_name, attachment, size, m_stop);
     g_object_ref(part);
     m_parts.push_back(part);
     m_part_ids.push_back(index);
@@ -930,7 +943,9 @@ GMimeObject *mime_message::data_part(libpff_item_t *attachment, int i, std::uint
     }
     g_mime_object_set_disposition(as_object(part), is_inline ? "inline" : "attachment");
     if (!file_name.empty()) {
-        g_mime_part_set_filename(part, file_name.c_str());
+        // The type's name parameter is there already.
+        g_mime_object_set_content_disposition_parameter(as_object(part), "filename",
+                                                         file_name.c_str());
         if (!content_id.empty()) {
             g_mime_object_set_content_id(as_object(part), content_id.c_str());
         }
