@@ -117,10 +117,9 @@ GMimeStream *writer_stream_new(fd_writer *writer)
     return stream;
 }
 
-fd_writer::fd_writer(int fd, bool mboxrd) : m_fd(fd), m_mboxrd(mboxrd)
-{
-    m_buffer.reserve(buffer_limit);
-}
+// The buffer grows as it fills: an EML file has a writer of its own, and most
+// messages are a small part of the limit.
+fd_writer::fd_writer(int fd, bool mboxrd) : m_fd(fd), m_mboxrd(mboxrd) {}
 
 bool fd_writer::put(const char *data, std::size_t size)
 {
