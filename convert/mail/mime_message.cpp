@@ -132,10 +132,20 @@ int read_body(libpff_item_t *message, body_size_fn size_fn, body_read_fn read_fn
     return out.empty() ? 0 : 1;
 }
 
+// The same test as converting to UTF-16 succeeding, without building the
+// UTF-16 copy of a body.
 bool valid_utf8(std::string_view text)
 {
-    std::u16string ignored;
-    return utf8_to_utf16(text, ignored);
+    const auto *bytes = reinterpret_cast<const unsigned char *>(text.data());
+    std::uint32_t code_point = 0;
+    for (std::size_t i = 0; i < text.size();) {
+        std::size_t length = utf8_sequence_length(bytes + i, text.size() - i, code_point);
+        if (length == 0) {
+            return false;
+        }
+        i += length;
+    }
+    return true;
 }
 
 // An address from a name, an address type and candidate addresses: the SMTP
@@ -785,7 +795,6 @@ int mime_message::build(libpff_item_t *message, std::vector<std::string> &proble
     }
     build_state state;
     state.left_out = &left_out;
-    m_subject = pim_read_subject(message);
 
     std::string sender = message_string(message, tag_sent_representing_smtp_address);
     if (sender.empty()) {

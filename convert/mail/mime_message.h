@@ -82,9 +82,6 @@ public:
     const std::string &envelope_sender() const { return m_envelope_sender; }
     std::int64_t envelope_time() const { return m_envelope_time; }
 
-    // The subject (UTF-8), for file names.
-    const std::string &subject() const { return m_subject; }
-
 private:
     struct build_state;
     GMimeMessage *build_message(libpff_item_t *message, build_state &state, int depth,
@@ -108,7 +105,6 @@ private:
     std::vector<int> m_part_ids;
     std::string m_envelope_sender;
     std::int64_t m_envelope_time = 0;
-    std::string m_subject;
     const std::atomic<bool> *m_stop = nullptr;
 };
 
