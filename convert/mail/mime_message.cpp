@@ -10,6 +10,7 @@
 #include <random>
 
 #include "convert/mail/attachment_part.h"
+#include "convert/mail/mime_addresses.h"
 #include "convert/mail/mime_date.h"
 #include "convert/pim/pim_values.h"
 #include "convert/mail/rtf_html.h"
@@ -150,12 +151,6 @@ bool valid_utf8(std::string_view text)
 
 // An address from a name, an address type and candidate addresses: the SMTP
 // one when there is one.
-struct address
-{
-    std::string name;
-    std::string email;
-};
-
 std::string pick_email(const std::string &smtp, const std::string &email,
                        const std::string &address_type)
 {
@@ -167,17 +162,6 @@ std::string pick_email(const std::string &smtp, const std::string &email,
     }
     // An Exchange directory name is no internet address.
     return {};
-}
-
-void add_address(InternetAddressList *list, const address &a)
-{
-    if (a.name.empty() && a.email.empty()) {
-        return;
-    }
-    InternetAddress *ia =
-        internet_address_mailbox_new(a.name.empty() ? nullptr : a.name.c_str(), a.email.c_str());
-    internet_address_list_add(list, ia);
-    g_object_unref(ia);
 }
 
 const char *mime_type_for_extension(std::string_view file_name)
@@ -405,10 +389,9 @@ void add_originators(GMimeMessage *result, libpff_item_t *message)
     if (from.name.empty() && from.email.empty()) {
         from = sender;
     }
-    add_address(g_mime_message_get_addresses(result, GMIME_ADDRESS_TYPE_FROM), from);
-    if ((!sender.name.empty() || !sender.email.empty()) &&
-        (sender.email != from.email || sender.name != from.name)) {
-        add_address(g_mime_message_get_addresses(result, GMIME_ADDRESS_TYPE_SENDER), sender);
+    add_addresses(result, GMIME_ADDRESS_TYPE_FROM, {from});
+    if (sender.email != from.email || sender.name != from.name) {
+        add_addresses(result, GMIME_ADDRESS_TYPE_SENDER, {sender});
     }
 }
 
@@ -419,17 +402,20 @@ void add_recipients(GMimeMessage *result, libpff_item_t *message,
     if (pim_read_recipients(message, recipients) < 0) {
         problems.push_back("recipients could not be read");
     }
+    // Rows of type 1, 2 and 3; the originator's own row (0) is no recipient.
+    std::vector<address> to, cc, bcc;
     for (const pim_recipient &r : recipients) {
-        GMimeAddressType which = GMIME_ADDRESS_TYPE_TO;
-        if (r.type == 2) {
-            which = GMIME_ADDRESS_TYPE_CC;
+        if (r.type == 1) {
+            to.push_back({r.name, r.address});
+        } else if (r.type == 2) {
+            cc.push_back({r.name, r.address});
         } else if (r.type == 3) {
-            which = GMIME_ADDRESS_TYPE_BCC;
-        } else if (r.type != 1) {
-            continue; // the originator's own row is no recipient
+            bcc.push_back({r.name, r.address});
         }
-        add_address(g_mime_message_get_addresses(result, which), {r.name, r.address});
     }
+    add_addresses(result, GMIME_ADDRESS_TYPE_TO, to);
+    add_addresses(result, GMIME_ADDRESS_TYPE_CC, cc);
+    add_addresses(result, GMIME_ADDRESS_TYPE_BCC, bcc);
 }
 
 // Headers made from the message's properties, for an item that kept none of

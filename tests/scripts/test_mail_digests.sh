@@ -4,7 +4,8 @@
 # what the MIME writing does by hand around GMime (attachment data encoded
 # in chunks, empty and chunk-sized attachments, text bodies stored already
 # quoted-printable or base64, CRLF bodies, RTF-only and encapsulated HTML
-# bodies, inline images with and without names, an embedded message).
+# bodies, inline images with and without names, an embedded message, and
+# address headers of several recipients with IDN domains met twice).
 # Boundaries differ per run and are masked. After a deliberate change to the
 # output, KORVEL_UPDATE_GOLDEN=1 rewrites the digests.
 set -euo pipefail
@@ -52,7 +53,25 @@ cat > parts.json <<'JSON'
       {"subject": "Embedded message", "body": "Forwarding",
        "attachments": [{"filename": "Inner", "embedded": {
          "subject": "Inner message", "body": "Inner body",
-         "attachments": [{"filename": "inner.bin", "pattern": {"size": 20000, "seed": 8}}]}}]}
+         "attachments": [{"filename": "inner.bin", "pattern": {"size": 20000, "seed": 8}}]}}]},
+      {"subject": "Recipients of every kind", "body": "Hello all",
+       "properties": [{"tag": "0x0C1A", "type": "PT_UNICODE", "value": "Ann Sender"},
+                      {"tag": "0x0C1F", "type": "PT_UNICODE", "value": "ann@Example.COM"},
+                      {"tag": "0x0042", "type": "PT_UNICODE", "value": "Boss"},
+                      {"tag": "0x5D02", "type": "PT_UNICODE", "value": "boss@b\u00fccher.example"}],
+       "recipients": [{"type": 2, "name": "Carol", "email": "carol@example.com"},
+                      {"type": 1, "name": "Bob", "email": "bob@example.com"},
+                      {"type": 3, "name": "Hidden", "email": "hidden@m\u00fcnchen.example"},
+                      {"type": 1, "name": "J\u00fcrgen M\u00fcller", "email": "j@m\u00fcnchen.example"},
+                      {"type": 1, "name": "", "email": "x@M\u00dcNCHEN.example"},
+                      {"type": 2, "name": "Dave, Quoted", "email": "dave@EXAMPLE.com"},
+                      {"type": 1, "name": "Frank", "email": "frank@bad_domain..example"},
+                      {"type": 1, "name": "No at", "email": "noat"},
+                      {"type": 0, "name": "Originator", "email": "orig@example.com"}]},
+      {"subject": "The same domains again", "body": "x",
+       "recipients": [{"type": 1, "name": "M", "email": "m@m\u00fcnchen.example"},
+                      {"type": 1, "name": "U", "email": "u@M\u00dcNCHEN.example"},
+                      {"type": 2, "name": "C", "email": "c@Example.COM"}]}
     ]}
   ]
 }
