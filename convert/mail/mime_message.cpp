@@ -376,23 +376,30 @@ GMimeMessage *kept_headers(libpff_item_t *message)
 }
 
 // From, and Sender when someone else sent it on the author's behalf.
-void add_originators(GMimeMessage *result, libpff_item_t *message)
+struct originators
 {
-    address from{message_string(message, tag_sent_representing_name),
-                 pick_email(message_string(message, tag_sent_representing_smtp_address),
-                            message_string(message, tag_sent_representing_email),
-                            message_string(message, tag_sent_representing_address_type))};
-    address sender{message_string(message, tag_sender_name),
-                   pick_email(message_string(message, tag_sender_smtp_address),
-                              message_string(message, tag_sender_email_address),
-                              message_string(message, tag_sender_address_type))};
-    if (from.name.empty() && from.email.empty()) {
-        from = sender;
+    address from;
+    address sender;
+};
+
+originators read_originators(libpff_item_t *message)
+{
+    originators o;
+    o.from = {message_string(message, tag_sent_representing_name),
+              pick_email(message_string(message, tag_sent_representing_smtp_address),
+                         message_string(message, tag_sent_representing_email),
+                         message_string(message, tag_sent_representing_address_type))};
+    o.sender = {message_string(message, tag_sender_name),
+                pick_email(message_string(message, tag_sender_smtp_address),
+                           message_string(message, tag_sender_email_address),
+                           message_string(message, tag_sender_address_type))};
+    if (o.from.name.empty() && o.from.email.empty()) {
+        o.from = o.sender;
     }
-    add_addresses(result, GMIME_ADDRESS_TYPE_FROM, {from});
-    if (sender.email != from.email || sender.name != from.name) {
-        add_addresses(result, GMIME_ADDRESS_TYPE_SENDER, {sender});
+    if (o.sender.email == o.from.email && o.sender.name == o.from.name) {
+        o.sender = {};
     }
+    return o;
 }
 
 void add_recipients(GMimeMessage *result, libpff_item_t *message,
@@ -422,13 +429,19 @@ void add_recipients(GMimeMessage *result, libpff_item_t *message,
 // its own.
 GMimeMessage *headers_from_properties(libpff_item_t *message, std::vector<std::string> &problems)
 {
-    GMimeMessage *result = g_mime_message_new(TRUE);
-    add_originators(result, message);
-    add_recipients(result, message, problems);
+    // The headers go in in GMime's usual order (From, Subject, Sender, To,
+    // Cc, then the rest as set) without the nine empty headers GMime would
+    // put in first to keep that order: each is an object of its own, made
+    // and destroyed for every message.
+    GMimeMessage *result = g_mime_message_new(FALSE);
+    const originators o = read_originators(message);
+    add_addresses(result, GMIME_ADDRESS_TYPE_FROM, {o.from});
     std::string subject = pim_read_subject(message);
     if (!subject.empty()) {
         g_mime_message_set_subject(result, subject.c_str(), "utf-8");
     }
+    add_addresses(result, GMIME_ADDRESS_TYPE_SENDER, {o.sender});
+    add_recipients(result, message, problems);
     std::string id = message_string(message, tag_internet_message_id);
     id.erase(std::remove_if(id.begin(), id.end(),
                             [](char c) { return c == '<' || c == '>' || c == ' '; }),
