@@ -3,8 +3,9 @@
 // compared.
 //   bench_convert MAILBOX.pst WORKDIR
 // Our side walks the folders as the save does (root's sub-folders down, each
-// folder's messages, then its sub-folders) into the mbox sink; readpst writes
-// its own recursive mbox layout (-r) of the same file.
+// folder's messages, then its sub-folders) into the mbox sink, and again into
+// the EML sink; readpst writes its own recursive mbox layout (-r) of the same
+// file.
 #include "bench/alternate.h"
 #include "convert/mail/mail_sink.h"
 
@@ -13,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -87,14 +89,17 @@ bool walk(libpff_item_t *folder, std::vector<std::string> path, mailbox_sink &si
     return sink.end_folder(error) == 1;
 }
 
-bool convert_mbox(const std::string &pst, const std::string &out, counts &c)
+using sink_factory = std::unique_ptr<mailbox_sink> (*)();
+
+bool convert_mbox(const std::string &pst, const std::string &out, counts &c,
+                  sink_factory make_sink = korvel::convert::make_mbox_sink)
 {
     libpff_file_t *file = nullptr;
     libpff_item_t *root = nullptr;
     bool ok = libpff_file_initialize(&file, nullptr) == 1 &&
               libpff_file_open(file, pst.c_str(), LIBPFF_OPEN_READ, nullptr) == 1 &&
               libpff_file_get_root_folder(file, &root, nullptr) == 1;
-    auto sink = korvel::convert::make_mbox_sink();
+    auto sink = make_sink();
     sink_error error;
     ok = ok && sink->open(out, error) == 1;
     int folders = 0;
@@ -154,6 +159,19 @@ int main(int argc, char **argv)
                               std::filesystem::remove_all(ours);
                               return t;
                           }});
+    // The same walk into EML files: one file per message instead of one
+    // stream per folder.
+    const std::string eml = (work / "ours.eml").string();
+    std::filesystem::remove_all(eml);
+    contenders.push_back({"ours EML", [&] {
+                              auto t = korvel::bench::time_in_child([&] {
+                                  counts run;
+                                  return convert_mbox(pst, eml, run,
+                                                      korvel::convert::make_eml_sink);
+                              });
+                              std::filesystem::remove_all(eml);
+                              return t;
+                          }});
     // One process (-j 0), as ours: readpst's parallel jobs now and then drop a
     // message, so their output (and time) is not the whole job.
     contenders.push_back({"readpst", [&] {
@@ -175,11 +193,13 @@ int main(int argc, char **argv)
     const double messages = static_cast<double>(c.written);
     std::printf("medians of three:\n");
     for (const korvel::bench::contender &k : contenders) {
-        std::printf("  %-8s %8.2f s wall %8.0f messages/s   %8.2f s CPU %8.0f messages/s\n",
+        std::printf("  %-9s %8.2f s wall %8.0f messages/s   %8.2f s CPU %8.0f messages/s\n",
                     k.name.c_str(), k.wall(), messages / k.wall(), k.cpu(), messages / k.cpu());
     }
+    const korvel::bench::contender &readpst = contenders[2];
     std::printf("  ours / readpst: %.2fx wall, %.2fx CPU (goal: at least 1)\n",
-                contenders[1].wall() / contenders[0].wall(),
-                contenders[1].cpu() / contenders[0].cpu());
+                readpst.wall() / contenders[0].wall(), readpst.cpu() / contenders[0].cpu());
+    std::printf("  ours EML / readpst: %.2fx wall, %.2fx CPU\n",
+                readpst.wall() / contenders[1].wall(), readpst.cpu() / contenders[1].cpu());
     return 0;
 }

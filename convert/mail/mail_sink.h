@@ -26,13 +26,118 @@
 // names what was lost, for the report.
 #pragma once
 
+#include <atomic>
+#include <cstddef>
 #include <memory>
+#include <set>
+#include <string>
+#include <vector>
 
+#include <libpff.h>
+
+#include "convert/pim/icalendar.h"
 #include "convert/save/mailbox_sink.h"
+#include "convert/mail/mime_streams.h"
 
 namespace korvel::convert {
 
+class mime_message;
+
 std::unique_ptr<mailbox_sink> make_mbox_sink();
 std::unique_ptr<mailbox_sink> make_eml_sink();
+
+// What the mbox and EML sinks share: the two trees, the folder levels and
+// their names, the contacts and calendars, and writing one message with the
+// retries that leave out an unreadable attachment. A format says how a
+// folder is made on disk, where its sub-folders go and how its mail is
+// stored.
+class mail_sink : public mailbox_sink
+{
+public:
+    ~mail_sink() override;
+
+    int open(const std::string &temporary_path, sink_error &error) override;
+    // The folder's file (mbox) or directory (EML) is made when the first
+    // message goes into it or below it; at once for the user's own folders.
+    int begin_folder(const sink_folder &folder, sink_error &error) override;
+    int end_folder(sink_error &error) override;
+    int add_message(libpff_item_t *message, bool associated, sink_error &error) override;
+    void set_stop_flag(const std::atomic<bool> *stop) override { m_stop = stop; }
+    std::vector<std::string> take_problems() override;
+    int close(sink_error &error) override;
+    void abandon() override;
+
+protected:
+    struct level
+    {
+        std::string original;
+        std::string name;
+        // A search folder or one below it: nothing of it is written.
+        bool left_out = false;
+        // The folder's file or directory exists.
+        bool made = false;
+        // Its directory in the contacts-and-calendars tree, once one is made.
+        int pim_children_fd = -1;
+        // mbox: the folder's file and the directory holding it; the ".sbd"
+        // directory for sub-folders once one exists. EML: the folder's directory.
+        int file_fd = -1;
+        int parent_fd = -1; // not owned
+        int children_fd = -1;
+        int dir_fd = -1;
+        std::unique_ptr<fd_writer> writer;
+        // "<name>.vcf" and "<name>.ics" beside the folder, made on first use.
+        int vcf_fd = -1;
+        int ics_fd = -1;
+        std::unique_ptr<fd_writer> vcf;
+        std::unique_ptr<fd_writer> ics;
+        // The time zones the .ics has defined so far.
+        ical_stream calendar;
+        // Names taken among the sub-folders (lower case).
+        std::set<std::string> names;
+
+        void close();
+    };
+
+    static int fail(sink_error &error, std::string message, bool fatal = true);
+
+    // Makes level l's file or directory in container. 1, or -1 (error filled).
+    virtual int make_folder(level &l, int container, sink_error &error) = 0;
+    // The directory that holds the sub-folders of a level already made; -1
+    // (error filled) on failure.
+    virtual int children_directory(level &parent, sink_error &error) = 0;
+    // Writes one mail item into the folder opened last (made already).
+    virtual int add_mail(libpff_item_t *message, level &l, sink_error &error) = 0;
+    // Ends the folder's own file before it is closed. 1, or -1 (error filled).
+    virtual int finish_folder(level &l, sink_error &error);
+    // What comes before and after each message in the writer (the mbox
+    // separator); false when the writer failed.
+    virtual bool write_before(const mime_message &m, fd_writer &writer);
+    virtual bool write_after(fd_writer &writer);
+
+    // Writes the message through the writer, leaving out attachments whose
+    // data cannot be read. 1 written, -1 failed (error filled).
+    int write_message(libpff_item_t *message, fd_writer &writer, sink_error &error);
+
+private:
+    void close_all();
+    int make_level(std::size_t i, sink_error &error);
+    int pim_directory_fd(std::size_t i, sink_error &error);
+    int container_fd(std::size_t i, sink_error &error);
+    int open_beside(level &l, const char *suffix, int &fd, std::unique_ptr<fd_writer> &writer,
+                    sink_error &error);
+    int add_contact(libpff_item_t *message, sink_error &error);
+    int add_calendar_item(libpff_item_t *message, sink_error &error);
+
+    std::string m_path;
+    // The output directory, its mail tree and its contacts-and-calendars tree.
+    int m_top_fd = -1;
+    int m_root_fd = -1;
+    int m_pim_fd = -1;
+    std::set<std::string> m_root_names;
+    std::vector<level> m_levels;
+    // Parts of the message written last that were lost.
+    std::vector<std::string> m_problems;
+    const std::atomic<bool> *m_stop = nullptr;
+};
 
 } // namespace korvel::convert

@@ -109,6 +109,11 @@ private:
     std::size_t m_at = 0;
 };
 
+bool is_blank(std::string_view text)
+{
+    return text.find_first_not_of(" \t\r\n") == std::string_view::npos;
+}
+
 bool same_word(const std::string &a, std::string_view b)
 {
     return g_ascii_strcasecmp(a.c_str(), std::string(b).c_str()) == 0;
@@ -182,17 +187,24 @@ void settle_date_header(GMimeMessage *message, std::optional<std::int64_t> made_
     GMimeObject *object = GMIME_OBJECT(message);
     GMimeHeaderList *headers = g_mime_object_get_header_list(object);
     std::vector<std::string> dates;
+    std::size_t date_headers = 0;
     const int count = g_mime_header_list_get_count(headers);
     for (int i = 0; i < count; ++i) {
         GMimeHeader *header = g_mime_header_list_get_header_at(headers, i);
         const char *name = g_mime_header_get_name(header);
         if (name != nullptr && g_ascii_strcasecmp(name, "Date") == 0) {
             const char *value = g_mime_header_get_value(header);
-            dates.emplace_back(value != nullptr ? value : "");
+            // A blank Date (GMime's placeholder in a message built from
+            // properties, or an empty one kept from the transport headers)
+            // has no original date to keep.
+            if (value != nullptr && !is_blank(value)) {
+                dates.emplace_back(value);
+            }
+            ++date_headers;
         }
     }
     const bool first_reads = !dates.empty() && is_rfc5322_date(dates.front());
-    if (first_reads && dates.size() == 1) {
+    if (first_reads && date_headers == 1) {
         return;
     }
     for (std::size_t i = first_reads ? 1 : 0; i < dates.size(); ++i) {

@@ -6,10 +6,12 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <optional>
 #include <random>
 
+#include "convert/mail/attachment_part.h"
+#include "convert/mail/mime_addresses.h"
 #include "convert/mail/mime_date.h"
-#include "convert/mail/mime_streams.h"
 #include "convert/pim/pim_values.h"
 #include "convert/mail/rtf_html.h"
 #include "preview/rtf_reader.h"
@@ -131,20 +133,24 @@ int read_body(libpff_item_t *message, body_size_fn size_fn, body_read_fn read_fn
     return out.empty() ? 0 : 1;
 }
 
+// The same test as converting to UTF-16 succeeding, without building the
+// UTF-16 copy of a body.
 bool valid_utf8(std::string_view text)
 {
-    std::u16string ignored;
-    return utf8_to_utf16(text, ignored);
+    const auto *bytes = reinterpret_cast<const unsigned char *>(text.data());
+    std::uint32_t code_point = 0;
+    for (std::size_t i = 0; i < text.size();) {
+        std::size_t length = utf8_sequence_length(bytes + i, text.size() - i, code_point);
+        if (length == 0) {
+            return false;
+        }
+        i += length;
+    }
+    return true;
 }
 
 // An address from a name, an address type and candidate addresses: the SMTP
 // one when there is one.
-struct address
-{
-    std::string name;
-    std::string email;
-};
-
 std::string pick_email(const std::string &smtp, const std::string &email,
                        const std::string &address_type)
 {
@@ -156,17 +162,6 @@ std::string pick_email(const std::string &smtp, const std::string &email,
     }
     // An Exchange directory name is no internet address.
     return {};
-}
-
-void add_address(InternetAddressList *list, const address &a)
-{
-    if (a.name.empty() && a.email.empty()) {
-        return;
-    }
-    InternetAddress *ia =
-        internet_address_mailbox_new(a.name.empty() ? nullptr : a.name.c_str(), a.email.c_str());
-    internet_address_list_add(list, ia);
-    g_object_unref(ia);
 }
 
 const char *mime_type_for_extension(std::string_view file_name)
@@ -235,19 +230,69 @@ bool split_mime_type(std::string_view mime, std::string &type, std::string &subt
     return token_ok(type) && token_ok(subtype);
 }
 
+// Gives a new part its Content-Type with its one parameter. Made whole
+// before the part takes it: GMime formats the header again on every change
+// to a content type it holds.
+void set_content_type(GMimeObject *part, const char *type, const char *subtype,
+                      const char *parameter, const char *value)
+{
+    GMimeContentType *content_type = g_mime_content_type_new(type, subtype);
+    g_mime_content_type_set_parameter(content_type, parameter, value);
+    g_mime_object_set_content_type(part, content_type);
+    g_object_unref(content_type);
+}
+
+// The encoding GMime would pick for a part of these bytes (7-bit transport),
+// found on the buffer itself rather than through streams over a part.
+GMimeContentEncoding best_encoding(const std::string &bytes)
+{
+    GMimeFilter *filter = g_mime_filter_best_new(GMIME_FILTER_BEST_ENCODING);
+    char *out = nullptr;
+    std::size_t out_length = 0;
+    std::size_t out_prespace = 0;
+    // The best filter only counts: it leaves its input as it is.
+    char *in = const_cast<char *>(bytes.data());
+    g_mime_filter_filter(filter, in, bytes.size(), 0, &out, &out_length, &out_prespace);
+    g_mime_filter_complete(filter, in, 0, 0, &out, &out_length, &out_prespace);
+    GMimeContentEncoding encoding = g_mime_filter_best_encoding(
+        reinterpret_cast<GMimeFilterBest *>(filter), GMIME_ENCODING_CONSTRAINT_7BIT);
+    g_object_unref(filter);
+    return encoding;
+}
+
+// The bytes in a transfer encoding, in one pass over the buffer.
+std::string encode(const std::string &bytes, GMimeContentEncoding encoding)
+{
+    GMimeEncoding encoder;
+    g_mime_encoding_init_encode(&encoder, encoding);
+    std::string out(g_mime_encoding_outlen(&encoder, bytes.size()), '\0');
+    std::size_t n = g_mime_encoding_flush(&encoder, bytes.data(), bytes.size(), out.data());
+    out.resize(n);
+    return out;
+}
+
+// A text part. Its content is stored already encoded, so that writing it
+// stacks no encoding filter over it.
 GMimeTextPart *text_part(const char *subtype, const std::string &bytes, const char *charset)
 {
-    GMimeTextPart *part = g_mime_text_part_new_with_subtype(subtype);
-    GMimeStream *stream = g_mime_stream_mem_new_with_buffer(bytes.data(), bytes.size());
-    GMimeDataWrapper *wrapper =
-        g_mime_data_wrapper_new_with_stream(stream, GMIME_CONTENT_ENCODING_DEFAULT);
+    GMimeTextPart *part = GMIME_TEXT_PART(g_object_new(GMIME_TYPE_TEXT_PART, nullptr));
+    set_content_type(as_object(part), "text", subtype, "charset", charset);
+    GMimeContentEncoding encoding = best_encoding(bytes);
+    GMimeStream *stream = nullptr;
+    GMimeContentEncoding stored = GMIME_CONTENT_ENCODING_DEFAULT;
+    if (encoding == GMIME_CONTENT_ENCODING_BASE64 ||
+        encoding == GMIME_CONTENT_ENCODING_QUOTEDPRINTABLE) {
+        std::string encoded = encode(bytes, encoding);
+        stream = g_mime_stream_mem_new_with_buffer(encoded.data(), encoded.size());
+        stored = encoding;
+    } else {
+        stream = g_mime_stream_mem_new_with_buffer(bytes.data(), bytes.size());
+    }
+    GMimeDataWrapper *wrapper = g_mime_data_wrapper_new_with_stream(stream, stored);
     g_mime_part_set_content(as_part(part), wrapper);
     g_object_unref(wrapper);
     g_object_unref(stream);
-    g_mime_text_part_set_charset(part, charset);
-    g_mime_part_set_content_encoding(
-        as_part(part),
-        g_mime_part_get_best_content_encoding(as_part(part), GMIME_ENCODING_CONSTRAINT_7BIT));
+    g_mime_part_set_content_encoding(as_part(part), encoding);
     return part;
 }
 
@@ -276,9 +321,260 @@ GMimeMultipart *new_multipart(const char *subtype)
     char boundary[64];
     std::snprintf(boundary, sizeof boundary, "=_korvel_%016llx_%llx",
                   static_cast<unsigned long long>(z), static_cast<unsigned long long>(n));
-    GMimeMultipart *multipart = g_mime_multipart_new_with_subtype(subtype);
-    g_mime_multipart_set_boundary(multipart, boundary);
+    GMimeMultipart *multipart = GMIME_MULTIPART(g_object_new(GMIME_TYPE_MULTIPART, nullptr));
+    set_content_type(as_object(multipart), "multipart", subtype, "boundary", boundary);
     return multipart;
+}
+
+
+// When the message was sent: the date of headers made from the properties,
+// and of kept headers whose own date does not read.
+std::optional<std::int64_t> sent_time(libpff_item_t *message)
+{
+    std::uint64_t filetime = 0;
+    if (read_filetime(message, tag_client_submit_time, &filetime) == 1 ||
+        read_filetime(message, tag_message_delivery_time, &filetime) == 1 ||
+        read_filetime(message, tag_creation_time, &filetime) == 1) {
+        return unix_from_filetime(filetime);
+    }
+    return std::nullopt;
+}
+
+// The headers the message arrived with, without their old structure headers
+// (the body is rebuilt from the item); nullptr when it kept none, or none
+// that name a sender.
+GMimeMessage *kept_headers(libpff_item_t *message)
+{
+    std::string transport = message_string(message, tag_transport_headers);
+    if (transport.empty()) {
+        return nullptr;
+    }
+    while (!transport.empty() && (transport.back() == '\n' || transport.back() == '\r')) {
+        transport.pop_back();
+    }
+    transport += "\n\n";
+    GMimeStream *stream = g_mime_stream_mem_new_with_buffer(transport.data(), transport.size());
+    GMimeParser *parser = g_mime_parser_new_with_stream(stream);
+    GMimeMessage *result = g_mime_parser_construct_message(parser, nullptr);
+    g_object_unref(parser);
+    g_object_unref(stream);
+    if (result == nullptr) {
+        return nullptr;
+    }
+    GMimeObject *o = as_object(result);
+    g_mime_object_remove_header(o, "Content-Type");
+    g_mime_object_remove_header(o, "Content-Transfer-Encoding");
+    g_mime_object_remove_header(o, "Content-Disposition");
+    g_mime_object_remove_header(o, "Content-Length");
+    if ((g_mime_message_get_from(result) == nullptr ||
+         internet_address_list_length(g_mime_message_get_from(result)) == 0) &&
+        g_mime_object_get_header(o, "From") == nullptr) {
+        g_object_unref(result);
+        return nullptr;
+    }
+    return result;
+}
+
+// From, and Sender when someone else sent it on the author's behalf.
+struct originators
+{
+    address from;
+    address sender;
+};
+
+originators read_originators(libpff_item_t *message)
+{
+    originators o;
+    o.from = {message_string(message, tag_sent_representing_name),
+              pick_email(message_string(message, tag_sent_representing_smtp_address),
+                         message_string(message, tag_sent_representing_email),
+                         message_string(message, tag_sent_representing_address_type))};
+    o.sender = {message_string(message, tag_sender_name),
+                pick_email(message_string(message, tag_sender_smtp_address),
+                           message_string(message, tag_sender_email_address),
+                           message_string(message, tag_sender_address_type))};
+    if (o.from.name.empty() && o.from.email.empty()) {
+        o.from = o.sender;
+    }
+    if (o.sender.email == o.from.email && o.sender.name == o.from.name) {
+        o.sender = {};
+    }
+    return o;
+}
+
+void add_recipients(GMimeMessage *result, libpff_item_t *message,
+                    std::vector<std::string> &problems)
+{
+    std::vector<pim_recipient> recipients;
+    if (pim_read_recipients(message, recipients) < 0) {
+        problems.push_back("recipients could not be read");
+    }
+    // Rows of type 1, 2 and 3; the originator's own row (0) is no recipient.
+    std::vector<address> to, cc, bcc;
+    for (const pim_recipient &r : recipients) {
+        if (r.type == 1) {
+            to.push_back({r.name, r.address});
+        } else if (r.type == 2) {
+            cc.push_back({r.name, r.address});
+        } else if (r.type == 3) {
+            bcc.push_back({r.name, r.address});
+        }
+    }
+    add_addresses(result, GMIME_ADDRESS_TYPE_TO, to);
+    add_addresses(result, GMIME_ADDRESS_TYPE_CC, cc);
+    add_addresses(result, GMIME_ADDRESS_TYPE_BCC, bcc);
+}
+
+// Headers made from the message's properties, for an item that kept none of
+// its own.
+GMimeMessage *headers_from_properties(libpff_item_t *message, std::vector<std::string> &problems)
+{
+    // The headers go in in GMime's usual order (From, Subject, Sender, To,
+    // Cc, then the rest as set) without the nine empty headers GMime would
+    // put in first to keep that order: each is an object of its own, made
+    // and destroyed for every message.
+    GMimeMessage *result = g_mime_message_new(FALSE);
+    const originators o = read_originators(message);
+    add_addresses(result, GMIME_ADDRESS_TYPE_FROM, {o.from});
+    std::string subject = pim_read_subject(message);
+    if (!subject.empty()) {
+        g_mime_message_set_subject(result, subject.c_str(), "utf-8");
+    }
+    add_addresses(result, GMIME_ADDRESS_TYPE_SENDER, {o.sender});
+    add_recipients(result, message, problems);
+    std::string id = message_string(message, tag_internet_message_id);
+    id.erase(std::remove_if(id.begin(), id.end(),
+                            [](char c) { return c == '<' || c == '>' || c == ' '; }),
+             id.end());
+    if (!id.empty()) {
+        g_mime_message_set_message_id(result, id.c_str());
+    }
+    std::string in_reply_to = message_string(message, tag_in_reply_to);
+    if (!in_reply_to.empty()) {
+        g_mime_object_set_header(as_object(result), "In-Reply-To", in_reply_to.c_str(), nullptr);
+    }
+    std::string references = message_string(message, tag_references);
+    if (!references.empty()) {
+        g_mime_object_set_header(as_object(result), "References", references.c_str(), nullptr);
+    }
+    return result;
+}
+
+struct message_bodies
+{
+    std::string plain;
+    std::string html;
+    const char *html_charset = "utf-8";
+};
+
+// Plain, HTML, and the RTF body for what they do not give: plain text
+// recovered from it, HTML it encapsulates.
+message_bodies read_bodies(libpff_item_t *message, std::vector<std::string> &problems)
+{
+    message_bodies b;
+    if (pim_read_body(message, b.plain) < 0) {
+        b.plain.clear();
+        problems.push_back("the plain text body could not be read");
+    }
+    if (read_body(message, libpff_message_get_html_body_size, libpff_message_get_html_body,
+                  b.html) < 0) {
+        problems.push_back("the HTML body could not be read");
+    }
+    if (!b.html.empty()) {
+        std::uint32_t code_page = 0;
+        if (read_int32(message, tag_internet_code_page, &code_page) == 1 && code_page != 0) {
+            b.html_charset = charset_for_code_page(code_page);
+        } else if (!valid_utf8(b.html)) {
+            b.html_charset = "windows-1252";
+        }
+    }
+    if (b.html.empty() || b.plain.empty()) {
+        std::string rtf;
+        int rtf_result =
+            read_body(message, libpff_message_get_rtf_body_size, libpff_message_get_rtf_body, rtf);
+        if (rtf_result < 0) {
+            problems.push_back("the RTF body could not be read");
+        } else if (rtf_result == 1) {
+            std::uint32_t code_page = 1252;
+            if (b.html.empty() && rtf_html_extract(rtf, b.html, code_page) == 1) {
+                b.html_charset = charset_for_code_page(code_page);
+            }
+            if (b.plain.empty()) {
+                b.plain = rtf_body_text(rtf);
+            }
+        }
+    }
+    if (!valid_utf8(b.plain)) {
+        b.plain = utf16_to_utf8(decode_8bit(b.plain));
+    }
+    return b;
+}
+
+// The attachment's file name: long, short, else its display name.
+std::string attachment_file_name(libpff_item_t *attachment, std::uint32_t code_page)
+{
+    std::string file_name;
+    if (read_set_string(attachment, 0, tag_attach_long_filename, file_name, code_page) != 1 ||
+        file_name.empty()) {
+        if (read_set_string(attachment, 0, tag_attach_filename, file_name, code_page) != 1 ||
+            file_name.empty()) {
+            read_set_string(attachment, 0, tag_display_name, file_name, code_page);
+        }
+    }
+    return file_name;
+}
+
+// The body in its structure: mixed[ alternative[ plain, related[ html,
+// images ] ], attachments ]; each level only when it has more than one part.
+// Takes the parts' references.
+GMimeObject *assemble(const message_bodies &bodies, std::vector<GMimeObject *> &related,
+                      std::vector<GMimeObject *> &attached)
+{
+    GMimeObject *html_part = nullptr;
+    if (!bodies.html.empty()) {
+        html_part = as_object(text_part("html", bodies.html, bodies.html_charset));
+        if (!related.empty()) {
+            GMimeMultipart *r = new_multipart("related");
+            g_mime_multipart_add(r, html_part);
+            g_object_unref(html_part);
+            for (GMimeObject *p : related) {
+                g_mime_multipart_add(r, p);
+                g_object_unref(p);
+            }
+            related.clear();
+            html_part = as_object(r);
+        }
+    }
+    for (GMimeObject *p : related) {
+        attached.push_back(p); // no HTML to show them in
+    }
+    related.clear();
+    GMimeObject *body = nullptr;
+    if (html_part != nullptr && !bodies.plain.empty()) {
+        GMimeMultipart *alternative = new_multipart("alternative");
+        GMimeObject *plain_part = as_object(text_part("plain", bodies.plain, "utf-8"));
+        g_mime_multipart_add(alternative, plain_part);
+        g_object_unref(plain_part);
+        g_mime_multipart_add(alternative, html_part);
+        g_object_unref(html_part);
+        body = as_object(alternative);
+    } else if (html_part != nullptr) {
+        body = html_part;
+    } else {
+        body = as_object(text_part("plain", bodies.plain, "utf-8"));
+    }
+    if (!attached.empty()) {
+        GMimeMultipart *mixed = new_multipart("mixed");
+        g_mime_multipart_add(mixed, body);
+        g_object_unref(body);
+        for (GMimeObject *p : attached) {
+            g_mime_multipart_add(mixed, p);
+            g_object_unref(p);
+        }
+        attached.clear();
+        body = as_object(mixed);
+    }
+    return body;
 }
 
 } // namespace
@@ -476,11 +772,11 @@ void mime_message::release()
 {
     unref(m_message);
     m_message = nullptr;
-    for (GMimeStream *s : m_streams) {
-        g_object_unref(s);
+    for (GMimePart *p : m_parts) {
+        g_object_unref(p);
     }
-    m_streams.clear();
-    m_stream_ids.clear();
+    m_parts.clear();
+    m_part_ids.clear();
     // Free in reverse: embedded messages before the attachments holding them.
     for (auto it = m_items.rbegin(); it != m_items.rend(); ++it) {
         libpff_item_t *item = *it;
@@ -498,7 +794,6 @@ int mime_message::build(libpff_item_t *message, std::vector<std::string> &proble
     }
     build_state state;
     state.left_out = &left_out;
-    m_subject = pim_read_subject(message);
 
     std::string sender = message_string(message, tag_sent_representing_smtp_address);
     if (sender.empty()) {
@@ -528,150 +823,28 @@ int mime_message::build(libpff_item_t *message, std::vector<std::string> &proble
 GMimeMessage *mime_message::build_message(libpff_item_t *message, build_state &state, int depth,
                                           std::vector<std::string> &problems)
 {
-    GMimeMessage *result = nullptr;
-
-    // When it was sent: the date of headers made from the properties, and of
-    // kept headers whose own date does not read.
-    std::optional<std::int64_t> sent;
-    std::uint64_t filetime = 0;
-    if (read_filetime(message, tag_client_submit_time, &filetime) == 1 ||
-        read_filetime(message, tag_message_delivery_time, &filetime) == 1 ||
-        read_filetime(message, tag_creation_time, &filetime) == 1) {
-        sent = unix_from_filetime(filetime);
-    }
-
-    // Headers: the ones the message arrived with, else made from its properties.
-    std::string transport = message_string(message, tag_transport_headers);
-    if (!transport.empty()) {
-        while (!transport.empty() && (transport.back() == '\n' || transport.back() == '\r')) {
-            transport.pop_back();
-        }
-        transport += "\n\n";
-        GMimeStream *stream = g_mime_stream_mem_new_with_buffer(transport.data(), transport.size());
-        GMimeParser *parser = g_mime_parser_new_with_stream(stream);
-        result = g_mime_parser_construct_message(parser, nullptr);
-        g_object_unref(parser);
-        g_object_unref(stream);
-        if (result != nullptr) {
-            // The body is rebuilt from the item: its old structure headers go.
-            GMimeObject *o = as_object(result);
-            g_mime_object_remove_header(o, "Content-Type");
-            g_mime_object_remove_header(o, "Content-Transfer-Encoding");
-            g_mime_object_remove_header(o, "Content-Disposition");
-            g_mime_object_remove_header(o, "Content-Length");
-            if (g_mime_message_get_from(result) == nullptr ||
-                internet_address_list_length(g_mime_message_get_from(result)) == 0) {
-                // Headers without a sender are no usable headers.
-                if (g_mime_object_get_header(o, "From") == nullptr) {
-                    g_object_unref(result);
-                    result = nullptr;
-                }
-            }
-        }
-    }
+    GMimeMessage *result = kept_headers(message);
     if (result == nullptr) {
-        result = g_mime_message_new(TRUE);
-        address from{message_string(message, tag_sent_representing_name),
-                     pick_email(message_string(message, tag_sent_representing_smtp_address),
-                                message_string(message, tag_sent_representing_email),
-                                message_string(message, tag_sent_representing_address_type))};
-        address sender{message_string(message, tag_sender_name),
-                       pick_email(message_string(message, tag_sender_smtp_address),
-                                  message_string(message, tag_sender_email_address),
-                                  message_string(message, tag_sender_address_type))};
-        if (from.name.empty() && from.email.empty()) {
-            from = sender;
-        }
-        add_address(g_mime_message_get_addresses(result, GMIME_ADDRESS_TYPE_FROM), from);
-        if ((!sender.name.empty() || !sender.email.empty()) &&
-            (sender.email != from.email || sender.name != from.name)) {
-            add_address(g_mime_message_get_addresses(result, GMIME_ADDRESS_TYPE_SENDER), sender);
-        }
-
-        std::vector<pim_recipient> recipients;
-        if (pim_read_recipients(message, recipients) < 0) {
-            problems.push_back("recipients could not be read");
-        }
-        for (const pim_recipient &r : recipients) {
-            GMimeAddressType which = GMIME_ADDRESS_TYPE_TO;
-            if (r.type == 2) {
-                which = GMIME_ADDRESS_TYPE_CC;
-            } else if (r.type == 3) {
-                which = GMIME_ADDRESS_TYPE_BCC;
-            } else if (r.type != 1) {
-                continue; // the originator's own row is no recipient
-            }
-            add_address(g_mime_message_get_addresses(result, which), {r.name, r.address});
-        }
-
-        std::string subject = pim_read_subject(message);
-        if (!subject.empty()) {
-            g_mime_message_set_subject(result, subject.c_str(), "utf-8");
-        }
-        std::string id = message_string(message, tag_internet_message_id);
-        id.erase(std::remove_if(id.begin(), id.end(),
-                                [](char c) { return c == '<' || c == '>' || c == ' '; }),
-                 id.end());
-        if (!id.empty()) {
-            g_mime_message_set_message_id(result, id.c_str());
-        }
-        std::string in_reply_to = message_string(message, tag_in_reply_to);
-        if (!in_reply_to.empty()) {
-            g_mime_object_set_header(as_object(result), "In-Reply-To", in_reply_to.c_str(),
-                                     nullptr);
-        }
-        std::string references = message_string(message, tag_references);
-        if (!references.empty()) {
-            g_mime_object_set_header(as_object(result), "References", references.c_str(), nullptr);
-        }
+        result = headers_from_properties(message, problems);
     }
-
-    settle_date_header(result, sent);
-
-    // Bodies: plain, HTML, and the RTF body for what they do not give.
-    std::string plain;
-    std::string html;
-    const char *html_charset = "utf-8";
-    if (pim_read_body(message, plain) < 0) {
-        plain.clear();
-        problems.push_back("the plain text body could not be read");
-    }
-    if (read_body(message, libpff_message_get_html_body_size, libpff_message_get_html_body, html) <
-        0) {
-        problems.push_back("the HTML body could not be read");
-    }
-    if (!html.empty()) {
-        std::uint32_t code_page = 0;
-        if (read_int32(message, tag_internet_code_page, &code_page) == 1 && code_page != 0) {
-            html_charset = charset_for_code_page(code_page);
-        } else if (!valid_utf8(html)) {
-            html_charset = "windows-1252";
-        }
-    }
-    if (html.empty() || plain.empty()) {
-        std::string rtf;
-        int rtf_result =
-            read_body(message, libpff_message_get_rtf_body_size, libpff_message_get_rtf_body, rtf);
-        if (rtf_result < 0) {
-            problems.push_back("the RTF body could not be read");
-        } else if (rtf_result == 1) {
-            std::uint32_t code_page = 1252;
-            if (html.empty() && rtf_html_extract(rtf, html, code_page) == 1) {
-                html_charset = charset_for_code_page(code_page);
-            }
-            if (plain.empty()) {
-                plain = rtf_body_text(rtf);
-            }
-        }
-    }
-    if (!valid_utf8(plain)) {
-        plain = utf16_to_utf8(decode_8bit(plain));
-    }
-
-    // Attachments: inline images (content id, referenced by the HTML) go
-    // beside the HTML; the rest after the body.
+    settle_date_header(result, sent_time(message));
+    message_bodies bodies = read_bodies(message, problems);
     std::vector<GMimeObject *> related;
     std::vector<GMimeObject *> attached;
+    add_attachments(message, state, depth, bodies.html, problems, related, attached);
+    GMimeObject *body = assemble(bodies, related, attached);
+    g_mime_message_set_mime_part(result, body);
+    g_object_unref(body);
+    return result;
+}
+
+// Inline images (content id, referenced by the HTML) go to related, beside
+// the HTML; the rest to attached, after the body.
+void mime_message::add_attachments(libpff_item_t *message, build_state &state, int depth,
+                                   const std::string &html, std::vector<std::string> &problems,
+                                   std::vector<GMimeObject *> &related,
+                                   std::vector<GMimeObject *> &attached)
+{
     int attachment_count = 0;
     pff_error e;
     if (libpff_message_get_number_of_attachments(message, &attachment_count, e.get()) != 1) {
@@ -689,146 +862,103 @@ GMimeMessage *mime_message::build_message(libpff_item_t *message, build_state &s
             continue;
         }
         m_items.push_back(attachment);
-        std::string file_name;
-        if (read_set_string(attachment, 0, tag_attach_long_filename, file_name, code_page) != 1 ||
-            file_name.empty()) {
-            if (read_set_string(attachment, 0, tag_attach_filename, file_name, code_page) != 1 ||
-                file_name.empty()) {
-                read_set_string(attachment, 0, tag_display_name, file_name, code_page);
-            }
-        }
         int type = 0;
         if (libpff_attachment_get_type(attachment, &type, e.get()) != 1) {
             type = LIBPFF_ATTACHMENT_TYPE_UNDEFINED;
         }
         if (type == LIBPFF_ATTACHMENT_TYPE_ITEM) {
-            libpff_item_t *embedded = nullptr;
-            GMimeMessage *inner = nullptr;
-            if (depth + 1 < max_embedding_depth &&
-                libpff_attachment_get_item(attachment, &embedded, e.get()) == 1 &&
-                embedded != nullptr) {
-                m_items.push_back(embedded);
-                inner = build_message(embedded, state, depth + 1, problems);
-            }
-            if (inner == nullptr) {
-                problems.push_back("embedded message " + std::to_string(i + 1) +
-                                   " could not be read");
-                attached.push_back(note_part("An embedded message could not be read.\n"));
-                continue;
-            }
-            GMimeMessagePart *part = g_mime_message_part_new_with_message("rfc822", inner);
-            g_object_unref(inner);
-            g_mime_object_set_disposition(as_object(part), "attachment");
-            attached.push_back(as_object(part));
-            continue;
+            attached.push_back(embedded_part(attachment, i, state, depth, problems));
+        } else if (type == LIBPFF_ATTACHMENT_TYPE_DATA) {
+            bool is_inline = false;
+            GMimeObject *part = data_part(attachment, i, code_page, html, state, problems, is_inline);
+            (is_inline ? related : attached).push_back(part);
         }
-        if (type != LIBPFF_ATTACHMENT_TYPE_DATA) {
-            // A link to a file outside the mailbox: nothing to carry over.
-            continue;
-        }
-        int index = state.next_attachment++;
-        if (state.left_out->count(index) != 0) {
-            attached.push_back(note_part("The attachment \"" + file_name +
-                                         "\" could not be read from the mailbox.\n"));
-            continue;
-        }
-        size64_t size = 0;
-        int size_result = libpff_attachment_get_data_size(attachment, &size, e.get());
-        if (size_result == -1) {
-            problems.push_back("attachment " + std::to_string(i + 1) + " (" + file_name +
-                               ") could not be read");
-            attached.push_back(note_part("The attachment \"" + file_name +
-                                         "\" could not be read from the mailbox.\n"));
-            continue;
-        }
-        if (size_result != 1) {
-            size = 0; // no data at all: an empty attachment
-        }
-        std::string mime;
-        read_set_string(attachment, 0, tag_attach_mime_tag, mime, code_page);
-        std::string major;
-        std::string minor;
-        if (!split_mime_type(mime, major, minor)) {
-            split_mime_type(mime_type_for_extension(file_name), major, minor);
-        }
-        GMimePart *part = g_mime_part_new_with_type(major.c_str(), minor.c_str());
-        GMimeStream *data = attachment_stream_new(attachment, size, m_stop);
-        m_streams.push_back(data);
-        m_stream_ids.push_back(index);
-        g_object_ref(data);
-        GMimeDataWrapper *wrapper =
-            g_mime_data_wrapper_new_with_stream(data, GMIME_CONTENT_ENCODING_DEFAULT);
-        g_mime_part_set_content(part, wrapper);
-        g_object_unref(wrapper);
-        g_object_unref(data);
-        g_mime_part_set_content_encoding(part, GMIME_CONTENT_ENCODING_BASE64);
-        if (!file_name.empty()) {
-            g_mime_part_set_filename(part, file_name.c_str());
-        }
-        std::string content_id;
-        read_set_string(attachment, 0, tag_attach_content_id, content_id, code_page);
-        content_id.erase(std::remove_if(content_id.begin(), content_id.end(),
-                                        [](char c) { return c == '<' || c == '>' || c == ' '; }),
-                         content_id.end());
-        bool is_inline = !content_id.empty() && !html.empty() &&
-                         html.find("cid:" + content_id) != std::string::npos;
+        // Otherwise a link to a file outside the mailbox: nothing to carry over.
+    }
+}
+
+// An embedded message as message/rfc822, or a note when it cannot be read.
+GMimeObject *mime_message::embedded_part(libpff_item_t *attachment, int i, build_state &state,
+                                         int depth, std::vector<std::string> &problems)
+{
+    pff_error e;
+    libpff_item_t *embedded = nullptr;
+    GMimeMessage *inner = nullptr;
+    if (depth + 1 < max_embedding_depth &&
+        libpff_attachment_get_item(attachment, &embedded, e.get()) == 1 && embedded != nullptr) {
+        m_items.push_back(embedded);
+        inner = build_message(embedded, state, depth + 1, problems);
+    }
+    if (inner == nullptr) {
+        problems.push_back("embedded message " + std::to_string(i + 1) + " could not be read");
+        return note_part("An embedded message could not be read.\n");
+    }
+    GMimeMessagePart *part = g_mime_message_part_new_with_message("rfc822", inner);
+    g_object_unref(inner);
+    g_mime_object_set_disposition(as_object(part), "attachment");
+    return as_object(part);
+}
+
+// An attachment's data as a part of its type, or a note when it is left out
+// or its size cannot be read. is_inline: an image the HTML shows.
+GMimeObject *mime_message::data_part(libpff_item_t *attachment, int i, std::uint32_t code_page,
+                                     const std::string &html, build_state &state,
+                                     std::vector<std::string> &problems, bool &is_inline)
+{
+    is_inline = false;
+    const std::string file_name = attachment_file_name(attachment, code_page);
+    const int index = state.next_attachment++;
+    if (state.left_out->count(index) != 0) {
+        return note_part("The attachment \"" + file_name +
+                         "\" could not be read from the mailbox.\n");
+    }
+    pff_error e;
+    size64_t size = 0;
+    int size_result = libpff_attachment_get_data_size(attachment, &size, e.get());
+    if (size_result == -1) {
+        problems.push_back("attachment " + std::to_string(i + 1) + " (" + file_name +
+                           ") could not be read");
+        return note_part("The attachment \"" + file_name +
+                         "\" could not be read from the mailbox.\n");
+    }
+    if (size_result != 1) {
+        size = 0; // no data at all: an empty attachment
+    }
+    std::string mime;
+    read_set_string(attachment, 0, tag_attach_mime_tag, mime, code_page);
+    std::string major;
+    std::string minor;
+    if (!split_mime_type(mime, major, minor)) {
+        split_mime_type(mime_type_for_extension(file_name), major, minor);
+    }
+    GMimePart *part =
+        attachment_part_new(major.c_str(), minor.c_str(), file_name, attachment, size, m_stop);
+    g_object_ref(part);
+    m_parts.push_back(part);
+    m_part_ids.push_back(index);
+    std::string content_id;
+    read_set_string(attachment, 0, tag_attach_content_id, content_id, code_page);
+    content_id.erase(std::remove_if(content_id.begin(), content_id.end(),
+                                    [](char c) { return c == '<' || c == '>' || c == ' '; }),
+                     content_id.end());
+    is_inline = !content_id.empty() && !html.empty() &&
+                html.find("cid:" + content_id) != std::string::npos;
+    // Headers in the order readers have always seen: a named part's
+    // disposition before its content id, an unnamed one's after. Each
+    // header is set once (GMime formats a header again on every change).
+    if (file_name.empty() && !content_id.empty()) {
+        g_mime_object_set_content_id(as_object(part), content_id.c_str());
+    }
+    g_mime_object_set_disposition(as_object(part), is_inline ? "inline" : "attachment");
+    if (!file_name.empty()) {
+        // The type's name parameter is there already.
+        g_mime_object_set_content_disposition_parameter(as_object(part), "filename",
+                                                         file_name.c_str());
         if (!content_id.empty()) {
             g_mime_object_set_content_id(as_object(part), content_id.c_str());
         }
-        g_mime_object_set_disposition(as_object(part), is_inline ? "inline" : "attachment");
-        if (!file_name.empty()) {
-            // The disposition was replaced: name the file again.
-            g_mime_part_set_filename(part, file_name.c_str());
-        }
-        (is_inline ? related : attached).push_back(as_object(part));
     }
-
-    // Assemble: mixed[ alternative[ plain, related[ html, images ] ], attachments ].
-    GMimeObject *html_part = nullptr;
-    if (!html.empty()) {
-        html_part = as_object(text_part("html", html, html_charset));
-        if (!related.empty()) {
-            GMimeMultipart *r = new_multipart("related");
-            g_mime_multipart_add(r, html_part);
-            g_object_unref(html_part);
-            for (GMimeObject *p : related) {
-                g_mime_multipart_add(r, p);
-                g_object_unref(p);
-            }
-            related.clear();
-            html_part = as_object(r);
-        }
-    }
-    for (GMimeObject *p : related) {
-        attached.push_back(p); // no HTML to show them in
-    }
-    GMimeObject *body = nullptr;
-    if (html_part != nullptr && !plain.empty()) {
-        GMimeMultipart *alternative = new_multipart("alternative");
-        GMimeObject *plain_part = as_object(text_part("plain", plain, "utf-8"));
-        g_mime_multipart_add(alternative, plain_part);
-        g_object_unref(plain_part);
-        g_mime_multipart_add(alternative, html_part);
-        g_object_unref(html_part);
-        body = as_object(alternative);
-    } else if (html_part != nullptr) {
-        body = html_part;
-    } else {
-        body = as_object(text_part("plain", plain, "utf-8"));
-    }
-    if (!attached.empty()) {
-        GMimeMultipart *mixed = new_multipart("mixed");
-        g_mime_multipart_add(mixed, body);
-        g_object_unref(body);
-        for (GMimeObject *p : attached) {
-            g_mime_multipart_add(mixed, p);
-            g_object_unref(p);
-        }
-        body = as_object(mixed);
-    }
-    g_mime_message_set_mime_part(result, body);
-    g_object_unref(body);
-    return result;
+    return as_object(part);
 }
 
 int mime_message::write(GMimeStream *stream)
@@ -845,9 +975,9 @@ int mime_message::write(GMimeStream *stream)
 
 int mime_message::failed_attachment() const
 {
-    for (std::size_t i = 0; i < m_streams.size(); ++i) {
-        if (attachment_stream_failed(m_streams[i])) {
-            return m_stream_ids[i];
+    for (std::size_t i = 0; i < m_parts.size(); ++i) {
+        if (attachment_part_failed(m_parts[i])) {
+            return m_part_ids[i];
         }
     }
     return -1;

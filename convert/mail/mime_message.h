@@ -6,7 +6,7 @@
 // embedded messages as message/rfc822.
 //
 // Attachment data is not read while building: each attachment part reads its
-// bytes from libpff in pieces while the message is written, so a message of
+// bytes from libpff in pieces while the message is written (attachment_part.h), so a message of
 // any size goes out in bounded memory. The libpff attachment items stay open
 // until the mime_message is destroyed.
 #pragma once
@@ -82,25 +82,29 @@ public:
     const std::string &envelope_sender() const { return m_envelope_sender; }
     std::int64_t envelope_time() const { return m_envelope_time; }
 
-    // The subject (UTF-8), for file names.
-    const std::string &subject() const { return m_subject; }
-
 private:
     struct build_state;
     GMimeMessage *build_message(libpff_item_t *message, build_state &state, int depth,
                                 std::vector<std::string> &problems);
+    void add_attachments(libpff_item_t *message, build_state &state, int depth,
+                         const std::string &html, std::vector<std::string> &problems,
+                         std::vector<GMimeObject *> &related, std::vector<GMimeObject *> &attached);
+    GMimeObject *embedded_part(libpff_item_t *attachment, int i, build_state &state, int depth,
+                               std::vector<std::string> &problems);
+    GMimeObject *data_part(libpff_item_t *attachment, int i, std::uint32_t code_page,
+                           const std::string &html, build_state &state,
+                           std::vector<std::string> &problems, bool &is_inline);
     void release();
 
     GMimeMessage *m_message = nullptr;
     // Items that must outlive the write: attachments and embedded messages.
     std::vector<libpff_item_t *> m_items;
-    // The attachment data streams, in build order (not owned).
-    std::vector<GMimeStream *> m_streams;
+    // The attachment data parts, in build order.
+    std::vector<GMimePart *> m_parts;
     // Their positions in the build order.
-    std::vector<int> m_stream_ids;
+    std::vector<int> m_part_ids;
     std::string m_envelope_sender;
     std::int64_t m_envelope_time = 0;
-    std::string m_subject;
     const std::atomic<bool> *m_stop = nullptr;
 };
 

@@ -9,145 +9,6 @@ namespace korvel::convert {
 
 namespace {
 
-// ---- attachment data ------------------------------------------------------
-
-struct attachment_stream
-{
-    GMimeStream parent;
-    libpff_item_t *attachment;
-    std::uint64_t size;
-    const std::atomic<bool> *stop;
-    gboolean failed;
-};
-
-struct attachment_stream_class
-{
-    GMimeStreamClass parent_class;
-};
-
-attachment_stream *as_attachment(GMimeStream *stream)
-{
-    return reinterpret_cast<attachment_stream *>(stream);
-}
-
-ssize_t attachment_read(GMimeStream *stream, char *buffer, size_t length)
-{
-    attachment_stream *s = as_attachment(stream);
-    std::uint64_t position = static_cast<std::uint64_t>(stream->position);
-    if (position >= s->size || length == 0) {
-        return 0;
-    }
-    if (s->stop != nullptr && s->stop->load()) {
-        return -1;
-    }
-    std::uint64_t left = s->size - position;
-    std::size_t want = left < length ? static_cast<std::size_t>(left) : length;
-    libpff_error_t *error = nullptr;
-    ssize_t got = libpff_attachment_data_read_buffer(
-        s->attachment, reinterpret_cast<std::uint8_t *>(buffer), want, &error);
-    if (error != nullptr) {
-        libpff_error_free(&error);
-    }
-    if (got <= 0) {
-        // Fewer bytes than the attachment's size: the data is damaged.
-        s->failed = TRUE;
-        return -1;
-    }
-    stream->position += got;
-    return got;
-}
-
-ssize_t attachment_write(GMimeStream *, const char *, size_t)
-{
-    return -1;
-}
-int attachment_flush(GMimeStream *)
-{
-    return 0;
-}
-int attachment_close(GMimeStream *)
-{
-    return 0;
-}
-
-gboolean attachment_eos(GMimeStream *stream)
-{
-    return static_cast<std::uint64_t>(stream->position) >= as_attachment(stream)->size;
-}
-
-gint64 attachment_seek(GMimeStream *stream, gint64 offset, GMimeSeekWhence whence)
-{
-    attachment_stream *s = as_attachment(stream);
-    gint64 target = offset;
-    if (whence == GMIME_STREAM_SEEK_CUR) {
-        target = stream->position + offset;
-    } else if (whence == GMIME_STREAM_SEEK_END) {
-        target = static_cast<gint64>(s->size) + offset;
-    }
-    if (target < 0 || static_cast<std::uint64_t>(target) > s->size) {
-        return -1;
-    }
-    libpff_error_t *error = nullptr;
-    off64_t result = libpff_attachment_data_seek_offset(s->attachment, target, SEEK_SET, &error);
-    if (error != nullptr) {
-        libpff_error_free(&error);
-    }
-    if (result != target) {
-        s->failed = TRUE;
-        return -1;
-    }
-    stream->position = target;
-    return target;
-}
-
-int attachment_reset(GMimeStream *stream)
-{
-    return attachment_seek(stream, 0, GMIME_STREAM_SEEK_SET) == 0 ? 0 : -1;
-}
-
-gint64 attachment_tell(GMimeStream *stream)
-{
-    return stream->position;
-}
-
-gint64 attachment_length(GMimeStream *stream)
-{
-    return static_cast<gint64>(as_attachment(stream)->size);
-}
-
-GMimeStream *no_substream(GMimeStream *, gint64, gint64)
-{
-    return nullptr;
-}
-
-void attachment_class_init(gpointer klass, gpointer)
-{
-    GMimeStreamClass *c = static_cast<GMimeStreamClass *>(klass);
-    c->read = attachment_read;
-    c->write = attachment_write;
-    c->flush = attachment_flush;
-    c->close = attachment_close;
-    c->eos = attachment_eos;
-    c->reset = attachment_reset;
-    c->seek = attachment_seek;
-    c->tell = attachment_tell;
-    c->length = attachment_length;
-    c->substream = no_substream;
-}
-
-GType attachment_stream_type()
-{
-    static const GType type = [] {
-        GTypeInfo info{};
-        info.class_size = sizeof(attachment_stream_class);
-        info.class_init = attachment_class_init;
-        info.instance_size = sizeof(attachment_stream);
-        return g_type_register_static(g_mime_stream_get_type(), "KorvelAttachmentStream", &info,
-                                      static_cast<GTypeFlags>(0));
-    }();
-    return type;
-}
-
 // ---- output ---------------------------------------------------------------
 
 struct writer_stream
@@ -209,6 +70,11 @@ gint64 writer_length(GMimeStream *)
     return -1;
 }
 
+GMimeStream *no_substream(GMimeStream *, gint64, gint64)
+{
+    return nullptr;
+}
+
 void writer_class_init(gpointer klass, gpointer)
 {
     GMimeStreamClass *c = static_cast<GMimeStreamClass *>(klass);
@@ -242,24 +108,6 @@ constexpr std::string_view from_word = "From ";
 
 } // namespace
 
-GMimeStream *attachment_stream_new(libpff_item_t *attachment, std::uint64_t size,
-                                   const std::atomic<bool> *stop)
-{
-    auto *s = static_cast<attachment_stream *>(g_object_new(attachment_stream_type(), nullptr));
-    s->attachment = attachment;
-    s->size = size;
-    s->stop = stop;
-    s->failed = FALSE;
-    GMimeStream *stream = &s->parent;
-    g_mime_stream_construct(stream, 0, -1);
-    return stream;
-}
-
-bool attachment_stream_failed(GMimeStream *stream)
-{
-    return stream != nullptr && as_attachment(stream)->failed;
-}
-
 GMimeStream *writer_stream_new(fd_writer *writer)
 {
     auto *s = static_cast<writer_stream *>(g_object_new(writer_stream_type(), nullptr));
@@ -269,10 +117,9 @@ GMimeStream *writer_stream_new(fd_writer *writer)
     return stream;
 }
 
-fd_writer::fd_writer(int fd, bool mboxrd) : m_fd(fd), m_mboxrd(mboxrd)
-{
-    m_buffer.reserve(buffer_limit);
-}
+// The buffer grows as it fills: an EML file has a writer of its own, and most
+// messages are a small part of the limit.
+fd_writer::fd_writer(int fd, bool mboxrd) : m_fd(fd), m_mboxrd(mboxrd) {}
 
 bool fd_writer::put(const char *data, std::size_t size)
 {

@@ -1,27 +1,15 @@
-// The two GMime streams the mail formats need: one that reads an attachment's
-// data from libpff in pieces (so GMime encodes it without holding it whole),
-// and one that writes to a file descriptor through a buffer, quoting "From "
-// lines the mboxrd way when asked.
+// Where the mail formats write: a file descriptor through a buffer, quoting
+// "From " lines the mboxrd way when asked, and a GMime stream over it.
 #pragma once
 
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include <gmime/gmime.h>
-#include <libpff.h>
 
 namespace korvel::convert {
-
-// A read-only stream over the attachment's data (size bytes). The attachment
-// item is not owned and must outlive the stream. A read fails once *stop is
-// set (a Stop during a big attachment). Returns a new reference.
-GMimeStream *attachment_stream_new(libpff_item_t *attachment, std::uint64_t size,
-                                   const std::atomic<bool> *stop = nullptr);
-// True when a read from libpff failed or ended before size bytes.
-bool attachment_stream_failed(GMimeStream *stream);
 
 // Buffered writing to a file descriptor (not owned). With mboxrd set, every
 // line that starts with zero or more ">" followed by "From " gets one more
