@@ -26,7 +26,6 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <mutex>
 
 #include "app/CAboutDlg.h"
 #include "app/CFolderTreeCtrl1.h"
@@ -92,7 +91,7 @@ const CMailvaneDlg::NotifyEntry CMailvaneDlg::notify_map[] = {
     {IDC_LIST1, Notify::item_changed, &CMailvaneDlg::OnLvnItemchangedList},
 };
 
-CMailvaneDlg::CMailvaneDlg(QWidget *parent) : QDialog(parent), m_views(*this)
+CMailvaneDlg::CMailvaneDlg(QWidget *parent) : QDialog(parent)
 {
     setObjectName(QStringLiteral("CMailvaneDlg"));
     registerResources();
@@ -107,7 +106,8 @@ CMailvaneDlg::CMailvaneDlg(QWidget *parent) : QDialog(parent), m_views(*this)
     CreateControls();
     WireMessageMap();
     qApp->installEventFilter(this);
-    m_state.views = &m_views;
+    m_controller = std::make_unique<MailboxController>(*m_tree, *m_list_model, *m_progress);
+    WireController();
     OnInitDialog();
     // A mailbox file dropped anywhere on the window is taken as Browse's.
     setAcceptDrops(true);
@@ -115,7 +115,7 @@ CMailvaneDlg::CMailvaneDlg(QWidget *parent) : QDialog(parent), m_views(*this)
 
 CMailvaneDlg::~CMailvaneDlg()
 {
-    ShutDownWorkers();
+    m_controller->ShutDown();
     qApp->removeEventFilter(this);
 }
 
@@ -353,27 +353,81 @@ QAction *CMailvaneDlg::MenuCommand(int id) const
 }
 
 // ---------------------------------------------------------------------------
-// Commands
+// The controller
 
-void CMailvaneDlg::RemoveWorkingDirectory()
+void CMailvaneDlg::WireController()
 {
-    // Without a private temporary directory there is no working directory to
-    // remove (and a bare "Attachments" would name one in the current directory).
-    if (temporary_directory().empty()) {
-        return;
-    }
-    remove_directory(working_directory());
+    MailboxController *controller = m_controller.get();
+    connect(controller, &MailboxController::commandReady, this, &CMailvaneDlg::OnCommandReady);
+    connect(controller, &MailboxController::stopCleanedUp, this, &CMailvaneDlg::OnStopCleanedUp);
+    connect(controller, &MailboxController::saveEnded, this, &CMailvaneDlg::OnSaveEnded);
+    connect(controller, &MailboxController::searchingFreeSpace, this, [this] {
+        m_progress->setFormat(QStringLiteral("Searching free space for deleted items"));
+        m_progress->setTextVisible(true);
+    });
+    connect(controller, &MailboxController::commandEnabled, this,
+            &CMailvaneDlg::SetCommandEnabled);
+    connect(controller, &MailboxController::messageBox, this,
+            [this](QMessageBox::Icon icon, const QString &caption, const QString &text) {
+                AskUser(icon, caption, text, QMessageBox::Ok, nullptr);
+            });
+    connect(controller, &MailboxController::memoryExhausted, this,
+            [this](const QString &caption, const QString &text) {
+                AskUser(QMessageBox::Critical, caption, text, QMessageBox::Ok, nullptr);
+                EndProcess(ProcessEnd::runtime_exit);
+            });
 }
+
+void CMailvaneDlg::OnCommandReady(MailboxController::Command command)
+{
+    switch (command) {
+    case MailboxController::Command::browse:
+        OnBnClickedBrowse();
+        break;
+    case MailboxController::Command::scan:
+        OnBnClickedScan();
+        break;
+    case MailboxController::Command::save:
+        StartSave();
+        break;
+    case MailboxController::Command::fill:
+    case MailboxController::Command::preview:
+        break;
+    }
+}
+
+void CMailvaneDlg::OnStopCleanedUp()
+{
+    m_tree->DeleteAllItems();
+    m_list_model->deleteAllRows();
+    m_progress->setValue(0);
+    m_stop_button->setEnabled(false);
+    m_browse_button->setEnabled(true);
+    m_action_open->setEnabled(true);
+}
+
+void CMailvaneDlg::OnSaveEnded(int result, const convert::save_report &report,
+                               const QString &target)
+{
+    m_progress->setValue(0);
+    m_progress->setFormat(QStringLiteral("%p%"));
+    m_progress->setTextVisible(false);
+    SetSaveControlsEnabled(true);
+    CSaveDlg::ReportBox box;
+    if (CSaveDlg::ReportFor(result, report, target, box)) {
+        ShowReport(box.icon, caption_text, box.text, box.details);
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Commands
 
 void CMailvaneDlg::OnBnClickedBrowse()
 {
-    if (m_scan_running || m_fill_running || m_save_running) {
-        // The stores are in use: Browse runs when the worker has ended.
-        m_browse_deferred = true;
+    if (!m_controller->Admit(MailboxController::Command::browse)) {
         return;
     }
-    m_browse_deferred = false;
-    RemoveWorkingDirectory();
+    MailboxController::RemoveWorkingDirectory();
     const QString path = ChooseMailboxFile();
     if (path.isEmpty()) {
         return;
@@ -386,121 +440,64 @@ bool CMailvaneDlg::OpenMailboxFile(const QString &path)
     if (!CanTakeMailboxFile()) {
         return false;
     }
-    RemoveWorkingDirectory();
+    MailboxController::RemoveWorkingDirectory();
     TakeMailboxFile(path);
     return true;
 }
 
 bool CMailvaneDlg::CanTakeMailboxFile() const
 {
-    return m_browse_button->isEnabled() && !m_scan_running && !m_fill_running;
+    return m_browse_button->isEnabled() && !ScanRunning() && !FillRunning();
 }
 
 void CMailvaneDlg::TakeMailboxFile(const QString &path)
 {
-    RemoveWorkingDirectory();
-
+    MailboxController::RemoveWorkingDirectory();
     DrainViews();
     m_tree->DeleteAllItems();
-    m_views.SetRootItem(0);
     m_list_model->deleteAllRows();
-    scan_state_clear_stores(&m_state);
+    const tree_item root = m_controller->TakeMailbox(path);
 
     m_save_button->setEnabled(false);
-    m_state.mailbox_path = path.toStdU16String();
     m_path_box->setText(path);
     m_list->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_list->setShowGrid(true);
-
-    const tree_item root = m_views.NewTreeItem();
     m_tree->InsertFolderItem(nullptr, path, root);
-    m_views.SetRootItem(root);
-
     m_scan_button->setEnabled(true);
     m_action_scan->setEnabled(true);
 }
 
 void CMailvaneDlg::OnBnClickedScan()
 {
-    if (m_scan_running) {
+    if (!m_controller->Admit(MailboxController::Command::scan)) {
         return;
     }
-    if (m_fill_running || m_save_running) {
-        m_scan_deferred = true;
-        return;
-    }
-    m_scan_deferred = false;
     m_stop_button->setEnabled(true);
     m_browse_button->setEnabled(false);
     m_tree->setEnabled(false);
-    // The records point into the folders' items: both stores go together.
-    scan_state_clear_stores(&m_state);
     m_action_open->setEnabled(false);
     m_action_scan->setEnabled(false);
-
-    m_state.stop_requested = false;
-    m_stop_confirmed = false;
-    m_browse_after_scan = false;
-    m_scan_running = true;
-    m_scan_thread = std::thread(&CMailvaneDlg::ScanThread, this);
+    m_controller->StartScan();
 }
 
 void CMailvaneDlg::OnBnClickedStop()
 {
-    if (m_save_running) {
-        // The save stops as a scan does, and leaves nothing behind.
-        if (!m_save_stop_confirmed) {
-            m_state.gate.hold();
-            const QMessageBox::StandardButton answer =
-                AskUser(QMessageBox::Question, caption_text,
-                        QStringLiteral("Do you want to stop scan process ?"),
-                        QMessageBox::Yes | QMessageBox::No, this);
-            // A save that ended while the question was open has nothing
-            // left to stop (and the next walk must not start stopped).
-            if (answer == QMessageBox::Yes && m_save_running) {
-                // Also ends libpff's search of the free space, which passes no
-                // gate of ours.
-                scan_state_request_stop(&m_state);
-                m_save_stop_confirmed = true;
-            }
-            m_state.gate.release();
-        }
+    switch (m_controller->BeginStop()) {
+    case MailboxController::StopStep::nothing:
         return;
-    }
-    if (m_fill_running && m_state.recovered.searching.load()) {
-        // A click on "Recovered Items" runs libpff's search of the free space.
-        const QMessageBox::StandardButton answer =
-            AskUser(QMessageBox::Question, caption_text,
-                    QStringLiteral("Do you want to stop scan process ?"),
-                    QMessageBox::Yes | QMessageBox::No, this);
-        if (answer == QMessageBox::Yes && m_fill_running) {
-            scan_state_request_stop(&m_state);
-            m_fill_stop_confirmed = true;
-        }
+    case MailboxController::StopStep::enable_browse:
+        m_browse_button->setEnabled(true);
         return;
+    case MailboxController::StopStep::ask:
+        break;
     }
-    if (m_scan_running && !m_stop_confirmed) {
-        m_state.gate.hold();
-        const QMessageBox::StandardButton answer =
-            AskUser(QMessageBox::Question, caption_text,
-                    QStringLiteral("Do you want to stop scan process ?"),
-                    QMessageBox::Yes | QMessageBox::No, this);
-        if (answer == QMessageBox::Yes) {
-            scan_state_request_stop(&m_state);
-            m_stop_confirmed = true;
-            // The walk ends at its next abort check; the driver then ends
-            // silently.
-            m_state.gate.release();
-            if (!m_scan_running) {
-                // The scan ended while the question was open.
-                StopCleanUp();
-            }
-            // Otherwise the clean-up (and Browse) follow the scan's end.
-            return;
-        }
-        m_state.gate.release();
+    const QMessageBox::StandardButton answer =
+        AskUser(QMessageBox::Question, caption_text,
+                QStringLiteral("Do you want to stop scan process ?"),
+                QMessageBox::Yes | QMessageBox::No, this);
+    if (m_controller->AnswerStop(answer == QMessageBox::Yes)) {
+        m_browse_button->setEnabled(true);
     }
-    m_browse_button->setEnabled(true);
 }
 
 void CMailvaneDlg::OnBnClickedSave()
@@ -515,14 +512,9 @@ void CMailvaneDlg::OnFileConvert()
 
 void CMailvaneDlg::StartSave()
 {
-    if (m_save_running || m_scan_running) {
+    if (!m_controller->Admit(MailboxController::Command::save)) {
         return;
     }
-    if (m_fill_running) {
-        m_save_deferred = true;
-        return;
-    }
-    m_save_deferred = false;
     // Save is on exactly while a completed scan's folders are in the stores.
     if (!m_save_button->isEnabled()) {
         AskUser(QMessageBox::Information, caption_text,
@@ -530,12 +522,13 @@ void CMailvaneDlg::StartSave()
                 QMessageBox::Ok, this);
         return;
     }
+    const scan_state &state = m_controller->Mailbox();
     QStringList names;
-    std::vector<libpff_item_t *> folders =
-        CSaveDlg::CheckedFolders(*m_tree, m_state.folders, &names);
-    const RecoveredChoice recovered = RecoveredItemsChoice(!folders.empty(), names);
+    std::vector<libpff_item_t *> folders = CSaveDlg::CheckedFolders(*m_tree, state.folders, &names);
+    const CSaveDlg::RecoveredChoice recovered =
+        CSaveDlg::RecoveredItemsChoice(*m_tree, state.recovered.node, !folders.empty(), names);
     CSaveDlg dialog(
-        QString::fromStdU16String(m_state.mailbox_path), CSaveDlg::ScopeText(names),
+        QString::fromStdU16String(state.mailbox_path), CSaveDlg::ScopeText(names),
         [this](const SaveFormat &format, const QString &current) {
             return ChooseSaveTarget(format.directory, current);
         },
@@ -556,46 +549,8 @@ void CMailvaneDlg::StartSave()
     convert::save_request request = dialog.Request();
     request.folders = std::move(folders);
     request.recovered_only = recovered.only;
-    request.searching_free_space = [this] {
-        QMetaObject::invokeMethod(
-            this,
-            [this] {
-                m_progress->setFormat(QStringLiteral("Searching free space for deleted items"));
-                m_progress->setTextVisible(true);
-            },
-            Qt::QueuedConnection);
-    };
-
     SetSaveControlsEnabled(false);
-    m_state.stop_requested = false;
-    m_save_stop_confirmed = false;
-    m_save_target = QString::fromStdString(request.target);
-    m_save_running = true;
-    m_save_thread = std::thread(&CMailvaneDlg::SaveThread, this, std::move(request));
-}
-
-CMailvaneDlg::RecoveredChoice CMailvaneDlg::RecoveredItemsChoice(bool folders_checked,
-                                                                QStringList &names) const
-{
-    RecoveredChoice choice;
-    const QTreeWidgetItem *node = m_tree->ItemFromHandle(m_state.recovered.node);
-    const QTreeWidgetItem *root = m_tree->topLevelItemCount() > 0 ? m_tree->topLevelItem(0) : nullptr;
-    if (node == nullptr || root == nullptr || CFolderTreeCtrl1::IsChecked(root)) {
-        // No node, or everything checked: the dialog's option decides (it
-        // opens ticked).
-        return choice;
-    }
-    const bool checked = CFolderTreeCtrl1::IsChecked(node);
-    if (!checked && !folders_checked) {
-        return choice; // nothing checked: the whole mailbox
-    }
-    choice.decided = true;
-    choice.saved = checked;
-    choice.only = checked && !folders_checked;
-    if (checked) {
-        names.append(QString::fromStdU16String(recovered_node_name));
-    }
-    return choice;
+    m_controller->StartSave(std::move(request));
 }
 
 void CMailvaneDlg::SetSaveControlsEnabled(bool enabled)
@@ -614,16 +569,7 @@ void CMailvaneDlg::OnFileExit()
 {
     if (AskUser(QMessageBox::Question, caption_text, QStringLiteral("Do you want to Exit ?       "),
                 QMessageBox::Yes | QMessageBox::No, this) == QMessageBox::Yes) {
-        if (m_save_running) {
-            // A save is ended first, so its temporary output goes with it.
-            scan_state_request_stop(&m_state);
-            m_save_stop_confirmed = true;
-            m_state.gate.release();
-            while (m_save_running) {
-                QCoreApplication::processEvents(
-                    QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
-            }
-        }
+        m_controller->EndSave();
         EndProcess(ProcessEnd::immediate);
     }
 }
@@ -662,30 +608,15 @@ void CMailvaneDlg::PreviewSelectedItem()
     if (row < 0) {
         return;
     }
-    // A running worker (a scan, a fill or a save) owns the mailbox and the
-    // records: the click is ignored rather than waited out (the window thread
-    // never waits for a worker, which may itself be waiting for the window
-    // thread).
-    if (WorkerRunning()) {
-        return;
-    }
-    std::unique_lock<std::recursive_mutex> mailbox(m_state.mailbox_mutex, std::try_to_lock);
-    if (!mailbox.owns_lock()) {
-        return;
-    }
     preview_outcome outcome;
-    preview_selected_item(&m_state, m_list_model->cellText(row, 0).toStdU16String(),
-                          m_list_model->cellText(row, 1).toStdU16String(), outcome);
-    mailbox.unlock();
+    if (!m_controller->PreviewItem(m_list_model->cellText(row, 0).toStdU16String(),
+                                   m_list_model->cellText(row, 1).toStdU16String(), outcome)) {
+        return;
+    }
     if (outcome.navigate) {
         m_preview->Navigate(QString::fromStdU16String(outcome.path),
                             std::move(outcome.content_ids));
     }
-}
-
-void CMailvaneDlg::DrainViews()
-{
-    m_views.Drain();
 }
 
 int CMailvaneDlg::FirstSelectedRow() const
@@ -705,13 +636,10 @@ int CMailvaneDlg::FirstSelectedRow() const
 
 void CMailvaneDlg::OnNMClickTree(const NotifyInfo &)
 {
-    // One worker at a time reads the mailbox.
-    if (m_scan_running || m_fill_running || m_save_running) {
+    if (!m_controller->Admit(MailboxController::Command::fill)) {
         return;
     }
-    const tree_item item = m_tree->HandleOf(m_tree->currentItem());
-    m_fill_running = true;
-    m_fill_thread = std::thread(&CMailvaneDlg::FillThread, this, item);
+    m_controller->StartFill(m_tree->HandleOf(m_tree->currentItem()));
 }
 
 void CMailvaneDlg::OnTvnKeydownTree(const NotifyInfo &info)
@@ -724,8 +652,8 @@ void CMailvaneDlg::OnTvnKeydownTree(const NotifyInfo &info)
         return;
     }
     // The folder list is only written by a scan, which keeps the tree disabled.
-    const bool folder_item =
-        !m_scan_running && folder_list_knows(&m_state.folders, m_tree->HandleOf(item));
+    const bool folder_item = !ScanRunning() && folder_list_knows(&m_controller->Mailbox().folders,
+                                                                 m_tree->HandleOf(item));
     if (folder_item) {
         if (!CFolderTreeCtrl1::IsChecked(item)) {
             // The control toggles twice: a folder item stays unchecked.
@@ -756,164 +684,6 @@ void CMailvaneDlg::OnLvnItemchangedList(const NotifyInfo &)
 }
 
 // ---------------------------------------------------------------------------
-// Workers
-
-void CMailvaneDlg::ScanThread()
-{
-    scan_driver_run(&m_state);
-    QMetaObject::invokeMethod(
-        this, [this] { ScanFinished(); }, Qt::QueuedConnection);
-}
-
-void CMailvaneDlg::FillThread(tree_item item)
-{
-    folder_fill(&m_state, item);
-    QMetaObject::invokeMethod(
-        this, [this] { FillFinished(); }, Qt::QueuedConnection);
-}
-
-void CMailvaneDlg::SaveThread(convert::save_request request)
-{
-    scan_views *views = m_state.views;
-    m_save_result = convert::save_mailbox(
-        &m_state, request, [views](int percent) { views->progress_set(percent); }, m_save_report);
-    QMetaObject::invokeMethod(
-        this, [this] { SaveFinished(); }, Qt::QueuedConnection);
-}
-
-void CMailvaneDlg::SaveFinished()
-{
-    DrainViews();
-    if (m_save_thread.joinable()) {
-        m_save_thread.join();
-    }
-    m_save_running = false;
-    const int result = m_save_result;
-    const convert::save_report report = std::move(m_save_report);
-    m_save_report = convert::save_report{};
-    // The next walk starts unstopped.
-    m_state.stop_requested = false;
-    m_progress->setValue(0);
-    m_progress->setFormat(QStringLiteral("%p%"));
-    m_progress->setTextVisible(false);
-    SetSaveControlsEnabled(true);
-    if (m_shutting_down) {
-        return;
-    }
-    CSaveDlg::ReportBox box;
-    if (CSaveDlg::ReportFor(result, report, m_save_target, box)) {
-        ShowReport(box.icon, caption_text, box.text, box.details);
-    }
-    RunDeferredCommands();
-}
-
-void CMailvaneDlg::ScanFinished()
-{
-    DrainViews();
-    if (m_scan_thread.joinable()) {
-        m_scan_thread.join();
-    }
-    m_scan_running = false;
-    if (m_shutting_down) {
-        return;
-    }
-    if (m_stop_confirmed) {
-        StopCleanUp();
-        m_browse_after_scan = false;
-    }
-    if (m_browse_after_scan) {
-        m_browse_after_scan = false;
-        OnBnClickedBrowse();
-    }
-    RunDeferredCommands();
-}
-
-void CMailvaneDlg::FillFinished()
-{
-    DrainViews();
-    if (m_fill_thread.joinable()) {
-        m_fill_thread.join();
-    }
-    m_fill_running = false;
-    if (m_fill_stop_confirmed) {
-        // Only the search was stopped: the next walk starts unstopped.
-        m_fill_stop_confirmed = false;
-        m_state.stop_requested = false;
-    }
-    if (m_shutting_down) {
-        return;
-    }
-    if (m_stop_confirmed && !m_scan_running) {
-        StopCleanUp();
-    }
-    RunDeferredCommands();
-}
-
-void CMailvaneDlg::RunDeferredCommands()
-{
-    if (m_scan_running || m_fill_running || m_save_running) {
-        return;
-    }
-    if (m_save_deferred) {
-        StartSave();
-        if (m_save_running) {
-            return;
-        }
-    }
-    if (m_browse_deferred) {
-        OnBnClickedBrowse();
-    }
-    if (m_scan_deferred) {
-        OnBnClickedScan();
-    }
-}
-
-void CMailvaneDlg::StopCleanUp()
-{
-    if (m_fill_running) {
-        // The stores are still in use: the fill's end does the clean-up.
-        m_stop_confirmed = true;
-        return;
-    }
-    m_stop_confirmed = false;
-    RemoveWorkingDirectory();
-    m_tree->DeleteAllItems();
-    m_views.SetRootItem(0);
-    m_list_model->deleteAllRows();
-    scan_state_clear_stores(&m_state);
-    // The scan has ended: the next one starts unstopped.
-    m_state.stop_requested = false;
-    m_progress->setValue(0);
-    m_stop_button->setEnabled(false);
-    m_browse_button->setEnabled(true);
-    m_action_open->setEnabled(true);
-}
-
-void CMailvaneDlg::ShutDownWorkers()
-{
-    m_shutting_down = true;
-    if (m_scan_running || m_fill_running || m_save_running) {
-        // End them at their next abort check, then serve their last calls.
-        // A save ended so leaves nothing behind.
-        scan_state_request_stop(&m_state);
-        m_state.gate.release();
-        while (m_scan_running || m_fill_running || m_save_running) {
-            QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents,
-                                            50);
-        }
-    }
-    if (m_scan_thread.joinable()) {
-        m_scan_thread.join();
-    }
-    if (m_fill_thread.joinable()) {
-        m_fill_thread.join();
-    }
-    if (m_save_thread.joinable()) {
-        m_save_thread.join();
-    }
-}
-
-// ---------------------------------------------------------------------------
 // Command states
 
 void CMailvaneDlg::SetCommandEnabled(view_command command, bool enabled)
@@ -939,7 +709,7 @@ void CMailvaneDlg::SetCommandEnabled(view_command command, bool enabled)
 
 QString CMailvaneDlg::ChooseMailboxFile()
 {
-    const QString directory = ChooserDirectory(QString::fromStdU16String(m_state.mailbox_path),
+    const QString directory = ChooserDirectory(QString::fromStdU16String(State().mailbox_path),
                                                m_start_directory, QDir::homePath());
     QFileDialog chooser(this, QStringLiteral("Select File..."), directory,
                         QStringLiteral("Microsoft Outlook PST File (*pst) (*.pst)"));

@@ -1,15 +1,15 @@
 // The main dialog: path box, Browse, Scan, Stop, Save, the folder tree, the
 // item list, the progress bar and the preview pane, with the menu bar. The
-// scan and the folder fills run on worker threads and reach the controls
-// through the dialog's DialogViews.
+// open mailbox and the worker that reads it belong to its MailboxController;
+// the dialog asks it before a command reads the mailbox and hears back
+// through its signals.
 #pragma once
 
 #include <QDialog>
 #include <QMessageBox>
-#include <thread>
+#include <memory>
 
-#include "app/DialogViews.h"
-#include "convert/save.h"
+#include "app/MailboxController.h"
 #include "scan/scan_state.h"
 #include "scan/views.h"
 
@@ -74,28 +74,27 @@ public:
     QProgressBar *Progress() const { return m_progress; }
     QLineEdit *PathBox() const { return m_path_box; }
     QMenuBar *MenuBar() const { return m_menu_bar; }
-    LoadIDialog *WaitDialog() const { return m_views.WaitDialog(); }
+    LoadIDialog *WaitDialog() const { return m_controller->WaitDialog(); }
     // The engine's view of the window.
-    scan_views &Views() { return m_views; }
+    scan_views &Views() { return m_controller->Views(); }
+    MailboxController &Controller() { return *m_controller; }
     // The lowest-numbered selected row of the item list, or -1.
     int FirstSelectedRow() const;
 
-    scan_state &State() { return m_state; }
+    scan_state &State() { return m_controller->Mailbox(); }
     const QString &StartDirectory() const { return m_start_directory; }
-    bool ScanRunning() const { return m_scan_running; }
-    bool FillRunning() const { return m_fill_running; }
-    bool SaveRunning() const { return m_save_running; }
+    bool ScanRunning() const { return m_controller->ScanRunning(); }
+    bool FillRunning() const { return m_controller->FillRunning(); }
+    bool SaveRunning() const { return m_controller->SaveRunning(); }
     // A worker owns the mailbox and the record list.
-    bool WorkerRunning() const { return m_scan_running || m_fill_running || m_save_running; }
+    bool WorkerRunning() const { return m_controller->WorkerRunning(); }
     // Applies what the workers have queued so far (window thread).
-    void DrainViews();
+    void DrainViews() { m_controller->DrainViews(); }
 
     // Dialog-unit geometry of the template, in pixels.
     static QSize ClientSizeInPixels();
 
 protected:
-    friend class DialogViews;
-
     // How the process ends: at once, or through the C runtime's exit.
     enum class ProcessEnd
     {
@@ -164,40 +163,19 @@ private:
     void OnNMClickList(const NotifyInfo &info);
     void OnLvnItemchangedList(const NotifyInfo &info);
 
-    void ScanThread();
-    void FillThread(tree_item item);
-    void ScanFinished();
-    void FillFinished();
+    // The controller's signals.
+    void WireController();
+    void OnCommandReady(MailboxController::Command command);
+    void OnStopCleanedUp();
+    void OnSaveEnded(int result, const convert::save_report &report, const QString &target);
     // Save and File > Convert: the save dialog, then the save worker.
     void StartSave();
-    void SaveThread(convert::save_request request);
-    void SaveFinished();
-    // How the tree's "Recovered Items" check box shapes the save: decided
-    // (the dialog's option then shows it and cannot be changed) when some
-    // folder or the node is checked and not the whole mailbox; only when the
-    // node is checked and no folder. Adds the node's name to names when saved.
-    struct RecoveredChoice
-    {
-        bool decided = false;
-        bool saved = true;
-        bool only = false;
-    };
-    RecoveredChoice RecoveredItemsChoice(bool folders_checked, QStringList &names) const;
     // The mailbox is in use by the save: the controls that would read it.
     void SetSaveControlsEnabled(bool enabled);
-    void RunDeferredCommands();
-    void StopCleanUp();
-    void ShutDownWorkers();
-    void RemoveWorkingDirectory();
     // Browse once a file is chosen: the views emptied, the file shown, Scan on.
     void TakeMailboxFile(const QString &path);
     bool CanTakeMailboxFile() const;
     void SetCommandEnabled(view_command command, bool enabled);
-
-    // The one scan session of the process.
-    scan_state m_state;
-    // The workers' way to the controls.
-    DialogViews m_views;
 
     // The application icon (resource 128).
     QIcon m_icon;
@@ -232,33 +210,8 @@ private:
     // The directory that was current at start: Help looks there.
     QString m_start_directory;
 
-    std::thread m_scan_thread;
-    std::thread m_fill_thread;
-    std::thread m_save_thread;
-    // Window-thread bookkeeping of the workers.
-    bool m_scan_running = false;
-    bool m_fill_running = false;
-    bool m_save_running = false;
-    // Stop was answered Yes during a fill's search of the free space.
-    bool m_fill_stop_confirmed = false;
-    // Stop was answered Yes during the save.
-    bool m_save_stop_confirmed = false;
-    // Save pressed during a fill: the dialog opens when the fill ends.
-    bool m_save_deferred = false;
-    // The running save's target, and its outcome (written by the worker,
-    // read after it has been joined).
-    QString m_save_target;
-    int m_save_result = 0;
-    convert::save_report m_save_report;
-    // Stop was answered Yes: the clean-up waits for the scan's end.
-    bool m_stop_confirmed = false;
-    // The scan asked for Browse after a failure.
-    bool m_browse_after_scan = false;
-    // Browse or Scan pressed while a worker ran: run when it ends.
-    bool m_browse_deferred = false;
-    bool m_scan_deferred = false;
-    // The dialog is going away: workers are being ended.
-    bool m_shutting_down = false;
+    // The open mailbox and its worker (made once the views it fills exist).
+    std::unique_ptr<MailboxController> m_controller;
 };
 
 } // namespace korvel

@@ -246,6 +246,31 @@ std::vector<libpff_item_t *> CSaveDlg::CheckedFolders(const CFolderTreeCtrl1 &tr
     return result;
 }
 
+CSaveDlg::RecoveredChoice CSaveDlg::RecoveredItemsChoice(const CFolderTreeCtrl1 &tree,
+                                                        tree_item node_item,
+                                                        bool folders_checked, QStringList &names)
+{
+    RecoveredChoice choice;
+    const QTreeWidgetItem *node = tree.ItemFromHandle(node_item);
+    const QTreeWidgetItem *root = tree.topLevelItemCount() > 0 ? tree.topLevelItem(0) : nullptr;
+    if (node == nullptr || root == nullptr || CFolderTreeCtrl1::IsChecked(root)) {
+        // No node, or everything checked: the dialog's option decides (it
+        // opens ticked).
+        return choice;
+    }
+    const bool checked = CFolderTreeCtrl1::IsChecked(node);
+    if (!checked && !folders_checked) {
+        return choice; // nothing checked: the whole mailbox
+    }
+    choice.decided = true;
+    choice.saved = checked;
+    choice.only = checked && !folders_checked;
+    if (checked) {
+        names.append(QString::fromStdU16String(recovered_node_name));
+    }
+    return choice;
+}
+
 QString CSaveDlg::ScopeText(const QStringList &names)
 {
     if (names.isEmpty()) {

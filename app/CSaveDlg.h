@@ -80,6 +80,18 @@ public:
     static std::vector<libpff_item_t *> CheckedFolders(const CFolderTreeCtrl1 &tree,
                                                        const folder_list &folders,
                                                        QStringList *names = nullptr);
+    // How the tree's "Recovered Items" check box shapes the save: decided
+    // (the dialog's option then shows it and cannot be changed) when some
+    // folder or the node is checked and not the whole mailbox; only when the
+    // node is checked and no folder. Adds the node's name to names when saved.
+    struct RecoveredChoice
+    {
+        bool decided = false;
+        bool saved = true;
+        bool only = false;
+    };
+    static RecoveredChoice RecoveredItemsChoice(const CFolderTreeCtrl1 &tree, tree_item node,
+                                                bool folders_checked, QStringList &names);
     // The line the dialog shows for the checked folders' names.
     static QString ScopeText(const QStringList &names);
 
