@@ -1,43 +1,32 @@
 #include "app/CMailvaneDlg.h"
 
 #include <QAction>
-#include <QCheckBox>
-#include <QApplication>
+#include <QCoreApplication>
 #include <QCloseEvent>
 #include <QContextMenuEvent>
-#include <QDesktopServices>
 #include <QDir>
 #include <QDropEvent>
-#include <QFileDialog>
-#include <QGroupBox>
-#include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QKeyEvent>
-#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
-#include <QMenuBar>
 #include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStyle>
 #include <QTableView>
-#include <QUrl>
-#include <unistd.h>
-
-#include <cstdlib>
 
 #include "app/CAboutDlg.h"
 #include "app/CFolderTreeCtrl1.h"
 #include "app/CSaveDlg.h"
 #include "app/CommandLine.h"
+#include "app/DesktopDialogs.h"
 #include "app/DialogUnits.h"
+#include "app/EnterMovesFocus.h"
 #include "app/ItemListModel.h"
-#include "app/LoadIDialog.h"
 #include "app/resource_ids.h"
 #include "preview/browser/CExplorer1.h"
 #include "preview/preview_builder.h"
-#include "scan/files.h"
 
 // The icons and bitmaps live in this static library: register them before
 // the first use (the linker keeps no unreferenced initialiser).
@@ -60,10 +49,6 @@ QIcon resourceIcon(int number)
 {
     return QIcon(QString::fromLatin1(resource_prefix) + QString::number(number));
 }
-
-// Item list columns: header widths in pixels (the first two carry data only).
-constexpr int column_widths[ItemListModel::column_count] = {0,  0,  200, 250, 120,
-                                                            80, 30, 30,  30,  30};
 
 } // namespace
 
@@ -102,11 +87,10 @@ CMailvaneDlg::CMailvaneDlg(QWidget *parent) : QDialog(parent)
                    Qt::WindowCloseButtonHint);
     setFont(DialogUnits::dialogFont());
 
-    CreateMenu();
-    CreateControls();
+    m_ui.setupUi(this);
     WireMessageMap();
-    qApp->installEventFilter(this);
-    m_controller = std::make_unique<MailboxController>(*m_tree, *m_list_model, *m_progress);
+    new EnterMovesFocus(this);
+    m_controller = std::make_unique<MailboxController>(*m_ui.tree, *m_ui.list_model, *m_ui.progress);
     WireController();
     OnInitDialog();
     // A mailbox file dropped anywhere on the window is taken as Browse's.
@@ -116,7 +100,6 @@ CMailvaneDlg::CMailvaneDlg(QWidget *parent) : QDialog(parent)
 CMailvaneDlg::~CMailvaneDlg()
 {
     m_controller->ShutDown();
-    qApp->removeEventFilter(this);
 }
 
 CMailvaneDlg *CMailvaneDlg::Instance()
@@ -129,129 +112,22 @@ QSize CMailvaneDlg::ClientSizeInPixels()
     return DialogUnits(DialogUnits::dialogFont()).size(673, 401);
 }
 
-void CMailvaneDlg::CreateMenu()
-{
-    m_menu_bar = new QMenuBar(this);
-    QMenu *file = m_menu_bar->addMenu(QStringLiteral("File"));
-    m_action_open = file->addAction(QStringLiteral("Open"));
-    m_action_scan = file->addAction(QStringLiteral("Scan"));
-    m_action_convert = file->addAction(QStringLiteral("Convert"));
-    m_action_exit = file->addAction(QStringLiteral("Exit"));
-    QMenu *help = m_menu_bar->addMenu(QStringLiteral("Help"));
-    m_action_content = help->addAction(QStringLiteral("Content"));
-    m_action_about = help->addAction(QStringLiteral("About Korvel PST Repair"));
-    m_action_open->setData(ID_FILE_OPEN);
-    m_action_scan->setData(ID_FILE_SCAN);
-    m_action_convert->setData(ID_FILE_CONVERT);
-    m_action_exit->setData(ID_FILE_EXIT);
-    m_action_content->setData(ID_HELP_CONTENT);
-    m_action_about->setData(ID_HELP_ABOUT);
-}
-
-void CMailvaneDlg::CreateControls()
-{
-    const DialogUnits units(font());
-    const int menu_height = m_menu_bar->sizeHint().height();
-    const QSize client_size = units.size(673, 401);
-    setFixedSize(client_size.width(), client_size.height() + menu_height);
-    m_menu_bar->setGeometry(0, 0, client_size.width(), menu_height);
-
-    m_client = new QWidget(this);
-    m_client->setGeometry(0, menu_height, client_size.width(), client_size.height());
-
-    const auto place = [&](QWidget *widget, int id, int x, int y, int w, int h) {
-        widget->setGeometry(units.rect(x, y, w, h));
-        widget->setProperty("controlId", id);
-    };
-
-    // Template order; it is also the tab order.
-    m_ok_button = new QPushButton(QStringLiteral("OK"), m_client);
-    place(m_ok_button, IDOK, 561, 372, 6, 6);
-    m_ok_button->setDefault(true);
-    m_ok_button->hide();
-    m_cancel_button = new QPushButton(QStringLiteral("Cancel"), m_client);
-    place(m_cancel_button, IDCANCEL, 569, 372, 6, 6);
-    m_cancel_button->hide();
-
-    m_tree = new CFolderTreeCtrl1(m_client);
-    place(m_tree, IDC_TREE1, 4, 81, 151, 289);
-
-    m_path_box = new QLineEdit(m_client);
-    place(m_path_box, IDC_EDIT1, 63, 60, 499, 17);
-    // A file dropped on the box is chosen by the dialog, not typed into it.
-    m_path_box->setAcceptDrops(false);
-
-    m_browse_button = new QPushButton(QStringLiteral("Browse..."), m_client);
-    place(m_browse_button, IDC_BROWSE, 565, 60, 89, 17);
-
-    m_path_group = new QGroupBox(m_client);
-    place(m_path_group, IDC_PATH_GROUP, 3, 54, 664, 25);
-
-    m_list_model = new ItemListModel(this);
-    m_list = new QTableView(m_client);
-    place(m_list, IDC_LIST1, 158, 82, 509, 92);
-    m_list->setModel(m_list_model);
-
-    m_scan_button = new QPushButton(QStringLiteral("Scan"), m_client);
-    place(m_scan_button, IDC_SCAN, 503, 377, 55, 19);
-    m_save_button = new QPushButton(QStringLiteral("Save"), m_client);
-    place(m_save_button, IDC_SAVE, 563, 377, 66, 19);
-    m_stop_button = new QPushButton(QStringLiteral("Stop"), m_client);
-    place(m_stop_button, IDC_STOP, 433, 377, 62, 19);
-
-    m_banner = new QLabel(m_client);
-    place(m_banner, 0, 0, 0, 603, 47);
-    m_banner->setScaledContents(true);
-    m_banner->setPixmap(
-        QPixmap(QString::fromLatin1(resource_prefix) + QString::number(IDB_BANNER)));
-
-    m_bottom_group = new QGroupBox(m_client);
-    place(m_bottom_group, 0, 0, 370, 667, 29);
-
-    m_progress = new QProgressBar(m_client);
-    place(m_progress, IDC_PROGRESS1, 3, 379, 413, 14);
-    m_progress->setRange(0, 100);
-    m_progress->setValue(0);
-    m_progress->setTextVisible(false);
-
-    // Blank until the first preview.
-    m_preview = new CExplorer1(m_client);
-    place(m_preview, IDC_EXPLORER1, 158, 176, 509, 195);
-
-    m_path_label = new QLabel(QStringLiteral("Select PST File"), m_client);
-    place(m_path_label, 0, 11, 63, 53, 10);
-
-    // Group boxes only frame: they sit below the controls and take no clicks.
-    for (QGroupBox *group : {m_path_group, m_bottom_group}) {
-        group->lower();
-        group->setAttribute(Qt::WA_TransparentForMouseEvents);
-        group->setFocusPolicy(Qt::NoFocus);
-    }
-
-    m_system_menu = new QMenu(this);
-}
-
 void CMailvaneDlg::WireMessageMap()
 {
-    const std::pair<QPushButton *, int> buttons[] = {
-        {m_ok_button, IDOK},       {m_cancel_button, IDCANCEL}, {m_browse_button, IDC_BROWSE},
-        {m_scan_button, IDC_SCAN}, {m_save_button, IDC_SAVE},   {m_stop_button, IDC_STOP},
-    };
-    for (const auto &[button, id] : buttons) {
+    for (const auto &[button, id] : m_ui.commandButtons()) {
         const int command = id;
         connect(button, &QPushButton::clicked, this, [this, command] { OnCommand(command); });
     }
-    for (QAction *action : {m_action_open, m_action_scan, m_action_convert, m_action_exit,
-                            m_action_content, m_action_about}) {
+    for (QAction *action : m_ui.menuCommands()) {
         const int command = action->data().toInt();
         connect(action, &QAction::triggered, this, [this, command] { OnCommand(command); });
     }
-    connect(m_tree, &CFolderTreeCtrl1::treeClicked, this,
+    connect(m_ui.tree, &CFolderTreeCtrl1::treeClicked, this,
             [this] { OnNotify(IDC_TREE1, Notify::click, {}); });
-    connect(m_tree, &CFolderTreeCtrl1::treeKeyDown, this,
+    connect(m_ui.tree, &CFolderTreeCtrl1::treeKeyDown, this,
             [this](int key) { OnNotify(IDC_TREE1, Notify::key_down, {key}); });
-    connect(m_list, &QTableView::clicked, this, [this] { OnNotify(IDC_LIST1, Notify::click, {}); });
-    connect(m_list->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+    connect(m_ui.list, &QTableView::clicked, this, [this] { OnNotify(IDC_LIST1, Notify::click, {}); });
+    connect(m_ui.list->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             [this] { OnNotify(IDC_LIST1, Notify::item_changed, {}); });
 }
 
@@ -262,42 +138,20 @@ void CMailvaneDlg::OnInitDialog()
     // The system-menu entry (string 101).
     const QString about_entry = QStringLiteral("&About Korvel PST Repair");
     if (!about_entry.isEmpty()) {
-        m_system_menu->addSeparator();
-        QAction *about = m_system_menu->addAction(about_entry);
+        m_ui.system_menu->addSeparator();
+        QAction *about = m_ui.system_menu->addAction(about_entry);
         connect(about, &QAction::triggered, this, [this] { OnSysCommand(IDM_ABOUTBOX); });
     }
 
     setWindowIcon(m_icon);
 
-    // The ten columns and grid lines.
-    QHeaderView *header = m_list->horizontalHeader();
-    header->setMinimumSectionSize(0);
-    header->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    header->setSectionsClickable(false);
-    header->setHighlightSections(false);
-    header->setStretchLastSection(false);
-    for (int column = 0; column < ItemListModel::column_count; ++column) {
-        header->resizeSection(column, column_widths[column]);
-    }
-    m_list->verticalHeader()->hide();
-    m_list->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-    m_list->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
-    m_list->setShowGrid(true);
-    m_list->setSortingEnabled(false);
-    m_list->setWordWrap(false);
-    m_list->setTabKeyNavigation(false);
-    m_list->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    m_list->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    m_list->setSelectionBehavior(QAbstractItemView::SelectItems);
-    m_list->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+    m_ui.tree->BuildImageList();
 
-    m_tree->BuildImageList();
-
-    m_stop_button->setEnabled(false);
-    m_scan_button->setEnabled(false);
-    m_save_button->setEnabled(false);
-    m_action_scan->setEnabled(false);
-    m_action_convert->setEnabled(false);
+    m_ui.stop_button->setEnabled(false);
+    m_ui.scan_button->setEnabled(false);
+    m_ui.save_button->setEnabled(false);
+    m_ui.action_scan->setEnabled(false);
+    m_ui.action_convert->setEnabled(false);
 
     m_start_directory = QDir::currentPath();
 }
@@ -327,29 +181,12 @@ void CMailvaneDlg::OnNotify(int id, Notify code, const NotifyInfo &info)
 
 QWidget *CMailvaneDlg::GetDlgItem(int id) const
 {
-    const std::pair<int, QWidget *> controls[] = {
-        {IDOK, m_ok_button},       {IDCANCEL, m_cancel_button},   {IDC_TREE1, m_tree},
-        {IDC_EDIT1, m_path_box},   {IDC_BROWSE, m_browse_button}, {IDC_PATH_GROUP, m_path_group},
-        {IDC_LIST1, m_list},       {IDC_SCAN, m_scan_button},     {IDC_SAVE, m_save_button},
-        {IDC_STOP, m_stop_button}, {IDC_PROGRESS1, m_progress},   {IDC_EXPLORER1, m_preview},
-    };
-    for (const auto &[control_id, widget] : controls) {
-        if (control_id == id) {
-            return widget;
-        }
-    }
-    return nullptr;
+    return m_ui.control(id);
 }
 
 QAction *CMailvaneDlg::MenuCommand(int id) const
 {
-    for (QAction *action : {m_action_open, m_action_scan, m_action_convert, m_action_exit,
-                            m_action_content, m_action_about}) {
-        if (action->data().toInt() == id) {
-            return action;
-        }
-    }
-    return nullptr;
+    return m_ui.menuCommand(id);
 }
 
 // ---------------------------------------------------------------------------
@@ -361,10 +198,6 @@ void CMailvaneDlg::WireController()
     connect(controller, &MailboxController::commandReady, this, &CMailvaneDlg::OnCommandReady);
     connect(controller, &MailboxController::stopCleanedUp, this, &CMailvaneDlg::OnStopCleanedUp);
     connect(controller, &MailboxController::saveEnded, this, &CMailvaneDlg::OnSaveEnded);
-    connect(controller, &MailboxController::searchingFreeSpace, this, [this] {
-        m_progress->setFormat(QStringLiteral("Searching free space for deleted items"));
-        m_progress->setTextVisible(true);
-    });
     connect(controller, &MailboxController::commandEnabled, this,
             &CMailvaneDlg::SetCommandEnabled);
     connect(controller, &MailboxController::messageBox, this,
@@ -380,15 +213,16 @@ void CMailvaneDlg::WireController()
 
 void CMailvaneDlg::OnCommandReady(MailboxController::Command command)
 {
+    // A put-off command runs as if its button had been pressed now.
     switch (command) {
     case MailboxController::Command::browse:
-        OnBnClickedBrowse();
+        OnCommand(IDC_BROWSE);
         break;
     case MailboxController::Command::scan:
-        OnBnClickedScan();
+        OnCommand(IDC_SCAN);
         break;
     case MailboxController::Command::save:
-        StartSave();
+        OnCommand(IDC_SAVE);
         break;
     case MailboxController::Command::fill:
     case MailboxController::Command::preview:
@@ -398,20 +232,14 @@ void CMailvaneDlg::OnCommandReady(MailboxController::Command command)
 
 void CMailvaneDlg::OnStopCleanedUp()
 {
-    m_tree->DeleteAllItems();
-    m_list_model->deleteAllRows();
-    m_progress->setValue(0);
-    m_stop_button->setEnabled(false);
-    m_browse_button->setEnabled(true);
-    m_action_open->setEnabled(true);
+    m_ui.stop_button->setEnabled(false);
+    m_ui.browse_button->setEnabled(true);
+    m_ui.action_open->setEnabled(true);
 }
 
 void CMailvaneDlg::OnSaveEnded(int result, const convert::save_report &report,
                                const QString &target)
 {
-    m_progress->setValue(0);
-    m_progress->setFormat(QStringLiteral("%p%"));
-    m_progress->setTextVisible(false);
     SetSaveControlsEnabled(true);
     CSaveDlg::ReportBox box;
     if (CSaveDlg::ReportFor(result, report, target, box)) {
@@ -447,24 +275,18 @@ bool CMailvaneDlg::OpenMailboxFile(const QString &path)
 
 bool CMailvaneDlg::CanTakeMailboxFile() const
 {
-    return m_browse_button->isEnabled() && !ScanRunning() && !FillRunning();
+    return m_ui.browse_button->isEnabled() && !ScanRunning() && !FillRunning();
 }
 
 void CMailvaneDlg::TakeMailboxFile(const QString &path)
 {
-    MailboxController::RemoveWorkingDirectory();
-    DrainViews();
-    m_tree->DeleteAllItems();
-    m_list_model->deleteAllRows();
-    const tree_item root = m_controller->TakeMailbox(path);
-
-    m_save_button->setEnabled(false);
-    m_path_box->setText(path);
-    m_list->setSelectionBehavior(QAbstractItemView::SelectRows);
-    m_list->setShowGrid(true);
-    m_tree->InsertFolderItem(nullptr, path, root);
-    m_scan_button->setEnabled(true);
-    m_action_scan->setEnabled(true);
+    m_controller->TakeMailbox(path);
+    m_ui.save_button->setEnabled(false);
+    m_ui.path_box->setText(path);
+    m_ui.list->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_ui.list->setShowGrid(true);
+    m_ui.scan_button->setEnabled(true);
+    m_ui.action_scan->setEnabled(true);
 }
 
 void CMailvaneDlg::OnBnClickedScan()
@@ -472,11 +294,11 @@ void CMailvaneDlg::OnBnClickedScan()
     if (!m_controller->Admit(MailboxController::Command::scan)) {
         return;
     }
-    m_stop_button->setEnabled(true);
-    m_browse_button->setEnabled(false);
-    m_tree->setEnabled(false);
-    m_action_open->setEnabled(false);
-    m_action_scan->setEnabled(false);
+    m_ui.stop_button->setEnabled(true);
+    m_ui.browse_button->setEnabled(false);
+    m_ui.tree->setEnabled(false);
+    m_ui.action_open->setEnabled(false);
+    m_ui.action_scan->setEnabled(false);
     m_controller->StartScan();
 }
 
@@ -486,7 +308,7 @@ void CMailvaneDlg::OnBnClickedStop()
     case MailboxController::StopStep::nothing:
         return;
     case MailboxController::StopStep::enable_browse:
-        m_browse_button->setEnabled(true);
+        m_ui.browse_button->setEnabled(true);
         return;
     case MailboxController::StopStep::ask:
         break;
@@ -496,7 +318,7 @@ void CMailvaneDlg::OnBnClickedStop()
                 QStringLiteral("Do you want to stop scan process ?"),
                 QMessageBox::Yes | QMessageBox::No, this);
     if (m_controller->AnswerStop(answer == QMessageBox::Yes)) {
-        m_browse_button->setEnabled(true);
+        m_ui.browse_button->setEnabled(true);
     }
 }
 
@@ -516,19 +338,16 @@ void CMailvaneDlg::StartSave()
         return;
     }
     // Save is on exactly while a completed scan's folders are in the stores.
-    if (!m_save_button->isEnabled()) {
+    if (!m_ui.save_button->isEnabled()) {
         AskUser(QMessageBox::Information, caption_text,
                 QStringLiteral("Scan a mailbox first: the save writes what the scan found."),
                 QMessageBox::Ok, this);
         return;
     }
     const scan_state &state = m_controller->Mailbox();
-    QStringList names;
-    std::vector<libpff_item_t *> folders = CSaveDlg::CheckedFolders(*m_tree, state.folders, &names);
-    const CSaveDlg::RecoveredChoice recovered =
-        CSaveDlg::RecoveredItemsChoice(*m_tree, state.recovered.node, !folders.empty(), names);
+    CSaveDlg::TreeChoice choice = CSaveDlg::ChoiceFromTree(*m_ui.tree, state);
     CSaveDlg dialog(
-        QString::fromStdU16String(state.mailbox_path), CSaveDlg::ScopeText(names),
+        QString::fromStdU16String(state.mailbox_path), choice.scope,
         [this](const SaveFormat &format, const QString &current) {
             return ChooseSaveTarget(format.directory, current);
         },
@@ -538,17 +357,14 @@ void CMailvaneDlg::StartSave()
             return AskUser(icon, caption_text, text, buttons, &dialog, defaultButton);
         },
         this);
-    if (recovered.decided) {
-        // The tree's check box decides; the option shows what it decided.
-        dialog.RecoveredBox()->setChecked(recovered.saved);
-        dialog.RecoveredBox()->setEnabled(false);
-    }
+    // The tree's check box decides; the option shows what it decided.
+    dialog.ShowRecoveredChoice(choice.recovered);
     if (RunSaveDialog(dialog) != QDialog::Accepted) {
         return;
     }
     convert::save_request request = dialog.Request();
-    request.folders = std::move(folders);
-    request.recovered_only = recovered.only;
+    request.folders = std::move(choice.folders);
+    request.recovered_only = choice.recovered.only;
     SetSaveControlsEnabled(false);
     m_controller->StartSave(std::move(request));
 }
@@ -558,11 +374,11 @@ void CMailvaneDlg::SetSaveControlsEnabled(bool enabled)
     // Save is only pressed with Browse, the tree and File > Convert on (a
     // completed scan); Stop stays on for the save's own Stop.
     for (QWidget *control :
-         std::initializer_list<QWidget *>{m_browse_button, m_save_button, m_tree, m_list}) {
+         std::initializer_list<QWidget *>{m_ui.browse_button, m_ui.save_button, m_ui.tree, m_ui.list}) {
         control->setEnabled(enabled);
     }
-    m_action_convert->setEnabled(enabled);
-    m_stop_button->setEnabled(true);
+    m_ui.action_convert->setEnabled(enabled);
+    m_ui.stop_button->setEnabled(true);
 }
 
 void CMailvaneDlg::OnFileExit()
@@ -609,26 +425,19 @@ void CMailvaneDlg::PreviewSelectedItem()
         return;
     }
     preview_outcome outcome;
-    if (!m_controller->PreviewItem(m_list_model->cellText(row, 0).toStdU16String(),
-                                   m_list_model->cellText(row, 1).toStdU16String(), outcome)) {
+    if (!m_controller->PreviewItem(m_ui.list_model->cellText(row, 0).toStdU16String(),
+                                   m_ui.list_model->cellText(row, 1).toStdU16String(), outcome)) {
         return;
     }
     if (outcome.navigate) {
-        m_preview->Navigate(QString::fromStdU16String(outcome.path),
+        m_ui.preview->Navigate(QString::fromStdU16String(outcome.path),
                             std::move(outcome.content_ids));
     }
 }
 
 int CMailvaneDlg::FirstSelectedRow() const
 {
-    const QModelIndexList rows = m_list->selectionModel()->selectedIndexes();
-    int first = -1;
-    for (const QModelIndex &index : rows) {
-        if (first < 0 || index.row() < first) {
-            first = index.row();
-        }
-    }
-    return first;
+    return m_ui.firstSelectedRow();
 }
 
 // ---------------------------------------------------------------------------
@@ -639,7 +448,7 @@ void CMailvaneDlg::OnNMClickTree(const NotifyInfo &)
     if (!m_controller->Admit(MailboxController::Command::fill)) {
         return;
     }
-    m_controller->StartFill(m_tree->HandleOf(m_tree->currentItem()));
+    m_controller->StartFill(m_ui.tree->HandleOf(m_ui.tree->currentItem()));
 }
 
 void CMailvaneDlg::OnTvnKeydownTree(const NotifyInfo &info)
@@ -647,30 +456,22 @@ void CMailvaneDlg::OnTvnKeydownTree(const NotifyInfo &info)
     if (info.key != Qt::Key_Space) {
         return;
     }
-    QTreeWidgetItem *item = m_tree->currentItem();
+    QTreeWidgetItem *item = m_ui.tree->currentItem();
     if (item == nullptr) {
         return;
     }
     // The folder list is only written by a scan, which keeps the tree disabled.
     const bool folder_item = !ScanRunning() && folder_list_knows(&m_controller->Mailbox().folders,
-                                                                 m_tree->HandleOf(item));
+                                                                 m_ui.tree->HandleOf(item));
     if (folder_item) {
         if (!CFolderTreeCtrl1::IsChecked(item)) {
             // The control toggles twice: a folder item stays unchecked.
-            QCoreApplication::postEvent(m_tree, new QKeyEvent(QEvent::KeyPress, Qt::Key_Space,
+            QCoreApplication::postEvent(m_ui.tree, new QKeyEvent(QEvent::KeyPress, Qt::Key_Space,
                                                               Qt::NoModifier, QStringLiteral(" ")));
         }
         return;
     }
-    if (CFolderTreeCtrl1::IsChecked(item)) {
-        CFolderTreeCtrl1::SetBold(item, false);
-        CFolderTreeCtrl1::SetDescendantsChecked(item, false);
-    } else {
-        CFolderTreeCtrl1::SetBold(item, true);
-        CFolderTreeCtrl1::SetDescendantsChecked(item, true);
-    }
-    CFolderTreeCtrl1::UpdateAncestorChecks(item);
-    CFolderTreeCtrl1::UpdateAncestorBold(item);
+    CFolderTreeCtrl1::SpreadBeforeKeyToggle(item);
 }
 
 void CMailvaneDlg::OnNMClickList(const NotifyInfo &)
@@ -688,20 +489,7 @@ void CMailvaneDlg::OnLvnItemchangedList(const NotifyInfo &)
 
 void CMailvaneDlg::SetCommandEnabled(view_command command, bool enabled)
 {
-    switch (command) {
-    case view_command::scan:
-        m_scan_button->setEnabled(enabled);
-        break;
-    case view_command::save:
-        m_save_button->setEnabled(enabled);
-        break;
-    case view_command::browse:
-        m_browse_button->setEnabled(enabled);
-        break;
-    case view_command::convert:
-        m_action_convert->setEnabled(enabled);
-        break;
-    }
+    m_ui.setCommandEnabled(command, enabled);
 }
 
 // ---------------------------------------------------------------------------
@@ -709,17 +497,9 @@ void CMailvaneDlg::SetCommandEnabled(view_command command, bool enabled)
 
 QString CMailvaneDlg::ChooseMailboxFile()
 {
-    const QString directory = ChooserDirectory(QString::fromStdU16String(State().mailbox_path),
-                                               m_start_directory, QDir::homePath());
-    QFileDialog chooser(this, QStringLiteral("Select File..."), directory,
-                        QStringLiteral("Microsoft Outlook PST File (*pst) (*.pst)"));
-    chooser.setAcceptMode(QFileDialog::AcceptOpen);
-    chooser.setFileMode(QFileDialog::ExistingFile);
-    chooser.setOption(QFileDialog::HideNameFilterDetails);
-    if (chooser.exec() != QDialog::Accepted) {
-        return {};
-    }
-    return chooser.selectedFiles().value(0);
+    return DesktopDialogs::ChooseMailboxFile(
+        this, ChooserDirectory(QString::fromStdU16String(State().mailbox_path), m_start_directory,
+                               QDir::homePath()));
 }
 
 QMessageBox::StandardButton CMailvaneDlg::AskUser(QMessageBox::Icon icon, const QString &caption,
@@ -728,12 +508,7 @@ QMessageBox::StandardButton CMailvaneDlg::AskUser(QMessageBox::Icon icon, const 
                                                   QWidget *owner,
                                                   QMessageBox::StandardButton defaultButton)
 {
-    QMessageBox box(icon, caption, text, buttons, owner);
-    box.setWindowModality(Qt::ApplicationModal);
-    if (defaultButton != QMessageBox::NoButton) {
-        box.setDefaultButton(defaultButton);
-    }
-    return static_cast<QMessageBox::StandardButton>(box.exec());
+    return DesktopDialogs::Ask(icon, caption, text, buttons, owner, defaultButton);
 }
 
 int CMailvaneDlg::RunSaveDialog(CSaveDlg &dialog)
@@ -743,50 +518,23 @@ int CMailvaneDlg::RunSaveDialog(CSaveDlg &dialog)
 
 QString CMailvaneDlg::ChooseSaveTarget(bool directory, const QString &current)
 {
-    QFileDialog chooser(this,
-                        directory ? QStringLiteral("Save Into Folder...")
-                                  : QStringLiteral("Save Mailbox As..."),
-                        current);
-    chooser.setAcceptMode(QFileDialog::AcceptSave);
-    // The save dialog asks before anything is replaced.
-    chooser.setOption(QFileDialog::DontConfirmOverwrite);
-    if (directory) {
-        // A new directory's name: the save creates it.
-        chooser.setFileMode(QFileDialog::AnyFile);
-    } else {
-        chooser.setNameFilter(QStringLiteral("Microsoft Outlook PST File (*.pst)"));
-        chooser.setDefaultSuffix(QStringLiteral("pst"));
-    }
-    chooser.selectFile(current);
-    if (chooser.exec() != QDialog::Accepted) {
-        return {};
-    }
-    return chooser.selectedFiles().value(0);
+    return DesktopDialogs::ChooseSaveTarget(this, directory, current);
 }
 
 void CMailvaneDlg::ShowReport(QMessageBox::Icon icon, const QString &caption, const QString &text,
                               const QString &details)
 {
-    QMessageBox box(icon, caption, text, QMessageBox::Ok, this);
-    if (!details.isEmpty()) {
-        box.setDetailedText(details);
-    }
-    box.exec();
+    DesktopDialogs::ShowReport(this, icon, caption, text, details);
 }
 
 void CMailvaneDlg::OpenDocument(const QString &path)
 {
-    // The shell's answer is not looked at: a missing help file shows nothing
-    // of ours.
-    QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+    DesktopDialogs::OpenDocument(path);
 }
 
 void CMailvaneDlg::EndProcess(ProcessEnd how)
 {
-    if (how == ProcessEnd::immediate) {
-        ::_exit(0);
-    }
-    std::exit(0);
+    DesktopDialogs::EndProcess(how == ProcessEnd::immediate);
 }
 
 // ---------------------------------------------------------------------------
@@ -831,26 +579,8 @@ void CMailvaneDlg::contextMenuEvent(QContextMenuEvent *event)
 {
     // The window manager owns the real system menu; a right click on the
     // dialog's background shows ours.
-    m_system_menu->popup(event->globalPos());
+    m_ui.system_menu->popup(event->globalPos());
     event->accept();
-}
-
-bool CMailvaneDlg::eventFilter(QObject *watched, QEvent *event)
-{
-    // Enter moves the focus like Tab in this dialog; it never presses the
-    // hidden default button.
-    if (event->type() == QEvent::KeyPress && watched->isWidgetType()) {
-        auto *key = static_cast<QKeyEvent *>(event);
-        auto *widget = static_cast<QWidget *>(watched);
-        if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) &&
-            widget->window() == this) {
-            QKeyEvent tab(QEvent::KeyPress, Qt::Key_Tab, key->modifiers() & ~Qt::KeypadModifier,
-                          QStringLiteral("\t"));
-            QCoreApplication::sendEvent(widget, &tab);
-            return true;
-        }
-    }
-    return QDialog::eventFilter(watched, event);
 }
 
 } // namespace korvel

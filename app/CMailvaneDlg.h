@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "app/MailboxController.h"
+#include "app/MainDialogUi.h"
 #include "scan/scan_state.h"
 #include "scan/views.h"
 
@@ -67,13 +68,13 @@ public:
     // The controls, by id (nullptr for an id the dialog does not have).
     QWidget *GetDlgItem(int id) const;
     QAction *MenuCommand(int id) const;
-    CFolderTreeCtrl1 *Tree() const { return m_tree; }
-    QTableView *List() const { return m_list; }
-    CExplorer1 *Preview() const { return m_preview; }
-    ItemListModel *ListModel() const { return m_list_model; }
-    QProgressBar *Progress() const { return m_progress; }
-    QLineEdit *PathBox() const { return m_path_box; }
-    QMenuBar *MenuBar() const { return m_menu_bar; }
+    CFolderTreeCtrl1 *Tree() const { return m_ui.tree; }
+    QTableView *List() const { return m_ui.list; }
+    CExplorer1 *Preview() const { return m_ui.preview; }
+    ItemListModel *ListModel() const { return m_ui.list_model; }
+    QProgressBar *Progress() const { return m_ui.progress; }
+    QLineEdit *PathBox() const { return m_ui.path_box; }
+    QMenuBar *MenuBar() const { return m_ui.menu_bar; }
     LoadIDialog *WaitDialog() const { return m_controller->WaitDialog(); }
     // The engine's view of the window.
     scan_views &Views() { return m_controller->Views(); }
@@ -125,7 +126,6 @@ protected:
     void dropEvent(QDropEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
     void contextMenuEvent(QContextMenuEvent *event) override;
-    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     enum class Notify
@@ -152,8 +152,6 @@ private:
     static const CommandEntry command_map[];
     static const NotifyEntry notify_map[];
 
-    void CreateControls();
-    void CreateMenu();
     void OnInitDialog();
     void WireMessageMap();
     void OnNotify(int id, Notify code, const NotifyInfo &info);
@@ -179,33 +177,8 @@ private:
 
     // The application icon (resource 128).
     QIcon m_icon;
-    QMenuBar *m_menu_bar = nullptr;
-    QWidget *m_client = nullptr;
-    QPushButton *m_ok_button = nullptr;
-    QPushButton *m_cancel_button = nullptr;
-    CFolderTreeCtrl1 *m_tree = nullptr;
-    QLineEdit *m_path_box = nullptr;
-    QPushButton *m_browse_button = nullptr;
-    QGroupBox *m_path_group = nullptr;
-    QTableView *m_list = nullptr;
-    ItemListModel *m_list_model = nullptr;
-    QPushButton *m_scan_button = nullptr;
-    QPushButton *m_save_button = nullptr;
-    QPushButton *m_stop_button = nullptr;
-    QLabel *m_banner = nullptr;
-    QGroupBox *m_bottom_group = nullptr;
-    QProgressBar *m_progress = nullptr;
-    // The preview pane (control 1012).
-    CExplorer1 *m_preview = nullptr;
-    QLabel *m_path_label = nullptr;
-    QAction *m_action_open = nullptr;
-    QAction *m_action_scan = nullptr;
-    QAction *m_action_convert = nullptr;
-    QAction *m_action_exit = nullptr;
-    QAction *m_action_content = nullptr;
-    QAction *m_action_about = nullptr;
-    // Stands in for the window's system menu.
-    QMenu *m_system_menu = nullptr;
+    // The controls of the dialog's template and its menu.
+    MainDialogUi m_ui;
 
     // The directory that was current at start: Help looks there.
     QString m_start_directory;

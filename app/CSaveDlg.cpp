@@ -271,6 +271,26 @@ CSaveDlg::RecoveredChoice CSaveDlg::RecoveredItemsChoice(const CFolderTreeCtrl1 
     return choice;
 }
 
+CSaveDlg::TreeChoice CSaveDlg::ChoiceFromTree(const CFolderTreeCtrl1 &tree,
+                                              const scan_state &state)
+{
+    TreeChoice choice;
+    QStringList names;
+    choice.folders = CheckedFolders(tree, state.folders, &names);
+    choice.recovered =
+        RecoveredItemsChoice(tree, state.recovered.node, !choice.folders.empty(), names);
+    choice.scope = ScopeText(names);
+    return choice;
+}
+
+void CSaveDlg::ShowRecoveredChoice(const RecoveredChoice &choice)
+{
+    if (choice.decided) {
+        m_recovered_box->setChecked(choice.saved);
+        m_recovered_box->setEnabled(false);
+    }
+}
+
 QString CSaveDlg::ScopeText(const QStringList &names)
 {
     if (names.isEmpty()) {

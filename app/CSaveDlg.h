@@ -92,6 +92,17 @@ public:
     };
     static RecoveredChoice RecoveredItemsChoice(const CFolderTreeCtrl1 &tree, tree_item node,
                                                 bool folders_checked, QStringList &names);
+    // What the tree's check marks make of a save: the folders, the line
+    // naming them, and the "Recovered Items" choice.
+    struct TreeChoice
+    {
+        std::vector<libpff_item_t *> folders;
+        QString scope;
+        RecoveredChoice recovered;
+    };
+    static TreeChoice ChoiceFromTree(const CFolderTreeCtrl1 &tree, const scan_state &state);
+    // A decided choice: the option shows it and cannot be changed.
+    void ShowRecoveredChoice(const RecoveredChoice &choice);
     // The line the dialog shows for the checked folders' names.
     static QString ScopeText(const QStringList &names);
 

@@ -151,6 +151,35 @@ void DialogViews::Drain()
     }
 }
 
+void DialogViews::Clear()
+{
+    Drain();
+    m_tree.DeleteAllItems();
+    m_root_item = 0;
+    m_list.deleteAllRows();
+}
+
+tree_item DialogViews::ShowMailboxRoot(const QString &path)
+{
+    const tree_item root = NewTreeItem();
+    m_tree.InsertFolderItem(nullptr, path, root);
+    m_root_item = root;
+    return root;
+}
+
+void DialogViews::ResetProgress()
+{
+    m_progress.setValue(0);
+    m_progress.setFormat(QStringLiteral("%p%"));
+    m_progress.setTextVisible(false);
+}
+
+void DialogViews::ShowSearchingFreeSpace()
+{
+    m_progress.setFormat(QStringLiteral("Searching free space for deleted items"));
+    m_progress.setTextVisible(true);
+}
+
 tree_item DialogViews::tree_root_item()
 {
     return m_root_item;

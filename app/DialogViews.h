@@ -60,8 +60,14 @@ public:
     // A new tree item handle (any thread: a worker gets its handle without
     // waiting for the window thread).
     tree_item NewTreeItem() { return m_next_tree_item++; }
-    // The root item Browse inserted (0: none).
-    void SetRootItem(tree_item item) { m_root_item = item; }
+    // Empties the tree and the list (what is queued goes first).
+    void Clear();
+    // The root item for a newly chosen file, in the emptied tree.
+    tree_item ShowMailboxRoot(const QString &path);
+    // The progress bar as a save leaves it, and as its search of the free
+    // space shows it.
+    void ResetProgress();
+    void ShowSearchingFreeSpace();
     LoadIDialog *WaitDialog() const { return m_wait_dialog.get(); }
 
 signals:

@@ -181,14 +181,13 @@ void MailboxController::RemoveWorkingDirectory()
     remove_directory(working_directory());
 }
 
-tree_item MailboxController::TakeMailbox(const QString &path)
+void MailboxController::TakeMailbox(const QString &path)
 {
-    m_views->SetRootItem(0);
+    RemoveWorkingDirectory();
+    m_views->Clear();
     scan_state_clear_stores(&m_mailbox);
     m_mailbox.mailbox_path = path.toStdU16String();
-    const tree_item root = m_views->NewTreeItem();
-    m_views->SetRootItem(root);
-    return root;
+    m_views->ShowMailboxRoot(path);
 }
 
 template <typename Job> void MailboxController::RunWorker(Job job)
@@ -218,12 +217,15 @@ void MailboxController::StartFill(tree_item item)
 
 void MailboxController::StartSave(convert::save_request request)
 {
-    request.searching_free_space = [this] { emit searchingFreeSpace(); };
+    DialogViews *views = m_views.get();
+    request.searching_free_space = [views] {
+        QMetaObject::invokeMethod(
+            views, [views] { views->ShowSearchingFreeSpace(); }, Qt::QueuedConnection);
+    };
     m_mailbox.stop_requested = false;
     m_save_target = QString::fromStdString(request.target);
     Apply(Event::save_started);
-    RunWorker([this, request = std::move(request)] {
-        scan_views *views = m_mailbox.views;
+    RunWorker([this, views, request = std::move(request)] {
         m_save_result = convert::save_mailbox(
             &m_mailbox, request, [views](int percent) { views->progress_set(percent); },
             m_save_report);
@@ -263,6 +265,7 @@ void MailboxController::WorkerEnded()
     if (ended == State::saving || ended == State::save_stopping) {
         const convert::save_report report = std::move(m_save_report);
         m_save_report = convert::save_report{};
+        m_views->ResetProgress();
         emit saveEnded(m_save_result, report, m_save_target);
     }
     if (ended == State::scan_stopping) {
@@ -301,11 +304,12 @@ void MailboxController::RunDeferredCommands()
 void MailboxController::StopCleanUp()
 {
     RemoveWorkingDirectory();
-    emit stopCleanedUp();
-    m_views->SetRootItem(0);
+    m_views->Clear();
+    m_views->progress_set(0);
     scan_state_clear_stores(&m_mailbox);
     // The scan has ended: the next one starts unstopped.
     m_mailbox.stop_requested = false;
+    emit stopCleanedUp();
 }
 
 void MailboxController::EngineAskedForBrowse()

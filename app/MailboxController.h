@@ -99,9 +99,9 @@ public:
     // until the worker ends (commandReady then asks for it again).
     bool Admit(Command command);
 
-    // Browse's file: the stores emptied and the path taken. Returns the
-    // handle the window gives the file's root item.
-    tree_item TakeMailbox(const QString &path);
+    // Browse's file: the views and the stores emptied, the path taken and
+    // shown as the tree's root item.
+    void TakeMailbox(const QString &path);
     // Private temporary files of the previews (attachments), if any.
     static void RemoveWorkingDirectory();
 
@@ -127,12 +127,10 @@ public:
 signals:
     // A command put off while the worker ran has its turn now.
     void commandReady(korvel::MailboxController::Command command);
-    // A stopped scan has ended: the mailbox is closed and the views must empty.
+    // A stopped scan has ended: the mailbox is closed and the views are empty.
     void stopCleanedUp();
     // The save has ended (the report is what the save saw).
     void saveEnded(int result, const korvel::convert::save_report &report, const QString &target);
-    // The save has started libpff's search of the free space (from the worker).
-    void searchingFreeSpace();
     // The engine's view calls that reach past the tree, list and progress bar.
     void commandEnabled(korvel::view_command command, bool enabled);
     void messageBox(QMessageBox::Icon icon, const QString &caption, const QString &text);
