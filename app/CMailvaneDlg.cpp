@@ -1,9 +1,9 @@
 #include "app/CMailvaneDlg.h"
 
 #include <QAction>
-#include <QCoreApplication>
 #include <QCloseEvent>
 #include <QContextMenuEvent>
+#include <QCoreApplication>
 #include <QDir>
 #include <QDropEvent>
 #include <QItemSelectionModel>
@@ -21,19 +21,11 @@
 #include "app/CSaveDlg.h"
 #include "app/CommandLine.h"
 #include "app/DesktopDialogs.h"
-#include "app/DialogUnits.h"
 #include "app/EnterMovesFocus.h"
 #include "app/ItemListModel.h"
 #include "app/resource_ids.h"
 #include "preview/browser/CExplorer1.h"
 #include "preview/preview_builder.h"
-
-// The icons and bitmaps live in this static library: register them before
-// the first use (the linker keeps no unreferenced initialiser).
-static void registerResources()
-{
-    Q_INIT_RESOURCE(korvel);
-}
 
 namespace korvel {
 
@@ -44,11 +36,6 @@ namespace {
 CMailvaneDlg *g_main_dialog = nullptr;
 
 const QString caption_text = QStringLiteral("Korvel PST Repair");
-
-QIcon resourceIcon(int number)
-{
-    return QIcon(QString::fromLatin1(resource_prefix) + QString::number(number));
-}
 
 } // namespace
 
@@ -78,19 +65,12 @@ const CMailvaneDlg::NotifyEntry CMailvaneDlg::notify_map[] = {
 
 CMailvaneDlg::CMailvaneDlg(QWidget *parent) : QDialog(parent)
 {
-    setObjectName(QStringLiteral("CMailvaneDlg"));
-    registerResources();
-    m_icon = resourceIcon(IDR_MAINFRAME);
-    setWindowTitle(QStringLiteral("Korvel PST Repair 7.2"));
-    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                   Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
-                   Qt::WindowCloseButtonHint);
-    setFont(DialogUnits::dialogFont());
-
     m_ui.setupUi(this);
+    m_icon = MainDialogUi::resourceIcon(IDR_MAINFRAME);
     WireMessageMap();
     new EnterMovesFocus(this);
-    m_controller = std::make_unique<MailboxController>(*m_ui.tree, *m_ui.list_model, *m_ui.progress);
+    m_controller =
+        std::make_unique<MailboxController>(*m_ui.tree, *m_ui.list_model, *m_ui.progress);
     WireController();
     OnInitDialog();
     // A mailbox file dropped anywhere on the window is taken as Browse's.
@@ -107,11 +87,6 @@ CMailvaneDlg *CMailvaneDlg::Instance()
     return g_main_dialog;
 }
 
-QSize CMailvaneDlg::ClientSizeInPixels()
-{
-    return DialogUnits(DialogUnits::dialogFont()).size(673, 401);
-}
-
 void CMailvaneDlg::WireMessageMap()
 {
     for (const auto &[button, id] : m_ui.commandButtons()) {
@@ -126,7 +101,8 @@ void CMailvaneDlg::WireMessageMap()
             [this] { OnNotify(IDC_TREE1, Notify::click, {}); });
     connect(m_ui.tree, &CFolderTreeCtrl1::treeKeyDown, this,
             [this](int key) { OnNotify(IDC_TREE1, Notify::key_down, {key}); });
-    connect(m_ui.list, &QTableView::clicked, this, [this] { OnNotify(IDC_LIST1, Notify::click, {}); });
+    connect(m_ui.list, &QTableView::clicked, this,
+            [this] { OnNotify(IDC_LIST1, Notify::click, {}); });
     connect(m_ui.list->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             [this] { OnNotify(IDC_LIST1, Notify::item_changed, {}); });
 }
@@ -136,22 +112,15 @@ void CMailvaneDlg::OnInitDialog()
     g_main_dialog = this;
 
     // The system-menu entry (string 101).
-    const QString about_entry = QStringLiteral("&About Korvel PST Repair");
-    if (!about_entry.isEmpty()) {
-        m_ui.system_menu->addSeparator();
-        QAction *about = m_ui.system_menu->addAction(about_entry);
-        connect(about, &QAction::triggered, this, [this] { OnSysCommand(IDM_ABOUTBOX); });
-    }
+    m_ui.system_menu->addSeparator();
+    QAction *about = m_ui.system_menu->addAction(QStringLiteral("&About Korvel PST Repair"));
+    connect(about, &QAction::triggered, this, [this] { OnSysCommand(IDM_ABOUTBOX); });
 
     setWindowIcon(m_icon);
 
     m_ui.tree->BuildImageList();
 
-    m_ui.stop_button->setEnabled(false);
-    m_ui.scan_button->setEnabled(false);
-    m_ui.save_button->setEnabled(false);
-    m_ui.action_scan->setEnabled(false);
-    m_ui.action_convert->setEnabled(false);
+    m_ui.showStart();
 
     m_start_directory = QDir::currentPath();
 }
@@ -179,16 +148,6 @@ void CMailvaneDlg::OnNotify(int id, Notify code, const NotifyInfo &info)
     }
 }
 
-QWidget *CMailvaneDlg::GetDlgItem(int id) const
-{
-    return m_ui.control(id);
-}
-
-QAction *CMailvaneDlg::MenuCommand(int id) const
-{
-    return m_ui.menuCommand(id);
-}
-
 // ---------------------------------------------------------------------------
 // The controller
 
@@ -196,10 +155,12 @@ void CMailvaneDlg::WireController()
 {
     MailboxController *controller = m_controller.get();
     connect(controller, &MailboxController::commandReady, this, &CMailvaneDlg::OnCommandReady);
-    connect(controller, &MailboxController::stopCleanedUp, this, &CMailvaneDlg::OnStopCleanedUp);
+    connect(controller, &MailboxController::stopCleanedUp, this,
+            [this] { m_ui.showStopCleanedUp(); });
     connect(controller, &MailboxController::saveEnded, this, &CMailvaneDlg::OnSaveEnded);
-    connect(controller, &MailboxController::commandEnabled, this,
-            &CMailvaneDlg::SetCommandEnabled);
+    connect(
+        controller, &MailboxController::commandEnabled, this,
+        [this](view_command command, bool enabled) { m_ui.setCommandEnabled(command, enabled); });
     connect(controller, &MailboxController::messageBox, this,
             [this](QMessageBox::Icon icon, const QString &caption, const QString &text) {
                 AskUser(icon, caption, text, QMessageBox::Ok, nullptr);
@@ -214,33 +175,20 @@ void CMailvaneDlg::WireController()
 void CMailvaneDlg::OnCommandReady(MailboxController::Command command)
 {
     // A put-off command runs as if its button had been pressed now.
-    switch (command) {
-    case MailboxController::Command::browse:
-        OnCommand(IDC_BROWSE);
-        break;
-    case MailboxController::Command::scan:
-        OnCommand(IDC_SCAN);
-        break;
-    case MailboxController::Command::save:
-        OnCommand(IDC_SAVE);
-        break;
-    case MailboxController::Command::fill:
-    case MailboxController::Command::preview:
-        break;
+    using Command = MailboxController::Command;
+    const std::pair<Command, int> buttons[] = {
+        {Command::browse, IDC_BROWSE}, {Command::scan, IDC_SCAN}, {Command::save, IDC_SAVE}};
+    for (const auto &[ready, id] : buttons) {
+        if (ready == command) {
+            OnCommand(id);
+        }
     }
-}
-
-void CMailvaneDlg::OnStopCleanedUp()
-{
-    m_ui.stop_button->setEnabled(false);
-    m_ui.browse_button->setEnabled(true);
-    m_ui.action_open->setEnabled(true);
 }
 
 void CMailvaneDlg::OnSaveEnded(int result, const convert::save_report &report,
                                const QString &target)
 {
-    SetSaveControlsEnabled(true);
+    m_ui.showSaveRunning(false);
     CSaveDlg::ReportBox box;
     if (CSaveDlg::ReportFor(result, report, target, box)) {
         ShowReport(box.icon, caption_text, box.text, box.details);
@@ -268,7 +216,6 @@ bool CMailvaneDlg::OpenMailboxFile(const QString &path)
     if (!CanTakeMailboxFile()) {
         return false;
     }
-    MailboxController::RemoveWorkingDirectory();
     TakeMailboxFile(path);
     return true;
 }
@@ -281,12 +228,7 @@ bool CMailvaneDlg::CanTakeMailboxFile() const
 void CMailvaneDlg::TakeMailboxFile(const QString &path)
 {
     m_controller->TakeMailbox(path);
-    m_ui.save_button->setEnabled(false);
-    m_ui.path_box->setText(path);
-    m_ui.list->setSelectionBehavior(QAbstractItemView::SelectRows);
-    m_ui.list->setShowGrid(true);
-    m_ui.scan_button->setEnabled(true);
-    m_ui.action_scan->setEnabled(true);
+    m_ui.showMailboxTaken(path);
 }
 
 void CMailvaneDlg::OnBnClickedScan()
@@ -294,11 +236,7 @@ void CMailvaneDlg::OnBnClickedScan()
     if (!m_controller->Admit(MailboxController::Command::scan)) {
         return;
     }
-    m_ui.stop_button->setEnabled(true);
-    m_ui.browse_button->setEnabled(false);
-    m_ui.tree->setEnabled(false);
-    m_ui.action_open->setEnabled(false);
-    m_ui.action_scan->setEnabled(false);
+    m_ui.showScanStarted();
     m_controller->StartScan();
 }
 
@@ -313,26 +251,20 @@ void CMailvaneDlg::OnBnClickedStop()
     case MailboxController::StopStep::ask:
         break;
     }
-    const QMessageBox::StandardButton answer =
-        AskUser(QMessageBox::Question, caption_text,
-                QStringLiteral("Do you want to stop scan process ?"),
-                QMessageBox::Yes | QMessageBox::No, this);
+    const QMessageBox::StandardButton answer = AskUser(
+        QMessageBox::Question, caption_text, QStringLiteral("Do you want to stop scan process ?"),
+        QMessageBox::Yes | QMessageBox::No, this);
     if (m_controller->AnswerStop(answer == QMessageBox::Yes)) {
         m_ui.browse_button->setEnabled(true);
     }
 }
 
-void CMailvaneDlg::OnBnClickedSave()
-{
-    StartSave();
-}
-
 void CMailvaneDlg::OnFileConvert()
 {
-    StartSave();
+    OnBnClickedSave();
 }
 
-void CMailvaneDlg::StartSave()
+void CMailvaneDlg::OnBnClickedSave()
 {
     if (!m_controller->Admit(MailboxController::Command::save)) {
         return;
@@ -345,9 +277,8 @@ void CMailvaneDlg::StartSave()
         return;
     }
     const scan_state &state = m_controller->Mailbox();
-    CSaveDlg::TreeChoice choice = CSaveDlg::ChoiceFromTree(*m_ui.tree, state);
     CSaveDlg dialog(
-        QString::fromStdU16String(state.mailbox_path), choice.scope,
+        QString::fromStdU16String(state.mailbox_path), CSaveDlg::ChoiceFromTree(*m_ui.tree, state),
         [this](const SaveFormat &format, const QString &current) {
             return ChooseSaveTarget(format.directory, current);
         },
@@ -357,28 +288,11 @@ void CMailvaneDlg::StartSave()
             return AskUser(icon, caption_text, text, buttons, &dialog, defaultButton);
         },
         this);
-    // The tree's check box decides; the option shows what it decided.
-    dialog.ShowRecoveredChoice(choice.recovered);
     if (RunSaveDialog(dialog) != QDialog::Accepted) {
         return;
     }
-    convert::save_request request = dialog.Request();
-    request.folders = std::move(choice.folders);
-    request.recovered_only = choice.recovered.only;
-    SetSaveControlsEnabled(false);
-    m_controller->StartSave(std::move(request));
-}
-
-void CMailvaneDlg::SetSaveControlsEnabled(bool enabled)
-{
-    // Save is only pressed with Browse, the tree and File > Convert on (a
-    // completed scan); Stop stays on for the save's own Stop.
-    for (QWidget *control :
-         std::initializer_list<QWidget *>{m_ui.browse_button, m_ui.save_button, m_ui.tree, m_ui.list}) {
-        control->setEnabled(enabled);
-    }
-    m_ui.action_convert->setEnabled(enabled);
-    m_ui.stop_button->setEnabled(true);
+    m_ui.showSaveRunning(true);
+    m_controller->StartSave(dialog.Request());
 }
 
 void CMailvaneDlg::OnFileExit()
@@ -420,7 +334,7 @@ void CMailvaneDlg::OnCancel()
 
 void CMailvaneDlg::PreviewSelectedItem()
 {
-    const int row = FirstSelectedRow();
+    const int row = m_ui.firstSelectedRow();
     if (row < 0) {
         return;
     }
@@ -431,13 +345,8 @@ void CMailvaneDlg::PreviewSelectedItem()
     }
     if (outcome.navigate) {
         m_ui.preview->Navigate(QString::fromStdU16String(outcome.path),
-                            std::move(outcome.content_ids));
+                               std::move(outcome.content_ids));
     }
-}
-
-int CMailvaneDlg::FirstSelectedRow() const
-{
-    return m_ui.firstSelectedRow();
 }
 
 // ---------------------------------------------------------------------------
@@ -466,8 +375,9 @@ void CMailvaneDlg::OnTvnKeydownTree(const NotifyInfo &info)
     if (folder_item) {
         if (!CFolderTreeCtrl1::IsChecked(item)) {
             // The control toggles twice: a folder item stays unchecked.
-            QCoreApplication::postEvent(m_ui.tree, new QKeyEvent(QEvent::KeyPress, Qt::Key_Space,
-                                                              Qt::NoModifier, QStringLiteral(" ")));
+            QCoreApplication::postEvent(m_ui.tree,
+                                        new QKeyEvent(QEvent::KeyPress, Qt::Key_Space,
+                                                      Qt::NoModifier, QStringLiteral(" ")));
         }
         return;
     }
@@ -482,14 +392,6 @@ void CMailvaneDlg::OnNMClickList(const NotifyInfo &)
 void CMailvaneDlg::OnLvnItemchangedList(const NotifyInfo &)
 {
     PreviewSelectedItem();
-}
-
-// ---------------------------------------------------------------------------
-// Command states
-
-void CMailvaneDlg::SetCommandEnabled(view_command command, bool enabled)
-{
-    m_ui.setCommandEnabled(command, enabled);
 }
 
 // ---------------------------------------------------------------------------

@@ -66,8 +66,8 @@ public:
     void PreviewSelectedItem();
 
     // The controls, by id (nullptr for an id the dialog does not have).
-    QWidget *GetDlgItem(int id) const;
-    QAction *MenuCommand(int id) const;
+    QWidget *GetDlgItem(int id) const { return m_ui.control(id); }
+    QAction *MenuCommand(int id) const { return m_ui.menuCommand(id); }
     CFolderTreeCtrl1 *Tree() const { return m_ui.tree; }
     QTableView *List() const { return m_ui.list; }
     CExplorer1 *Preview() const { return m_ui.preview; }
@@ -79,8 +79,6 @@ public:
     // The engine's view of the window.
     scan_views &Views() { return m_controller->Views(); }
     MailboxController &Controller() { return *m_controller; }
-    // The lowest-numbered selected row of the item list, or -1.
-    int FirstSelectedRow() const;
 
     scan_state &State() { return m_controller->Mailbox(); }
     const QString &StartDirectory() const { return m_start_directory; }
@@ -91,9 +89,6 @@ public:
     bool WorkerRunning() const { return m_controller->WorkerRunning(); }
     // Applies what the workers have queued so far (window thread).
     void DrainViews() { m_controller->DrainViews(); }
-
-    // Dialog-unit geometry of the template, in pixels.
-    static QSize ClientSizeInPixels();
 
 protected:
     // How the process ends: at once, or through the C runtime's exit.
@@ -164,16 +159,10 @@ private:
     // The controller's signals.
     void WireController();
     void OnCommandReady(MailboxController::Command command);
-    void OnStopCleanedUp();
     void OnSaveEnded(int result, const convert::save_report &report, const QString &target);
-    // Save and File > Convert: the save dialog, then the save worker.
-    void StartSave();
-    // The mailbox is in use by the save: the controls that would read it.
-    void SetSaveControlsEnabled(bool enabled);
     // Browse once a file is chosen: the views emptied, the file shown, Scan on.
     void TakeMailboxFile(const QString &path);
     bool CanTakeMailboxFile() const;
-    void SetCommandEnabled(view_command command, bool enabled);
 
     // The application icon (resource 128).
     QIcon m_icon;

@@ -54,32 +54,6 @@ public:
         QMessageBox::Icon icon, const QString &text, QMessageBox::StandardButtons buttons,
         QMessageBox::StandardButton defaultButton)>;
 
-    // source: the scanned mailbox (UTF-8 path as Browse chose it); scope: a
-    // line saying what is saved (the checked folders or the whole mailbox).
-    CSaveDlg(const QString &source, const QString &scope, ChooseTarget choose, Ask ask,
-             QWidget *parent = nullptr);
-
-    // What OK agreed to: format, absolute target, recovered items, whether the
-    // user agreed to replace what is there. No folders: the caller adds them.
-    const convert::save_request &Request() const { return m_request; }
-
-    void SelectFormat(convert::output_format format);
-    convert::output_format SelectedFormat() const;
-
-    QComboBox *FormatBox() const { return m_format_box; }
-    QLineEdit *TargetBox() const { return m_target_box; }
-    QPushButton *ChooseButton() const { return m_choose_button; }
-    QCheckBox *RecoveredBox() const { return m_recovered_box; }
-    QPushButton *OkButton() const { return m_ok_button; }
-    QPushButton *CancelButton() const { return m_cancel_button; }
-
-    // The folders a save takes: the folder items whose tree items are
-    // checked, leaving out those under a checked folder (saved with it). Empty
-    // when none is checked: the whole mailbox.
-    // names (optional) receives their tree texts.
-    static std::vector<libpff_item_t *> CheckedFolders(const CFolderTreeCtrl1 &tree,
-                                                       const folder_list &folders,
-                                                       QStringList *names = nullptr);
     // How the tree's "Recovered Items" check box shapes the save: decided
     // (the dialog's option then shows it and cannot be changed) when some
     // folder or the node is checked and not the whole mailbox; only when the
@@ -101,8 +75,34 @@ public:
         RecoveredChoice recovered;
     };
     static TreeChoice ChoiceFromTree(const CFolderTreeCtrl1 &tree, const scan_state &state);
-    // A decided choice: the option shows it and cannot be changed.
-    void ShowRecoveredChoice(const RecoveredChoice &choice);
+
+    // source: the scanned mailbox (UTF-8 path as Browse chose it); choice:
+    // what the tree's check marks save (the dialog names the folders, and a
+    // decided "Recovered Items" choice shows in its option, unchangeable).
+    CSaveDlg(const QString &source, TreeChoice choice, ChooseTarget choose, Ask ask,
+             QWidget *parent = nullptr);
+
+    // What OK agreed to: format, absolute target, the folders, recovered
+    // items, whether the user agreed to replace what is there.
+    const convert::save_request &Request() const { return m_request; }
+
+    void SelectFormat(convert::output_format format);
+    convert::output_format SelectedFormat() const;
+
+    QComboBox *FormatBox() const { return m_format_box; }
+    QLineEdit *TargetBox() const { return m_target_box; }
+    QPushButton *ChooseButton() const { return m_choose_button; }
+    QCheckBox *RecoveredBox() const { return m_recovered_box; }
+    QPushButton *OkButton() const { return m_ok_button; }
+    QPushButton *CancelButton() const { return m_cancel_button; }
+
+    // The folders a save takes: the folder items whose tree items are
+    // checked, leaving out those under a checked folder (saved with it). Empty
+    // when none is checked: the whole mailbox.
+    // names (optional) receives their tree texts.
+    static std::vector<libpff_item_t *> CheckedFolders(const CFolderTreeCtrl1 &tree,
+                                                       const folder_list &folders,
+                                                       QStringList *names = nullptr);
     // The line the dialog shows for the checked folders' names.
     static QString ScopeText(const QStringList &names);
 
@@ -127,6 +127,7 @@ private:
     QString TargetPath() const;
 
     QString m_source;
+    TreeChoice m_choice;
     ChooseTarget m_choose;
     Ask m_ask;
     // The default target of the format shown: replaced by the next format's

@@ -254,8 +254,7 @@ void MailboxController::WorkerEnded()
     }
     const State ended = m_state;
     Apply(Event::worker_ended);
-    if (ended == State::fill_stopping || ended == State::saving ||
-        ended == State::save_stopping) {
+    if (ended == State::fill_stopping || ended == State::saving || ended == State::save_stopping) {
         // Only the job was stopped: the next walk starts unstopped.
         m_mailbox.stop_requested = false;
     }
@@ -279,10 +278,8 @@ void MailboxController::RunDeferredCommands()
 {
     const std::pair<Deferred, Command> order[] = {
         {deferred_clean_up, Command::browse}, // the command is not used
-        {deferred_scan_browse, Command::browse},
-        {deferred_save, Command::save},
-        {deferred_browse, Command::browse},
-        {deferred_scan, Command::scan},
+        {deferred_scan_browse, Command::browse}, {deferred_save, Command::save},
+        {deferred_browse, Command::browse},      {deferred_scan, Command::scan},
     };
     for (const auto &[bit, command] : order) {
         // A deferred save that started keeps the rest waiting for its end.

@@ -140,7 +140,7 @@ private:
     // Bits of m_deferred, run in this order when the worker has ended.
     enum Deferred : unsigned
     {
-        deferred_clean_up = 1u << 0,   // a stopped scan's clean-up (a fill held the stores)
+        deferred_clean_up = 1u << 0,    // a stopped scan's clean-up (a fill held the stores)
         deferred_scan_browse = 1u << 1, // the scan asked for Browse after a failure
         deferred_save = 1u << 2,
         deferred_browse = 1u << 3,

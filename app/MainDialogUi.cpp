@@ -4,6 +4,7 @@
 #include <QDialog>
 #include <QGroupBox>
 #include <QHeaderView>
+#include <QIcon>
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QLineEdit>
@@ -19,6 +20,13 @@
 #include "app/resource_ids.h"
 #include "preview/browser/CExplorer1.h"
 
+// The icons and bitmaps live in this static library: register them before
+// the first use (the linker keeps no unreferenced initialiser).
+static void registerResources()
+{
+    Q_INIT_RESOURCE(korvel);
+}
+
 namespace korvel {
 
 using namespace ids;
@@ -33,6 +41,13 @@ constexpr int column_widths[ItemListModel::column_count] = {0,  0,  200, 250, 12
 
 void MainDialogUi::setupUi(QDialog *dialog)
 {
+    registerResources();
+    dialog->setObjectName(QStringLiteral("CMailvaneDlg"));
+    dialog->setWindowTitle(QStringLiteral("Korvel PST Repair 7.2"));
+    dialog->setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                           Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                           Qt::WindowCloseButtonHint);
+    dialog->setFont(DialogUnits::dialogFont());
     setupMenu(dialog);
     setupControls(dialog);
     setupList(dialog);
@@ -163,6 +178,11 @@ void MainDialogUi::setupList(QDialog *dialog)
     list->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
 }
 
+QIcon MainDialogUi::resourceIcon(int number)
+{
+    return QIcon(QString::fromLatin1(resource_prefix) + QString::number(number));
+}
+
 QWidget *MainDialogUi::control(int id) const
 {
     const std::pair<int, QWidget *> controls[] = {
@@ -216,6 +236,51 @@ void MainDialogUi::setCommandEnabled(view_command command, bool enabled) const
         action_convert->setEnabled(enabled);
         break;
     }
+}
+
+void MainDialogUi::showStart() const
+{
+    stop_button->setEnabled(false);
+    scan_button->setEnabled(false);
+    save_button->setEnabled(false);
+    action_scan->setEnabled(false);
+    action_convert->setEnabled(false);
+}
+
+void MainDialogUi::showMailboxTaken(const QString &path) const
+{
+    save_button->setEnabled(false);
+    path_box->setText(path);
+    list->setSelectionBehavior(QAbstractItemView::SelectRows);
+    list->setShowGrid(true);
+    scan_button->setEnabled(true);
+    action_scan->setEnabled(true);
+}
+
+void MainDialogUi::showScanStarted() const
+{
+    stop_button->setEnabled(true);
+    browse_button->setEnabled(false);
+    tree->setEnabled(false);
+    action_open->setEnabled(false);
+    action_scan->setEnabled(false);
+}
+
+void MainDialogUi::showStopCleanedUp() const
+{
+    stop_button->setEnabled(false);
+    browse_button->setEnabled(true);
+    action_open->setEnabled(true);
+}
+
+void MainDialogUi::showSaveRunning(bool running) const
+{
+    for (QWidget *control :
+         std::initializer_list<QWidget *>{browse_button, save_button, tree, list}) {
+        control->setEnabled(!running);
+    }
+    action_convert->setEnabled(!running);
+    stop_button->setEnabled(true);
 }
 
 int MainDialogUi::firstSelectedRow() const

@@ -11,6 +11,7 @@
 #include "scan/views.h"
 
 class QAction;
+class QIcon;
 class QDialog;
 class QGroupBox;
 class QLabel;
@@ -18,6 +19,7 @@ class QLineEdit;
 class QMenu;
 class QMenuBar;
 class QProgressBar;
+class QString;
 class QPushButton;
 class QTableView;
 class QWidget;
@@ -31,7 +33,10 @@ class ItemListModel;
 class MainDialogUi
 {
 public:
+    // The window's caption, frame and font, then its controls and menu.
     void setupUi(QDialog *dialog);
+    // An icon of the program's resources, by number.
+    static QIcon resourceIcon(int number);
 
     // A control by id (nullptr for an id the template does not have).
     QWidget *control(int id) const;
@@ -42,6 +47,19 @@ public:
     std::vector<std::pair<QPushButton *, int>> commandButtons() const;
     // The button or menu command the engine turns on and off.
     void setCommandEnabled(view_command command, bool enabled) const;
+    // The controls' states as the dialog's commands leave them. At start:
+    // nothing to scan, stop or save.
+    void showStart() const;
+    // A file taken: the path shown, Scan on, Save off until a scan completes.
+    void showMailboxTaken(const QString &path) const;
+    // A scan runs: Stop on; Browse, File > Open and Scan off, the tree too.
+    void showScanStarted() const;
+    // A stopped scan cleaned up: Browse and File > Open back, Stop off.
+    void showStopCleanedUp() const;
+    // The save reads the mailbox: Browse, Save, the tree, the list and
+    // File > Convert are off meanwhile (all were on: a completed scan);
+    // Stop stays on for the save's own Stop.
+    void showSaveRunning(bool running) const;
     // The lowest-numbered selected row of the item list, or -1.
     int firstSelectedRow() const;
 
