@@ -15,13 +15,9 @@
 #include "scan/views.h"
 
 class QAction;
-class QGroupBox;
-class QLabel;
 class QLineEdit;
-class QMenu;
 class QMenuBar;
 class QProgressBar;
-class QPushButton;
 class QTableView;
 
 namespace korvel {
@@ -78,7 +74,6 @@ public:
     LoadIDialog *WaitDialog() const { return m_controller->WaitDialog(); }
     // The engine's view of the window.
     scan_views &Views() { return m_controller->Views(); }
-    MailboxController &Controller() { return *m_controller; }
 
     scan_state &State() { return m_controller->Mailbox(); }
     const QString &StartDirectory() const { return m_start_directory; }
