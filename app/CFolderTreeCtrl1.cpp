@@ -171,6 +171,15 @@ void CFolderTreeCtrl1::ToggleCheckByMouse(QTreeWidgetItem *item)
     UpdateAncestorBold(item);
 }
 
+void CFolderTreeCtrl1::SpreadBeforeKeyToggle(QTreeWidgetItem *item)
+{
+    const bool check = !IsChecked(item);
+    SetBold(item, check);
+    SetDescendantsChecked(item, check);
+    UpdateAncestorChecks(item);
+    UpdateAncestorBold(item);
+}
+
 QRect CFolderTreeCtrl1::CheckBoxRect(const QTreeWidgetItem *item) const
 {
     const QModelIndex index = indexFromItem(item);

@@ -55,6 +55,10 @@ public:
     static void UpdateAncestorBold(QTreeWidgetItem *item);
     // The mouse toggle of an item's check box, with its spreading.
     static void ToggleCheckByMouse(QTreeWidgetItem *item);
+    // The space key's spreading, done before the control's own toggle
+    // changes the item itself: its descendants and bold flag take the mark it
+    // is about to get, then the ancestors follow.
+    static void SpreadBeforeKeyToggle(QTreeWidgetItem *item);
 
     // Where an item's check box is drawn, in viewport coordinates.
     QRect CheckBoxRect(const QTreeWidgetItem *item) const;

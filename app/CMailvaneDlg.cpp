@@ -1,51 +1,31 @@
 #include "app/CMailvaneDlg.h"
 
 #include <QAction>
-#include <QCheckBox>
-#include <QApplication>
 #include <QCloseEvent>
 #include <QContextMenuEvent>
-#include <QDesktopServices>
+#include <QCoreApplication>
 #include <QDir>
 #include <QDropEvent>
-#include <QFileDialog>
-#include <QGroupBox>
-#include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QKeyEvent>
-#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
-#include <QMenuBar>
 #include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStyle>
 #include <QTableView>
-#include <QUrl>
-#include <unistd.h>
-
-#include <cstdlib>
-#include <mutex>
 
 #include "app/CAboutDlg.h"
 #include "app/CFolderTreeCtrl1.h"
 #include "app/CSaveDlg.h"
 #include "app/CommandLine.h"
-#include "app/DialogUnits.h"
+#include "app/DesktopDialogs.h"
+#include "app/EnterMovesFocus.h"
 #include "app/ItemListModel.h"
-#include "app/LoadIDialog.h"
 #include "app/resource_ids.h"
 #include "preview/browser/CExplorer1.h"
 #include "preview/preview_builder.h"
-#include "scan/files.h"
-
-// The icons and bitmaps live in this static library: register them before
-// the first use (the linker keeps no unreferenced initialiser).
-static void registerResources()
-{
-    Q_INIT_RESOURCE(korvel);
-}
 
 namespace korvel {
 
@@ -56,15 +36,6 @@ namespace {
 CMailvaneDlg *g_main_dialog = nullptr;
 
 const QString caption_text = QStringLiteral("Korvel PST Repair");
-
-QIcon resourceIcon(int number)
-{
-    return QIcon(QString::fromLatin1(resource_prefix) + QString::number(number));
-}
-
-// Item list columns: header widths in pixels (the first two carry data only).
-constexpr int column_widths[ItemListModel::column_count] = {0,  0,  200, 250, 120,
-                                                            80, 30, 30,  30,  30};
 
 } // namespace
 
@@ -92,22 +63,15 @@ const CMailvaneDlg::NotifyEntry CMailvaneDlg::notify_map[] = {
     {IDC_LIST1, Notify::item_changed, &CMailvaneDlg::OnLvnItemchangedList},
 };
 
-CMailvaneDlg::CMailvaneDlg(QWidget *parent) : QDialog(parent), m_views(*this)
+CMailvaneDlg::CMailvaneDlg(QWidget *parent) : QDialog(parent)
 {
-    setObjectName(QStringLiteral("CMailvaneDlg"));
-    registerResources();
-    m_icon = resourceIcon(IDR_MAINFRAME);
-    setWindowTitle(QStringLiteral("Korvel PST Repair 7.2"));
-    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                   Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
-                   Qt::WindowCloseButtonHint);
-    setFont(DialogUnits::dialogFont());
-
-    CreateMenu();
-    CreateControls();
+    m_ui.setupUi(this);
+    m_icon = MainDialogUi::resourceIcon(IDR_MAINFRAME);
     WireMessageMap();
-    qApp->installEventFilter(this);
-    m_state.views = &m_views;
+    new EnterMovesFocus(this);
+    m_controller =
+        std::make_unique<MailboxController>(*m_ui.tree, *m_ui.list_model, *m_ui.progress);
+    WireController();
     OnInitDialog();
     // A mailbox file dropped anywhere on the window is taken as Browse's.
     setAcceptDrops(true);
@@ -115,8 +79,7 @@ CMailvaneDlg::CMailvaneDlg(QWidget *parent) : QDialog(parent), m_views(*this)
 
 CMailvaneDlg::~CMailvaneDlg()
 {
-    ShutDownWorkers();
-    qApp->removeEventFilter(this);
+    m_controller->ShutDown();
 }
 
 CMailvaneDlg *CMailvaneDlg::Instance()
@@ -124,134 +87,23 @@ CMailvaneDlg *CMailvaneDlg::Instance()
     return g_main_dialog;
 }
 
-QSize CMailvaneDlg::ClientSizeInPixels()
-{
-    return DialogUnits(DialogUnits::dialogFont()).size(673, 401);
-}
-
-void CMailvaneDlg::CreateMenu()
-{
-    m_menu_bar = new QMenuBar(this);
-    QMenu *file = m_menu_bar->addMenu(QStringLiteral("File"));
-    m_action_open = file->addAction(QStringLiteral("Open"));
-    m_action_scan = file->addAction(QStringLiteral("Scan"));
-    m_action_convert = file->addAction(QStringLiteral("Convert"));
-    m_action_exit = file->addAction(QStringLiteral("Exit"));
-    QMenu *help = m_menu_bar->addMenu(QStringLiteral("Help"));
-    m_action_content = help->addAction(QStringLiteral("Content"));
-    m_action_about = help->addAction(QStringLiteral("About Korvel PST Repair"));
-    m_action_open->setData(ID_FILE_OPEN);
-    m_action_scan->setData(ID_FILE_SCAN);
-    m_action_convert->setData(ID_FILE_CONVERT);
-    m_action_exit->setData(ID_FILE_EXIT);
-    m_action_content->setData(ID_HELP_CONTENT);
-    m_action_about->setData(ID_HELP_ABOUT);
-}
-
-void CMailvaneDlg::CreateControls()
-{
-    const DialogUnits units(font());
-    const int menu_height = m_menu_bar->sizeHint().height();
-    const QSize client_size = units.size(673, 401);
-    setFixedSize(client_size.width(), client_size.height() + menu_height);
-    m_menu_bar->setGeometry(0, 0, client_size.width(), menu_height);
-
-    m_client = new QWidget(this);
-    m_client->setGeometry(0, menu_height, client_size.width(), client_size.height());
-
-    const auto place = [&](QWidget *widget, int id, int x, int y, int w, int h) {
-        widget->setGeometry(units.rect(x, y, w, h));
-        widget->setProperty("controlId", id);
-    };
-
-    // Template order; it is also the tab order.
-    m_ok_button = new QPushButton(QStringLiteral("OK"), m_client);
-    place(m_ok_button, IDOK, 561, 372, 6, 6);
-    m_ok_button->setDefault(true);
-    m_ok_button->hide();
-    m_cancel_button = new QPushButton(QStringLiteral("Cancel"), m_client);
-    place(m_cancel_button, IDCANCEL, 569, 372, 6, 6);
-    m_cancel_button->hide();
-
-    m_tree = new CFolderTreeCtrl1(m_client);
-    place(m_tree, IDC_TREE1, 4, 81, 151, 289);
-
-    m_path_box = new QLineEdit(m_client);
-    place(m_path_box, IDC_EDIT1, 63, 60, 499, 17);
-    // A file dropped on the box is chosen by the dialog, not typed into it.
-    m_path_box->setAcceptDrops(false);
-
-    m_browse_button = new QPushButton(QStringLiteral("Browse..."), m_client);
-    place(m_browse_button, IDC_BROWSE, 565, 60, 89, 17);
-
-    m_path_group = new QGroupBox(m_client);
-    place(m_path_group, IDC_PATH_GROUP, 3, 54, 664, 25);
-
-    m_list_model = new ItemListModel(this);
-    m_list = new QTableView(m_client);
-    place(m_list, IDC_LIST1, 158, 82, 509, 92);
-    m_list->setModel(m_list_model);
-
-    m_scan_button = new QPushButton(QStringLiteral("Scan"), m_client);
-    place(m_scan_button, IDC_SCAN, 503, 377, 55, 19);
-    m_save_button = new QPushButton(QStringLiteral("Save"), m_client);
-    place(m_save_button, IDC_SAVE, 563, 377, 66, 19);
-    m_stop_button = new QPushButton(QStringLiteral("Stop"), m_client);
-    place(m_stop_button, IDC_STOP, 433, 377, 62, 19);
-
-    m_banner = new QLabel(m_client);
-    place(m_banner, 0, 0, 0, 603, 47);
-    m_banner->setScaledContents(true);
-    m_banner->setPixmap(
-        QPixmap(QString::fromLatin1(resource_prefix) + QString::number(IDB_BANNER)));
-
-    m_bottom_group = new QGroupBox(m_client);
-    place(m_bottom_group, 0, 0, 370, 667, 29);
-
-    m_progress = new QProgressBar(m_client);
-    place(m_progress, IDC_PROGRESS1, 3, 379, 413, 14);
-    m_progress->setRange(0, 100);
-    m_progress->setValue(0);
-    m_progress->setTextVisible(false);
-
-    // Blank until the first preview.
-    m_preview = new CExplorer1(m_client);
-    place(m_preview, IDC_EXPLORER1, 158, 176, 509, 195);
-
-    m_path_label = new QLabel(QStringLiteral("Select PST File"), m_client);
-    place(m_path_label, 0, 11, 63, 53, 10);
-
-    // Group boxes only frame: they sit below the controls and take no clicks.
-    for (QGroupBox *group : {m_path_group, m_bottom_group}) {
-        group->lower();
-        group->setAttribute(Qt::WA_TransparentForMouseEvents);
-        group->setFocusPolicy(Qt::NoFocus);
-    }
-
-    m_system_menu = new QMenu(this);
-}
-
 void CMailvaneDlg::WireMessageMap()
 {
-    const std::pair<QPushButton *, int> buttons[] = {
-        {m_ok_button, IDOK},       {m_cancel_button, IDCANCEL}, {m_browse_button, IDC_BROWSE},
-        {m_scan_button, IDC_SCAN}, {m_save_button, IDC_SAVE},   {m_stop_button, IDC_STOP},
-    };
-    for (const auto &[button, id] : buttons) {
+    for (const auto &[button, id] : m_ui.commandButtons()) {
         const int command = id;
         connect(button, &QPushButton::clicked, this, [this, command] { OnCommand(command); });
     }
-    for (QAction *action : {m_action_open, m_action_scan, m_action_convert, m_action_exit,
-                            m_action_content, m_action_about}) {
+    for (QAction *action : m_ui.menuCommands()) {
         const int command = action->data().toInt();
         connect(action, &QAction::triggered, this, [this, command] { OnCommand(command); });
     }
-    connect(m_tree, &CFolderTreeCtrl1::treeClicked, this,
+    connect(m_ui.tree, &CFolderTreeCtrl1::treeClicked, this,
             [this] { OnNotify(IDC_TREE1, Notify::click, {}); });
-    connect(m_tree, &CFolderTreeCtrl1::treeKeyDown, this,
+    connect(m_ui.tree, &CFolderTreeCtrl1::treeKeyDown, this,
             [this](int key) { OnNotify(IDC_TREE1, Notify::key_down, {key}); });
-    connect(m_list, &QTableView::clicked, this, [this] { OnNotify(IDC_LIST1, Notify::click, {}); });
-    connect(m_list->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+    connect(m_ui.list, &QTableView::clicked, this,
+            [this] { OnNotify(IDC_LIST1, Notify::click, {}); });
+    connect(m_ui.list->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             [this] { OnNotify(IDC_LIST1, Notify::item_changed, {}); });
 }
 
@@ -260,44 +112,15 @@ void CMailvaneDlg::OnInitDialog()
     g_main_dialog = this;
 
     // The system-menu entry (string 101).
-    const QString about_entry = QStringLiteral("&About Korvel PST Repair");
-    if (!about_entry.isEmpty()) {
-        m_system_menu->addSeparator();
-        QAction *about = m_system_menu->addAction(about_entry);
-        connect(about, &QAction::triggered, this, [this] { OnSysCommand(IDM_ABOUTBOX); });
-    }
+    m_ui.system_menu->addSeparator();
+    QAction *about = m_ui.system_menu->addAction(QStringLiteral("&About Korvel PST Repair"));
+    connect(about, &QAction::triggered, this, [this] { OnSysCommand(IDM_ABOUTBOX); });
 
     setWindowIcon(m_icon);
 
-    // The ten columns and grid lines.
-    QHeaderView *header = m_list->horizontalHeader();
-    header->setMinimumSectionSize(0);
-    header->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    header->setSectionsClickable(false);
-    header->setHighlightSections(false);
-    header->setStretchLastSection(false);
-    for (int column = 0; column < ItemListModel::column_count; ++column) {
-        header->resizeSection(column, column_widths[column]);
-    }
-    m_list->verticalHeader()->hide();
-    m_list->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-    m_list->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
-    m_list->setShowGrid(true);
-    m_list->setSortingEnabled(false);
-    m_list->setWordWrap(false);
-    m_list->setTabKeyNavigation(false);
-    m_list->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    m_list->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    m_list->setSelectionBehavior(QAbstractItemView::SelectItems);
-    m_list->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+    m_ui.tree->BuildImageList();
 
-    m_tree->BuildImageList();
-
-    m_stop_button->setEnabled(false);
-    m_scan_button->setEnabled(false);
-    m_save_button->setEnabled(false);
-    m_action_scan->setEnabled(false);
-    m_action_convert->setEnabled(false);
+    m_ui.showStart();
 
     m_start_directory = QDir::currentPath();
 }
@@ -325,55 +148,62 @@ void CMailvaneDlg::OnNotify(int id, Notify code, const NotifyInfo &info)
     }
 }
 
-QWidget *CMailvaneDlg::GetDlgItem(int id) const
+// ---------------------------------------------------------------------------
+// The controller
+
+void CMailvaneDlg::WireController()
 {
-    const std::pair<int, QWidget *> controls[] = {
-        {IDOK, m_ok_button},       {IDCANCEL, m_cancel_button},   {IDC_TREE1, m_tree},
-        {IDC_EDIT1, m_path_box},   {IDC_BROWSE, m_browse_button}, {IDC_PATH_GROUP, m_path_group},
-        {IDC_LIST1, m_list},       {IDC_SCAN, m_scan_button},     {IDC_SAVE, m_save_button},
-        {IDC_STOP, m_stop_button}, {IDC_PROGRESS1, m_progress},   {IDC_EXPLORER1, m_preview},
-    };
-    for (const auto &[control_id, widget] : controls) {
-        if (control_id == id) {
-            return widget;
-        }
-    }
-    return nullptr;
+    MailboxController *controller = m_controller.get();
+    connect(controller, &MailboxController::commandReady, this, &CMailvaneDlg::OnCommandReady);
+    connect(controller, &MailboxController::stopCleanedUp, this,
+            [this] { m_ui.showStopCleanedUp(); });
+    connect(controller, &MailboxController::saveEnded, this, &CMailvaneDlg::OnSaveEnded);
+    connect(
+        controller, &MailboxController::commandEnabled, this,
+        [this](view_command command, bool enabled) { m_ui.setCommandEnabled(command, enabled); });
+    connect(controller, &MailboxController::messageBox, this,
+            [this](QMessageBox::Icon icon, const QString &caption, const QString &text) {
+                AskUser(icon, caption, text, QMessageBox::Ok, nullptr);
+            });
+    connect(controller, &MailboxController::memoryExhausted, this,
+            [this](const QString &caption, const QString &text) {
+                AskUser(QMessageBox::Critical, caption, text, QMessageBox::Ok, nullptr);
+                EndProcess(ProcessEnd::runtime_exit);
+            });
 }
 
-QAction *CMailvaneDlg::MenuCommand(int id) const
+void CMailvaneDlg::OnCommandReady(MailboxController::Command command)
 {
-    for (QAction *action : {m_action_open, m_action_scan, m_action_convert, m_action_exit,
-                            m_action_content, m_action_about}) {
-        if (action->data().toInt() == id) {
-            return action;
+    // A put-off command runs as if its button had been pressed now.
+    using Command = MailboxController::Command;
+    const std::pair<Command, int> buttons[] = {
+        {Command::browse, IDC_BROWSE}, {Command::scan, IDC_SCAN}, {Command::save, IDC_SAVE}};
+    for (const auto &[ready, id] : buttons) {
+        if (ready == command) {
+            OnCommand(id);
         }
     }
-    return nullptr;
+}
+
+void CMailvaneDlg::OnSaveEnded(int result, const convert::save_report &report,
+                               const QString &target)
+{
+    m_ui.showSaveRunning(false);
+    CSaveDlg::ReportBox box;
+    if (CSaveDlg::ReportFor(result, report, target, box)) {
+        ShowReport(box.icon, caption_text, box.text, box.details);
+    }
 }
 
 // ---------------------------------------------------------------------------
 // Commands
 
-void CMailvaneDlg::RemoveWorkingDirectory()
-{
-    // Without a private temporary directory there is no working directory to
-    // remove (and a bare "Attachments" would name one in the current directory).
-    if (temporary_directory().empty()) {
-        return;
-    }
-    remove_directory(working_directory());
-}
-
 void CMailvaneDlg::OnBnClickedBrowse()
 {
-    if (m_scan_running || m_fill_running || m_save_running) {
-        // The stores are in use: Browse runs when the worker has ended.
-        m_browse_deferred = true;
+    if (!m_controller->Admit(MailboxController::Command::browse)) {
         return;
     }
-    m_browse_deferred = false;
-    RemoveWorkingDirectory();
+    MailboxController::RemoveWorkingDirectory();
     const QString path = ChooseMailboxFile();
     if (path.isEmpty()) {
         return;
@@ -386,156 +216,69 @@ bool CMailvaneDlg::OpenMailboxFile(const QString &path)
     if (!CanTakeMailboxFile()) {
         return false;
     }
-    RemoveWorkingDirectory();
     TakeMailboxFile(path);
     return true;
 }
 
 bool CMailvaneDlg::CanTakeMailboxFile() const
 {
-    return m_browse_button->isEnabled() && !m_scan_running && !m_fill_running;
+    return m_ui.browse_button->isEnabled() && !ScanRunning() && !FillRunning();
 }
 
 void CMailvaneDlg::TakeMailboxFile(const QString &path)
 {
-    RemoveWorkingDirectory();
-
-    DrainViews();
-    m_tree->DeleteAllItems();
-    m_views.SetRootItem(0);
-    m_list_model->deleteAllRows();
-    scan_state_clear_stores(&m_state);
-
-    m_save_button->setEnabled(false);
-    m_state.mailbox_path = path.toStdU16String();
-    m_path_box->setText(path);
-    m_list->setSelectionBehavior(QAbstractItemView::SelectRows);
-    m_list->setShowGrid(true);
-
-    const tree_item root = m_views.NewTreeItem();
-    m_tree->InsertFolderItem(nullptr, path, root);
-    m_views.SetRootItem(root);
-
-    m_scan_button->setEnabled(true);
-    m_action_scan->setEnabled(true);
+    m_controller->TakeMailbox(path);
+    m_ui.showMailboxTaken(path);
 }
 
 void CMailvaneDlg::OnBnClickedScan()
 {
-    if (m_scan_running) {
+    if (!m_controller->Admit(MailboxController::Command::scan)) {
         return;
     }
-    if (m_fill_running || m_save_running) {
-        m_scan_deferred = true;
-        return;
-    }
-    m_scan_deferred = false;
-    m_stop_button->setEnabled(true);
-    m_browse_button->setEnabled(false);
-    m_tree->setEnabled(false);
-    // The records point into the folders' items: both stores go together.
-    scan_state_clear_stores(&m_state);
-    m_action_open->setEnabled(false);
-    m_action_scan->setEnabled(false);
-
-    m_state.stop_requested = false;
-    m_stop_confirmed = false;
-    m_browse_after_scan = false;
-    m_scan_running = true;
-    m_scan_thread = std::thread(&CMailvaneDlg::ScanThread, this);
+    m_ui.showScanStarted();
+    m_controller->StartScan();
 }
 
 void CMailvaneDlg::OnBnClickedStop()
 {
-    if (m_save_running) {
-        // The save stops as a scan does, and leaves nothing behind.
-        if (!m_save_stop_confirmed) {
-            m_state.gate.hold();
-            const QMessageBox::StandardButton answer =
-                AskUser(QMessageBox::Question, caption_text,
-                        QStringLiteral("Do you want to stop scan process ?"),
-                        QMessageBox::Yes | QMessageBox::No, this);
-            // A save that ended while the question was open has nothing
-            // left to stop (and the next walk must not start stopped).
-            if (answer == QMessageBox::Yes && m_save_running) {
-                // Also ends libpff's search of the free space, which passes no
-                // gate of ours.
-                scan_state_request_stop(&m_state);
-                m_save_stop_confirmed = true;
-            }
-            m_state.gate.release();
-        }
+    switch (m_controller->BeginStop()) {
+    case MailboxController::StopStep::nothing:
         return;
-    }
-    if (m_fill_running && m_state.recovered.searching.load()) {
-        // A click on "Recovered Items" runs libpff's search of the free space.
-        const QMessageBox::StandardButton answer =
-            AskUser(QMessageBox::Question, caption_text,
-                    QStringLiteral("Do you want to stop scan process ?"),
-                    QMessageBox::Yes | QMessageBox::No, this);
-        if (answer == QMessageBox::Yes && m_fill_running) {
-            scan_state_request_stop(&m_state);
-            m_fill_stop_confirmed = true;
-        }
+    case MailboxController::StopStep::enable_browse:
+        m_ui.browse_button->setEnabled(true);
         return;
+    case MailboxController::StopStep::ask:
+        break;
     }
-    if (m_scan_running && !m_stop_confirmed) {
-        m_state.gate.hold();
-        const QMessageBox::StandardButton answer =
-            AskUser(QMessageBox::Question, caption_text,
-                    QStringLiteral("Do you want to stop scan process ?"),
-                    QMessageBox::Yes | QMessageBox::No, this);
-        if (answer == QMessageBox::Yes) {
-            scan_state_request_stop(&m_state);
-            m_stop_confirmed = true;
-            // The walk ends at its next abort check; the driver then ends
-            // silently.
-            m_state.gate.release();
-            if (!m_scan_running) {
-                // The scan ended while the question was open.
-                StopCleanUp();
-            }
-            // Otherwise the clean-up (and Browse) follow the scan's end.
-            return;
-        }
-        m_state.gate.release();
+    const QMessageBox::StandardButton answer = AskUser(
+        QMessageBox::Question, caption_text, QStringLiteral("Do you want to stop scan process ?"),
+        QMessageBox::Yes | QMessageBox::No, this);
+    if (m_controller->AnswerStop(answer == QMessageBox::Yes)) {
+        m_ui.browse_button->setEnabled(true);
     }
-    m_browse_button->setEnabled(true);
-}
-
-void CMailvaneDlg::OnBnClickedSave()
-{
-    StartSave();
 }
 
 void CMailvaneDlg::OnFileConvert()
 {
-    StartSave();
+    OnBnClickedSave();
 }
 
-void CMailvaneDlg::StartSave()
+void CMailvaneDlg::OnBnClickedSave()
 {
-    if (m_save_running || m_scan_running) {
+    if (!m_controller->Admit(MailboxController::Command::save)) {
         return;
     }
-    if (m_fill_running) {
-        m_save_deferred = true;
-        return;
-    }
-    m_save_deferred = false;
     // Save is on exactly while a completed scan's folders are in the stores.
-    if (!m_save_button->isEnabled()) {
+    if (!m_ui.save_button->isEnabled()) {
         AskUser(QMessageBox::Information, caption_text,
                 QStringLiteral("Scan a mailbox first: the save writes what the scan found."),
                 QMessageBox::Ok, this);
         return;
     }
-    QStringList names;
-    std::vector<libpff_item_t *> folders =
-        CSaveDlg::CheckedFolders(*m_tree, m_state.folders, &names);
-    const RecoveredChoice recovered = RecoveredItemsChoice(!folders.empty(), names);
+    const scan_state &state = m_controller->Mailbox();
     CSaveDlg dialog(
-        QString::fromStdU16String(m_state.mailbox_path), CSaveDlg::ScopeText(names),
+        QString::fromStdU16String(state.mailbox_path), CSaveDlg::ChoiceFromTree(*m_ui.tree, state),
         [this](const SaveFormat &format, const QString &current) {
             return ChooseSaveTarget(format.directory, current);
         },
@@ -545,85 +288,18 @@ void CMailvaneDlg::StartSave()
             return AskUser(icon, caption_text, text, buttons, &dialog, defaultButton);
         },
         this);
-    if (recovered.decided) {
-        // The tree's check box decides; the option shows what it decided.
-        dialog.RecoveredBox()->setChecked(recovered.saved);
-        dialog.RecoveredBox()->setEnabled(false);
-    }
     if (RunSaveDialog(dialog) != QDialog::Accepted) {
         return;
     }
-    convert::save_request request = dialog.Request();
-    request.folders = std::move(folders);
-    request.recovered_only = recovered.only;
-    request.searching_free_space = [this] {
-        QMetaObject::invokeMethod(
-            this,
-            [this] {
-                m_progress->setFormat(QStringLiteral("Searching free space for deleted items"));
-                m_progress->setTextVisible(true);
-            },
-            Qt::QueuedConnection);
-    };
-
-    SetSaveControlsEnabled(false);
-    m_state.stop_requested = false;
-    m_save_stop_confirmed = false;
-    m_save_target = QString::fromStdString(request.target);
-    m_save_running = true;
-    m_save_thread = std::thread(&CMailvaneDlg::SaveThread, this, std::move(request));
-}
-
-CMailvaneDlg::RecoveredChoice CMailvaneDlg::RecoveredItemsChoice(bool folders_checked,
-                                                                QStringList &names) const
-{
-    RecoveredChoice choice;
-    const QTreeWidgetItem *node = m_tree->ItemFromHandle(m_state.recovered.node);
-    const QTreeWidgetItem *root = m_tree->topLevelItemCount() > 0 ? m_tree->topLevelItem(0) : nullptr;
-    if (node == nullptr || root == nullptr || CFolderTreeCtrl1::IsChecked(root)) {
-        // No node, or everything checked: the dialog's option decides (it
-        // opens ticked).
-        return choice;
-    }
-    const bool checked = CFolderTreeCtrl1::IsChecked(node);
-    if (!checked && !folders_checked) {
-        return choice; // nothing checked: the whole mailbox
-    }
-    choice.decided = true;
-    choice.saved = checked;
-    choice.only = checked && !folders_checked;
-    if (checked) {
-        names.append(QString::fromStdU16String(recovered_node_name));
-    }
-    return choice;
-}
-
-void CMailvaneDlg::SetSaveControlsEnabled(bool enabled)
-{
-    // Save is only pressed with Browse, the tree and File > Convert on (a
-    // completed scan); Stop stays on for the save's own Stop.
-    for (QWidget *control :
-         std::initializer_list<QWidget *>{m_browse_button, m_save_button, m_tree, m_list}) {
-        control->setEnabled(enabled);
-    }
-    m_action_convert->setEnabled(enabled);
-    m_stop_button->setEnabled(true);
+    m_ui.showSaveRunning(true);
+    m_controller->StartSave(dialog.Request());
 }
 
 void CMailvaneDlg::OnFileExit()
 {
     if (AskUser(QMessageBox::Question, caption_text, QStringLiteral("Do you want to Exit ?       "),
                 QMessageBox::Yes | QMessageBox::No, this) == QMessageBox::Yes) {
-        if (m_save_running) {
-            // A save is ended first, so its temporary output goes with it.
-            scan_state_request_stop(&m_state);
-            m_save_stop_confirmed = true;
-            m_state.gate.release();
-            while (m_save_running) {
-                QCoreApplication::processEvents(
-                    QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
-            }
-        }
+        m_controller->EndSave();
         EndProcess(ProcessEnd::immediate);
     }
 }
@@ -658,46 +334,19 @@ void CMailvaneDlg::OnCancel()
 
 void CMailvaneDlg::PreviewSelectedItem()
 {
-    const int row = FirstSelectedRow();
+    const int row = m_ui.firstSelectedRow();
     if (row < 0) {
         return;
     }
-    // A running worker (a scan, a fill or a save) owns the mailbox and the
-    // records: the click is ignored rather than waited out (the window thread
-    // never waits for a worker, which may itself be waiting for the window
-    // thread).
-    if (WorkerRunning()) {
-        return;
-    }
-    std::unique_lock<std::recursive_mutex> mailbox(m_state.mailbox_mutex, std::try_to_lock);
-    if (!mailbox.owns_lock()) {
-        return;
-    }
     preview_outcome outcome;
-    preview_selected_item(&m_state, m_list_model->cellText(row, 0).toStdU16String(),
-                          m_list_model->cellText(row, 1).toStdU16String(), outcome);
-    mailbox.unlock();
+    if (!m_controller->PreviewItem(m_ui.list_model->cellText(row, 0).toStdU16String(),
+                                   m_ui.list_model->cellText(row, 1).toStdU16String(), outcome)) {
+        return;
+    }
     if (outcome.navigate) {
-        m_preview->Navigate(QString::fromStdU16String(outcome.path),
-                            std::move(outcome.content_ids));
+        m_ui.preview->Navigate(QString::fromStdU16String(outcome.path),
+                               std::move(outcome.content_ids));
     }
-}
-
-void CMailvaneDlg::DrainViews()
-{
-    m_views.Drain();
-}
-
-int CMailvaneDlg::FirstSelectedRow() const
-{
-    const QModelIndexList rows = m_list->selectionModel()->selectedIndexes();
-    int first = -1;
-    for (const QModelIndex &index : rows) {
-        if (first < 0 || index.row() < first) {
-            first = index.row();
-        }
-    }
-    return first;
 }
 
 // ---------------------------------------------------------------------------
@@ -705,13 +354,10 @@ int CMailvaneDlg::FirstSelectedRow() const
 
 void CMailvaneDlg::OnNMClickTree(const NotifyInfo &)
 {
-    // One worker at a time reads the mailbox.
-    if (m_scan_running || m_fill_running || m_save_running) {
+    if (!m_controller->Admit(MailboxController::Command::fill)) {
         return;
     }
-    const tree_item item = m_tree->HandleOf(m_tree->currentItem());
-    m_fill_running = true;
-    m_fill_thread = std::thread(&CMailvaneDlg::FillThread, this, item);
+    m_controller->StartFill(m_ui.tree->HandleOf(m_ui.tree->currentItem()));
 }
 
 void CMailvaneDlg::OnTvnKeydownTree(const NotifyInfo &info)
@@ -719,30 +365,23 @@ void CMailvaneDlg::OnTvnKeydownTree(const NotifyInfo &info)
     if (info.key != Qt::Key_Space) {
         return;
     }
-    QTreeWidgetItem *item = m_tree->currentItem();
+    QTreeWidgetItem *item = m_ui.tree->currentItem();
     if (item == nullptr) {
         return;
     }
     // The folder list is only written by a scan, which keeps the tree disabled.
-    const bool folder_item =
-        !m_scan_running && folder_list_knows(&m_state.folders, m_tree->HandleOf(item));
+    const bool folder_item = !ScanRunning() && folder_list_knows(&m_controller->Mailbox().folders,
+                                                                 m_ui.tree->HandleOf(item));
     if (folder_item) {
         if (!CFolderTreeCtrl1::IsChecked(item)) {
             // The control toggles twice: a folder item stays unchecked.
-            QCoreApplication::postEvent(m_tree, new QKeyEvent(QEvent::KeyPress, Qt::Key_Space,
-                                                              Qt::NoModifier, QStringLiteral(" ")));
+            QCoreApplication::postEvent(m_ui.tree,
+                                        new QKeyEvent(QEvent::KeyPress, Qt::Key_Space,
+                                                      Qt::NoModifier, QStringLiteral(" ")));
         }
         return;
     }
-    if (CFolderTreeCtrl1::IsChecked(item)) {
-        CFolderTreeCtrl1::SetBold(item, false);
-        CFolderTreeCtrl1::SetDescendantsChecked(item, false);
-    } else {
-        CFolderTreeCtrl1::SetBold(item, true);
-        CFolderTreeCtrl1::SetDescendantsChecked(item, true);
-    }
-    CFolderTreeCtrl1::UpdateAncestorChecks(item);
-    CFolderTreeCtrl1::UpdateAncestorBold(item);
+    CFolderTreeCtrl1::SpreadBeforeKeyToggle(item);
 }
 
 void CMailvaneDlg::OnNMClickList(const NotifyInfo &)
@@ -756,200 +395,13 @@ void CMailvaneDlg::OnLvnItemchangedList(const NotifyInfo &)
 }
 
 // ---------------------------------------------------------------------------
-// Workers
-
-void CMailvaneDlg::ScanThread()
-{
-    scan_driver_run(&m_state);
-    QMetaObject::invokeMethod(
-        this, [this] { ScanFinished(); }, Qt::QueuedConnection);
-}
-
-void CMailvaneDlg::FillThread(tree_item item)
-{
-    folder_fill(&m_state, item);
-    QMetaObject::invokeMethod(
-        this, [this] { FillFinished(); }, Qt::QueuedConnection);
-}
-
-void CMailvaneDlg::SaveThread(convert::save_request request)
-{
-    scan_views *views = m_state.views;
-    m_save_result = convert::save_mailbox(
-        &m_state, request, [views](int percent) { views->progress_set(percent); }, m_save_report);
-    QMetaObject::invokeMethod(
-        this, [this] { SaveFinished(); }, Qt::QueuedConnection);
-}
-
-void CMailvaneDlg::SaveFinished()
-{
-    DrainViews();
-    if (m_save_thread.joinable()) {
-        m_save_thread.join();
-    }
-    m_save_running = false;
-    const int result = m_save_result;
-    const convert::save_report report = std::move(m_save_report);
-    m_save_report = convert::save_report{};
-    // The next walk starts unstopped.
-    m_state.stop_requested = false;
-    m_progress->setValue(0);
-    m_progress->setFormat(QStringLiteral("%p%"));
-    m_progress->setTextVisible(false);
-    SetSaveControlsEnabled(true);
-    if (m_shutting_down) {
-        return;
-    }
-    CSaveDlg::ReportBox box;
-    if (CSaveDlg::ReportFor(result, report, m_save_target, box)) {
-        ShowReport(box.icon, caption_text, box.text, box.details);
-    }
-    RunDeferredCommands();
-}
-
-void CMailvaneDlg::ScanFinished()
-{
-    DrainViews();
-    if (m_scan_thread.joinable()) {
-        m_scan_thread.join();
-    }
-    m_scan_running = false;
-    if (m_shutting_down) {
-        return;
-    }
-    if (m_stop_confirmed) {
-        StopCleanUp();
-        m_browse_after_scan = false;
-    }
-    if (m_browse_after_scan) {
-        m_browse_after_scan = false;
-        OnBnClickedBrowse();
-    }
-    RunDeferredCommands();
-}
-
-void CMailvaneDlg::FillFinished()
-{
-    DrainViews();
-    if (m_fill_thread.joinable()) {
-        m_fill_thread.join();
-    }
-    m_fill_running = false;
-    if (m_fill_stop_confirmed) {
-        // Only the search was stopped: the next walk starts unstopped.
-        m_fill_stop_confirmed = false;
-        m_state.stop_requested = false;
-    }
-    if (m_shutting_down) {
-        return;
-    }
-    if (m_stop_confirmed && !m_scan_running) {
-        StopCleanUp();
-    }
-    RunDeferredCommands();
-}
-
-void CMailvaneDlg::RunDeferredCommands()
-{
-    if (m_scan_running || m_fill_running || m_save_running) {
-        return;
-    }
-    if (m_save_deferred) {
-        StartSave();
-        if (m_save_running) {
-            return;
-        }
-    }
-    if (m_browse_deferred) {
-        OnBnClickedBrowse();
-    }
-    if (m_scan_deferred) {
-        OnBnClickedScan();
-    }
-}
-
-void CMailvaneDlg::StopCleanUp()
-{
-    if (m_fill_running) {
-        // The stores are still in use: the fill's end does the clean-up.
-        m_stop_confirmed = true;
-        return;
-    }
-    m_stop_confirmed = false;
-    RemoveWorkingDirectory();
-    m_tree->DeleteAllItems();
-    m_views.SetRootItem(0);
-    m_list_model->deleteAllRows();
-    scan_state_clear_stores(&m_state);
-    // The scan has ended: the next one starts unstopped.
-    m_state.stop_requested = false;
-    m_progress->setValue(0);
-    m_stop_button->setEnabled(false);
-    m_browse_button->setEnabled(true);
-    m_action_open->setEnabled(true);
-}
-
-void CMailvaneDlg::ShutDownWorkers()
-{
-    m_shutting_down = true;
-    if (m_scan_running || m_fill_running || m_save_running) {
-        // End them at their next abort check, then serve their last calls.
-        // A save ended so leaves nothing behind.
-        scan_state_request_stop(&m_state);
-        m_state.gate.release();
-        while (m_scan_running || m_fill_running || m_save_running) {
-            QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents,
-                                            50);
-        }
-    }
-    if (m_scan_thread.joinable()) {
-        m_scan_thread.join();
-    }
-    if (m_fill_thread.joinable()) {
-        m_fill_thread.join();
-    }
-    if (m_save_thread.joinable()) {
-        m_save_thread.join();
-    }
-}
-
-// ---------------------------------------------------------------------------
-// Command states
-
-void CMailvaneDlg::SetCommandEnabled(view_command command, bool enabled)
-{
-    switch (command) {
-    case view_command::scan:
-        m_scan_button->setEnabled(enabled);
-        break;
-    case view_command::save:
-        m_save_button->setEnabled(enabled);
-        break;
-    case view_command::browse:
-        m_browse_button->setEnabled(enabled);
-        break;
-    case view_command::convert:
-        m_action_convert->setEnabled(enabled);
-        break;
-    }
-}
-
-// ---------------------------------------------------------------------------
 // Seams
 
 QString CMailvaneDlg::ChooseMailboxFile()
 {
-    const QString directory = ChooserDirectory(QString::fromStdU16String(m_state.mailbox_path),
-                                               m_start_directory, QDir::homePath());
-    QFileDialog chooser(this, QStringLiteral("Select File..."), directory,
-                        QStringLiteral("Microsoft Outlook PST File (*pst) (*.pst)"));
-    chooser.setAcceptMode(QFileDialog::AcceptOpen);
-    chooser.setFileMode(QFileDialog::ExistingFile);
-    chooser.setOption(QFileDialog::HideNameFilterDetails);
-    if (chooser.exec() != QDialog::Accepted) {
-        return {};
-    }
-    return chooser.selectedFiles().value(0);
+    return DesktopDialogs::ChooseMailboxFile(
+        this, ChooserDirectory(QString::fromStdU16String(State().mailbox_path), m_start_directory,
+                               QDir::homePath()));
 }
 
 QMessageBox::StandardButton CMailvaneDlg::AskUser(QMessageBox::Icon icon, const QString &caption,
@@ -958,12 +410,7 @@ QMessageBox::StandardButton CMailvaneDlg::AskUser(QMessageBox::Icon icon, const 
                                                   QWidget *owner,
                                                   QMessageBox::StandardButton defaultButton)
 {
-    QMessageBox box(icon, caption, text, buttons, owner);
-    box.setWindowModality(Qt::ApplicationModal);
-    if (defaultButton != QMessageBox::NoButton) {
-        box.setDefaultButton(defaultButton);
-    }
-    return static_cast<QMessageBox::StandardButton>(box.exec());
+    return DesktopDialogs::Ask(icon, caption, text, buttons, owner, defaultButton);
 }
 
 int CMailvaneDlg::RunSaveDialog(CSaveDlg &dialog)
@@ -973,50 +420,23 @@ int CMailvaneDlg::RunSaveDialog(CSaveDlg &dialog)
 
 QString CMailvaneDlg::ChooseSaveTarget(bool directory, const QString &current)
 {
-    QFileDialog chooser(this,
-                        directory ? QStringLiteral("Save Into Folder...")
-                                  : QStringLiteral("Save Mailbox As..."),
-                        current);
-    chooser.setAcceptMode(QFileDialog::AcceptSave);
-    // The save dialog asks before anything is replaced.
-    chooser.setOption(QFileDialog::DontConfirmOverwrite);
-    if (directory) {
-        // A new directory's name: the save creates it.
-        chooser.setFileMode(QFileDialog::AnyFile);
-    } else {
-        chooser.setNameFilter(QStringLiteral("Microsoft Outlook PST File (*.pst)"));
-        chooser.setDefaultSuffix(QStringLiteral("pst"));
-    }
-    chooser.selectFile(current);
-    if (chooser.exec() != QDialog::Accepted) {
-        return {};
-    }
-    return chooser.selectedFiles().value(0);
+    return DesktopDialogs::ChooseSaveTarget(this, directory, current);
 }
 
 void CMailvaneDlg::ShowReport(QMessageBox::Icon icon, const QString &caption, const QString &text,
                               const QString &details)
 {
-    QMessageBox box(icon, caption, text, QMessageBox::Ok, this);
-    if (!details.isEmpty()) {
-        box.setDetailedText(details);
-    }
-    box.exec();
+    DesktopDialogs::ShowReport(this, icon, caption, text, details);
 }
 
 void CMailvaneDlg::OpenDocument(const QString &path)
 {
-    // The shell's answer is not looked at: a missing help file shows nothing
-    // of ours.
-    QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+    DesktopDialogs::OpenDocument(path);
 }
 
 void CMailvaneDlg::EndProcess(ProcessEnd how)
 {
-    if (how == ProcessEnd::immediate) {
-        ::_exit(0);
-    }
-    std::exit(0);
+    DesktopDialogs::EndProcess(how == ProcessEnd::immediate);
 }
 
 // ---------------------------------------------------------------------------
@@ -1061,26 +481,8 @@ void CMailvaneDlg::contextMenuEvent(QContextMenuEvent *event)
 {
     // The window manager owns the real system menu; a right click on the
     // dialog's background shows ours.
-    m_system_menu->popup(event->globalPos());
+    m_ui.system_menu->popup(event->globalPos());
     event->accept();
-}
-
-bool CMailvaneDlg::eventFilter(QObject *watched, QEvent *event)
-{
-    // Enter moves the focus like Tab in this dialog; it never presses the
-    // hidden default button.
-    if (event->type() == QEvent::KeyPress && watched->isWidgetType()) {
-        auto *key = static_cast<QKeyEvent *>(event);
-        auto *widget = static_cast<QWidget *>(watched);
-        if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) &&
-            widget->window() == this) {
-            QKeyEvent tab(QEvent::KeyPress, Qt::Key_Tab, key->modifiers() & ~Qt::KeypadModifier,
-                          QStringLiteral("\t"));
-            QCoreApplication::sendEvent(widget, &tab);
-            return true;
-        }
-    }
-    return QDialog::eventFilter(watched, event);
 }
 
 } // namespace korvel

@@ -57,9 +57,10 @@ const SaveFormat &SaveFormatOf(output_format format)
     return format_table[0];
 }
 
-CSaveDlg::CSaveDlg(const QString &source, const QString &scope, ChooseTarget choose, Ask ask,
+CSaveDlg::CSaveDlg(const QString &source, TreeChoice choice, ChooseTarget choose, Ask ask,
                    QWidget *parent)
-    : QDialog(parent), m_source(source), m_choose(std::move(choose)), m_ask(std::move(ask))
+    : QDialog(parent), m_source(source), m_choice(std::move(choice)), m_choose(std::move(choose)),
+      m_ask(std::move(ask))
 {
     setObjectName(QStringLiteral("CSaveDlg"));
     setWindowTitle(QStringLiteral("Save Mailbox"));
@@ -84,10 +85,14 @@ CSaveDlg::CSaveDlg(const QString &source, const QString &scope, ChooseTarget cho
                                      "Items\")"),
                       this);
     m_recovered_box->setChecked(true);
+    if (m_choice.recovered.decided) {
+        m_recovered_box->setChecked(m_choice.recovered.saved);
+        m_recovered_box->setEnabled(false);
+    }
 
     auto *form = new QFormLayout;
     form->addRow(QStringLiteral("Source:"), new QLabel(QDir::toNativeSeparators(source), this));
-    auto *scope_label = new QLabel(scope, this);
+    auto *scope_label = new QLabel(m_choice.scope, this);
     scope_label->setObjectName(QStringLiteral("scope"));
     form->addRow(QStringLiteral("Folders:"), scope_label);
     form->addRow(QStringLiteral("Save as:"), m_format_box);
@@ -212,6 +217,8 @@ void CSaveDlg::accept()
     m_request.format = format.format;
     m_request.recovered_items = m_recovered_box->isChecked();
     m_request.replace_existing = replace;
+    m_request.folders = m_choice.folders;
+    m_request.recovered_only = m_choice.recovered.only;
     QDialog::accept();
 }
 
@@ -244,6 +251,42 @@ std::vector<libpff_item_t *> CSaveDlg::CheckedFolders(const CFolderTreeCtrl1 &tr
         }
     }
     return result;
+}
+
+CSaveDlg::RecoveredChoice CSaveDlg::RecoveredItemsChoice(const CFolderTreeCtrl1 &tree,
+                                                         tree_item node_item, bool folders_checked,
+                                                         QStringList &names)
+{
+    RecoveredChoice choice;
+    const QTreeWidgetItem *node = tree.ItemFromHandle(node_item);
+    const QTreeWidgetItem *root = tree.topLevelItemCount() > 0 ? tree.topLevelItem(0) : nullptr;
+    if (node == nullptr || root == nullptr || CFolderTreeCtrl1::IsChecked(root)) {
+        // No node, or everything checked: the dialog's option decides (it
+        // opens ticked).
+        return choice;
+    }
+    const bool checked = CFolderTreeCtrl1::IsChecked(node);
+    if (!checked && !folders_checked) {
+        return choice; // nothing checked: the whole mailbox
+    }
+    choice.decided = true;
+    choice.saved = checked;
+    choice.only = checked && !folders_checked;
+    if (checked) {
+        names.append(QString::fromStdU16String(recovered_node_name));
+    }
+    return choice;
+}
+
+CSaveDlg::TreeChoice CSaveDlg::ChoiceFromTree(const CFolderTreeCtrl1 &tree, const scan_state &state)
+{
+    TreeChoice choice;
+    QStringList names;
+    choice.folders = CheckedFolders(tree, state.folders, &names);
+    choice.recovered =
+        RecoveredItemsChoice(tree, state.recovered.node, !choice.folders.empty(), names);
+    choice.scope = ScopeText(names);
+    return choice;
 }
 
 QString CSaveDlg::ScopeText(const QStringList &names)

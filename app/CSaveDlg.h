@@ -54,13 +54,36 @@ public:
         QMessageBox::Icon icon, const QString &text, QMessageBox::StandardButtons buttons,
         QMessageBox::StandardButton defaultButton)>;
 
-    // source: the scanned mailbox (UTF-8 path as Browse chose it); scope: a
-    // line saying what is saved (the checked folders or the whole mailbox).
-    CSaveDlg(const QString &source, const QString &scope, ChooseTarget choose, Ask ask,
+    // How the tree's "Recovered Items" check box shapes the save: decided
+    // (the dialog's option then shows it and cannot be changed) when some
+    // folder or the node is checked and not the whole mailbox; only when the
+    // node is checked and no folder. Adds the node's name to names when saved.
+    struct RecoveredChoice
+    {
+        bool decided = false;
+        bool saved = true;
+        bool only = false;
+    };
+    static RecoveredChoice RecoveredItemsChoice(const CFolderTreeCtrl1 &tree, tree_item node,
+                                                bool folders_checked, QStringList &names);
+    // What the tree's check marks make of a save: the folders, the line
+    // naming them, and the "Recovered Items" choice.
+    struct TreeChoice
+    {
+        std::vector<libpff_item_t *> folders;
+        QString scope;
+        RecoveredChoice recovered;
+    };
+    static TreeChoice ChoiceFromTree(const CFolderTreeCtrl1 &tree, const scan_state &state);
+
+    // source: the scanned mailbox (UTF-8 path as Browse chose it); choice:
+    // what the tree's check marks save (the dialog names the folders, and a
+    // decided "Recovered Items" choice shows in its option, unchangeable).
+    CSaveDlg(const QString &source, TreeChoice choice, ChooseTarget choose, Ask ask,
              QWidget *parent = nullptr);
 
-    // What OK agreed to: format, absolute target, recovered items, whether the
-    // user agreed to replace what is there. No folders: the caller adds them.
+    // What OK agreed to: format, absolute target, the folders, recovered
+    // items, whether the user agreed to replace what is there.
     const convert::save_request &Request() const { return m_request; }
 
     void SelectFormat(convert::output_format format);
@@ -104,6 +127,7 @@ private:
     QString TargetPath() const;
 
     QString m_source;
+    TreeChoice m_choice;
     ChooseTarget m_choose;
     Ask m_ask;
     // The default target of the format shown: replaced by the next format's

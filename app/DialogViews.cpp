@@ -5,7 +5,6 @@
 #include <QThread>
 
 #include "app/CFolderTreeCtrl1.h"
-#include "app/CMailvaneDlg.h"
 #include "app/ItemListModel.h"
 #include "app/LoadIDialog.h"
 
@@ -20,7 +19,8 @@ QString toQString(const std::u16string &text)
 
 } // namespace
 
-DialogViews::DialogViews(CMailvaneDlg &dialog) : m_dialog(dialog)
+DialogViews::DialogViews(CFolderTreeCtrl1 &tree, ItemListModel &list, QProgressBar &progress)
+    : m_tree(tree), m_list(list), m_progress(progress)
 {
     m_drain_timer.setSingleShot(true);
     m_drain_timer.setInterval(15);
@@ -79,15 +79,15 @@ void DialogViews::Drain()
     if (ops.empty()) {
         return;
     }
-    CFolderTreeCtrl1 &tree = *m_dialog.Tree();
-    ItemListModel &list = *m_dialog.ListModel();
     // Consecutive rows go into the model in one insert, and the progress bar
     // (which repaints on every change) gets only the batch's last position.
     std::vector<ItemListModel::Row> rows;
     int progress = -1;
+    // Browse empties the views: it comes after the batch.
+    bool browse = false;
     const auto flush_rows = [&] {
         if (!rows.empty()) {
-            list.insertAtTop(std::move(rows));
+            m_list.insertAtTop(std::move(rows));
             rows.clear();
         }
     };
@@ -96,56 +96,88 @@ void DialogViews::Drain()
         case ViewOp::Kind::tree_insert: {
             QTreeWidgetItem *parent = nullptr;
             if (op.parent != 0) {
-                parent = tree.ItemFromHandle(op.parent);
+                parent = m_tree.ItemFromHandle(op.parent);
                 if (parent == nullptr) {
                     break;
                 }
             }
-            tree.InsertFolderItem(parent, op.text, op.id, op.flag);
+            m_tree.InsertFolderItem(parent, op.text, op.id, op.flag);
             break;
         }
         case ViewOp::Kind::tree_text:
-            if (QTreeWidgetItem *item = tree.ItemFromHandle(op.id)) {
+            if (QTreeWidgetItem *item = m_tree.ItemFromHandle(op.id)) {
                 item->setText(0, op.text);
             }
             break;
         case ViewOp::Kind::tree_bold:
-            if (QTreeWidgetItem *item = tree.ItemFromHandle(op.id)) {
+            if (QTreeWidgetItem *item = m_tree.ItemFromHandle(op.id)) {
                 CFolderTreeCtrl1::SetBold(item, true);
             }
             break;
         case ViewOp::Kind::tree_enable:
-            tree.setEnabled(op.flag);
+            m_tree.setEnabled(op.flag);
             break;
         case ViewOp::Kind::list_clear:
             rows.clear();
-            list.deleteAllRows();
+            m_list.deleteAllRows();
             break;
         case ViewOp::Kind::list_row:
             rows.push_back(std::move(op.cells));
             break;
         case ViewOp::Kind::list_cell:
             flush_rows();
-            list.setCell(op.row, op.column, op.text);
+            m_list.setCell(op.row, op.column, op.text);
             break;
         case ViewOp::Kind::list_rename:
-            list.renameColumn(op.column, op.text);
+            m_list.renameColumn(op.column, op.text);
             break;
         case ViewOp::Kind::progress:
             progress = op.row;
             break;
         case ViewOp::Kind::command_enable:
-            m_dialog.SetCommandEnabled(op.command, op.flag);
+            emit commandEnabled(op.command, op.flag);
             break;
         case ViewOp::Kind::browse:
-            m_dialog.m_browse_after_scan = true;
+            browse = true;
             break;
         }
     }
     flush_rows();
     if (progress >= 0) {
-        m_dialog.Progress()->setValue(progress);
+        m_progress.setValue(progress);
     }
+    if (browse) {
+        emit browseRequested();
+    }
+}
+
+void DialogViews::Clear()
+{
+    Drain();
+    m_tree.DeleteAllItems();
+    m_root_item = 0;
+    m_list.deleteAllRows();
+}
+
+tree_item DialogViews::ShowMailboxRoot(const QString &path)
+{
+    const tree_item root = NewTreeItem();
+    m_tree.InsertFolderItem(nullptr, path, root);
+    m_root_item = root;
+    return root;
+}
+
+void DialogViews::ResetProgress()
+{
+    m_progress.setValue(0);
+    m_progress.setFormat(QStringLiteral("%p%"));
+    m_progress.setTextVisible(false);
+}
+
+void DialogViews::ShowSearchingFreeSpace()
+{
+    m_progress.setFormat(QStringLiteral("Searching free space for deleted items"));
+    m_progress.setTextVisible(true);
 }
 
 tree_item DialogViews::tree_root_item()
@@ -253,11 +285,7 @@ void DialogViews::message_box(message_icon icon, const std::u16string &caption,
         icon == message_icon::error ? QMessageBox::Critical : QMessageBox::Information;
     const QString box_caption = toQString(caption);
     const QString box_text = toQString(text);
-    RunOnWindowThread([&] {
-        if (!m_dialog.m_shutting_down) {
-            m_dialog.AskUser(box_icon, box_caption, box_text, QMessageBox::Ok, nullptr);
-        }
-    });
+    RunOnWindowThread([&] { emit messageBox(box_icon, box_caption, box_text); });
 }
 
 void DialogViews::wait_dialog_show()
@@ -275,13 +303,7 @@ void DialogViews::wait_dialog_close()
 
 void DialogViews::run_browse()
 {
-    if (OnWindowThread()) {
-        Drain();
-        m_dialog.OnBnClickedBrowse();
-        return;
-    }
-    // After the scan's failure message: the chooser opens once the worker
-    // has let go of the stores.
+    // In order with the calls before it.
     const bool was_empty = m_queue.push(ViewOp(ViewOp::Kind::browse));
     AfterPush(was_empty);
 }
@@ -290,10 +312,7 @@ void DialogViews::memory_exhausted(const std::u16string &caption, const std::u16
 {
     const QString box_caption = toQString(caption);
     const QString box_text = toQString(text);
-    RunOnWindowThread([&] {
-        m_dialog.AskUser(QMessageBox::Critical, box_caption, box_text, QMessageBox::Ok, nullptr);
-        m_dialog.EndProcess(CMailvaneDlg::ProcessEnd::runtime_exit);
-    });
+    RunOnWindowThread([&] { emit memoryExhausted(box_caption, box_text); });
 }
 
 } // namespace korvel

@@ -1,10 +1,12 @@
-// The engine's view of the main dialog: the scan and the folder fills run on
-// worker threads and reach the controls only through the scan_views calls
-// below, which hand their work to the window thread (in order, batched where
-// a folder's rows would otherwise cost a round trip each). The dialog owns
-// one and keeps its commands; this class keeps the queue and its draining.
+// The engine's view of the main dialog: the workers reach the controls only
+// through the scan_views calls below, which hand their work to the window
+// thread (in order, batched where a folder's rows would otherwise cost a
+// round trip each). The tree, the list and the progress bar are filled here;
+// the rest (command states, boxes, Browse) leaves as signals, on the window
+// thread, for the mailbox controller to pass on.
 #pragma once
 
+#include <QMessageBox>
 #include <QObject>
 #include <QTimer>
 #include <atomic>
@@ -13,9 +15,12 @@
 #include "app/ViewQueue.h"
 #include "scan/views.h"
 
+class QProgressBar;
+
 namespace korvel {
 
-class CMailvaneDlg;
+class CFolderTreeCtrl1;
+class ItemListModel;
 class LoadIDialog;
 
 class DialogViews : public QObject, public scan_views
@@ -23,8 +28,8 @@ class DialogViews : public QObject, public scan_views
     Q_OBJECT
 
 public:
-    // Lives on the dialog's thread (the window thread).
-    explicit DialogViews(CMailvaneDlg &dialog);
+    // Lives on the window thread, as do the views it fills.
+    DialogViews(CFolderTreeCtrl1 &tree, ItemListModel &list, QProgressBar &progress);
     ~DialogViews() override;
     DialogViews(const DialogViews &) = delete;
     DialogViews &operator=(const DialogViews &) = delete;
@@ -55,9 +60,23 @@ public:
     // A new tree item handle (any thread: a worker gets its handle without
     // waiting for the window thread).
     tree_item NewTreeItem() { return m_next_tree_item++; }
-    // The root item Browse inserted (0: none).
-    void SetRootItem(tree_item item) { m_root_item = item; }
+    // Empties the tree and the list (what is queued goes first).
+    void Clear();
+    // The root item for a newly chosen file, in the emptied tree.
+    tree_item ShowMailboxRoot(const QString &path);
+    // The progress bar as a save leaves it, and as its search of the free
+    // space shows it.
+    void ResetProgress();
+    void ShowSearchingFreeSpace();
     LoadIDialog *WaitDialog() const { return m_wait_dialog.get(); }
+
+signals:
+    void commandEnabled(korvel::view_command command, bool enabled);
+    // The engine asked for Browse (after the scan's failure message).
+    void browseRequested();
+    void messageBox(QMessageBox::Icon icon, const QString &caption, const QString &text);
+    // The box has to be shown and the process ended.
+    void memoryExhausted(const QString &caption, const QString &text);
 
 private:
     bool OnWindowThread() const;
@@ -66,7 +85,9 @@ private:
     template <typename Function> void RunOnWindowThread(Function &&function);
     tree_item InsertTreeItem(tree_item parent, const std::u16string &text, bool recovered);
 
-    CMailvaneDlg &m_dialog;
+    CFolderTreeCtrl1 &m_tree;
+    ItemListModel &m_list;
+    QProgressBar &m_progress;
     // Worker calls waiting for the window thread.
     ViewQueue m_queue;
     // Starts a drain shortly after the first queued call, so rows arrive in

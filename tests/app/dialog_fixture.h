@@ -23,6 +23,7 @@
 #include "app/CFolderTreeCtrl1.h"
 #include "app/CMailvaneDlg.h"
 #include "app/CSaveDlg.h"
+#include "app/ItemListModel.h"
 #include "app/resource_ids.h"
 #include "preview/browser/CExplorer1.h"
 #include "tests/support/samples.h"
