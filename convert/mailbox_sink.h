@@ -73,6 +73,10 @@ public:
     // when it is set: add_message then returns -1. Not owned.
     virtual void set_stop_flag(const std::atomic<bool> *stop) { (void)stop; }
 
+    // How many threads the save may use (at least 1); a sink may put its
+    // output on a thread of its own when given more than one. Before open.
+    virtual void set_threads(unsigned threads) { (void)threads; }
+
     // Parts of the message added last that could not be read (a recipient,
     // an attachment, a property), one line each ("attachment 2: ..."); the
     // message itself was written. Empties the list.

@@ -265,7 +265,11 @@ public:
     int open(const std::string &temporary_path, sink_error &error) override
     {
         m_path = temporary_path;
-        int r = guarded(error, [&] { m_writer = std::make_unique<pst_writer>(temporary_path); });
+        writer_options options;
+        options.write_thread = m_threads > 1;
+        int r = guarded(error, [&] {
+            m_writer = std::make_unique<pst_writer>(temporary_path, std::move(options));
+        });
         if (r != 1) {
             error.fatal = true;
         }
@@ -337,6 +341,7 @@ public:
     }
 
     void set_stop_flag(const std::atomic<bool> *stop) override { m_stop = stop; }
+    void set_threads(unsigned threads) override { m_threads = threads; }
 
     std::vector<std::string> take_problems() override
     {
@@ -403,6 +408,7 @@ private:
     std::vector<std::string> m_problems;
     code_page_decoder m_decoder;
     const std::atomic<bool> *m_stop = nullptr;
+    unsigned m_threads = 1;
     bool m_ipm_path_open = false;
 };
 

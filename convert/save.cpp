@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <mutex>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 #include <unordered_set>
 
@@ -699,6 +700,11 @@ int move_into_place(const std::string &temporary, const std::string &target, boo
 
 } // namespace
 
+unsigned default_save_threads()
+{
+    return std::clamp(std::thread::hardware_concurrency(), 1u, 4u);
+}
+
 target_check check_save_target(const std::string &source, const std::string &target)
 {
     struct stat source_st;
@@ -785,6 +791,7 @@ int save_mailbox(scan_state *state, const save_request &request,
 
     std::unique_ptr<mailbox_sink> sink = make_sink(request.format);
     sink->set_stop_flag(&state->stop_requested);
+    sink->set_threads(request.threads == 0 ? default_save_threads() : request.threads);
     save_walk walk(state, request, *sink, progress, report);
     walk.set_checked();
     if (progress) {
