@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <unistd.h>
 
 #include "convert/pff_source.h"
@@ -259,6 +260,30 @@ void message_reader::read_attachments(libpff_item_t *item, std::uint32_t code_pa
     }
 }
 
+// A message whose attachments together are at most this big is read whole
+// by the reading thread; a bigger one is streamed from its libpff file when
+// written, the reading thread waiting meanwhile, so memory stays bounded.
+constexpr std::uint64_t read_whole_limit = 8u << 20;
+
+// The by-value attachments of m and of the messages embedded in it.
+void for_each_data(message &m, const std::function<void(attachment &)> &visit)
+{
+    for (attachment &a : m.attachments) {
+        if (a.how == attachment::kind::by_value) {
+            visit(a);
+        } else if (a.how == attachment::kind::embedded && a.embedded) {
+            for_each_data(*a.embedded, visit);
+        }
+    }
+}
+
+struct pst_prepared : prepared_message
+{
+    message m;
+    // Only while attachments are still to be read from it.
+    std::unique_ptr<message_reader> reader;
+};
+
 class pst_sink : public mailbox_sink
 {
 public:
@@ -331,6 +356,18 @@ public:
             error = {why, false};
             return -1;
         }
+        return write(m, associated, error);
+    }
+
+    void set_threads(unsigned threads) override { m_threads = threads; }
+
+private:
+    int write(const message &m, bool associated, sink_error &error)
+    {
+        if (m_open.empty()) {
+            error = {"no folder is open", false};
+            return -1;
+        }
         return guarded(error, [&] {
             if (associated) {
                 m_writer->add_associated_message(m_open.back(), m);
@@ -340,9 +377,60 @@ public:
         });
     }
 
-    void set_stop_flag(const std::atomic<bool> *stop) override { m_stop = stop; }
-    void set_threads(unsigned threads) override { m_threads = threads; }
+    bool prepares_messages() const override { return true; }
 
+    std::unique_ptr<prepared_message> prepare_message(libpff_item_t *item, bool) override
+    {
+        auto out = std::make_unique<pst_prepared>();
+        // One decoder per reading thread: its iconv handles are its own.
+        thread_local code_page_decoder decoder;
+        out->reader = std::make_unique<message_reader>(decoder, out->problems, m_stop);
+        std::string why;
+        if (out->reader->read(item, default_code_page, "", 0, out->m, why) != 1) {
+            out->result = -1;
+            out->error = {why, false};
+            out->reader.reset();
+            return out;
+        }
+        std::uint64_t data_size = 0;
+        for_each_data(out->m, [&](attachment &a) { data_size += a.data.size; });
+        if (data_size > read_whole_limit) {
+            out->borrows_source = true;
+            out->bytes = read_whole_limit;
+            return out;
+        }
+        try {
+            for_each_data(out->m, [&](attachment &a) {
+                std::vector<std::uint8_t> bytes(static_cast<std::size_t>(a.data.size));
+                a.data.read(0, bytes);
+                a.data = data_source::from_bytes(std::move(bytes));
+            });
+        } catch (const std::exception &e) {
+            out->result = -1; // a Stop
+            out->error = {e.what(), false};
+        }
+        out->reader.reset();
+        out->bytes = static_cast<std::size_t>(data_size) + 4096;
+        return out;
+    }
+
+    int write_prepared(prepared_message &prepared, bool associated, sink_error &error) override
+    {
+        auto &p = static_cast<pst_prepared &>(prepared);
+        int r = p.result;
+        if (r == 1) {
+            r = write(p.m, associated, error);
+        } else {
+            error = p.error;
+        }
+        // After the write: a streamed attachment adds its problems while written.
+        m_problems.insert(m_problems.end(), p.problems.begin(), p.problems.end());
+        p.problems.clear();
+        return r;
+    }
+
+    void set_stop_flag(const std::atomic<bool> *stop) override { m_stop = stop; }
+public:
     std::vector<std::string> take_problems() override
     {
         std::vector<std::string> out;

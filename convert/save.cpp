@@ -13,6 +13,7 @@
 #include <unistd.h>
 #include <unordered_set>
 
+#include "convert/folder_readers.h"
 #include "convert/pff_source.h"
 #include "scan/folder_messages.h"
 #include "scan/names.h"
@@ -104,48 +105,6 @@ std::uint32_t identifier_of(libpff_item_t *item)
     return id;
 }
 
-// The messages of a folder in contents-table order, with one pass over the
-// folder's children; a message libpff cannot fetch is handed to unreadable and
-// the walk goes on. The save's own visit tests Stop, so no handle is passed.
-int walk_folder_messages(libpff_item_t *folder,
-                         const std::function<int(libpff_item_t *, int)> &visit,
-                         const std::function<void(int)> &unreadable,
-                         bool *from_node_index = nullptr)
-{
-    libpff_error_t *error = nullptr;
-    const int result = export_handle_walk_sub_messages(nullptr, folder, visit, unreadable,
-                                                       from_node_index, &error);
-    libpff_error_free(&error);
-    return result;
-}
-
-// The same over the folder's associated (hidden) contents.
-int walk_folder_associated(libpff_item_t *folder,
-                           const std::function<int(libpff_item_t *, int)> &visit,
-                           const std::function<void(int)> &unreadable)
-{
-    libpff_error_t *error = nullptr;
-    int count = 0;
-    if (libpff_folder_get_number_of_sub_associated_contents(folder, &count, &error) != 1) {
-        libpff_error_free(&error);
-        return -1;
-    }
-    for (int i = 0; i < count; ++i) {
-        libpff_item_t *message = nullptr;
-        if (libpff_folder_get_sub_associated_content(folder, i, &message, &error) != 1) {
-            libpff_error_free(&error);
-            unreadable(i);
-            continue;
-        }
-        int r = visit(message, i);
-        libpff_item_free(&message, nullptr);
-        if (r == 0) {
-            return 0;
-        }
-    }
-    return 1;
-}
-
 // Owns a libpff item for one scope.
 struct item_holder
 {
@@ -189,6 +148,9 @@ public:
         m_ancestors.clear();
         m_met.clear();
         m_walked.clear();
+        if (count_only) {
+            m_order.clear();
+        }
         int r = 1;
         if (!root) {
             m_report.unreadable.push_back("The folder hierarchy cannot be read.");
@@ -237,6 +199,16 @@ public:
 
     // Passes the Stop gate; false when a Stop was confirmed.
     bool still_going() { return go_on(); }
+
+    // Reads the folders the counting pass found on threads reading
+    // threads, each through a libpff file of its own on the mailbox at path.
+    void read_ahead(const std::string &path, unsigned threads)
+    {
+        m_readers = std::make_unique<folder_readers>(path, m_order, threads, m_sink,
+                                                     m_state->stop_requested);
+    }
+    // Ends the reading threads (before the sink goes).
+    void end_read_ahead() { m_readers.reset(); }
 
 private:
     std::string where() const
@@ -336,17 +308,40 @@ private:
         if (!go_on()) {
             return 0;
         }
-        std::string position =
-            where() + (associated ? ", hidden item " : ", item ") + std::to_string(index + 1);
         sink_error error;
         int r = m_sink.add_message(message, associated, error);
+        return message_written(r, error, identifier_of(message), index, associated);
+    }
+
+    // The same for a message a reading thread prepared.
+    int save_prepared(read_ahead_entry &entry)
+    {
+        if (!go_on()) {
+            return 0;
+        }
+        sink_error error;
+        int r = -1;
+        if (entry.prepared) {
+            r = m_sink.write_prepared(*entry.prepared, entry.associated, error);
+        } else {
+            error = {"cannot be read", false};
+        }
+        return message_written(r, error, entry.identifier, entry.index, entry.associated);
+    }
+
+    // Counts and reports what the sink made of a message. Returns 1 on, 0
+    // stopped, -1 fatal.
+    int message_written(int r, const sink_error &error, std::uint32_t id, int index,
+                        bool associated)
+    {
         if (r == -1 && m_state->stop_requested.load()) {
             m_sink.take_problems();
             return 0; // a Stop ended the write part-way
         }
+        const std::string position =
+            where() + (associated ? ", hidden item " : ", item ") + std::to_string(index + 1);
         if (r == 1) {
             ++m_report.items;
-            std::uint32_t id = identifier_of(message);
             if (id != 0) {
                 m_saved.insert(id);
             }
@@ -364,9 +359,55 @@ private:
         return 1;
     }
 
+    void lost_message(bool associated, int index)
+    {
+        unreadable(where() + (associated ? ", hidden item " : ", item ") +
+                   std::to_string(index + 1) + ": cannot be read");
+        advance();
+    }
+
+    // What the end of a walk over a folder's contents tells the user.
+    void walk_ended(bool associated, int result, bool from_node_index)
+    {
+        if (from_node_index) {
+            m_report.notes.push_back(where() +
+                                     ": its contents table cannot be read; its items were "
+                                     "listed from the node index");
+        }
+        if (result == -1) {
+            unreadable(where() + (associated ? ": its hidden items" : ": its items") +
+                       " cannot be read");
+        }
+    }
+
+    // The folder's contents as the reading threads prepared them.
+    int save_read_ahead()
+    {
+        for (;;) {
+            read_ahead_entry *e = m_readers->next();
+            if (!e) {
+                return 0; // a Stop
+            }
+            if (e->what == read_ahead_entry::kind::message) {
+                int r = save_prepared(*e);
+                if (r != 1) {
+                    return r;
+                }
+            } else if (e->what == read_ahead_entry::kind::lost) {
+                lost_message(e->associated, e->index);
+            } else if (e->what == read_ahead_entry::kind::walked) {
+                walk_ended(e->associated, e->walk_result, e->from_node_index);
+                if (e->associated) {
+                    return 1;
+                }
+            }
+        }
+    }
+
     int save_contents(libpff_item_t *folder)
     {
         if (m_count_only) {
+            m_order.push_back(m_ids.back());
             libpff_error_t *error = nullptr;
             int n = 0;
             if (libpff_folder_get_number_of_sub_messages(folder, &n, &error) == 1) {
@@ -379,32 +420,25 @@ private:
             libpff_error_free(&error);
             return go_on() ? 1 : 0;
         }
+        if (m_readers && m_readers->begin(m_ids.back())) {
+            return save_read_ahead();
+        }
         for (bool associated : {false, true}) {
             int outcome = 1;
             auto visit = [&](libpff_item_t *message, int index) {
                 outcome = save_message(message, index, associated);
                 return outcome == 1 ? 1 : 0;
             };
-            auto lost = [&](int index) {
-                unreadable(where() + (associated ? ", hidden item " : ", item ") +
-                           std::to_string(index + 1) + ": cannot be read");
-                advance();
-            };
+            auto lost = [&](int index) { lost_message(associated, index); };
             bool from_node_index = false;
-            int r = associated ? walk_folder_associated(folder, visit, lost)
-                               : walk_folder_messages(folder, visit, lost, &from_node_index);
-            if (from_node_index) {
-                m_report.notes.push_back(where() +
-                                         ": its contents table cannot be read; its items were "
-                                         "listed from the node index");
-            }
+            int r = walk_folder_contents(folder, associated, visit, lost, &from_node_index);
             if (r == 0) {
+                if (from_node_index) {
+                    walk_ended(associated, 1, true);
+                }
                 return outcome;
             }
-            if (r == -1) {
-                unreadable(where() + (associated ? ": its hidden items" : ": its items") +
-                           " cannot be read");
-            }
+            walk_ended(associated, r, from_node_index);
         }
         return 1;
     }
@@ -519,6 +553,10 @@ private:
     std::unordered_set<std::uint32_t> m_saved;
     std::size_t m_done = 0;
     int m_last_percent = -1;
+    // The folders whose contents the save writes, in order (the counting
+    // pass's), and the threads reading them ahead.
+    std::vector<std::uint32_t> m_order;
+    std::unique_ptr<folder_readers> m_readers;
 };
 
 int save_walk::save_recovered(libpff_item_t *root, bool recovered)
@@ -593,9 +631,9 @@ int save_walk::save_recovered(libpff_item_t *root, bool recovered)
             result = offer(message, "root folder, item " + std::to_string(index + 1));
             return result == 1 && !give_up ? 1 : 0;
         };
-        walk_folder_messages(root, visit, [](int) {});
+        walk_folder_contents(root, false, visit, [](int) {}, nullptr);
         if (result == 1 && !give_up) {
-            walk_folder_associated(root, visit, [](int) {});
+            walk_folder_contents(root, true, visit, [](int) {}, nullptr);
         }
     }
     if (!recovered || result != 1) {
@@ -791,7 +829,8 @@ int save_mailbox(scan_state *state, const save_request &request,
 
     std::unique_ptr<mailbox_sink> sink = make_sink(request.format);
     sink->set_stop_flag(&state->stop_requested);
-    sink->set_threads(request.threads == 0 ? default_save_threads() : request.threads);
+    const unsigned threads = request.threads == 0 ? default_save_threads() : request.threads;
+    sink->set_threads(threads);
     save_walk walk(state, request, *sink, progress, report);
     walk.set_checked();
     if (progress) {
@@ -813,7 +852,14 @@ int save_mailbox(scan_state *state, const save_request &request,
         report.failure = "Cannot write " + request.target + ": " + sink_failure.message;
         return -1;
     }
+    // Other libpff files on the same file read the same folders only when
+    // the mailbox opens from its name as it is (not through a rebuilt index).
+    if (threads > 1 && sink->prepares_messages() && !state->rebuilt_io &&
+        !request.recovered_only) {
+        walk.read_ahead(source, threads);
+    }
     r = request.recovered_only ? 1 : walk.run(root.item, false);
+    walk.end_read_ahead();
     if (r == 1) {
         r = walk.save_recovered(request.folders.empty() && !request.recovered_only ? root.item
                                                                                   : nullptr,
