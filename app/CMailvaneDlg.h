@@ -9,7 +9,7 @@
 #include <thread>
 
 #include "app/DialogViews.h"
-#include "convert/save.h"
+#include "convert/save/save.h"
 #include "scan/scan_state.h"
 #include "scan/views.h"
 

@@ -13,7 +13,7 @@
 #include <span>
 #include <vector>
 
-#include "convert/save.h"
+#include "convert/save/save.h"
 #include "scan/scan_state.h"
 
 class QCheckBox;

@@ -6,7 +6,7 @@
 // folder's messages, then its sub-folders) into the mbox sink; readpst writes
 // its own recursive mbox layout (-r) of the same file.
 #include "bench/alternate.h"
-#include "convert/mail_sink.h"
+#include "convert/mail/mail_sink.h"
 
 #include <libpff.h>
 

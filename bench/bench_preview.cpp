@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "convert/pst_writer.h"
+#include "convert/writer/pst_writer.h"
 #include "bench/counting_views.h"
 #include "preview/preview_builder.h"
 #include "scan/item_export.h"

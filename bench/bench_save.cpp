@@ -7,8 +7,8 @@
 // the same file in the same run (bench_save --save-only SOURCE TARGET): the
 // difference is our libpff patches', mostly the 8-bytes-at-a-time checksum.
 #include "bench/alternate.h"
-#include "convert/pst_writer.h"
-#include "convert/save.h"
+#include "convert/writer/pst_writer.h"
+#include "convert/save/save.h"
 #include "scan/scan_state.h"
 #include "scan/text.h"
 

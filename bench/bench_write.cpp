@@ -1,7 +1,7 @@
 // Writer benchmark: MB/s of a large mailbox against cp of a same-size file,
 // then the big shapes read back through libpff: 100,000 messages in one
 // folder and 20,000 folders.  Usage: bench_write [DIR] [ATTACHMENT_MIB]
-#include "convert/pst_writer.h"
+#include "convert/writer/pst_writer.h"
 
 #include <libpff.h>
 

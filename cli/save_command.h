@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "convert/save.h"
+#include "convert/save/save.h"
 
 namespace korvel::cli {
 

@@ -9,7 +9,7 @@
 #include <libpff.h>
 
 #include "cli/runner/scan_session.h"
-#include "convert/save.h"
+#include "convert/save/save.h"
 
 namespace korvel::runner {
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "convert/mailbox_sink.h"
+#include "convert/save/mailbox_sink.h"
 #include "tests/convert/pff_read.h"
 
 namespace korvel::testing {

@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "convert/pst_sink.h"
+#include "convert/save/pst_sink.h"
 #include "format/layout.h"
 #include "tests/convert/pff_read.h"
 

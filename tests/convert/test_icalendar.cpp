@@ -1,8 +1,8 @@
 // Appointments and tasks as iCalendar: the recurrence pattern reader on
 // good and damaged bytes, and whole items written by our PST writer, read
 // through libpff and parsed back with libical.
-#include "convert/icalendar.h"
-#include "convert/recurrence.h"
+#include "convert/pim/icalendar.h"
+#include "convert/pim/recurrence.h"
 #include "tests/convert/pff_read.h"
 #include "tests/support/pst_builder.h"
 #include "tests/support/samples.h"

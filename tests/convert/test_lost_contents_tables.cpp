@@ -9,7 +9,7 @@
 
 #include <gtest/gtest.h>
 
-#include "convert/save.h"
+#include "convert/save/save.h"
 #include "tests/support/mailbox_listing.h"
 #include "tests/support/pst_damage.h"
 #include "tests/support/samples.h"

@@ -9,9 +9,9 @@
 
 #include <gmime/gmime.h>
 
-#include "convert/mail_sink.h"
-#include "convert/mime_message.h"
-#include "convert/rtf_html.h"
+#include "convert/mail/mail_sink.h"
+#include "convert/mail/mime_message.h"
+#include "convert/mail/rtf_html.h"
 #include "tests/convert/mime_walk.h"
 #include "tests/support/samples.h"
 

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "convert/rtf_html.h"
+#include "convert/mail/rtf_html.h"
 #include "tests/convert/mime_fixture.h"
 
 namespace convert = korvel::convert;

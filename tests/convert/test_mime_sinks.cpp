@@ -16,9 +16,9 @@
 #include <gmime/gmime.h>
 #include <unistd.h>
 
-#include "convert/mail_sink.h"
-#include "convert/mime_message.h"
-#include "convert/mime_streams.h"
+#include "convert/mail/mail_sink.h"
+#include "convert/mail/mime_message.h"
+#include "convert/mail/mime_streams.h"
 #include "tests/convert/mime_fixture.h"
 #include "tests/convert/mime_walk.h"
 #include "tests/support/samples.h"

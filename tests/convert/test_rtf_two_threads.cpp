@@ -13,8 +13,8 @@
 
 #include <gtest/gtest.h>
 
-#include "convert/mail_sink.h"
-#include "convert/mime_message.h"
+#include "convert/mail/mail_sink.h"
+#include "convert/mail/mime_message.h"
 #include "preview/preview_builder.h"
 #include "preview/rtf_reader.h"
 #include "scan/item_export.h"

@@ -1,6 +1,6 @@
 // The save through the real libpff: a whole mailbox, checked folders and
 // damaged files written into a new PST and read back item by item.
-#include "convert/save.h"
+#include "convert/save/save.h"
 #include "scan/text.h"
 #include "tests/convert/save_compare.h"
 #include "tests/support/pst_builder.h"

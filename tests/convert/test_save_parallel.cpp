@@ -1,7 +1,7 @@
 // The save on more than one thread against the save on one: the same copy,
 // byte for byte and property for property as libpff reads it back, the same
 // report, and a Stop that leaves nothing behind.
-#include "convert/save.h"
+#include "convert/save/save.h"
 #include "tests/convert/save_compare.h"
 #include "tests/support/pst_builder.h"
 #include "tests/support/samples.h"

@@ -1,6 +1,6 @@
 // "Recovered Items": the tree node, its rows and previews, and the save's
 // folder of the same name come from one list, on a mailbox damaged on purpose.
-#include "convert/save.h"
+#include "convert/save/save.h"
 #include "scan/item_export.h"
 #include "scan/item_kinds.h"
 #include "scan/pff_values.h"

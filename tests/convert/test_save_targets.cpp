@@ -1,6 +1,6 @@
 // Where a save may write: never the source, never an existing file unasked,
 // nothing left behind after a Stop or a failure of the output.
-#include "convert/save.h"
+#include "convert/save/save.h"
 #include "tests/convert/pff_read.h"
 #include "tests/support/pst_builder.h"
 #include "tests/support/samples.h"

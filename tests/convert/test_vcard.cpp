@@ -1,7 +1,7 @@
 // Contacts and distribution lists as vCard 3.0, written by our PST writer and
 // read back through libpff; the text rules (escaping, folding) on their own.
-#include "convert/pim_values.h"
-#include "convert/vcard.h"
+#include "convert/pim/pim_values.h"
+#include "convert/pim/vcard.h"
 #include "tests/convert/pff_read.h"
 #include "tests/support/pst_builder.h"
 #include "tests/support/samples.h"

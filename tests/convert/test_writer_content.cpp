@@ -1,5 +1,5 @@
 // Every kind of content the writer stores, read back through libpff.
-#include "convert/lzfu.h"
+#include "convert/writer/lzfu.h"
 #include "tests/convert/pff_read.h"
 #include "tests/support/pst_builder.h"
 #include "tests/support/samples.h"

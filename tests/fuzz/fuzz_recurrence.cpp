@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "convert/pim_values.h"
-#include "convert/recurrence.h"
+#include "convert/pim/pim_values.h"
+#include "convert/pim/recurrence.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "convert/rtf_html.h"
+#include "convert/mail/rtf_html.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {

@@ -10,8 +10,8 @@
 
 #include <libpff.h>
 
-#include "convert/icalendar.h"
-#include "convert/vcard.h"
+#include "convert/pim/icalendar.h"
+#include "convert/pim/vcard.h"
 #include "scan/pff_values.h"
 #include "tests/probe/probe.h"
 

@@ -12,7 +12,7 @@
 
 #ifdef KORVEL_HAVE_WRITER
 #include "cli/runner/save_runner.h"
-#include "convert/save.h"
+#include "convert/save/save.h"
 
 namespace korvel::probe {
 namespace {

@@ -15,7 +15,7 @@
 
 #include <gtest/gtest.h>
 
-#include "convert/save.h"
+#include "convert/save/save.h"
 #include "format/layout.h"
 #include "scan/item_export.h"
 #include "scan/item_kinds.h"

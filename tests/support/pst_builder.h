@@ -1,5 +1,5 @@
 // Builds a PST mailbox for a test in a few lines, written by our own writer
-// (convert/pst_writer.h) and read back through libpff.
+// (convert/writer/pst_writer.h) and read back through libpff.
 //
 //   korvel::testing::pst_builder b;
 //   auto &inbox = b.root().add_folder(u8"Inbox");
@@ -22,7 +22,7 @@
 // 8-bit text in that store code page (see convert::writer_options::ansi).
 #pragma once
 
-#include "convert/pst_writer.h"
+#include "convert/writer/pst_writer.h"
 
 #include <deque>
 #include <memory>
