@@ -557,69 +557,91 @@ private:
     // pass's), and the threads reading them ahead.
     std::vector<std::uint32_t> m_order;
     std::unique_ptr<folder_readers> m_readers;
+    // "Recovered Items": begun in the output; cannot be made.
+    struct
+    {
+        bool open = false;
+        bool give_up = false;
+    } m_recovered;
+    int open_recovered(libpff_item_t *item, const std::string &position);
+    int offer_recovered(libpff_item_t *item, const std::string &position);
 };
+
+// "Recovered Items" is begun with its first item that can be read. Returns
+// 1 begun, 0 not (the item or the folder is named in the report and the
+// caller moves on), -1 fatal.
+int save_walk::open_recovered(libpff_item_t *item, const std::string &position)
+{
+    if (m_recovered.open) {
+        return 1;
+    }
+    // No empty "Recovered Items": an item whose values cannot be read at all
+    // (a message rebuilt without its sub-nodes, say) is named in the report
+    // without making the folder. libpff keeps the values it reads here for
+    // the sink.
+    libpff_error_t *error = nullptr;
+    int sets = 0;
+    if (libpff_item_get_number_of_record_sets(item, &sets, &error) != 1) {
+        unreadable(std::string(recovered_folder_name) + ", " + position +
+                   ": its properties cannot be read: " + pff_error_text(error));
+        libpff_error_free(&error);
+        return 0;
+    }
+    m_path.assign(1, recovered_folder_name);
+    int r = begin("IPF.Note", nullptr);
+    if (r == 0) {
+        m_recovered.give_up = true;
+        return 0;
+    }
+    if (r != 1) {
+        return -1;
+    }
+    m_recovered.open = true;
+    return 1;
+}
+
+// One item for "Recovered Items". Returns 1 on, 0 stopped, -1 fatal.
+int save_walk::offer_recovered(libpff_item_t *item, const std::string &position)
+{
+    if (!go_on()) {
+        return 0;
+    }
+    // The root folder's messages may be in the recovered list too (the index
+    // rebuild puts its messages there when no folder survived).
+    const std::uint32_t id = identifier_of(item);
+    if (id != 0 && !m_saved.insert(id).second) {
+        return 1;
+    }
+    const int opened = open_recovered(item, position);
+    if (opened != 1) {
+        return opened == 0 ? 1 : -1;
+    }
+    sink_error error;
+    int r = m_sink.add_message(item, false, error);
+    if (r == -1 && m_state->stop_requested.load()) {
+        m_sink.take_problems();
+        return 0;
+    }
+    const std::string at = std::string(recovered_folder_name) + ", " + position;
+    if (r == 1) {
+        ++m_report.recovered;
+    } else if (r == 0) {
+        ++m_report.skipped;
+    } else if (error.fatal) {
+        return fail(error);
+    } else {
+        unreadable(at + ": " + error.message);
+    }
+    for (const std::string &line : m_sink.take_problems()) {
+        unreadable(at + ", " + line);
+    }
+    return 1;
+}
 
 int save_walk::save_recovered(libpff_item_t *root, bool recovered)
 {
-    bool folder_open = false;
-    bool give_up = false; // "Recovered Items" cannot be made
+    m_recovered = {};
     int result = 1;
-    auto offer = [&](libpff_item_t *item, const std::string &position) {
-        if (!go_on()) {
-            return 0;
-        }
-        // The root folder's messages may be in the recovered list too (the
-        // index rebuild puts its messages there when no folder survived).
-        const std::uint32_t id = identifier_of(item);
-        if (id != 0 && !m_saved.insert(id).second) {
-            return 1;
-        }
-        if (!folder_open) {
-            // No empty "Recovered Items": an item whose values cannot be read
-            // at all (a message rebuilt without its sub-nodes, say) is named
-            // in the report without making the folder. libpff keeps the values
-            // it reads here for the sink.
-            libpff_error_t *error = nullptr;
-            int sets = 0;
-            if (libpff_item_get_number_of_record_sets(item, &sets, &error) != 1) {
-                unreadable(std::string(recovered_folder_name) + ", " + position +
-                           ": its properties cannot be read: " + pff_error_text(error));
-                libpff_error_free(&error);
-                return 1;
-            }
-            m_path.assign(1, recovered_folder_name);
-            int r = begin("IPF.Note", nullptr);
-            if (r == 0) {
-                give_up = true;
-                return 1;
-            }
-            if (r != 1) {
-                return -1;
-            }
-            folder_open = true;
-        }
-        sink_error error;
-        int r = m_sink.add_message(item, false, error);
-        if (r == -1 && m_state->stop_requested.load()) {
-            m_sink.take_problems();
-            return 0;
-        }
-        if (r == 1) {
-            ++m_report.recovered;
-        } else if (r == 0) {
-            ++m_report.skipped;
-        } else if (error.fatal) {
-            fail(error);
-            return -1;
-        } else {
-            unreadable(std::string(recovered_folder_name) + ", " + position + ": " + error.message);
-        }
-        for (const std::string &line : m_sink.take_problems()) {
-            unreadable(std::string(recovered_folder_name) + ", " + position + ", " + line);
-        }
-        return 1;
-    };
-
     // The new file's root holds no messages: those of the source's root (a
     // damaged hierarchy leaves some there) are kept here.
     if (root) {
@@ -628,36 +650,31 @@ int save_walk::save_recovered(libpff_item_t *root, bool recovered)
             if (!seen.insert(identifier_of(message)).second) {
                 return 1;
             }
-            result = offer(message, "root folder, item " + std::to_string(index + 1));
-            return result == 1 && !give_up ? 1 : 0;
+            result = offer_recovered(message, "root folder, item " + std::to_string(index + 1));
+            return result == 1 && !m_recovered.give_up ? 1 : 0;
         };
         walk_folder_contents(root, false, visit, [](int) {}, nullptr);
-        if (result == 1 && !give_up) {
+        if (result == 1 && !m_recovered.give_up) {
             walk_folder_contents(root, true, visit, [](int) {}, nullptr);
         }
     }
-    if (!recovered || result != 1) {
-        return result == 1 && folder_open ? end() : result;
-    }
-
-    // The same list the window's "Recovered Items" node shows; found now when
-    // the scan did not get that far.
-    if (recovered_items_find_orphans(m_state) != 1 ||
-        recovered_items_find_free_space(m_state, m_request.searching_free_space) != 1) {
-        return 0;
-    }
-    for (recovered_source source : recovered_sources) {
-        const std::size_t count = recovered_items_count(&m_state->recovered, source);
-        for (std::size_t i = 0; i < count && result == 1 && !give_up; ++i) {
-            result = offer(recovered_items_get(&m_state->recovered, source, i),
-                           utf16_to_utf8(recovered_source_name(source)) + ", item " +
-                               std::to_string(i + 1));
+    if (recovered && result == 1) {
+        // The same list the window's "Recovered Items" node shows; found now
+        // when the scan did not get that far.
+        if (recovered_items_find_orphans(m_state) != 1 ||
+            recovered_items_find_free_space(m_state, m_request.searching_free_space) != 1) {
+            return 0;
+        }
+        for (recovered_source source : recovered_sources) {
+            const std::size_t count = recovered_items_count(&m_state->recovered, source);
+            for (std::size_t i = 0; i < count && result == 1 && !m_recovered.give_up; ++i) {
+                result = offer_recovered(recovered_items_get(&m_state->recovered, source, i),
+                                         utf16_to_utf8(recovered_source_name(source)) +
+                                             ", item " + std::to_string(i + 1));
+            }
         }
     }
-    if (result == 1 && folder_open) {
-        return end();
-    }
-    return result;
+    return result == 1 && m_recovered.open ? end() : result;
 }
 
 bool same_file(const struct stat &a, const struct stat &b)
@@ -736,6 +753,54 @@ int move_into_place(const std::string &temporary, const std::string &target, boo
     return 1;
 }
 
+// Why the request's target cannot be used, "" when it can.
+std::string target_refusal(const std::string &source, const save_request &request)
+{
+    switch (check_save_target(source, request.target)) {
+    case target_check::is_source:
+        return "The mailbox cannot be saved over itself. Choose another file.";
+    case target_check::exists:
+        return request.replace_existing ? "" : request.target + " already exists.";
+    case target_check::no_directory:
+        return "The folder " + directory_of(request.target) + " does not exist.";
+    case target_check::ok:
+        break;
+    }
+    return {};
+}
+
+// Closes the output of a walk that ended with r and moves it into place, or
+// gives it up. Returns 1 saved, 0 stopped, -1 failed (report says why).
+int complete_output(mailbox_sink &sink, int r, const std::string &source,
+                    const std::string &temporary, const save_request &request,
+                    save_report &report)
+{
+    sink_error sink_failure;
+    if (r == 1 && sink.close(sink_failure) != 1) {
+        report.failure = sink_failure.message;
+        r = -1;
+    }
+    if (r == 0) {
+        sink.abandon();
+        report.stopped = true;
+        return 0;
+    }
+    if (r == -1) {
+        sink.abandon();
+        report.failure = "Cannot write " + request.target + ": " + report.failure;
+        return -1;
+    }
+    std::string why;
+    if (check_save_target(source, request.target) == target_check::is_source ||
+        move_into_place(temporary, request.target, request.replace_existing, why) != 1) {
+        sink.abandon();
+        report.failure = "Cannot write " + request.target + ": " +
+                         (why.empty() ? "it is the mailbox being saved" : why);
+        return -1;
+    }
+    return 1;
+}
+
 } // namespace
 
 unsigned default_save_threads()
@@ -802,21 +867,9 @@ int save_mailbox(scan_state *state, const save_request &request,
         return -1;
     }
     const std::string source = utf16_to_utf8(state->mailbox_path);
-    switch (check_save_target(source, request.target)) {
-    case target_check::is_source:
-        report.failure = "The mailbox cannot be saved over itself. Choose another file.";
+    report.failure = target_refusal(source, request);
+    if (!report.failure.empty()) {
         return -1;
-    case target_check::exists:
-        if (!request.replace_existing) {
-            report.failure = request.target + " already exists.";
-            return -1;
-        }
-        break;
-    case target_check::no_directory:
-        report.failure = "The folder " + directory_of(request.target) + " does not exist.";
-        return -1;
-    case target_check::ok:
-        break;
     }
 
     libpff_error_t *error = nullptr;
@@ -868,32 +921,11 @@ int save_mailbox(scan_state *state, const save_request &request,
     if (r == 1 && !walk.still_going()) {
         r = 0; // a Stop during the last item
     }
-    if (r == 1 && sink->close(sink_failure) != 1) {
-        report.failure = sink_failure.message;
-        r = -1;
-    }
-    if (r == 0) {
-        sink->abandon();
-        report.stopped = true;
-        return 0;
-    }
-    if (r == -1) {
-        sink->abandon();
-        report.failure = "Cannot write " + request.target + ": " + report.failure;
-        return -1;
-    }
-    std::string why;
-    if (check_save_target(source, request.target) == target_check::is_source ||
-        move_into_place(temporary, request.target, request.replace_existing, why) != 1) {
-        sink->abandon();
-        report.failure = "Cannot write " + request.target + ": " +
-                         (why.empty() ? "it is the mailbox being saved" : why);
-        return -1;
-    }
-    if (progress) {
+    r = complete_output(*sink, r, source, temporary, request, report);
+    if (r == 1 && progress) {
         progress(100);
     }
-    return 1;
+    return r;
 }
 
 } // namespace korvel::convert
