@@ -17,7 +17,6 @@
 #include <string>
 #include <vector>
 
-
 namespace {
 
 namespace convert = korvel::convert;
@@ -97,9 +96,9 @@ int main(int argc, char **argv)
     // message, so their output (and time) is not the whole job.
     contenders.push_back({"readpst", [&] {
                               std::filesystem::create_directories(theirs);
-                              auto t = korvel::bench::time_command("readpst -j 0 -q -r -o '" +
-                                                                   theirs + "' '" + pst +
-                                                                   "' > /dev/null");
+                              auto t =
+                                  korvel::bench::time_command("readpst -j 0 -q -r -o '" + theirs +
+                                                              "' '" + pst + "' > /dev/null");
                               std::filesystem::remove_all(theirs);
                               return t;
                           }});

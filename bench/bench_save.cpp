@@ -7,8 +7,8 @@
 // the same file in the same run (bench_save --save-only SOURCE TARGET [THREADS]): the
 // difference is our libpff patches', mostly the 8-bytes-at-a-time checksum.
 #include "bench/alternate.h"
-#include "convert/writer/pst_writer.h"
 #include "convert/save/save.h"
+#include "convert/writer/pst_writer.h"
 #include "scan/scan_state.h"
 #include "scan/text.h"
 
@@ -147,9 +147,9 @@ int main(int argc, char **argv)
     }
     contenders.push_back({"readpst", [&] {
                               std::filesystem::create_directories(readpst_dir);
-                              auto t = korvel::bench::time_command(
-                                  "readpst -j 0 -q -D -S -o '" + readpst_dir + "' '" + source +
-                                  "' > /dev/null");
+                              auto t = korvel::bench::time_command("readpst -j 0 -q -D -S -o '" +
+                                                                   readpst_dir + "' '" + source +
+                                                                   "' > /dev/null");
                               std::filesystem::remove_all(readpst_dir);
                               return t;
                           }});

@@ -67,8 +67,7 @@ int walk_folder_contents(libpff_item_t *folder, bool associated,
 }
 
 folder_readers::folder_readers(const std::string &path, std::vector<std::uint32_t> folders,
-                               unsigned threads, mailbox_sink &sink,
-                               const std::atomic<bool> &stop)
+                               unsigned threads, mailbox_sink &sink, const std::atomic<bool> &stop)
     : m_path(path), m_folders(std::move(folders)), m_sink(sink), m_stop(stop)
 {
     for (unsigned i = 0; i < threads; ++i) {
@@ -122,8 +121,8 @@ void folder_readers::run(reader &self)
     libpff_error_free(&error);
     for (std::size_t position = 0; position < m_folders.size(); ++position) {
         libpff_item_t *folder = nullptr;
-        if (self.file && libpff_file_get_item_by_identifier(self.file, m_folders[position],
-                                                            &folder, &error) != 1) {
+        if (self.file && libpff_file_get_item_by_identifier(self.file, m_folders[position], &folder,
+                                                            &error) != 1) {
             libpff_error_free(&error);
             folder = nullptr;
         }
@@ -191,8 +190,8 @@ bool folder_readers::read_walk(reader &self, libpff_item_t *folder, std::size_t 
         }
     };
     read_ahead_entry walked = entry(read_ahead_entry::kind::walked, 0);
-    walked.walk_result = walk_folder_contents(folder, associated, visit, lost,
-                                              &walked.from_node_index);
+    walked.walk_result =
+        walk_folder_contents(folder, associated, visit, lost, &walked.from_node_index);
     if (walked.walk_result == 0 || !on) {
         return false;
     }

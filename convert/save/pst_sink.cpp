@@ -82,6 +82,12 @@ private:
                          message &out);
     void read_attachments(libpff_item_t *item, std::uint32_t code_page, const std::string &where,
                           int depth, message &out);
+    // The message an attachment embeds into a. Returns 1, or -1 (reported).
+    int read_embedded(libpff_item_t *source, std::uint32_t code_page, const std::string &at,
+                      int depth, attachment &a);
+    // Reads an attachment's data in order while the writer writes.
+    std::function<void(std::uint64_t, std::span<std::uint8_t>)> data_reader(libpff_item_t *source,
+                                                                            const std::string &at);
 
     code_page_decoder &m_decoder;
     std::vector<std::string> &m_problems;
@@ -182,26 +188,9 @@ void message_reader::read_attachments(libpff_item_t *item, std::uint32_t code_pa
             type = LIBPFF_ATTACHMENT_TYPE_UNDEFINED;
         }
         if (type == LIBPFF_ATTACHMENT_TYPE_ITEM) {
-            libpff_item_t *embedded = nullptr;
-            if (depth >= maximum_embedding_depth) {
-                problem(at, "embedded messages nested too deep");
+            if (read_embedded(source, code_page, at, depth, a) != 1) {
                 continue;
             }
-            if (libpff_attachment_get_item(source, &embedded, &error) != 1) {
-                problem(at, "the embedded message cannot be read: " + pff_error_text(error));
-                libpff_error_free(&error);
-                continue;
-            }
-            m_held.push_back(embedded);
-            auto inner = std::make_shared<message>();
-            std::string why;
-            if (read(embedded, code_page, join(at, "embedded message"), depth + 1, *inner, why) !=
-                1) {
-                problem(at, "the embedded message cannot be read: " + why);
-                continue;
-            }
-            a.how = attachment::kind::embedded;
-            a.embedded = std::move(inner);
         } else if (type == LIBPFF_ATTACHMENT_TYPE_REFERENCE) {
             a.how = attachment::kind::by_reference;
         } else {
@@ -214,50 +203,82 @@ void message_reader::read_attachments(libpff_item_t *item, std::uint32_t code_pa
             }
             a.how = attachment::kind::by_value;
             a.data.size = size;
-            // Read in order while the writer writes; a part libpff cannot read
-            // is written as zeros and the attachment named in the report.
-            auto position = std::make_shared<std::uint64_t>(0);
-            auto failed = std::make_shared<bool>(false);
-            std::vector<std::string> *problems_out = &m_problems;
-            const std::atomic<bool> *stop = m_stop;
-            a.data.read = [source, position, failed, problems_out, at,
-                           stop](std::uint64_t offset, std::span<std::uint8_t> buffer) {
-                if (stop && stop->load()) {
-                    throw std::runtime_error("stopped");
-                }
-                std::size_t done = 0;
-                if (!*failed && *position != offset) {
-                    libpff_error_t *seek_error = nullptr;
-                    if (libpff_attachment_data_seek_offset(source, static_cast<off64_t>(offset),
-                                                           SEEK_SET, &seek_error) < 0) {
-                        libpff_error_free(&seek_error);
-                        *failed = true;
-                        problems_out->push_back(at + ": its data cannot be read from byte " +
-                                                std::to_string(offset));
-                    }
-                    *position = offset;
-                }
-                while (!*failed && done < buffer.size()) {
-                    libpff_error_t *read_error = nullptr;
-                    ssize_t n = libpff_attachment_data_read_buffer(
-                        source, buffer.data() + done, buffer.size() - done, &read_error);
-                    if (n <= 0) {
-                        std::string text = pff_error_text(read_error);
-                        libpff_error_free(&read_error);
-                        *failed = true;
-                        problems_out->push_back(at + ": its data cannot be read from byte " +
-                                                std::to_string(offset + done) +
-                                                (text.empty() ? "" : ": " + text));
-                        break;
-                    }
-                    done += static_cast<std::size_t>(n);
-                }
-                std::fill(buffer.begin() + static_cast<std::ptrdiff_t>(done), buffer.end(), 0);
-                *position = offset + buffer.size();
-            };
+            a.data.read = data_reader(source, at);
         }
         out.attachments.push_back(std::move(a));
     }
+}
+
+int message_reader::read_embedded(libpff_item_t *source, std::uint32_t code_page,
+                                  const std::string &at, int depth, attachment &a)
+{
+    if (depth >= maximum_embedding_depth) {
+        problem(at, "embedded messages nested too deep");
+        return -1;
+    }
+    libpff_error_t *error = nullptr;
+    libpff_item_t *embedded = nullptr;
+    if (libpff_attachment_get_item(source, &embedded, &error) != 1) {
+        problem(at, "the embedded message cannot be read: " + pff_error_text(error));
+        libpff_error_free(&error);
+        return -1;
+    }
+    m_held.push_back(embedded);
+    auto inner = std::make_shared<message>();
+    std::string why;
+    if (read(embedded, code_page, join(at, "embedded message"), depth + 1, *inner, why) != 1) {
+        problem(at, "the embedded message cannot be read: " + why);
+        return -1;
+    }
+    a.how = attachment::kind::embedded;
+    a.embedded = std::move(inner);
+    return 1;
+}
+
+std::function<void(std::uint64_t, std::span<std::uint8_t>)>
+message_reader::data_reader(libpff_item_t *source, const std::string &at)
+{
+    // Read in order while the writer writes; a part libpff cannot read
+    // is written as zeros and the attachment named in the report.
+    auto position = std::make_shared<std::uint64_t>(0);
+    auto failed = std::make_shared<bool>(false);
+    std::vector<std::string> *problems_out = &m_problems;
+    const std::atomic<bool> *stop = m_stop;
+    return [source, position, failed, problems_out, at, stop](std::uint64_t offset,
+                                                              std::span<std::uint8_t> buffer) {
+        if (stop && stop->load()) {
+            throw std::runtime_error("stopped");
+        }
+        std::size_t done = 0;
+        if (!*failed && *position != offset) {
+            libpff_error_t *seek_error = nullptr;
+            if (libpff_attachment_data_seek_offset(source, static_cast<off64_t>(offset), SEEK_SET,
+                                                   &seek_error) < 0) {
+                libpff_error_free(&seek_error);
+                *failed = true;
+                problems_out->push_back(at + ": its data cannot be read from byte " +
+                                        std::to_string(offset));
+            }
+            *position = offset;
+        }
+        while (!*failed && done < buffer.size()) {
+            libpff_error_t *read_error = nullptr;
+            ssize_t n = libpff_attachment_data_read_buffer(source, buffer.data() + done,
+                                                           buffer.size() - done, &read_error);
+            if (n <= 0) {
+                std::string text = pff_error_text(read_error);
+                libpff_error_free(&read_error);
+                *failed = true;
+                problems_out->push_back(at + ": its data cannot be read from byte " +
+                                        std::to_string(offset + done) +
+                                        (text.empty() ? "" : ": " + text));
+                break;
+            }
+            done += static_cast<std::size_t>(n);
+        }
+        std::fill(buffer.begin() + static_cast<std::ptrdiff_t>(done), buffer.end(), 0);
+        *position = offset + buffer.size();
+    };
 }
 
 // A message whose attachments together are at most this big is read whole
@@ -430,6 +451,7 @@ private:
     }
 
     void set_stop_flag(const std::atomic<bool> *stop) override { m_stop = stop; }
+
 public:
     std::vector<std::string> take_problems() override
     {

@@ -653,9 +653,11 @@ int save_walk::save_recovered(libpff_item_t *root, bool recovered)
             result = offer_recovered(message, "root folder, item " + std::to_string(index + 1));
             return result == 1 && !m_recovered.give_up ? 1 : 0;
         };
-        walk_folder_contents(root, false, visit, [](int) {}, nullptr);
+        walk_folder_contents(
+            root, false, visit, [](int) {}, nullptr);
         if (result == 1 && !m_recovered.give_up) {
-            walk_folder_contents(root, true, visit, [](int) {}, nullptr);
+            walk_folder_contents(
+                root, true, visit, [](int) {}, nullptr);
         }
     }
     if (recovered && result == 1) {
@@ -669,8 +671,8 @@ int save_walk::save_recovered(libpff_item_t *root, bool recovered)
             const std::size_t count = recovered_items_count(&m_state->recovered, source);
             for (std::size_t i = 0; i < count && result == 1 && !m_recovered.give_up; ++i) {
                 result = offer_recovered(recovered_items_get(&m_state->recovered, source, i),
-                                         utf16_to_utf8(recovered_source_name(source)) +
-                                             ", item " + std::to_string(i + 1));
+                                         utf16_to_utf8(recovered_source_name(source)) + ", item " +
+                                             std::to_string(i + 1));
             }
         }
     }
@@ -772,8 +774,7 @@ std::string target_refusal(const std::string &source, const save_request &reques
 // Closes the output of a walk that ended with r and moves it into place, or
 // gives it up. Returns 1 saved, 0 stopped, -1 failed (report says why).
 int complete_output(mailbox_sink &sink, int r, const std::string &source,
-                    const std::string &temporary, const save_request &request,
-                    save_report &report)
+                    const std::string &temporary, const save_request &request, save_report &report)
 {
     sink_error sink_failure;
     if (r == 1 && sink.close(sink_failure) != 1) {
@@ -907,15 +908,14 @@ int save_mailbox(scan_state *state, const save_request &request,
     }
     // Other libpff files on the same file read the same folders only when
     // the mailbox opens from its name as it is (not through a rebuilt index).
-    if (threads > 1 && sink->prepares_messages() && !state->rebuilt_io &&
-        !request.recovered_only) {
+    if (threads > 1 && sink->prepares_messages() && !state->rebuilt_io && !request.recovered_only) {
         walk.read_ahead(source, threads);
     }
     r = request.recovered_only ? 1 : walk.run(root.item, false);
     walk.end_read_ahead();
     if (r == 1) {
         r = walk.save_recovered(request.folders.empty() && !request.recovered_only ? root.item
-                                                                                  : nullptr,
+                                                                                   : nullptr,
                                 request.recovered_items || request.recovered_only);
     }
     if (r == 1 && !walk.still_going()) {

@@ -69,7 +69,8 @@ void build_forty_folders(const std::string &path)
         for (int n = 0; n < f % 7 + 1; ++n) {
             auto &m = folder.add_message("IPM.Note");
             m.set_unicode(0x0037, "Message " + std::to_string(f) + "." + std::to_string(n));
-            m.set_body("Body of " + std::to_string(n) + std::string(300 * static_cast<std::size_t>(n), 'x'));
+            m.set_body("Body of " + std::to_string(n) +
+                       std::string(300 * static_cast<std::size_t>(n), 'x'));
             m.add_recipient(1, "Bob", "bob@example.com");
             const std::uint64_t size = n == 2 ? 100'000 : 3'000;
             m.add_attachment("data.bin", convert::data_source::pattern(
