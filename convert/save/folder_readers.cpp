@@ -1,6 +1,7 @@
 #include "convert/save/folder_readers.h"
 
 #include <chrono>
+#include <malloc.h>
 
 #include "scan/folder_messages.h"
 
@@ -103,6 +104,10 @@ folder_readers::~folder_readers()
             libpff_file_free(&r->file, nullptr);
         }
     }
+    // Each reading thread allocated in a malloc arena of its own, which keeps
+    // what was freed there: handed back now, before the save goes on (to the
+    // free-space search, say) on its own thread.
+    ::malloc_trim(0);
 }
 
 void folder_readers::run(reader &self)

@@ -84,7 +84,7 @@ public:
     // Valid until the next call.
     read_ahead_entry *next();
 
-    static constexpr std::size_t queue_limit = 8u << 20;
+    static constexpr std::size_t queue_limit = 4u << 20;
     static constexpr int run_length = 8;
 
 private:

@@ -284,7 +284,7 @@ message_reader::data_reader(libpff_item_t *source, const std::string &at)
 // A message whose attachments together are at most this big is read whole
 // by the reading thread; a bigger one is streamed from its libpff file when
 // written, the reading thread waiting meanwhile, so memory stays bounded.
-constexpr std::uint64_t read_whole_limit = 8u << 20;
+constexpr std::uint64_t read_whole_limit = 1u << 20;
 
 // The by-value attachments of m and of the messages embedded in it.
 void for_each_data(message &m, const std::function<void(attachment &)> &visit)
