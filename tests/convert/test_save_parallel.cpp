@@ -58,7 +58,7 @@ compare::totals compare_copies(const std::string &one, const std::string &other)
 }
 
 // 40 folders (some nested) of mail with recipients, attachments of one and
-// of many blocks, embedded messages and hidden items.
+// of many blocks, a few of megabytes, embedded messages and hidden items.
 void build_forty_folders(const std::string &path)
 {
     pst_builder b;
@@ -80,6 +80,12 @@ void build_forty_folders(const std::string &path)
                 inner.set_unicode(0x0037, "Inner " + std::to_string(f));
                 inner.add_attachment("inner.txt", convert::data_source::from_string("inside"));
             }
+        }
+        if (f % 13 == 6) {
+            // Big enough to be streamed from the reading thread's file.
+            folder.add_message("IPM.Note")
+                .add_attachment("big.bin", convert::data_source::pattern(
+                                               3u << 20, static_cast<std::uint32_t>(f)));
         }
         if (f % 5 == 0) {
             folder.add_associated_message("IPM.Configuration").set_unicode(0x0037, "hidden");
