@@ -4,6 +4,7 @@
 #include "convert/save/save.h"
 #include "tests/convert/save_compare.h"
 #include "tests/support/pst_builder.h"
+#include "tests/support/pst_damage.h"
 #include "tests/support/samples.h"
 #include "tests/support/scan_session.h"
 
@@ -94,18 +95,25 @@ void build_forty_folders(const std::string &path)
     b.write(path);
 }
 
-void expect_same_saves(const std::string &source, const std::string &dir)
+// Saves source with 1, 2 and 4 threads; returns the one-thread report.
+convert::save_report expect_same_saves(const std::string &source, const std::string &dir)
 {
     scan_session session;
     session.scan(source);
     convert::save_report one;
-    ASSERT_EQ(save(session, dir + "/one.pst", 1, one), 1) << one.failure;
+    if (save(session, dir + "/one.pst", 1, one) != 1) {
+        ADD_FAILURE() << one.failure;
+        return one;
+    }
     const std::string one_bytes = bytes_of(dir + "/one.pst");
     for (unsigned threads : {2u, 4u}) {
         SCOPED_TRACE(std::to_string(threads) + " threads");
         const std::string copy = dir + "/copy-" + std::to_string(threads) + ".pst";
         convert::save_report many;
-        ASSERT_EQ(save(session, copy, threads, many), 1) << many.failure;
+        if (save(session, copy, threads, many) != 1) {
+            ADD_FAILURE() << many.failure;
+            continue;
+        }
         EXPECT_EQ(many.items, one.items);
         EXPECT_EQ(many.folders, one.folders);
         EXPECT_EQ(many.recovered, one.recovered);
@@ -115,6 +123,7 @@ void expect_same_saves(const std::string &source, const std::string &dir)
         EXPECT_GT(t.messages, 0);
         EXPECT_TRUE(bytes_of(copy) == one_bytes) << "the copies differ in their bytes";
     }
+    return one;
 }
 
 } // namespace
@@ -126,6 +135,29 @@ TEST(SaveParallel, EnronAndAFortyFolderMailboxComeOutAsOneThreadWritesThem)
     const std::string dir = korvel::testing::scratch_directory("save_parallel_forty");
     build_forty_folders(dir + "/forty.pst");
     expect_same_saves(dir + "/forty.pst", dir);
+}
+
+TEST(SaveParallel, DamagedCopiesGiveTheSameCopyAndTheSameReport)
+{
+    const std::string dir = korvel::testing::scratch_directory("save_parallel_damaged");
+    build_forty_folders(dir + "/forty.pst");
+    const std::vector<std::uint8_t> intact = korvel::testing::read_bytes(dir + "/forty.pst");
+    // Unreadable items and attachments, and contents listed from the node index.
+    std::size_t unreadable = 0;
+    std::size_t notes = 0;
+    for (const std::string damage : {"bit-flips", "hole", "contents-tables"}) {
+        SCOPED_TRACE(damage);
+        const std::string case_dir = dir + "/" + damage;
+        std::filesystem::create_directories(case_dir);
+        std::vector<std::uint8_t> bytes = intact;
+        ASSERT_TRUE(korvel::testing::damage_by_name(damage, bytes));
+        korvel::testing::write_bytes(case_dir + "/source.pst", bytes);
+        const convert::save_report report = expect_same_saves(case_dir + "/source.pst", case_dir);
+        unreadable += report.unreadable.size();
+        notes += report.notes.size();
+    }
+    EXPECT_GT(unreadable, 0u);
+    EXPECT_GT(notes, 0u);
 }
 
 TEST(SaveParallel, AStopLeavesNothingBehind)
