@@ -1,14 +1,14 @@
-// Save benchmark: MB/s of saving a large writer-made mailbox into a new PST,
-// against cp of the same file and readpst on it, three rounds in alternation
-// with medians compared, and the save's peak memory (maximum resident set of
-// the process that saves).
+// Save benchmark: MB/s of saving a large writer-made mailbox into a new PST
+// with 1, 2 and 4 threads, against cp of the same file and readpst on it,
+// three rounds in alternation with medians compared, and the save's peak
+// memory (maximum resident set of the process that saves).
 // Usage: bench_save [DIR] [MB] [OTHER_BENCH_SAVE]   (default: build-bench/data, 1000 MB)
 // OTHER_BENCH_SAVE, the bench_save of a build against the other libpff, saves
-// the same file in the same run (bench_save --save-only SOURCE TARGET): the
+// the same file in the same run (bench_save --save-only SOURCE TARGET [THREADS]): the
 // difference is our libpff patches', mostly the 8-bytes-at-a-time checksum.
 #include "bench/alternate.h"
-#include "convert/writer/pst_writer.h"
 #include "convert/save/save.h"
+#include "convert/writer/pst_writer.h"
 #include "scan/scan_state.h"
 #include "scan/text.h"
 
@@ -65,8 +65,9 @@ void build(const std::string &path, std::uint64_t mb)
     w.finish();
 }
 
-// Opens source and saves it into target (in the child the caller forked).
-bool save(const std::string &source, const std::string &target)
+// Opens source and saves it into target (in the child the caller forked)
+// with threads threads (0: the save's default).
+bool save(const std::string &source, const std::string &target, unsigned threads = 0)
 {
     korvel::scan_state state;
     state.mailbox_path = korvel::u16(source);
@@ -78,6 +79,7 @@ bool save(const std::string &source, const std::string &target)
     }
     convert::save_request request;
     request.target = target;
+    request.threads = threads;
     convert::save_report report;
     if (convert::save_mailbox(&state, request, {}, report) != 1) {
         std::fprintf(stderr, "save failed: %s\n", report.failure.c_str());
@@ -100,9 +102,11 @@ const char *libpff_build()
 
 int main(int argc, char **argv)
 {
-    if (argc == 4 && std::string(argv[1]) == "--save-only") {
+    if ((argc == 4 || argc == 5) && std::string(argv[1]) == "--save-only") {
+        const unsigned threads =
+            argc == 5 ? static_cast<unsigned>(std::strtoul(argv[4], nullptr, 10)) : 0;
         const korvel::bench::run_time t =
-            korvel::bench::time_in_child([&] { return save(argv[2], argv[3]); });
+            korvel::bench::time_in_child([&] { return save(argv[2], argv[3], threads); });
         std::printf("save with %s: %.2f s\n", libpff_build(), t.wall);
         return t.wall > 0 ? 0 : 1;
     }
@@ -134,29 +138,39 @@ int main(int argc, char **argv)
                               std::filesystem::remove(cp_target);
                               return t;
                           }});
-    contenders.push_back(
-        {"save", [&] { return korvel::bench::time_in_child([&] { return save(source, target); }); }});
+    // The save with one thread (as it always ran), two and four.
+    for (unsigned threads : {1u, 2u, 4u}) {
+        contenders.push_back({"save/" + std::to_string(threads), [&, threads] {
+                                  return korvel::bench::time_in_child(
+                                      [&] { return save(source, target, threads); });
+                              }});
+    }
     contenders.push_back({"readpst", [&] {
                               std::filesystem::create_directories(readpst_dir);
-                              auto t = korvel::bench::time_command(
-                                  "readpst -j 0 -q -D -S -o '" + readpst_dir + "' '" + source +
-                                  "' > /dev/null");
+                              auto t = korvel::bench::time_command("readpst -j 0 -q -D -S -o '" +
+                                                                   readpst_dir + "' '" + source +
+                                                                   "' > /dev/null");
                               std::filesystem::remove_all(readpst_dir);
                               return t;
                           }});
-    std::printf("mailbox %.0f MB, three rounds of cp, save (%s), readpst\n", size_mb,
-                libpff_build());
+    std::printf("mailbox %.0f MB, three rounds of cp, save with 1, 2 and 4 threads (%s), "
+                "readpst\n",
+                size_mb, libpff_build());
     if (!korvel::bench::alternate(contenders, 3)) {
         return 1;
     }
     const korvel::bench::contender &cp = contenders[0];
-    const korvel::bench::contender &ours = contenders[1];
-    const korvel::bench::contender &readpst = contenders[2];
+    const korvel::bench::contender &readpst = contenders.back();
     std::printf("medians of three:\n");
-    for (const korvel::bench::contender *c : {&cp, &ours, &readpst}) {
-        std::printf("  %-8s %8.2f s wall = %7.1f MB/s   %8.2f s CPU\n", c->name.c_str(), c->wall(),
-                    size_mb / c->wall(), c->cpu());
+    for (const korvel::bench::contender &c : contenders) {
+        std::printf("  %-8s %8.2f s wall = %7.1f MB/s   %8.2f s CPU   %5.0f MB peak   "
+                    "readpst/this %.2f wall, %.2f CPU\n",
+                    c.name.c_str(), c.wall(), size_mb / c.wall(), c.cpu(), c.peak_mb(),
+                    readpst.wall() / c.wall(), readpst.cpu() / c.cpu());
     }
+    // The goals are the default's: as many threads as cores, at most four.
+    const unsigned cores = convert::default_save_threads();
+    const korvel::bench::contender &ours = contenders[cores >= 4 ? 3 : cores >= 2 ? 2 : 1];
     std::printf("save peak memory %.0f MB (goal < 200)\n", ours.peak_mb());
     if (argc > 3) {
         // The other build, same file, same run, just after ours.
@@ -172,9 +186,9 @@ int main(int argc, char **argv)
     }
     const double of_cp = cp.wall() / ours.wall();
     const double of_readpst = readpst.wall() / ours.wall();
-    std::printf("save at %.2f of cp's speed (goal >= 0.33)\n", of_cp);
-    std::printf("save %.2fx as fast as readpst, wall (goal >= 1); %.2fx by CPU time\n",
-                of_readpst, readpst.cpu() / ours.cpu());
+    std::printf("%s at %.2f of cp's speed (goal >= 0.33)\n", ours.name.c_str(), of_cp);
+    std::printf("%s %.2fx as fast as readpst, wall (goal >= 1); %.2fx by CPU time\n",
+                ours.name.c_str(), of_readpst, readpst.cpu() / ours.cpu());
     bool ok = of_cp >= 1.0 / 3.0 && of_readpst >= 1 && ours.peak_mb() < 200;
     std::printf("%s\n", ok ? "all goals met" : "GOAL MISSED");
     return ok ? 0 : 1;

@@ -6,10 +6,12 @@
 //
 // Call order: open, then for each folder begin_folder, its messages (and its
 // sub-folders, nested), end_folder; last close (or abandon after a Stop or a
-// fatal error). Every call runs on the save worker, under the mailbox lock.
+// fatal error). Every call runs on the save worker, under the mailbox lock,
+// except prepare_message, which reading threads may call (see there).
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <memory>
 #include <string>
 #include <vector>
@@ -50,6 +52,25 @@ struct sink_folder
     libpff_item_t *folder = nullptr;
 };
 
+// A message read and made ready away from the output (by a reading thread,
+// through a libpff file of its own), written later in the walk's order.
+class prepared_message
+{
+public:
+    virtual ~prepared_message() = default;
+    // As add_message returns: 1 ready, 0 left out on purpose, -1 failed
+    // (error filled; nothing to write).
+    int result = 1;
+    sink_error error;
+    // What take_problems gives after the message is written.
+    std::vector<std::string> problems;
+    // About how much memory it holds, for the readers' bound.
+    std::size_t bytes = 0;
+    // It still reads from the reading thread's libpff file when written (a
+    // big attachment, streamed): that thread waits until it is destroyed.
+    bool borrows_source = false;
+};
+
 class mailbox_sink
 {
 public:
@@ -69,9 +90,36 @@ public:
     // on purpose (a kind this format does not take), -1 failed (error filled).
     virtual int add_message(libpff_item_t *message, bool associated, sink_error &error) = 0;
 
+    // True when the sink takes messages in two steps, prepare_message and
+    // write_prepared, so that reading threads can do the first.
+    virtual bool prepares_messages() const { return false; }
+    // The first step: reads the message and does what needs no output. Runs
+    // on any thread, several at once, each with its own libpff file; never
+    // touches the output or the sink's state.
+    virtual std::unique_ptr<prepared_message> prepare_message(libpff_item_t *message,
+                                                              bool associated)
+    {
+        (void)message;
+        (void)associated;
+        return nullptr;
+    }
+    // The second step, on the save's thread, in order: as add_message (the
+    // message's problems then come from take_problems).
+    virtual int write_prepared(prepared_message &message, bool associated, sink_error &error)
+    {
+        (void)message;
+        (void)associated;
+        error = {"this output takes no prepared messages", false};
+        return -1;
+    }
+
     // A long write (a big attachment) checks *stop now and then and gives up
     // when it is set: add_message then returns -1. Not owned.
     virtual void set_stop_flag(const std::atomic<bool> *stop) { (void)stop; }
+
+    // How many threads the save may use (at least 1); a sink may put its
+    // output on a thread of its own when given more than one. Before open.
+    virtual void set_threads(unsigned threads) { (void)threads; }
 
     // Parts of the message added last that could not be read (a recipient,
     // an attachment, a property), one line each ("attachment 2: ..."); the

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <unistd.h>
 
 #include "convert/save/pff_source.h"
@@ -81,6 +82,12 @@ private:
                          message &out);
     void read_attachments(libpff_item_t *item, std::uint32_t code_page, const std::string &where,
                           int depth, message &out);
+    // The message an attachment embeds into a. Returns 1, or -1 (reported).
+    int read_embedded(libpff_item_t *source, std::uint32_t code_page, const std::string &at,
+                      int depth, attachment &a);
+    // Reads an attachment's data in order while the writer writes.
+    std::function<void(std::uint64_t, std::span<std::uint8_t>)> data_reader(libpff_item_t *source,
+                                                                            const std::string &at);
 
     code_page_decoder &m_decoder;
     std::vector<std::string> &m_problems;
@@ -181,26 +188,9 @@ void message_reader::read_attachments(libpff_item_t *item, std::uint32_t code_pa
             type = LIBPFF_ATTACHMENT_TYPE_UNDEFINED;
         }
         if (type == LIBPFF_ATTACHMENT_TYPE_ITEM) {
-            libpff_item_t *embedded = nullptr;
-            if (depth >= maximum_embedding_depth) {
-                problem(at, "embedded messages nested too deep");
+            if (read_embedded(source, code_page, at, depth, a) != 1) {
                 continue;
             }
-            if (libpff_attachment_get_item(source, &embedded, &error) != 1) {
-                problem(at, "the embedded message cannot be read: " + pff_error_text(error));
-                libpff_error_free(&error);
-                continue;
-            }
-            m_held.push_back(embedded);
-            auto inner = std::make_shared<message>();
-            std::string why;
-            if (read(embedded, code_page, join(at, "embedded message"), depth + 1, *inner, why) !=
-                1) {
-                problem(at, "the embedded message cannot be read: " + why);
-                continue;
-            }
-            a.how = attachment::kind::embedded;
-            a.embedded = std::move(inner);
         } else if (type == LIBPFF_ATTACHMENT_TYPE_REFERENCE) {
             a.how = attachment::kind::by_reference;
         } else {
@@ -213,51 +203,107 @@ void message_reader::read_attachments(libpff_item_t *item, std::uint32_t code_pa
             }
             a.how = attachment::kind::by_value;
             a.data.size = size;
-            // Read in order while the writer writes; a part libpff cannot read
-            // is written as zeros and the attachment named in the report.
-            auto position = std::make_shared<std::uint64_t>(0);
-            auto failed = std::make_shared<bool>(false);
-            std::vector<std::string> *problems_out = &m_problems;
-            const std::atomic<bool> *stop = m_stop;
-            a.data.read = [source, position, failed, problems_out, at,
-                           stop](std::uint64_t offset, std::span<std::uint8_t> buffer) {
-                if (stop && stop->load()) {
-                    throw std::runtime_error("stopped");
-                }
-                std::size_t done = 0;
-                if (!*failed && *position != offset) {
-                    libpff_error_t *seek_error = nullptr;
-                    if (libpff_attachment_data_seek_offset(source, static_cast<off64_t>(offset),
-                                                           SEEK_SET, &seek_error) < 0) {
-                        libpff_error_free(&seek_error);
-                        *failed = true;
-                        problems_out->push_back(at + ": its data cannot be read from byte " +
-                                                std::to_string(offset));
-                    }
-                    *position = offset;
-                }
-                while (!*failed && done < buffer.size()) {
-                    libpff_error_t *read_error = nullptr;
-                    ssize_t n = libpff_attachment_data_read_buffer(
-                        source, buffer.data() + done, buffer.size() - done, &read_error);
-                    if (n <= 0) {
-                        std::string text = pff_error_text(read_error);
-                        libpff_error_free(&read_error);
-                        *failed = true;
-                        problems_out->push_back(at + ": its data cannot be read from byte " +
-                                                std::to_string(offset + done) +
-                                                (text.empty() ? "" : ": " + text));
-                        break;
-                    }
-                    done += static_cast<std::size_t>(n);
-                }
-                std::fill(buffer.begin() + static_cast<std::ptrdiff_t>(done), buffer.end(), 0);
-                *position = offset + buffer.size();
-            };
+            a.data.read = data_reader(source, at);
         }
         out.attachments.push_back(std::move(a));
     }
 }
+
+int message_reader::read_embedded(libpff_item_t *source, std::uint32_t code_page,
+                                  const std::string &at, int depth, attachment &a)
+{
+    if (depth >= maximum_embedding_depth) {
+        problem(at, "embedded messages nested too deep");
+        return -1;
+    }
+    libpff_error_t *error = nullptr;
+    libpff_item_t *embedded = nullptr;
+    if (libpff_attachment_get_item(source, &embedded, &error) != 1) {
+        problem(at, "the embedded message cannot be read: " + pff_error_text(error));
+        libpff_error_free(&error);
+        return -1;
+    }
+    m_held.push_back(embedded);
+    auto inner = std::make_shared<message>();
+    std::string why;
+    if (read(embedded, code_page, join(at, "embedded message"), depth + 1, *inner, why) != 1) {
+        problem(at, "the embedded message cannot be read: " + why);
+        return -1;
+    }
+    a.how = attachment::kind::embedded;
+    a.embedded = std::move(inner);
+    return 1;
+}
+
+std::function<void(std::uint64_t, std::span<std::uint8_t>)>
+message_reader::data_reader(libpff_item_t *source, const std::string &at)
+{
+    // Read in order while the writer writes; a part libpff cannot read
+    // is written as zeros and the attachment named in the report.
+    auto position = std::make_shared<std::uint64_t>(0);
+    auto failed = std::make_shared<bool>(false);
+    std::vector<std::string> *problems_out = &m_problems;
+    const std::atomic<bool> *stop = m_stop;
+    return [source, position, failed, problems_out, at, stop](std::uint64_t offset,
+                                                              std::span<std::uint8_t> buffer) {
+        if (stop && stop->load()) {
+            throw std::runtime_error("stopped");
+        }
+        std::size_t done = 0;
+        if (!*failed && *position != offset) {
+            libpff_error_t *seek_error = nullptr;
+            if (libpff_attachment_data_seek_offset(source, static_cast<off64_t>(offset), SEEK_SET,
+                                                   &seek_error) < 0) {
+                libpff_error_free(&seek_error);
+                *failed = true;
+                problems_out->push_back(at + ": its data cannot be read from byte " +
+                                        std::to_string(offset));
+            }
+            *position = offset;
+        }
+        while (!*failed && done < buffer.size()) {
+            libpff_error_t *read_error = nullptr;
+            ssize_t n = libpff_attachment_data_read_buffer(source, buffer.data() + done,
+                                                           buffer.size() - done, &read_error);
+            if (n <= 0) {
+                std::string text = pff_error_text(read_error);
+                libpff_error_free(&read_error);
+                *failed = true;
+                problems_out->push_back(at + ": its data cannot be read from byte " +
+                                        std::to_string(offset + done) +
+                                        (text.empty() ? "" : ": " + text));
+                break;
+            }
+            done += static_cast<std::size_t>(n);
+        }
+        std::fill(buffer.begin() + static_cast<std::ptrdiff_t>(done), buffer.end(), 0);
+        *position = offset + buffer.size();
+    };
+}
+
+// A message whose attachments together are at most this big is read whole
+// by the reading thread; a bigger one is streamed from its libpff file when
+// written, the reading thread waiting meanwhile, so memory stays bounded.
+constexpr std::uint64_t read_whole_limit = 1u << 20;
+
+// The by-value attachments of m and of the messages embedded in it.
+void for_each_data(message &m, const std::function<void(attachment &)> &visit)
+{
+    for (attachment &a : m.attachments) {
+        if (a.how == attachment::kind::by_value) {
+            visit(a);
+        } else if (a.how == attachment::kind::embedded && a.embedded) {
+            for_each_data(*a.embedded, visit);
+        }
+    }
+}
+
+struct pst_prepared : prepared_message
+{
+    message m;
+    // Only while attachments are still to be read from it.
+    std::unique_ptr<message_reader> reader;
+};
 
 class pst_sink : public mailbox_sink
 {
@@ -265,7 +311,11 @@ public:
     int open(const std::string &temporary_path, sink_error &error) override
     {
         m_path = temporary_path;
-        int r = guarded(error, [&] { m_writer = std::make_unique<pst_writer>(temporary_path); });
+        writer_options options;
+        options.write_thread = m_threads > 1;
+        int r = guarded(error, [&] {
+            m_writer = std::make_unique<pst_writer>(temporary_path, std::move(options));
+        });
         if (r != 1) {
             error.fatal = true;
         }
@@ -327,6 +377,18 @@ public:
             error = {why, false};
             return -1;
         }
+        return write(m, associated, error);
+    }
+
+    void set_threads(unsigned threads) override { m_threads = threads; }
+
+private:
+    int write(const message &m, bool associated, sink_error &error)
+    {
+        if (m_open.empty()) {
+            error = {"no folder is open", false};
+            return -1;
+        }
         return guarded(error, [&] {
             if (associated) {
                 m_writer->add_associated_message(m_open.back(), m);
@@ -336,8 +398,61 @@ public:
         });
     }
 
+    bool prepares_messages() const override { return true; }
+
+    std::unique_ptr<prepared_message> prepare_message(libpff_item_t *item, bool) override
+    {
+        auto out = std::make_unique<pst_prepared>();
+        // One decoder per reading thread: its iconv handles are its own.
+        thread_local code_page_decoder decoder;
+        out->reader = std::make_unique<message_reader>(decoder, out->problems, m_stop);
+        std::string why;
+        if (out->reader->read(item, default_code_page, "", 0, out->m, why) != 1) {
+            out->result = -1;
+            out->error = {why, false};
+            out->reader.reset();
+            return out;
+        }
+        std::uint64_t data_size = 0;
+        for_each_data(out->m, [&](attachment &a) { data_size += a.data.size; });
+        if (data_size > read_whole_limit) {
+            out->borrows_source = true;
+            out->bytes = read_whole_limit;
+            return out;
+        }
+        try {
+            for_each_data(out->m, [&](attachment &a) {
+                std::vector<std::uint8_t> bytes(static_cast<std::size_t>(a.data.size));
+                a.data.read(0, bytes);
+                a.data = data_source::from_bytes(std::move(bytes));
+            });
+        } catch (const std::exception &e) {
+            out->result = -1; // a Stop
+            out->error = {e.what(), false};
+        }
+        out->reader.reset();
+        out->bytes = static_cast<std::size_t>(data_size) + 4096;
+        return out;
+    }
+
+    int write_prepared(prepared_message &prepared, bool associated, sink_error &error) override
+    {
+        auto &p = static_cast<pst_prepared &>(prepared);
+        int r = p.result;
+        if (r == 1) {
+            r = write(p.m, associated, error);
+        } else {
+            error = p.error;
+        }
+        // After the write: a streamed attachment adds its problems while written.
+        m_problems.insert(m_problems.end(), p.problems.begin(), p.problems.end());
+        p.problems.clear();
+        return r;
+    }
+
     void set_stop_flag(const std::atomic<bool> *stop) override { m_stop = stop; }
 
+public:
     std::vector<std::string> take_problems() override
     {
         std::vector<std::string> out;
@@ -403,6 +518,7 @@ private:
     std::vector<std::string> m_problems;
     code_page_decoder m_decoder;
     const std::atomic<bool> *m_stop = nullptr;
+    unsigned m_threads = 1;
     bool m_ipm_path_open = false;
 };
 

@@ -9,9 +9,11 @@
 #include <filesystem>
 #include <mutex>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 #include <unordered_set>
 
+#include "convert/save/folder_readers.h"
 #include "convert/save/pff_source.h"
 #include "scan/folder_messages.h"
 #include "scan/names.h"
@@ -103,48 +105,6 @@ std::uint32_t identifier_of(libpff_item_t *item)
     return id;
 }
 
-// The messages of a folder in contents-table order, with one pass over the
-// folder's children; a message libpff cannot fetch is handed to unreadable and
-// the walk goes on. The save's own visit tests Stop, so no handle is passed.
-int walk_folder_messages(libpff_item_t *folder,
-                         const std::function<int(libpff_item_t *, int)> &visit,
-                         const std::function<void(int)> &unreadable,
-                         bool *from_node_index = nullptr)
-{
-    libpff_error_t *error = nullptr;
-    const int result = export_handle_walk_sub_messages(nullptr, folder, visit, unreadable,
-                                                       from_node_index, &error);
-    libpff_error_free(&error);
-    return result;
-}
-
-// The same over the folder's associated (hidden) contents.
-int walk_folder_associated(libpff_item_t *folder,
-                           const std::function<int(libpff_item_t *, int)> &visit,
-                           const std::function<void(int)> &unreadable)
-{
-    libpff_error_t *error = nullptr;
-    int count = 0;
-    if (libpff_folder_get_number_of_sub_associated_contents(folder, &count, &error) != 1) {
-        libpff_error_free(&error);
-        return -1;
-    }
-    for (int i = 0; i < count; ++i) {
-        libpff_item_t *message = nullptr;
-        if (libpff_folder_get_sub_associated_content(folder, i, &message, &error) != 1) {
-            libpff_error_free(&error);
-            unreadable(i);
-            continue;
-        }
-        int r = visit(message, i);
-        libpff_item_free(&message, nullptr);
-        if (r == 0) {
-            return 0;
-        }
-    }
-    return 1;
-}
-
 // Owns a libpff item for one scope.
 struct item_holder
 {
@@ -188,6 +148,9 @@ public:
         m_ancestors.clear();
         m_met.clear();
         m_walked.clear();
+        if (count_only) {
+            m_order.clear();
+        }
         int r = 1;
         if (!root) {
             m_report.unreadable.push_back("The folder hierarchy cannot be read.");
@@ -236,6 +199,16 @@ public:
 
     // Passes the Stop gate; false when a Stop was confirmed.
     bool still_going() { return go_on(); }
+
+    // Reads the folders the counting pass found on threads reading
+    // threads, each through a libpff file of its own on the mailbox at path.
+    void read_ahead(const std::string &path, unsigned threads)
+    {
+        m_readers = std::make_unique<folder_readers>(path, m_order, threads, m_sink,
+                                                     m_state->stop_requested);
+    }
+    // Ends the reading threads (before the sink goes).
+    void end_read_ahead() { m_readers.reset(); }
 
 private:
     std::string where() const
@@ -335,17 +308,40 @@ private:
         if (!go_on()) {
             return 0;
         }
-        std::string position =
-            where() + (associated ? ", hidden item " : ", item ") + std::to_string(index + 1);
         sink_error error;
         int r = m_sink.add_message(message, associated, error);
+        return message_written(r, error, identifier_of(message), index, associated);
+    }
+
+    // The same for a message a reading thread prepared.
+    int save_prepared(read_ahead_entry &entry)
+    {
+        if (!go_on()) {
+            return 0;
+        }
+        sink_error error;
+        int r = -1;
+        if (entry.prepared) {
+            r = m_sink.write_prepared(*entry.prepared, entry.associated, error);
+        } else {
+            error = {"cannot be read", false};
+        }
+        return message_written(r, error, entry.identifier, entry.index, entry.associated);
+    }
+
+    // Counts and reports what the sink made of a message. Returns 1 on, 0
+    // stopped, -1 fatal.
+    int message_written(int r, const sink_error &error, std::uint32_t id, int index,
+                        bool associated)
+    {
         if (r == -1 && m_state->stop_requested.load()) {
             m_sink.take_problems();
             return 0; // a Stop ended the write part-way
         }
+        const std::string position =
+            where() + (associated ? ", hidden item " : ", item ") + std::to_string(index + 1);
         if (r == 1) {
             ++m_report.items;
-            std::uint32_t id = identifier_of(message);
             if (id != 0) {
                 m_saved.insert(id);
             }
@@ -363,9 +359,55 @@ private:
         return 1;
     }
 
+    void lost_message(bool associated, int index)
+    {
+        unreadable(where() + (associated ? ", hidden item " : ", item ") +
+                   std::to_string(index + 1) + ": cannot be read");
+        advance();
+    }
+
+    // What the end of a walk over a folder's contents tells the user.
+    void walk_ended(bool associated, int result, bool from_node_index)
+    {
+        if (from_node_index) {
+            m_report.notes.push_back(where() +
+                                     ": its contents table cannot be read; its items were "
+                                     "listed from the node index");
+        }
+        if (result == -1) {
+            unreadable(where() + (associated ? ": its hidden items" : ": its items") +
+                       " cannot be read");
+        }
+    }
+
+    // The folder's contents as the reading threads prepared them.
+    int save_read_ahead()
+    {
+        for (;;) {
+            read_ahead_entry *e = m_readers->next();
+            if (!e) {
+                return 0; // a Stop
+            }
+            if (e->what == read_ahead_entry::kind::message) {
+                int r = save_prepared(*e);
+                if (r != 1) {
+                    return r;
+                }
+            } else if (e->what == read_ahead_entry::kind::lost) {
+                lost_message(e->associated, e->index);
+            } else if (e->what == read_ahead_entry::kind::walked) {
+                walk_ended(e->associated, e->walk_result, e->from_node_index);
+                if (e->associated) {
+                    return 1;
+                }
+            }
+        }
+    }
+
     int save_contents(libpff_item_t *folder)
     {
         if (m_count_only) {
+            m_order.push_back(m_ids.back());
             libpff_error_t *error = nullptr;
             int n = 0;
             if (libpff_folder_get_number_of_sub_messages(folder, &n, &error) == 1) {
@@ -378,32 +420,25 @@ private:
             libpff_error_free(&error);
             return go_on() ? 1 : 0;
         }
+        if (m_readers && m_readers->begin(m_ids.back())) {
+            return save_read_ahead();
+        }
         for (bool associated : {false, true}) {
             int outcome = 1;
             auto visit = [&](libpff_item_t *message, int index) {
                 outcome = save_message(message, index, associated);
                 return outcome == 1 ? 1 : 0;
             };
-            auto lost = [&](int index) {
-                unreadable(where() + (associated ? ", hidden item " : ", item ") +
-                           std::to_string(index + 1) + ": cannot be read");
-                advance();
-            };
+            auto lost = [&](int index) { lost_message(associated, index); };
             bool from_node_index = false;
-            int r = associated ? walk_folder_associated(folder, visit, lost)
-                               : walk_folder_messages(folder, visit, lost, &from_node_index);
-            if (from_node_index) {
-                m_report.notes.push_back(where() +
-                                         ": its contents table cannot be read; its items were "
-                                         "listed from the node index");
-            }
+            int r = walk_folder_contents(folder, associated, visit, lost, &from_node_index);
             if (r == 0) {
+                if (from_node_index) {
+                    walk_ended(associated, 1, true);
+                }
                 return outcome;
             }
-            if (r == -1) {
-                unreadable(where() + (associated ? ": its hidden items" : ": its items") +
-                           " cannot be read");
-            }
+            walk_ended(associated, r, from_node_index);
         }
         return 1;
     }
@@ -518,69 +553,95 @@ private:
     std::unordered_set<std::uint32_t> m_saved;
     std::size_t m_done = 0;
     int m_last_percent = -1;
+    // The folders whose contents the save writes, in order (the counting
+    // pass's), and the threads reading them ahead.
+    std::vector<std::uint32_t> m_order;
+    std::unique_ptr<folder_readers> m_readers;
+    // "Recovered Items": begun in the output; cannot be made.
+    struct
+    {
+        bool open = false;
+        bool give_up = false;
+    } m_recovered;
+    int open_recovered(libpff_item_t *item, const std::string &position);
+    int offer_recovered(libpff_item_t *item, const std::string &position);
 };
+
+// "Recovered Items" is begun with its first item that can be read. Returns
+// 1 begun, 0 not (the item or the folder is named in the report and the
+// caller moves on), -1 fatal.
+int save_walk::open_recovered(libpff_item_t *item, const std::string &position)
+{
+    if (m_recovered.open) {
+        return 1;
+    }
+    // No empty "Recovered Items": an item whose values cannot be read at all
+    // (a message rebuilt without its sub-nodes, say) is named in the report
+    // without making the folder. libpff keeps the values it reads here for
+    // the sink.
+    libpff_error_t *error = nullptr;
+    int sets = 0;
+    if (libpff_item_get_number_of_record_sets(item, &sets, &error) != 1) {
+        unreadable(std::string(recovered_folder_name) + ", " + position +
+                   ": its properties cannot be read: " + pff_error_text(error));
+        libpff_error_free(&error);
+        return 0;
+    }
+    m_path.assign(1, recovered_folder_name);
+    int r = begin("IPF.Note", nullptr);
+    if (r == 0) {
+        m_recovered.give_up = true;
+        return 0;
+    }
+    if (r != 1) {
+        return -1;
+    }
+    m_recovered.open = true;
+    return 1;
+}
+
+// One item for "Recovered Items". Returns 1 on, 0 stopped, -1 fatal.
+int save_walk::offer_recovered(libpff_item_t *item, const std::string &position)
+{
+    if (!go_on()) {
+        return 0;
+    }
+    // The root folder's messages may be in the recovered list too (the index
+    // rebuild puts its messages there when no folder survived).
+    const std::uint32_t id = identifier_of(item);
+    if (id != 0 && !m_saved.insert(id).second) {
+        return 1;
+    }
+    const int opened = open_recovered(item, position);
+    if (opened != 1) {
+        return opened == 0 ? 1 : -1;
+    }
+    sink_error error;
+    int r = m_sink.add_message(item, false, error);
+    if (r == -1 && m_state->stop_requested.load()) {
+        m_sink.take_problems();
+        return 0;
+    }
+    const std::string at = std::string(recovered_folder_name) + ", " + position;
+    if (r == 1) {
+        ++m_report.recovered;
+    } else if (r == 0) {
+        ++m_report.skipped;
+    } else if (error.fatal) {
+        return fail(error);
+    } else {
+        unreadable(at + ": " + error.message);
+    }
+    for (const std::string &line : m_sink.take_problems()) {
+        unreadable(at + ", " + line);
+    }
+    return 1;
+}
 
 int save_walk::save_recovered(libpff_item_t *root, bool recovered)
 {
-    bool folder_open = false;
-    bool give_up = false; // "Recovered Items" cannot be made
+    m_recovered = {};
     int result = 1;
-    auto offer = [&](libpff_item_t *item, const std::string &position) {
-        if (!go_on()) {
-            return 0;
-        }
-        // The root folder's messages may be in the recovered list too (the
-        // index rebuild puts its messages there when no folder survived).
-        const std::uint32_t id = identifier_of(item);
-        if (id != 0 && !m_saved.insert(id).second) {
-            return 1;
-        }
-        if (!folder_open) {
-            // No empty "Recovered Items": an item whose values cannot be read
-            // at all (a message rebuilt without its sub-nodes, say) is named
-            // in the report without making the folder. libpff keeps the values
-            // it reads here for the sink.
-            libpff_error_t *error = nullptr;
-            int sets = 0;
-            if (libpff_item_get_number_of_record_sets(item, &sets, &error) != 1) {
-                unreadable(std::string(recovered_folder_name) + ", " + position +
-                           ": its properties cannot be read: " + pff_error_text(error));
-                libpff_error_free(&error);
-                return 1;
-            }
-            m_path.assign(1, recovered_folder_name);
-            int r = begin("IPF.Note", nullptr);
-            if (r == 0) {
-                give_up = true;
-                return 1;
-            }
-            if (r != 1) {
-                return -1;
-            }
-            folder_open = true;
-        }
-        sink_error error;
-        int r = m_sink.add_message(item, false, error);
-        if (r == -1 && m_state->stop_requested.load()) {
-            m_sink.take_problems();
-            return 0;
-        }
-        if (r == 1) {
-            ++m_report.recovered;
-        } else if (r == 0) {
-            ++m_report.skipped;
-        } else if (error.fatal) {
-            fail(error);
-            return -1;
-        } else {
-            unreadable(std::string(recovered_folder_name) + ", " + position + ": " + error.message);
-        }
-        for (const std::string &line : m_sink.take_problems()) {
-            unreadable(std::string(recovered_folder_name) + ", " + position + ", " + line);
-        }
-        return 1;
-    };
-
     // The new file's root holds no messages: those of the source's root (a
     // damaged hierarchy leaves some there) are kept here.
     if (root) {
@@ -589,36 +650,33 @@ int save_walk::save_recovered(libpff_item_t *root, bool recovered)
             if (!seen.insert(identifier_of(message)).second) {
                 return 1;
             }
-            result = offer(message, "root folder, item " + std::to_string(index + 1));
-            return result == 1 && !give_up ? 1 : 0;
+            result = offer_recovered(message, "root folder, item " + std::to_string(index + 1));
+            return result == 1 && !m_recovered.give_up ? 1 : 0;
         };
-        walk_folder_messages(root, visit, [](int) {});
-        if (result == 1 && !give_up) {
-            walk_folder_associated(root, visit, [](int) {});
+        walk_folder_contents(
+            root, false, visit, [](int) {}, nullptr);
+        if (result == 1 && !m_recovered.give_up) {
+            walk_folder_contents(
+                root, true, visit, [](int) {}, nullptr);
         }
     }
-    if (!recovered || result != 1) {
-        return result == 1 && folder_open ? end() : result;
-    }
-
-    // The same list the window's "Recovered Items" node shows; found now when
-    // the scan did not get that far.
-    if (recovered_items_find_orphans(m_state) != 1 ||
-        recovered_items_find_free_space(m_state, m_request.searching_free_space) != 1) {
-        return 0;
-    }
-    for (recovered_source source : recovered_sources) {
-        const std::size_t count = recovered_items_count(&m_state->recovered, source);
-        for (std::size_t i = 0; i < count && result == 1 && !give_up; ++i) {
-            result = offer(recovered_items_get(&m_state->recovered, source, i),
-                           utf16_to_utf8(recovered_source_name(source)) + ", item " +
-                               std::to_string(i + 1));
+    if (recovered && result == 1) {
+        // The same list the window's "Recovered Items" node shows; found now
+        // when the scan did not get that far.
+        if (recovered_items_find_orphans(m_state) != 1 ||
+            recovered_items_find_free_space(m_state, m_request.searching_free_space) != 1) {
+            return 0;
+        }
+        for (recovered_source source : recovered_sources) {
+            const std::size_t count = recovered_items_count(&m_state->recovered, source);
+            for (std::size_t i = 0; i < count && result == 1 && !m_recovered.give_up; ++i) {
+                result = offer_recovered(recovered_items_get(&m_state->recovered, source, i),
+                                         utf16_to_utf8(recovered_source_name(source)) + ", item " +
+                                             std::to_string(i + 1));
+            }
         }
     }
-    if (result == 1 && folder_open) {
-        return end();
-    }
-    return result;
+    return result == 1 && m_recovered.open ? end() : result;
 }
 
 bool same_file(const struct stat &a, const struct stat &b)
@@ -697,7 +755,59 @@ int move_into_place(const std::string &temporary, const std::string &target, boo
     return 1;
 }
 
+// Why the request's target cannot be used, "" when it can.
+std::string target_refusal(const std::string &source, const save_request &request)
+{
+    switch (check_save_target(source, request.target)) {
+    case target_check::is_source:
+        return "The mailbox cannot be saved over itself. Choose another file.";
+    case target_check::exists:
+        return request.replace_existing ? "" : request.target + " already exists.";
+    case target_check::no_directory:
+        return "The folder " + directory_of(request.target) + " does not exist.";
+    case target_check::ok:
+        break;
+    }
+    return {};
+}
+
+// Closes the output of a walk that ended with r and moves it into place, or
+// gives it up. Returns 1 saved, 0 stopped, -1 failed (report says why).
+int complete_output(mailbox_sink &sink, int r, const std::string &source,
+                    const std::string &temporary, const save_request &request, save_report &report)
+{
+    sink_error sink_failure;
+    if (r == 1 && sink.close(sink_failure) != 1) {
+        report.failure = sink_failure.message;
+        r = -1;
+    }
+    if (r == 0) {
+        sink.abandon();
+        report.stopped = true;
+        return 0;
+    }
+    if (r == -1) {
+        sink.abandon();
+        report.failure = "Cannot write " + request.target + ": " + report.failure;
+        return -1;
+    }
+    std::string why;
+    if (check_save_target(source, request.target) == target_check::is_source ||
+        move_into_place(temporary, request.target, request.replace_existing, why) != 1) {
+        sink.abandon();
+        report.failure = "Cannot write " + request.target + ": " +
+                         (why.empty() ? "it is the mailbox being saved" : why);
+        return -1;
+    }
+    return 1;
+}
+
 } // namespace
+
+unsigned default_save_threads()
+{
+    return std::clamp(std::thread::hardware_concurrency(), 1u, 4u);
+}
 
 target_check check_save_target(const std::string &source, const std::string &target)
 {
@@ -758,21 +868,9 @@ int save_mailbox(scan_state *state, const save_request &request,
         return -1;
     }
     const std::string source = utf16_to_utf8(state->mailbox_path);
-    switch (check_save_target(source, request.target)) {
-    case target_check::is_source:
-        report.failure = "The mailbox cannot be saved over itself. Choose another file.";
+    report.failure = target_refusal(source, request);
+    if (!report.failure.empty()) {
         return -1;
-    case target_check::exists:
-        if (!request.replace_existing) {
-            report.failure = request.target + " already exists.";
-            return -1;
-        }
-        break;
-    case target_check::no_directory:
-        report.failure = "The folder " + directory_of(request.target) + " does not exist.";
-        return -1;
-    case target_check::ok:
-        break;
     }
 
     libpff_error_t *error = nullptr;
@@ -785,6 +883,8 @@ int save_mailbox(scan_state *state, const save_request &request,
 
     std::unique_ptr<mailbox_sink> sink = make_sink(request.format);
     sink->set_stop_flag(&state->stop_requested);
+    const unsigned threads = request.threads == 0 ? default_save_threads() : request.threads;
+    sink->set_threads(threads);
     save_walk walk(state, request, *sink, progress, report);
     walk.set_checked();
     if (progress) {
@@ -806,41 +906,26 @@ int save_mailbox(scan_state *state, const save_request &request,
         report.failure = "Cannot write " + request.target + ": " + sink_failure.message;
         return -1;
     }
+    // Other libpff files on the same file read the same folders only when
+    // the mailbox opens from its name as it is (not through a rebuilt index).
+    if (threads > 1 && sink->prepares_messages() && !state->rebuilt_io && !request.recovered_only) {
+        walk.read_ahead(source, threads);
+    }
     r = request.recovered_only ? 1 : walk.run(root.item, false);
+    walk.end_read_ahead();
     if (r == 1) {
         r = walk.save_recovered(request.folders.empty() && !request.recovered_only ? root.item
-                                                                                  : nullptr,
+                                                                                   : nullptr,
                                 request.recovered_items || request.recovered_only);
     }
     if (r == 1 && !walk.still_going()) {
         r = 0; // a Stop during the last item
     }
-    if (r == 1 && sink->close(sink_failure) != 1) {
-        report.failure = sink_failure.message;
-        r = -1;
-    }
-    if (r == 0) {
-        sink->abandon();
-        report.stopped = true;
-        return 0;
-    }
-    if (r == -1) {
-        sink->abandon();
-        report.failure = "Cannot write " + request.target + ": " + report.failure;
-        return -1;
-    }
-    std::string why;
-    if (check_save_target(source, request.target) == target_check::is_source ||
-        move_into_place(temporary, request.target, request.replace_existing, why) != 1) {
-        sink->abandon();
-        report.failure = "Cannot write " + request.target + ": " +
-                         (why.empty() ? "it is the mailbox being saved" : why);
-        return -1;
-    }
-    if (progress) {
+    r = complete_output(*sink, r, source, temporary, request, report);
+    if (r == 1 && progress) {
         progress(100);
     }
-    return 1;
+    return r;
 }
 
 } // namespace korvel::convert

@@ -38,7 +38,13 @@ struct save_request
     std::vector<libpff_item_t *> folders;
     // The user agreed to replace an existing target.
     bool replace_existing = false;
+    // Threads the save may use: 0 for the number of cores (at most 4), 1 for
+    // the walk alone, as the save always ran.
+    unsigned threads = 0;
 };
+
+// What save_request::threads = 0 stands for on this machine.
+unsigned default_save_threads();
 
 struct save_report
 {

@@ -55,18 +55,22 @@ std::uint64_t align_up(std::uint64_t v, std::uint64_t a) { return (v + a - 1) / 
 
 } // namespace
 
-file_writer::file_writer(const std::string &path, bool permute, bool ansi)
+file_writer::file_writer(const std::string &path, bool permute, bool ansi, bool threaded)
     : m_permute(permute), m_ansi(ansi)
 {
     m_fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (m_fd < 0) {
         throw output_error("cannot create " + path + ": " + std::strerror(errno), errno);
     }
+    if (threaded) {
+        m_output = std::make_unique<block_output>(m_fd);
+    }
     enter_region(0);
 }
 
 file_writer::~file_writer()
 {
+    m_output.reset(); // its thread writes to m_fd
     if (m_fd >= 0) {
         ::close(m_fd);
     }
@@ -74,6 +78,17 @@ file_writer::~file_writer()
 
 void file_writer::flush_buffer()
 {
+    if (m_output) {
+        block_output::buffer spare = m_output->write_buffer(
+            {std::move(m_buffer), m_buffer_capacity}, m_buffer_size, m_buffer_start,
+            std::move(m_unfinished));
+        m_unfinished.clear();
+        m_buffer = std::move(spare.bytes);
+        m_buffer_capacity = m_buffer ? spare.capacity : 0;
+        m_buffer_start += m_buffer_size;
+        m_buffer_size = 0;
+        return;
+    }
     const std::uint8_t *p = m_buffer.get();
     std::size_t left = m_buffer_size;
     std::uint64_t at = m_buffer_start;
@@ -95,6 +110,11 @@ void file_writer::flush_buffer()
 
 void file_writer::put_direct(std::uint64_t ib, const std::uint8_t *data, std::size_t size)
 {
+    if (m_output) {
+        // Behind the buffer that holds its place, which may still be on its way.
+        m_output->write_copy(data, size, ib);
+        return;
+    }
     while (size > 0) {
         ssize_t n = ::pwrite(m_fd, data, size, static_cast<off_t>(ib));
         if (n < 0) {
@@ -287,7 +307,13 @@ std::uint64_t file_writer::write_block_as(std::span<const std::uint8_t> data, bo
     std::uint8_t local[format::block_size];
     std::uint8_t *slot = buffer_slot(ib, static_cast<std::size_t>(total));
     std::uint8_t *block = slot ? slot : local;
-    if (encode && m_permute) {
+    const bool deferred = slot && m_output;
+    if (deferred) {
+        // Encoded and checksummed on the write thread.
+        if (!data.empty()) {
+            std::memcpy(block, data.data(), data.size());
+        }
+    } else if (encode && m_permute) {
         format::permute_encode(data.data(), block, data.size());
     } else if (!data.empty()) {
         std::memcpy(block, data.data(), data.size());
@@ -297,9 +323,15 @@ std::uint64_t file_writer::write_block_as(std::span<const std::uint8_t> data, bo
     format::block_trailer t;
     t.size = static_cast<std::uint16_t>(data.size());
     t.signature = format::compute_sig(ib, bid);
-    t.crc = format::crc32(0, block, data.size());
+    t.crc = deferred ? 0 : format::crc32(0, block, data.size());
     t.bid = bid;
     L::write_block_trailer(block + trailer_at, t);
+    if (deferred) {
+        const std::size_t offset = static_cast<std::size_t>(block - m_buffer.get());
+        // Where each layout's trailer keeps the CRC.
+        const std::size_t crc_at = offset + trailer_at + (L::is_unicode ? 4 : 8);
+        m_unfinished.push_back({offset, t.size, crc_at, encode && m_permute});
+    }
     if (slot) {
         flush_if_full();
     } else {
@@ -552,6 +584,10 @@ void file_writer::finish(const header_info &info)
         finish_as<format::unicode_layout>(info);
     }
     flush_buffer();
+    if (m_output) {
+        m_output->drain();
+        m_output.reset();
+    }
     if (::ftruncate(m_fd, static_cast<off_t>(m_end)) != 0) {
         throw output_error(std::string("cannot size the file: ") + std::strerror(errno), errno);
     }

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "convert/writer/block_output.h"
 #include "format/layout.h"
 
 namespace korvel::convert::ndb {
@@ -37,8 +38,9 @@ class file_writer
 public:
     // Creates (truncates) the file at path. permute selects the block encoding,
     // ansi the 32-bit layout. Throws std::runtime_error when the file cannot
-    // be created.
-    file_writer(const std::string &path, bool permute, bool ansi = false);
+    // be created. threaded: encode, checksum and write on a thread of
+    // its own (convert/block_output.h); the file is the same either way.
+    file_writer(const std::string &path, bool permute, bool ansi = false, bool threaded = false);
     ~file_writer();
     file_writer(const file_writer &) = delete;
     file_writer &operator=(const file_writer &) = delete;
@@ -160,6 +162,10 @@ private:
     std::size_t m_buffer_size = 0;
     std::size_t m_buffer_capacity = 0;
     std::uint64_t m_buffer_start = 0;
+    // With a write thread: the blocks in the buffer still to be encoded and
+    // checksummed there.
+    std::unique_ptr<block_output> m_output;
+    std::vector<unfinished_block> m_unfinished;
     std::vector<block_ref> m_blocks;
     std::vector<node_ref> m_nodes;
     bool m_finished = false;

@@ -237,7 +237,8 @@ struct pst_writer::text_encoder
 };
 
 pst_writer::pst_writer(const std::string &path, writer_options options)
-    : m_ndb(std::make_unique<ndb::file_writer>(path, options.permute, options.ansi)),
+    : m_ndb(std::make_unique<ndb::file_writer>(path, options.permute, options.ansi,
+                                                 options.write_thread)),
       m_options(std::move(options)), m_encoder(std::make_unique<text_encoder>())
 {
     auto root = std::make_unique<folder_state>();

@@ -259,6 +259,9 @@ struct writer_options
 {
     // Block encoding: true for "permute" (the usual), false for none.
     bool permute = true;
+    // Encode, checksum and write blocks on a thread of their own while the
+    // caller goes on building items; the file is byte for byte the same.
+    bool write_thread = false;
     // The older 32-bit layout. Its text is 8-bit: every PT_UNICODE value is
     // stored as PT_STRING8 in the item's code page (PidTagMessageCodepage,
     // else PidTagInternetCodepage, else code_page); a character the code

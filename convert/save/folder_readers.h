@@ -1,0 +1,129 @@
+// Reading threads for the save. Each opens the mailbox again (libpff is not
+// safe across threads, so one libpff file per thread; the source is only
+// read) and walks the folders of the save's order, every thread every folder,
+// each preparing its own share of the messages through the sink
+// (mailbox_sink::prepare_message): runs of run_length messages in turn. The
+// save's own thread takes the messages back in walk order and writes them,
+// so the output and the report come out as from one thread.
+//
+// Memory is bounded: each thread's queue holds at most queue_limit bytes
+// (one message more when empty), and a message bigger than the sink reads
+// whole is streamed from its thread's file while that thread waits.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <libpff.h>
+
+#include "convert/save/mailbox_sink.h"
+
+namespace korvel::convert {
+
+// The messages of a folder (associated false: its contents, in contents
+// table order or, when that table cannot be read, node index order; true: its
+// hidden contents); a message libpff cannot fetch is handed to unreadable.
+// Returns 1 all offered, 0 visit returned 0, -1 the folder's messages cannot
+// be counted. *from_node_index tells which order the contents came in.
+int walk_folder_contents(libpff_item_t *folder, bool associated,
+                         const std::function<int(libpff_item_t *, int)> &visit,
+                         const std::function<void(int)> &unreadable, bool *from_node_index);
+
+// One step of a folder's walk, as a reading thread met it.
+struct read_ahead_entry
+{
+    enum class kind
+    {
+        folder,  // a folder begins: available tells whether the thread found it
+        message, // prepared holds it
+        lost,    // libpff could not fetch message index
+        walked,  // one walk (contents, or hidden contents) ends: walk_result
+    };
+    kind what = kind::message;
+    // The folder's place in the save's order.
+    std::size_t position = 0;
+    bool available = true;
+    bool associated = false;
+    int index = 0;
+    std::uint32_t identifier = 0;
+    std::unique_ptr<prepared_message> prepared;
+    int walk_result = 1;
+    bool from_node_index = false;
+    std::size_t bytes = 0;
+    // Set (under the readers' lock) once the entry is done with, for a
+    // reading thread waiting on a message that borrows its file.
+    bool *released = nullptr;
+};
+
+class folder_readers
+{
+public:
+    // Starts threads reading threads on the mailbox at path (UTF-8) for the
+    // folders by identifier, in the save's order. stop ends them.
+    folder_readers(const std::string &path, std::vector<std::uint32_t> folders, unsigned threads,
+                   mailbox_sink &sink, const std::atomic<bool> &stop);
+    // Ends and joins the threads, then closes their files.
+    ~folder_readers();
+    folder_readers(const folder_readers &) = delete;
+    folder_readers &operator=(const folder_readers &) = delete;
+
+    // Moves on to the folder with this identifier (later in the order than
+    // the one before). False when the readers do not have it (not in the
+    // order, or their files cannot find it): the caller reads it itself.
+    bool begin(std::uint32_t identifier);
+    // The next step of that folder, waiting for it: its contents, a walked
+    // entry, its hidden contents, a walked entry. nullptr after a Stop.
+    // Valid until the next call.
+    read_ahead_entry *next();
+
+    static constexpr std::size_t queue_limit = 4u << 20;
+    static constexpr int run_length = 8;
+
+private:
+    struct reader
+    {
+        std::size_t number = 0;
+        libpff_file_t *file = nullptr;
+        std::deque<read_ahead_entry> queue;
+        std::size_t bytes = 0;
+        std::thread thread;
+    };
+
+    void run(reader &self);
+    // Walks one folder's contents or hidden contents; false after a Stop.
+    bool read_walk(reader &self, libpff_item_t *folder, std::size_t position, bool associated);
+    // Queues an entry; false after a Stop.
+    bool push(reader &self, read_ahead_entry entry);
+    // The front of a reader's queue, waiting for it; nullptr after a Stop.
+    read_ahead_entry *front(std::unique_lock<std::mutex> &lock, reader &r);
+    void pop(reader &r);
+    void release_current();
+    bool stopping() const { return m_stop.load() || m_closing.load(); }
+
+    std::string m_path;
+    std::vector<std::uint32_t> m_folders;
+    mailbox_sink &m_sink;
+    const std::atomic<bool> &m_stop;
+    std::atomic<bool> m_closing{false};
+
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    // The folder being written: its place in the order, and where its walk is.
+    std::size_t m_position = 0;
+    bool m_started = false;
+    bool m_associated = false;
+    std::size_t m_sequence = 0;
+    std::unique_ptr<read_ahead_entry> m_current;
+
+    std::vector<std::unique_ptr<reader>> m_readers;
+};
+
+} // namespace korvel::convert

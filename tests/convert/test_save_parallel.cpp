@@ -1,0 +1,188 @@
+// The save on more than one thread against the save on one: the same copy,
+// byte for byte and property for property as libpff reads it back, the same
+// report, and a Stop that leaves nothing behind.
+#include "convert/save/save.h"
+#include "tests/convert/save_compare.h"
+#include "tests/support/pst_builder.h"
+#include "tests/support/pst_damage.h"
+#include "tests/support/samples.h"
+#include "tests/support/scan_session.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+using korvel::testing::pst_builder;
+using korvel::testing::scan_session;
+namespace convert = korvel::convert;
+namespace compare = korvel::testing::save_compare;
+namespace pff = korvel::testing::pff;
+
+namespace {
+
+int save(scan_session &session, const std::string &target, unsigned threads,
+         convert::save_report &report, const std::function<void(int)> &progress = {})
+{
+    convert::save_request request;
+    request.target = target;
+    request.threads = threads;
+    return convert::save_mailbox(&session.state, request, progress, report);
+}
+
+std::string bytes_of(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// Every folder below the root of the one-thread copy against the other.
+compare::totals compare_copies(const std::string &one, const std::string &other)
+{
+    pff::file a(one);
+    pff::file b(other);
+    compare::totals t;
+    if (!a.opened || !b.opened) {
+        ADD_FAILURE() << "cannot open " << one << " or " << other;
+        return t;
+    }
+    pff::item ar = a.root();
+    pff::item br = b.root();
+    EXPECT_EQ(br.sub_folder_count(), ar.sub_folder_count());
+    for (int i = 0; i < std::min(ar.sub_folder_count(), br.sub_folder_count()); ++i) {
+        pff::item af = ar.sub_folder(i);
+        pff::item bf = br.sub_folder(i);
+        compare::compare_folder(af.get(), bf.get(), af.folder_name().value_or(""), t);
+    }
+    return t;
+}
+
+// 40 folders (some nested) of mail with recipients, attachments of one and
+// of many blocks, a few of megabytes, embedded messages and hidden items.
+void build_forty_folders(const std::string &path)
+{
+    pst_builder b;
+    auto &top = b.top_of_personal_folders();
+    for (int f = 0; f < 40; ++f) {
+        auto &parent = f % 4 == 3 ? *top.find(u8"Inbox") : top;
+        auto &folder = parent.add_folder("Folder " + std::to_string(f + 1));
+        for (int n = 0; n < f % 7 + 1; ++n) {
+            auto &m = folder.add_message("IPM.Note");
+            m.set_unicode(0x0037, "Message " + std::to_string(f) + "." + std::to_string(n));
+            m.set_body("Body of " + std::to_string(n) +
+                       std::string(300 * static_cast<std::size_t>(n), 'x'));
+            m.add_recipient(1, "Bob", "bob@example.com");
+            const std::uint64_t size = n == 2 ? 100'000 : 3'000;
+            m.add_attachment("data.bin", convert::data_source::pattern(
+                                             size, static_cast<std::uint32_t>(f * 10 + n)));
+            if (n == 1) {
+                auto &inner = m.add_embedded("Forwarded", "IPM.Note");
+                inner.set_unicode(0x0037, "Inner " + std::to_string(f));
+                inner.add_attachment("inner.txt", convert::data_source::from_string("inside"));
+            }
+        }
+        if (f % 13 == 6) {
+            // Big enough to be streamed from the reading thread's file.
+            folder.add_message("IPM.Note")
+                .add_attachment("big.bin", convert::data_source::pattern(
+                                               3u << 20, static_cast<std::uint32_t>(f)));
+        }
+        if (f % 5 == 0) {
+            folder.add_associated_message("IPM.Configuration").set_unicode(0x0037, "hidden");
+        }
+    }
+    b.write(path);
+}
+
+// Saves source with 1, 2 and 4 threads; returns the one-thread report.
+convert::save_report expect_same_saves(const std::string &source, const std::string &dir)
+{
+    scan_session session;
+    session.scan(source);
+    convert::save_report one;
+    if (save(session, dir + "/one.pst", 1, one) != 1) {
+        ADD_FAILURE() << one.failure;
+        return one;
+    }
+    const std::string one_bytes = bytes_of(dir + "/one.pst");
+    for (unsigned threads : {2u, 4u}) {
+        SCOPED_TRACE(std::to_string(threads) + " threads");
+        const std::string copy = dir + "/copy-" + std::to_string(threads) + ".pst";
+        convert::save_report many;
+        if (save(session, copy, threads, many) != 1) {
+            ADD_FAILURE() << many.failure;
+            continue;
+        }
+        EXPECT_EQ(many.items, one.items);
+        EXPECT_EQ(many.folders, one.folders);
+        EXPECT_EQ(many.recovered, one.recovered);
+        EXPECT_EQ(many.unreadable, one.unreadable);
+        EXPECT_EQ(many.notes, one.notes);
+        compare::totals t = compare_copies(dir + "/one.pst", copy);
+        EXPECT_GT(t.messages, 0);
+        EXPECT_TRUE(bytes_of(copy) == one_bytes) << "the copies differ in their bytes";
+    }
+    return one;
+}
+
+} // namespace
+
+TEST(SaveParallel, EnronAndAFortyFolderMailboxComeOutAsOneThreadWritesThem)
+{
+    expect_same_saves(korvel::testing::sample_path("enron.pst"),
+                      korvel::testing::scratch_directory("save_parallel_enron"));
+    const std::string dir = korvel::testing::scratch_directory("save_parallel_forty");
+    build_forty_folders(dir + "/forty.pst");
+    expect_same_saves(dir + "/forty.pst", dir);
+}
+
+TEST(SaveParallel, DamagedCopiesGiveTheSameCopyAndTheSameReport)
+{
+    const std::string dir = korvel::testing::scratch_directory("save_parallel_damaged");
+    build_forty_folders(dir + "/forty.pst");
+    const std::vector<std::uint8_t> intact = korvel::testing::read_bytes(dir + "/forty.pst");
+    // Unreadable items and attachments, and contents listed from the node index.
+    std::size_t unreadable = 0;
+    std::size_t notes = 0;
+    for (const std::string damage : {"bit-flips", "hole", "contents-tables"}) {
+        SCOPED_TRACE(damage);
+        const std::string case_dir = dir + "/" + damage;
+        std::filesystem::create_directories(case_dir);
+        std::vector<std::uint8_t> bytes = intact;
+        ASSERT_TRUE(korvel::testing::damage_by_name(damage, bytes));
+        korvel::testing::write_bytes(case_dir + "/source.pst", bytes);
+        const convert::save_report report = expect_same_saves(case_dir + "/source.pst", case_dir);
+        unreadable += report.unreadable.size();
+        notes += report.notes.size();
+    }
+    EXPECT_GT(unreadable, 0u);
+    EXPECT_GT(notes, 0u);
+}
+
+TEST(SaveParallel, AStopLeavesNothingBehind)
+{
+    const std::string dir = korvel::testing::scratch_directory("save_parallel_stop");
+    build_forty_folders(dir + "/forty.pst");
+    scan_session session;
+    session.scan(dir + "/forty.pst");
+    for (int stop_at : {1, 30, 90}) {
+        SCOPED_TRACE("stopped at " + std::to_string(stop_at) + "%");
+        convert::save_report report;
+        EXPECT_EQ(save(session, dir + "/copy.pst", 4, report,
+                       [&](int percent) {
+                           if (percent >= stop_at) {
+                               session.state.stop_requested = true;
+                           }
+                       }),
+                  0);
+        EXPECT_TRUE(report.stopped);
+        EXPECT_TRUE(report.failure.empty()) << report.failure;
+        session.state.stop_requested = false;
+        std::vector<std::string> left;
+        for (const auto &entry : std::filesystem::directory_iterator(dir)) {
+            left.push_back(entry.path().filename().string());
+        }
+        EXPECT_EQ(left, std::vector<std::string>{"forty.pst"});
+    }
+}
