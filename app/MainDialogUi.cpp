@@ -269,6 +269,9 @@ void MainDialogUi::showScanStarted() const
 void MainDialogUi::showStopCleanedUp() const
 {
     stop_button->setEnabled(false);
+    // The stores are empty now, even when the scan had completed before the
+    // answer: a save would write nothing.
+    save_button->setEnabled(false);
     browse_button->setEnabled(true);
     action_open->setEnabled(true);
 }

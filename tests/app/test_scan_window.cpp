@@ -255,6 +255,35 @@ TEST_F(ScanWindow, StopAnsweredYesEndsTheScanSilentlyAndEmptiesTheWindow)
     EXPECT_EQ(shownTree(*dialog.Tree()).size(), recorded(path)->views.tree.size());
 }
 
+TEST_F(ScanWindow, StopAnsweredYesAfterTheScanEndedEmptiesTheWindowAndTakesSaveAway)
+{
+    TestDialog dialog;
+    dialog.show();
+    dialog.chooser_answers.push_back(QString::fromStdString(sample_path("enron.pst")));
+    click(dialog, IDC_BROWSE);
+    dialog.State().gate.hold();
+    click(dialog, IDC_SCAN);
+    pumpFor(100);
+    // The scan runs to its end while the question is still open.
+    dialog.on_question = [&] {
+        dialog.State().gate.release();
+        ASSERT_TRUE(waitUntil([&] { return !dialog.ScanRunning(); }));
+        ASSERT_TRUE(enabled(dialog, IDC_SAVE));
+    };
+    dialog.answers.push_back(QMessageBox::Yes);
+    click(dialog, IDC_STOP);
+
+    EXPECT_EQ(dialog.Tree()->topLevelItemCount(), 0);
+    EXPECT_EQ(dialog.State().folders.count, 0u);
+    // Nothing is left to save: Save is off, and File > Convert says so.
+    EXPECT_FALSE(enabled(dialog, IDC_SAVE));
+    dialog.boxes.clear();
+    dialog.MenuCommand(ID_FILE_CONVERT)->trigger();
+    ASSERT_EQ(dialog.boxes.size(), 1u);
+    EXPECT_EQ(dialog.boxes[0].text,
+              QStringLiteral("Scan a mailbox first: the save writes what the scan found."));
+}
+
 TEST_F(ScanWindow, StopWithoutARunningScanOnlyEnablesBrowse)
 {
     TestDialog dialog;
