@@ -16,12 +16,6 @@ option(KORVEL_SYSTEM_LIBPFF "Build against the system's libpff instead of our pa
 
 find_package(PkgConfig REQUIRED)
 
-if(KORVEL_SYSTEM_LIBPFF)
-  pkg_check_modules(LIBPFF REQUIRED IMPORTED_TARGET GLOBAL libpff)
-  add_library(korvel::libpff ALIAS PkgConfig::LIBPFF)
-  return()
-endif()
-
 pkg_check_modules(LIBBFIO REQUIRED libbfio)
 
 include(ExternalProject)
@@ -29,8 +23,6 @@ include(ExternalProject)
 set(KORVEL_LIBPFF_DIR ${PROJECT_SOURCE_DIR}/third_party/libpff)
 set(KORVEL_LIBPFF_TARBALL ${KORVEL_LIBPFF_DIR}/libpff_20180714.orig.tar.gz)
 set(KORVEL_LIBPFF_SHA256 d9657aa592e2e155a5dbb49a019f99988e2347a8c7b939c21883e8be3003695b)
-set(KORVEL_LIBPFF_STAGE ${CMAKE_BINARY_DIR}/third_party/libpff-stage)
-set(KORVEL_LIBPFF_LIBRARY ${KORVEL_LIBPFF_STAGE}/lib/libpff.so)
 # Where the installed program looks for it, next to nothing of the system's.
 set(KORVEL_PRIVATE_LIBDIR lib/korvel-pst-repair)
 
@@ -64,29 +56,54 @@ foreach(dir include common libcerror libcthreads libcdata libclocale libcnotify 
 endforeach()
 list(POP_FRONT korvel_libpff_make)
 
-ExternalProject_Add(korvel_libpff_build
-  URL ${KORVEL_LIBPFF_TARBALL}
-  URL_HASH SHA256=${KORVEL_LIBPFF_SHA256}
-  DOWNLOAD_EXTRACT_TIMESTAMP ON
-  PREFIX ${CMAKE_BINARY_DIR}/third_party/libpff
-  PATCH_COMMAND ${korvel_patch_command}
-  CONFIGURE_COMMAND <SOURCE_DIR>/configure --prefix=${KORVEL_LIBPFF_STAGE}
-    --disable-static --enable-shared --disable-nls --disable-python
-    --disable-dependency-tracking --silent
-    --with-libbfio
-    --with-libcerror=no --with-libcthreads=no --with-libcdata=no --with-libclocale=no
-    --with-libcnotify=no --with-libcsplit=no --with-libuna=no --with-libcfile=no
-    --with-libcpath=no --with-libfcache=no --with-libfdata=no --with-libfdatetime=no
-    --with-libfguid=no --with-libfvalue=no --with-libfwnt=no --with-libfmapi=no
-    "CC=${korvel_libpff_cc}" "CFLAGS=-O2 -g"
-  BUILD_COMMAND ${korvel_libpff_make}
-  INSTALL_COMMAND make -C <BINARY_DIR>/libpff install
-    COMMAND make -C <BINARY_DIR>/include install
-  BUILD_IN_SOURCE ON
-  BUILD_BYPRODUCTS ${KORVEL_LIBPFF_LIBRARY}
-  LOG_CONFIGURE ON LOG_BUILD ON LOG_INSTALL ON LOG_OUTPUT_ON_FAILURE ON)
-# A changed patch starts again from a fresh copy of the tarball.
-ExternalProject_Add_StepDependencies(korvel_libpff_build download ${korvel_patch_files})
+# Our libpff built as the external project name in third_party/dir, staged
+# under stage, with the C flags given.
+function(korvel_add_libpff_build name dir stage cflags)
+  ExternalProject_Add(${name}
+    URL ${KORVEL_LIBPFF_TARBALL}
+    URL_HASH SHA256=${KORVEL_LIBPFF_SHA256}
+    DOWNLOAD_EXTRACT_TIMESTAMP ON
+    PREFIX ${CMAKE_BINARY_DIR}/third_party/${dir}
+    PATCH_COMMAND ${korvel_patch_command}
+    CONFIGURE_COMMAND <SOURCE_DIR>/configure --prefix=${stage}
+      --disable-static --enable-shared --disable-nls --disable-python
+      --disable-dependency-tracking --silent
+      --with-libbfio
+      --with-libcerror=no --with-libcthreads=no --with-libcdata=no --with-libclocale=no
+      --with-libcnotify=no --with-libcsplit=no --with-libuna=no --with-libcfile=no
+      --with-libcpath=no --with-libfcache=no --with-libfdata=no --with-libfdatetime=no
+      --with-libfguid=no --with-libfvalue=no --with-libfwnt=no --with-libfmapi=no
+      "CC=${korvel_libpff_cc}" "CFLAGS=${cflags}"
+    BUILD_COMMAND ${korvel_libpff_make}
+    INSTALL_COMMAND make -C <BINARY_DIR>/libpff install
+      COMMAND make -C <BINARY_DIR>/include install
+    BUILD_IN_SOURCE ON
+    BUILD_BYPRODUCTS ${stage}/lib/libpff.so
+    LOG_CONFIGURE ON LOG_BUILD ON LOG_INSTALL ON LOG_OUTPUT_ON_FAILURE ON)
+  # A changed patch starts again from a fresh copy of the tarball.
+  ExternalProject_Add_StepDependencies(${name} download ${korvel_patch_files})
+endfunction()
+
+if(KORVEL_SYSTEM_LIBPFF)
+  pkg_check_modules(LIBPFF REQUIRED IMPORTED_TARGET GLOBAL libpff)
+  add_library(korvel::libpff ALIAS PkgConfig::LIBPFF)
+  if(KORVEL_SANITIZE)
+    # Our patched C is out of reach of the sanitizers in this build, which
+    # links the system's libpff. A copy built with AddressSanitizer, of the
+    # same soname and interface, is staged here; the tests that read damaged
+    # mailboxes run with it in place of the system's (LD_LIBRARY_PATH).
+    set(KORVEL_ASAN_LIBPFF_DIR ${CMAKE_BINARY_DIR}/third_party/libpff-asan-stage/lib
+        CACHE INTERNAL "Where the AddressSanitizer build of our libpff is staged")
+    korvel_add_libpff_build(korvel_libpff_asan_build libpff-asan
+      ${CMAKE_BINARY_DIR}/third_party/libpff-asan-stage
+      "-O1 -g -fsanitize=address -fno-omit-frame-pointer")
+  endif()
+  return()
+endif()
+
+set(KORVEL_LIBPFF_STAGE ${CMAKE_BINARY_DIR}/third_party/libpff-stage)
+set(KORVEL_LIBPFF_LIBRARY ${KORVEL_LIBPFF_STAGE}/lib/libpff.so)
+korvel_add_libpff_build(korvel_libpff_build libpff ${KORVEL_LIBPFF_STAGE} "-O2 -g")
 
 # The include directory must exist before the first build for the target to be used.
 file(MAKE_DIRECTORY ${KORVEL_LIBPFF_STAGE}/include)

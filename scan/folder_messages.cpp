@@ -75,11 +75,11 @@ int read_row_identifiers(libpff_item_t *folder, int number_of_messages,
 }
 
 // The per-index loop: one lookup per row.
-int walk_by_index(export_handle_t *export_handle, libpff_item_t *folder, int number_of_messages,
-                  const std::function<int(libpff_item_t *, int)> &visit,
+int walk_by_index(export_handle_t *export_handle, libpff_item_t *folder, int first_index,
+                  int number_of_messages, const std::function<int(libpff_item_t *, int)> &visit,
                   const std::function<void(int)> &unreadable)
 {
-    for (int index = 0; index < number_of_messages; ++index) {
+    for (int index = first_index; index < number_of_messages; ++index) {
         if (walk_aborted(export_handle)) {
             return 0;
         }
@@ -268,6 +268,28 @@ int export_handle_walk_sub_messages(export_handle_t *export_handle, libpff_item_
             return walk_node_index();
         }
     }
+#if defined(KORVEL_BUNDLED_LIBPFF)
+    // Our libpff finds the row after the last one found in one step, so the
+    // per-index loop is linear and needs no copy of the table. Its rows and
+    // failures are the child walk's; only a table whose rows all lack an
+    // identifier is listed otherwise (from the node index), and that shows
+    // at the first row.
+    if (number_of_messages > 0) {
+        item_holder first;
+        error_slot first_error;
+        if (libpff_folder_get_sub_message(folder, 0, first.out(), first_error.get()) == 1 &&
+            first.get() != nullptr) {
+            if (walk_aborted(export_handle)) {
+                return 0;
+            }
+            if (visit(first.get(), 0) != 1) {
+                return 0;
+            }
+            return walk_by_index(export_handle, folder, 1, number_of_messages, visit, unreadable);
+        }
+        first.take();
+    }
+#endif
     std::vector<std::optional<std::uint32_t>> identifiers;
     if (number_of_messages == 0) {
         // libpff counts no messages when the table's node is missing.
@@ -284,7 +306,7 @@ int export_handle_walk_sub_messages(export_handle_t *export_handle, libpff_item_
         error_slot children_error;
         if (table != 1 || libpff_item_get_number_of_sub_items(folder, &number_of_children,
                                                               children_error.get()) != 1) {
-            return walk_by_index(export_handle, folder, number_of_messages, visit, unreadable);
+            return walk_by_index(export_handle, folder, 0, number_of_messages, visit, unreadable);
         }
     }
 

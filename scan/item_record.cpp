@@ -231,21 +231,40 @@ int export_handle_export_message_header(export_handle_t *export_handle, libpff_i
     scan_state *state = export_handle->state;
     scan_views *views = state != nullptr ? state->views : nullptr;
 
-    // 1. The path text.
-    const std::u16string path = sanitize_path_text(remove_all(export_path, u".export"));
+    // 1. The path text: a folder's messages share it, and working it out
+    // takes a large scratch allocation, so it is kept from the last message.
+    thread_local std::u16string last_export_path;
+    thread_local std::u16string last_path;
+    if (last_export_path.empty() || last_export_path != export_path) {
+        last_path = sanitize_path_text(remove_all(export_path, u".export"));
+        last_export_path = export_path;
+    }
+    const std::u16string &path = last_path;
 
-    // 2. One buffer for every string read, sized once.
-    static const std::uint32_t sized_tags[] = {
-        tag_display_name, tag_conversation_topic, tag_middle_name,
-        tag_company_name, tag_given_name,         lid_location,
-        tag_surname,      lid_task_status,        lid_log_type,
-        tag_subject,      tag_sender_name,        tag_sender_email_address};
+    // 2. One buffer for every string read, sized once by the strings this
+    // kind of item shows (each lookup scans the item's properties).
+    std::uint32_t kind_tag = 0;
+    switch (item_type) {
+    case item_type_contact:
+        kind_tag = tag_company_name;
+        break;
+    case item_type_activity:
+        kind_tag = lid_log_type;
+        break;
+    case item_type_appointment:
+        kind_tag = lid_location;
+        break;
+    default:
+        break;
+    }
+    const std::uint32_t sized_tags[] = {tag_conversation_topic, tag_subject, tag_sender_name,
+                                        tag_sender_email_address, kind_tag};
     std::size_t buffer_size = 24;
     std::size_t subject_size = 0;
     std::size_t topic_size = 0;
     for (std::uint32_t tag : sized_tags) {
         std::size_t size = 0;
-        if (read_utf8_size(item, tag, &size) != 1) {
+        if (tag == 0 || read_utf8_size(item, tag, &size) != 1) {
             continue;
         }
         if (tag == tag_subject) {

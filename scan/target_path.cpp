@@ -1,6 +1,8 @@
 #include "scan/target_path.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <new>
 #include <string>
 #include <sys/stat.h>
@@ -166,19 +168,30 @@ void filetime_to_date_text(std::uint64_t filetime, char buffer[24])
                       static_cast<unsigned>(filetime & 0xFFFFFFFFu));
         return;
     }
-    std::snprintf(buffer, 24, "%s %02u, %04u %02u:%02u:%02u", months[month - 1], day,
-                  static_cast<unsigned>(year), static_cast<unsigned>(rest / 3600),
-                  static_cast<unsigned>((rest / 60) % 60), static_cast<unsigned>(rest % 60));
+    // "Mmm dd, yyyy hh:mm:ss", written by hand: every listed row has one, and
+    // the formatted print was a twentieth of a big folder's listing.
+    auto put = [&buffer](std::size_t at, unsigned value, std::size_t digits) {
+        for (std::size_t i = digits; i > 0; --i) {
+            buffer[at + i - 1] = static_cast<char>('0' + value % 10);
+            value /= 10;
+        }
+    };
+    std::memcpy(buffer, months[month - 1], 3);
+    std::memcpy(buffer + 3, " 00, 0000 00:00:00", 19);
+    put(4, day, 2);
+    put(8, static_cast<unsigned>(year), 4);
+    put(13, static_cast<unsigned>(rest / 3600), 2);
+    put(16, static_cast<unsigned>((rest / 60) % 60), 2);
+    put(19, static_cast<unsigned>(rest % 60), 2);
 }
 
 std::u16string filetime_date_text(std::uint64_t filetime)
 {
     char buffer[24];
     filetime_to_date_text(filetime, buffer);
-    std::u16string out;
-    for (const char *p = buffer; *p != 0; ++p) {
-        out.push_back(static_cast<char16_t>(static_cast<unsigned char>(*p)));
-    }
+    std::u16string out(std::strlen(buffer), u' ');
+    std::transform(buffer, buffer + out.size(), out.begin(),
+                   [](char c) { return static_cast<char16_t>(static_cast<unsigned char>(c)); });
     return out;
 }
 
