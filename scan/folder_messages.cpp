@@ -76,8 +76,8 @@ int read_row_identifiers(libpff_item_t *folder, int number_of_messages,
 
 // The per-index loop: one lookup per row.
 int walk_by_index(export_handle_t *export_handle, libpff_item_t *folder, int first_index,
-                  int number_of_messages, const std::function<int(libpff_item_t *, int)> &visit,
-                  const std::function<void(int)> &unreadable)
+                  int number_of_messages, const walk_visit &visit,
+                  const walk_unreadable &unreadable)
 {
     for (int index = first_index; index < number_of_messages; ++index) {
         if (walk_aborted(export_handle)) {
@@ -131,8 +131,8 @@ std::vector<std::pair<std::uint32_t, int>> children_of_type(libpff_item_t *folde
 
 // What both walks check first: -1 when an argument is missing, else 1 with
 // *from_node_index (when asked for) cleared.
-int begin_walk(const libpff_item_t *folder, const std::function<int(libpff_item_t *, int)> &visit,
-               const std::function<void(int)> &unreadable, bool *from_node_index)
+int begin_walk(const libpff_item_t *folder, const walk_visit &visit,
+               const walk_unreadable &unreadable, bool *from_node_index)
 {
     if (folder == nullptr || !visit || !unreadable) {
         return -1;
@@ -147,9 +147,8 @@ int begin_walk(const libpff_item_t *folder, const std::function<int(libpff_item_
 // unreadable when it cannot be got. Returns 0 when Stop or visit ends the
 // walk, 1 to go on.
 template <typename Fetch>
-int visit_child(export_handle_t *export_handle, int position, Fetch fetch,
-                const std::function<int(libpff_item_t *, int)> &visit,
-                const std::function<void(int)> &unreadable)
+int visit_child(export_handle_t *export_handle, int position, Fetch fetch, const walk_visit &visit,
+                const walk_unreadable &unreadable)
 {
     if (walk_aborted(export_handle)) {
         return 0;
@@ -166,9 +165,8 @@ int visit_child(export_handle_t *export_handle, int position, Fetch fetch,
 
 // Offers the children of the given node type, each by its child position.
 int walk_children_of_type(export_handle_t *export_handle, libpff_item_t *folder,
-                          std::uint32_t node_type,
-                          const std::function<int(libpff_item_t *, int)> &visit,
-                          const std::function<void(int)> &unreadable)
+                          std::uint32_t node_type, const walk_visit &visit,
+                          const walk_unreadable &unreadable)
 {
     auto fetch = [folder](int position, libpff_item_t **item, libpff_error_t **error) {
         return libpff_item_get_sub_item(folder, position, item, error);
@@ -234,8 +232,7 @@ private:
 } // namespace
 
 int export_handle_walk_sub_messages(export_handle_t *export_handle, libpff_item_t *folder,
-                                    const std::function<int(libpff_item_t *, int)> &visit,
-                                    const std::function<void(int)> &unreadable,
+                                    const walk_visit &visit, const walk_unreadable &unreadable,
                                     libpff_error_t **error)
 {
     return export_handle_walk_sub_messages(export_handle, folder, visit, unreadable, nullptr,
@@ -243,8 +240,7 @@ int export_handle_walk_sub_messages(export_handle_t *export_handle, libpff_item_
 }
 
 int export_handle_walk_sub_messages(export_handle_t *export_handle, libpff_item_t *folder,
-                                    const std::function<int(libpff_item_t *, int)> &visit,
-                                    const std::function<void(int)> &unreadable,
+                                    const walk_visit &visit, const walk_unreadable &unreadable,
                                     bool *from_node_index, libpff_error_t **error)
 {
     (void)error;
@@ -296,9 +292,10 @@ int export_handle_walk_sub_messages(export_handle_t *export_handle, libpff_item_
         return read_row_identifiers(folder, 0, &identifiers) == -1 ? walk_node_index() : 1;
     }
     const int table = read_row_identifiers(folder, number_of_messages, &identifiers);
-    if (table == -1 ||
-        (table == 1 && std::none_of(identifiers.begin(), identifiers.end(),
-                                    [](const auto &identifier) { return identifier.has_value(); }))) {
+    if (table == -1 || (table == 1 && std::none_of(identifiers.begin(), identifiers.end(),
+                                                   [](const auto &identifier) {
+                                                       return identifier.has_value();
+                                                   }))) {
         return walk_node_index();
     }
     int number_of_children = 0;
@@ -424,8 +421,7 @@ int export_handle_walk_sub_messages(export_handle_t *export_handle, libpff_item_
 namespace korvel {
 
 int export_handle_walk_sub_folders(export_handle_t *export_handle, libpff_item_t *folder,
-                                   const std::function<int(libpff_item_t *, int)> &visit,
-                                   const std::function<void(int)> &unreadable,
+                                   const walk_visit &visit, const walk_unreadable &unreadable,
                                    bool *from_node_index, libpff_error_t **error)
 {
     (void)error;

@@ -11,6 +11,11 @@
 
 namespace korvel {
 
+// What every walk hands an element to: visit(item, index) returns 1 to go on
+// and 0 to stop; unreadable(index) hears of an element that cannot be fetched.
+using walk_visit = std::function<int(libpff_item_t *, int)>;
+using walk_unreadable = std::function<void(int)>;
+
 // Calls visit(message, index) for every message of folder that libpff can
 // fetch, in contents-table order. message is borrowed: the walk frees it when
 // visit returns. index is the position libpff knows the message by
@@ -28,20 +33,17 @@ namespace korvel {
 // Returns 1 when every message was offered, 0 when visit ended the walk, -1
 // when the folder's messages cannot be counted at all.
 int export_handle_walk_sub_messages(export_handle_t *export_handle, libpff_item_t *folder,
-                                    const std::function<int(libpff_item_t *, int)> &visit,
-                                    const std::function<void(int)> &unreadable,
+                                    const walk_visit &visit, const walk_unreadable &unreadable,
                                     libpff_error_t **error);
 int export_handle_walk_sub_messages(export_handle_t *export_handle, libpff_item_t *folder,
-                                    const std::function<int(libpff_item_t *, int)> &visit,
-                                    const std::function<void(int)> &unreadable,
+                                    const walk_visit &visit, const walk_unreadable &unreadable,
                                     bool *from_node_index, libpff_error_t **error);
 
 // The same for sub-folders: the hierarchy table's order, or, when it cannot
 // be counted, the folder children in the node index (index the child
 // position). Returns as export_handle_walk_sub_messages.
 int export_handle_walk_sub_folders(export_handle_t *export_handle, libpff_item_t *folder,
-                                   const std::function<int(libpff_item_t *, int)> &visit,
-                                   const std::function<void(int)> &unreadable,
+                                   const walk_visit &visit, const walk_unreadable &unreadable,
                                    bool *from_node_index, libpff_error_t **error);
 
 // The message a walk offered at index: the contents table's row, or the
