@@ -46,6 +46,24 @@ private:
     libpff_record_entry_t *m_entry = nullptr;
 };
 
+// The fixed-size value of entry_type, got with libpff's getter for its value
+// type. Returns 1, 0 when the item has no such value, or -1.
+template <typename Value, typename Getter>
+int read_fixed(libpff_item_t *item, std::uint32_t entry_type, std::uint32_t value_type,
+               Value *value, Getter get)
+{
+    if (item == nullptr || value == nullptr) {
+        return -1;
+    }
+    record_entry_holder holder;
+    const int result = holder.find(item, entry_type, value_type);
+    if (result != 1) {
+        return result;
+    }
+    error_slot error;
+    return get(holder.entry(), value, error.get()) == 1 ? 1 : -1;
+}
+
 // The 8-bit value of entry_type decoded as the default code page: what the
 // text is when libpff cannot decode it in the code page the item names (one
 // iconv does not know), so that it is never dropped. Returns 1, or 0 when
@@ -72,8 +90,8 @@ int read_8bit_as_default(libpff_item_t *item, std::uint32_t entry_type, std::str
     while (length < bytes.size() && bytes[length] != 0) {
         ++length;
     }
-    *text = decoder.decode_utf8(std::span<const std::uint8_t>(bytes.data(), length),
-                                default_code_page);
+    *text =
+        decoder.decode_utf8(std::span<const std::uint8_t>(bytes.data(), length), default_code_page);
     return 1;
 }
 
@@ -154,17 +172,8 @@ int read_utf8_string(libpff_item_t *item, std::uint32_t entry_type, std::string 
 
 int read_int32(libpff_item_t *item, std::uint32_t entry_type, std::uint32_t *value)
 {
-    if (item == nullptr || value == nullptr) {
-        return -1;
-    }
-    record_entry_holder holder;
-    int result = holder.find(item, entry_type, value_type_int32);
-    if (result != 1) {
-        return result;
-    }
-    error_slot error;
-    result = libpff_record_entry_get_data_as_32bit_integer(holder.entry(), value, error.get());
-    return result == 1 ? 1 : -1;
+    return read_fixed(item, entry_type, value_type_int32, value,
+                      libpff_record_entry_get_data_as_32bit_integer);
 }
 
 std::uint32_t read_code_page(libpff_item_t *item)
@@ -180,52 +189,28 @@ std::uint32_t read_code_page(libpff_item_t *item)
 
 int read_filetime(libpff_item_t *item, std::uint32_t entry_type, std::uint64_t *value)
 {
-    if (item == nullptr || value == nullptr) {
-        return -1;
-    }
-    record_entry_holder holder;
-    int result = holder.find(item, entry_type, value_type_filetime);
-    if (result != 1) {
-        return result;
-    }
-    error_slot error;
-    result = libpff_record_entry_get_data_as_filetime(holder.entry(), value, error.get());
-    return result == 1 ? 1 : -1;
+    return read_fixed(item, entry_type, value_type_filetime, value,
+                      libpff_record_entry_get_data_as_filetime);
 }
 
 int read_boolean(libpff_item_t *item, std::uint32_t entry_type, bool *value)
 {
-    if (item == nullptr || value == nullptr) {
+    if (value == nullptr) {
         return -1;
     }
-    record_entry_holder holder;
-    int result = holder.find(item, entry_type, value_type_boolean);
-    if (result != 1) {
-        return result;
-    }
-    error_slot error;
     std::uint8_t boolean = 0;
-    result = libpff_record_entry_get_data_as_boolean(holder.entry(), &boolean, error.get());
-    if (result != 1) {
-        return -1;
+    const int result = read_fixed(item, entry_type, value_type_boolean, &boolean,
+                                  libpff_record_entry_get_data_as_boolean);
+    if (result == 1) {
+        *value = boolean != 0;
     }
-    *value = boolean != 0;
-    return 1;
+    return result;
 }
 
 int read_double(libpff_item_t *item, std::uint32_t entry_type, double *value)
 {
-    if (item == nullptr || value == nullptr) {
-        return -1;
-    }
-    record_entry_holder holder;
-    int result = holder.find(item, entry_type, value_type_double);
-    if (result != 1) {
-        return result;
-    }
-    error_slot error;
-    result = libpff_record_entry_get_data_as_floating_point(holder.entry(), value, error.get());
-    return result == 1 ? 1 : -1;
+    return read_fixed(item, entry_type, value_type_double, value,
+                      libpff_record_entry_get_data_as_floating_point);
 }
 
 int release_item(libpff_item_t **item)
