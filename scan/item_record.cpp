@@ -134,16 +134,7 @@ int item_record_list_append(item_record_list *list, const item_record &record)
 
 void item_record_list_free(item_record_list *list)
 {
-    if (list == nullptr) {
-        return;
-    }
-    item_record *node = list->head;
-    while (node != nullptr) {
-        item_record *next = node->next;
-        delete node;
-        node = next;
-    }
-    *list = item_record_list{};
+    tail_list_free(list, [](item_record *) {});
 }
 
 item_record *item_record_list_find(const item_record_list *list, std::int32_t sequence)
@@ -317,10 +308,10 @@ int export_handle_export_message_header(export_handle_t *export_handle, libpff_i
     if (read_text(tag_subject)) {
         const std::string shown = subject_without_marker(
             buffer_text(text, subject_size < buffer_size ? subject_size : buffer_size));
-        subject = remove_all(
-            sanitize_byte_text(reinterpret_cast<const std::uint8_t *>(shown.c_str()),
-                               shown.size() + 1),
-            u"--");
+        subject =
+            remove_all(sanitize_byte_text(reinterpret_cast<const std::uint8_t *>(shown.c_str()),
+                                          shown.size() + 1),
+                       u"--");
         if (subject.empty() && read_text(tag_conversation_topic)) {
             subject = remove_all(
                 sanitize_byte_text(text, topic_size < buffer_size ? topic_size : buffer_size),

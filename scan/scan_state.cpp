@@ -26,19 +26,11 @@ int folder_list_append(folder_list *list, const std::u16string &name,
 
 void folder_list_free(folder_list *list)
 {
-    if (list == nullptr) {
-        return;
-    }
-    folder_node *node = list->head;
-    while (node != nullptr) {
-        folder_node *next = node->next;
+    tail_list_free(list, [](folder_node *node) {
         if (node->folder_item != nullptr) {
             release_item(&node->folder_item);
         }
-        delete node;
-        node = next;
-    }
-    *list = folder_list{};
+    });
 }
 
 bool folder_list_knows(const folder_list *list, tree_item item)

@@ -17,4 +17,21 @@ template <typename List, typename Node> void tail_list_link(List *list, Node *no
     ++list->count;
 }
 
+// Deletes every node of list (release(node) first lets go of what the node
+// holds) and leaves list empty. A null list is left alone.
+template <typename List, typename Release> void tail_list_free(List *list, Release release)
+{
+    if (list == nullptr) {
+        return;
+    }
+    auto *node = list->head;
+    while (node != nullptr) {
+        auto *next = node->next;
+        release(node);
+        delete node;
+        node = next;
+    }
+    *list = List{};
+}
+
 } // namespace korvel
