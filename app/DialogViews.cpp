@@ -57,6 +57,11 @@ void DialogViews::AfterPush(bool was_empty)
     }
 }
 
+void DialogViews::Post(ViewOp op)
+{
+    AfterPush(m_queue.push(std::move(op)));
+}
+
 template <typename Function> void DialogViews::RunOnWindowThread(Function &&function)
 {
     if (OnWindowThread()) {
@@ -203,8 +208,7 @@ tree_item DialogViews::InsertTreeItem(tree_item parent, const std::u16string &te
     op.flag = recovered;
     op.text = toQString(text);
     const tree_item item = op.id;
-    const bool was_empty = m_queue.push(std::move(op));
-    AfterPush(was_empty);
+    Post(std::move(op));
     return item;
 }
 
@@ -213,45 +217,39 @@ void DialogViews::tree_set_text(tree_item item, const std::u16string &text)
     ViewOp op{ViewOp::Kind::tree_text};
     op.id = item;
     op.text = toQString(text);
-    const bool was_empty = m_queue.push(std::move(op));
-    AfterPush(was_empty);
+    Post(std::move(op));
 }
 
 void DialogViews::tree_set_bold(tree_item item)
 {
     ViewOp op{ViewOp::Kind::tree_bold};
     op.id = item;
-    const bool was_empty = m_queue.push(std::move(op));
-    AfterPush(was_empty);
+    Post(std::move(op));
 }
 
 void DialogViews::tree_set_enabled(bool enabled)
 {
     ViewOp op{ViewOp::Kind::tree_enable};
     op.flag = enabled;
-    const bool was_empty = m_queue.push(std::move(op));
-    AfterPush(was_empty);
+    Post(std::move(op));
 }
 
 void DialogViews::list_delete_all_rows()
 {
-    const bool was_empty = m_queue.push(ViewOp(ViewOp::Kind::list_clear));
-    AfterPush(was_empty);
+    Post(ViewOp(ViewOp::Kind::list_clear));
 }
 
 int DialogViews::list_insert_row(const std::u16string &column0)
 {
     ViewOp op{ViewOp::Kind::list_row};
     op.cells[0] = toQString(column0);
-    const bool was_empty = m_queue.push(std::move(op));
-    AfterPush(was_empty);
+    Post(std::move(op));
     return 0;
 }
 
 void DialogViews::list_set_cell(int row, int column, const std::u16string *text)
 {
-    const bool was_empty = m_queue.pushCell(row, column, text ? toQString(*text) : QString());
-    AfterPush(was_empty);
+    AfterPush(m_queue.pushCell(row, column, text ? toQString(*text) : QString()));
 }
 
 void DialogViews::list_rename_column(int column, const std::u16string &title)
@@ -259,14 +257,12 @@ void DialogViews::list_rename_column(int column, const std::u16string &title)
     ViewOp op{ViewOp::Kind::list_rename};
     op.column = column;
     op.text = toQString(title);
-    const bool was_empty = m_queue.push(std::move(op));
-    AfterPush(was_empty);
+    Post(std::move(op));
 }
 
 void DialogViews::progress_set(int position)
 {
-    const bool was_empty = m_queue.pushProgress(position);
-    AfterPush(was_empty);
+    AfterPush(m_queue.pushProgress(position));
 }
 
 void DialogViews::command_set_enabled(view_command command, bool enabled)
@@ -274,8 +270,7 @@ void DialogViews::command_set_enabled(view_command command, bool enabled)
     ViewOp op{ViewOp::Kind::command_enable};
     op.command = command;
     op.flag = enabled;
-    const bool was_empty = m_queue.push(std::move(op));
-    AfterPush(was_empty);
+    Post(std::move(op));
 }
 
 void DialogViews::message_box(message_icon icon, const std::u16string &caption,
@@ -304,8 +299,7 @@ void DialogViews::wait_dialog_close()
 void DialogViews::run_browse()
 {
     // In order with the calls before it.
-    const bool was_empty = m_queue.push(ViewOp(ViewOp::Kind::browse));
-    AfterPush(was_empty);
+    Post(ViewOp(ViewOp::Kind::browse));
 }
 
 void DialogViews::memory_exhausted(const std::u16string &caption, const std::u16string &text)

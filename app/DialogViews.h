@@ -81,6 +81,8 @@ signals:
 private:
     bool OnWindowThread() const;
     void AfterPush(bool was_empty);
+    // Queues op and sees it applied (at once on the window thread).
+    void Post(ViewOp op);
     void RequestDrain();
     template <typename Function> void RunOnWindowThread(Function &&function);
     tree_item InsertTreeItem(tree_item parent, const std::u16string &text, bool recovered);
