@@ -162,22 +162,25 @@ void CFolderTreeCtrl1::UpdateAncestorBold(QTreeWidgetItem *item)
     }
 }
 
+void CFolderTreeCtrl1::SpreadCheck(QTreeWidgetItem *item, bool check)
+{
+    SetDescendantsChecked(item, check);
+    UpdateAncestorChecks(item);
+    UpdateAncestorBold(item);
+}
+
 void CFolderTreeCtrl1::ToggleCheckByMouse(QTreeWidgetItem *item)
 {
     const bool check = !IsChecked(item);
     SetChecked(item, check);
-    SetDescendantsChecked(item, check);
-    UpdateAncestorChecks(item);
-    UpdateAncestorBold(item);
+    SpreadCheck(item, check);
 }
 
 void CFolderTreeCtrl1::SpreadBeforeKeyToggle(QTreeWidgetItem *item)
 {
     const bool check = !IsChecked(item);
     SetBold(item, check);
-    SetDescendantsChecked(item, check);
-    UpdateAncestorChecks(item);
-    UpdateAncestorBold(item);
+    SpreadCheck(item, check);
 }
 
 QRect CFolderTreeCtrl1::CheckBoxRect(const QTreeWidgetItem *item) const

@@ -53,6 +53,9 @@ public:
     static void UpdateAncestorChecks(QTreeWidgetItem *item);
     // From the parent up: bold when at least one child is bold.
     static void UpdateAncestorBold(QTreeWidgetItem *item);
+    // An item's new mark taken to its descendants, then its ancestors' marks
+    // and bold flags brought in line.
+    static void SpreadCheck(QTreeWidgetItem *item, bool check);
     // The mouse toggle of an item's check box, with its spreading.
     static void ToggleCheckByMouse(QTreeWidgetItem *item);
     // The space key's spreading, done before the control's own toggle
