@@ -13,6 +13,7 @@
 #include <QString>
 #include <cstdio>
 #include <functional>
+#include <initializer_list>
 
 namespace {
 
@@ -23,19 +24,24 @@ const QColor outline(60, 60, 60);
 // The desktop's name of the program (its desktop entry and icon).
 const char *const app_id = "io.github.korvel.PstRepair";
 
-void folder(QPainter &p, const QColor &fill)
+// The closed outline through corners, edged with pen and filled with fill.
+void shape(QPainter &p, std::initializer_list<QPointF> corners, const QPen &pen, const QColor &fill)
 {
     QPainterPath path;
-    path.moveTo(1.5, 3.5);
-    path.lineTo(6.0, 3.5);
-    path.lineTo(7.5, 5.0);
-    path.lineTo(14.5, 5.0);
-    path.lineTo(14.5, 13.5);
-    path.lineTo(1.5, 13.5);
+    path.moveTo(*corners.begin());
+    for (auto corner = corners.begin() + 1; corner != corners.end(); ++corner) {
+        path.lineTo(*corner);
+    }
     path.closeSubpath();
-    p.setPen(QPen(fill.darker(170), 1.0));
+    p.setPen(pen);
     p.setBrush(fill);
     p.drawPath(path);
+}
+
+void folder(QPainter &p, const QColor &fill)
+{
+    shape(p, {{1.5, 3.5}, {6.0, 3.5}, {7.5, 5.0}, {14.5, 5.0}, {14.5, 13.5}, {1.5, 13.5}},
+          QPen(fill.darker(170), 1.0), fill);
     p.setPen(QPen(fill.lighter(130), 1.0));
     p.drawLine(QPointF(2.5, 6.5), QPointF(13.5, 6.5));
 }
@@ -69,19 +75,16 @@ void arrow(QPainter &p, QPointF from, QPointF to, const QColor &colour)
 
 void tray(QPainter &p, const QColor &fill)
 {
-    QPainterPath path;
-    path.moveTo(1.5, 9.5);
-    path.lineTo(5.0, 9.5);
-    path.lineTo(6.0, 11.0);
-    path.lineTo(10.0, 11.0);
-    path.lineTo(11.0, 9.5);
-    path.lineTo(14.5, 9.5);
-    path.lineTo(14.5, 14.5);
-    path.lineTo(1.5, 14.5);
-    path.closeSubpath();
-    p.setPen(QPen(fill.darker(170), 1.0));
-    p.setBrush(fill);
-    p.drawPath(path);
+    shape(p,
+          {{1.5, 9.5},
+           {5.0, 9.5},
+           {6.0, 11.0},
+           {10.0, 11.0},
+           {11.0, 9.5},
+           {14.5, 9.5},
+           {14.5, 14.5},
+           {1.5, 14.5}},
+          QPen(fill.darker(170), 1.0), fill);
 }
 
 const struct
@@ -103,15 +106,8 @@ const struct
     {133,
      [](QPainter &p) {
          folder(p, QColor(214, 170, 70));
-         QPainterPath front;
-         front.moveTo(3.5, 7.5);
-         front.lineTo(15.5, 7.5);
-         front.lineTo(13.5, 13.5);
-         front.lineTo(1.5, 13.5);
-         front.closeSubpath();
-         p.setPen(QPen(QColor(150, 110, 30), 1.0));
-         p.setBrush(QColor(250, 215, 120));
-         p.drawPath(front);
+         shape(p, {{3.5, 7.5}, {15.5, 7.5}, {13.5, 13.5}, {1.5, 13.5}},
+               QPen(QColor(150, 110, 30), 1.0), QColor(250, 215, 120));
      }},
     // 143: calendar.
     {143,
@@ -186,16 +182,8 @@ const struct
     // 147: notes.
     {147,
      [](QPainter &p) {
-         QPainterPath note;
-         note.moveTo(2.5, 2.5);
-         note.lineTo(13.5, 2.5);
-         note.lineTo(13.5, 10.5);
-         note.lineTo(10.5, 13.5);
-         note.lineTo(2.5, 13.5);
-         note.closeSubpath();
-         p.setPen(QPen(QColor(160, 140, 20), 1.0));
-         p.setBrush(QColor(255, 240, 110));
-         p.drawPath(note);
+         shape(p, {{2.5, 2.5}, {13.5, 2.5}, {13.5, 10.5}, {10.5, 13.5}, {2.5, 13.5}},
+               QPen(QColor(160, 140, 20), 1.0), QColor(255, 240, 110));
          p.drawLine(QPointF(10.5, 13.5), QPointF(10.5, 10.5));
          p.drawLine(QPointF(10.5, 10.5), QPointF(13.5, 10.5));
      }},
