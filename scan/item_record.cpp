@@ -1,6 +1,7 @@
 #include "scan/item_record.h"
 
 #include <bitset>
+#include <functional>
 #include <memory>
 #include <new>
 #include <string>
@@ -211,29 +212,28 @@ std::u16string sanitize_byte_text(const std::uint8_t *bytes, std::size_t byte_co
     return out;
 }
 
-int export_handle_export_message_header(export_handle_t *export_handle, libpff_item_t *item,
-                                        const char16_t *export_path, std::uint8_t item_type,
-                                        int index, libpff_error_t **error)
-{
-    (void)error;
-    if (export_handle == nullptr || item == nullptr || export_path == nullptr) {
-        return -1;
-    }
-    scan_state *state = export_handle->state;
-    scan_views *views = state != nullptr ? state->views : nullptr;
+namespace {
 
-    // 1. The path text: a folder's messages share it, and working it out
-    // takes a large scratch allocation, so it is kept from the last message.
+// The sanitized path text of export_path. A folder's messages share it, and
+// working it out takes a large scratch allocation, so it is kept from the
+// last message.
+const std::u16string &cached_path_text(const char16_t *export_path)
+{
     thread_local std::u16string last_export_path;
     thread_local std::u16string last_path;
     if (last_export_path.empty() || last_export_path != export_path) {
         last_path = sanitize_path_text(remove_all(export_path, u".export"));
         last_export_path = export_path;
     }
-    const std::u16string &path = last_path;
+    return last_path;
+}
 
-    // 2. One buffer for every string read, sized once by the strings this
-    // kind of item shows (each lookup scans the item's properties).
+// The largest of the strings this kind of item shows (each lookup scans the
+// item's properties), at least 24; the subject's and the conversation
+// topic's own sizes are kept (0 when absent).
+std::size_t shown_text_size(libpff_item_t *item, std::uint8_t item_type, std::size_t *subject_size,
+                            std::size_t *topic_size)
+{
     std::uint32_t kind_tag = 0;
     switch (item_type) {
     case item_type_contact:
@@ -251,22 +251,161 @@ int export_handle_export_message_header(export_handle_t *export_handle, libpff_i
     const std::uint32_t sized_tags[] = {tag_conversation_topic, tag_subject, tag_sender_name,
                                         tag_sender_email_address, kind_tag};
     std::size_t buffer_size = 24;
-    std::size_t subject_size = 0;
-    std::size_t topic_size = 0;
     for (std::uint32_t tag : sized_tags) {
         std::size_t size = 0;
         if (tag == 0 || read_utf8_size(item, tag, &size) != 1) {
             continue;
         }
         if (tag == tag_subject) {
-            subject_size = size;
+            *subject_size = size;
         } else if (tag == tag_conversation_topic) {
-            topic_size = size;
+            *topic_size = size;
         }
         if (size > buffer_size) {
             buffer_size = size;
         }
     }
+    return buffer_size;
+}
+
+// The subject as the list shows it (read into text by read_text): marker
+// and "--" taken out, else the conversation topic when that leaves nothing;
+// " " when there is no subject. The sizes are capped at buffer_size.
+std::u16string shown_subject(const std::uint8_t *text, std::size_t buffer_size,
+                             std::size_t subject_size, std::size_t topic_size,
+                             const std::function<bool(std::uint32_t)> &read_text)
+{
+    if (!read_text(tag_subject)) {
+        return u" ";
+    }
+    const std::string shown = subject_without_marker(
+        buffer_text(text, subject_size < buffer_size ? subject_size : buffer_size));
+    std::u16string subject = remove_all(
+        sanitize_byte_text(reinterpret_cast<const std::uint8_t *>(shown.c_str()), shown.size() + 1),
+        u"--");
+    if (subject.empty() && read_text(tag_conversation_topic)) {
+        subject = remove_all(
+            sanitize_byte_text(text, topic_size < buffer_size ? topic_size : buffer_size), u"--");
+    }
+    return subject;
+}
+
+// What the kind shows in the From and Subject columns, and their titles.
+struct kind_slots
+{
+    kind_column_titles titles = message_column_titles;
+    std::u16string lead;
+    std::u16string slot;
+};
+
+// text_of(tag) is the item's string of tag, or empty.
+kind_slots kind_slots_of(libpff_item_t *item, std::uint8_t item_type, const std::u16string &subject,
+                         const std::u16string &sender,
+                         const std::function<std::u16string(std::uint32_t)> &text_of)
+{
+    kind_slots slots;
+    switch (item_type) {
+    case item_type_contact:
+        slots.titles = contact_column_titles;
+        slots.lead = subject;
+        slots.slot = text_of(tag_company_name);
+        break;
+    case item_type_activity:
+        slots.titles = activity_column_titles;
+        slots.lead = text_of(lid_log_type);
+        slots.slot = subject;
+        break;
+    case item_type_appointment:
+        slots.titles = appointment_column_titles;
+        slots.lead = subject;
+        slots.slot = text_of(lid_location);
+        break;
+    case item_type_task: {
+        slots.titles = task_column_titles;
+        slots.lead = subject;
+        std::uint32_t status = 0;
+        if (read_int32(item, lid_task_status, &status) == 1 && status < task_status_words.size()) {
+            slots.slot = task_status_words[status];
+        }
+        break;
+    }
+    default:
+        slots.lead = sender;
+        slots.slot = subject;
+        break;
+    }
+    return slots;
+}
+
+// Importance, priority and sensitivity as the list words them.
+void read_rating_words(libpff_item_t *item, item_record &record)
+{
+    std::uint32_t value = 0;
+    if (read_int32(item, tag_importance, &value) == 1 && value <= 2) {
+        static const char16_t *const importances[] = {u"Low", u"Normal", u"High"};
+        record.importance = importances[value];
+    }
+    record.priority = u"None";
+    if (read_int32(item, tag_priority, &value) == 1) {
+        const auto priority = static_cast<std::int32_t>(value);
+        if (priority == -1) {
+            record.priority = u"Non Urgent";
+        } else if (priority == 0) {
+            record.priority = u"Normal";
+        } else if (priority == 1) {
+            record.priority = u"Urgent";
+        }
+    }
+    record.sensitivity = u"None";
+    if (read_int32(item, tag_sensitivity, &value) == 1 && value <= 3) {
+        static const char16_t *const sensitivities[] = {u"None", u"Personal", u"Private",
+                                                        u"Confidential"};
+        record.sensitivity = sensitivities[value];
+    }
+}
+
+// The record's row at the top of the list (a blank cell for what it lacks).
+void show_record_row(scan_views &views, const item_record &record)
+{
+    const int row = views.list_insert_row(decimal(record.sequence));
+    if (row < 0) {
+        return;
+    }
+    const std::u16string *cells[10] = {nullptr,
+                                       &record.kind,
+                                       &record.from,
+                                       record.subject.empty() ? nullptr : &record.subject,
+                                       &record.date,
+                                       record.flags ? &*record.flags : nullptr,
+                                       record.size ? &*record.size : nullptr,
+                                       &record.priority,
+                                       &record.sensitivity,
+                                       record.importance ? &*record.importance : nullptr};
+    for (int column = 1; column < 10; ++column) {
+        views.list_set_cell(row, column, cells[column]);
+    }
+}
+
+} // namespace
+
+int export_handle_export_message_header(export_handle_t *export_handle, libpff_item_t *item,
+                                        const char16_t *export_path, std::uint8_t item_type,
+                                        int index, libpff_error_t **error)
+{
+    (void)error;
+    if (export_handle == nullptr || item == nullptr || export_path == nullptr) {
+        return -1;
+    }
+    scan_state *state = export_handle->state;
+    scan_views *views = state != nullptr ? state->views : nullptr;
+
+    // 1. The path text.
+    const std::u16string &path = cached_path_text(export_path);
+
+    // 2. One buffer for every string read, sized once.
+    std::size_t subject_size = 0;
+    std::size_t topic_size = 0;
+    const std::size_t buffer_size = shown_text_size(item, item_type, &subject_size, &topic_size);
     if (buffer_size > 0x7FFFFFFF) {
         return -1;
     }
@@ -303,97 +442,35 @@ int export_handle_export_message_header(export_handle_t *export_handle, libpff_i
         record.flags = flag_word(value);
     }
 
-    // 6, 7. Subject, else the conversation topic when the subject came out empty.
-    std::u16string subject;
-    if (read_text(tag_subject)) {
-        const std::string shown = subject_without_marker(
-            buffer_text(text, subject_size < buffer_size ? subject_size : buffer_size));
-        subject =
-            remove_all(sanitize_byte_text(reinterpret_cast<const std::uint8_t *>(shown.c_str()),
-                                          shown.size() + 1),
-                       u"--");
-        if (subject.empty() && read_text(tag_conversation_topic)) {
-            subject = remove_all(
-                sanitize_byte_text(text, topic_size < buffer_size ? topic_size : buffer_size),
-                u"--");
-        }
-    } else {
-        subject = u" ";
-    }
+    // 6, 7. Subject.
+    const std::u16string subject =
+        shown_subject(text, buffer_size, subject_size, topic_size, read_text);
 
     // 9. Sender name.
     const std::u16string sender = read_text(tag_sender_name) ? converted() : u"Unknown";
 
     // 10. The kind's own slot texts and column titles.
-    std::u16string lead;
-    std::u16string slot;
-    kind_column_titles titles = message_column_titles;
-    switch (item_type) {
-    case item_type_contact:
-        titles = contact_column_titles;
-        lead = subject;
-        slot = read_text(tag_company_name) ? converted() : std::u16string();
-        break;
-    case item_type_activity:
-        titles = activity_column_titles;
-        lead = read_text(lid_log_type) ? converted() : std::u16string();
-        slot = subject;
-        break;
-    case item_type_appointment:
-        titles = appointment_column_titles;
-        lead = subject;
-        slot = read_text(lid_location) ? converted() : std::u16string();
-        break;
-    case item_type_task: {
-        titles = task_column_titles;
-        lead = subject;
-        if (read_int32(item, lid_task_status, &value) == 1 && value < task_status_words.size()) {
-            slot = task_status_words[value];
-        }
-        break;
-    }
-    default:
-        lead = sender;
-        slot = subject;
-        break;
-    }
+    const kind_slots slots =
+        kind_slots_of(item, item_type, subject, sender, [&](std::uint32_t tag) {
+            return read_text(tag) ? converted() : std::u16string();
+        });
     if (views != nullptr) {
-        views->list_rename_column(2, titles.from);
-        views->list_rename_column(3, titles.subject);
+        views->list_rename_column(2, slots.titles.from);
+        views->list_rename_column(3, slots.titles.subject);
     }
 
     // 11. From text.
-    record.from = lead;
+    record.from = slots.lead;
     if (read_text(tag_sender_email_address)) {
         const std::string_view address = buffer_text(text, buffer_size);
         if (address.find('@') != std::string_view::npos) {
-            record.from = lead + u" <" + converted() + u">";
+            record.from = slots.lead + u" <" + converted() + u">";
         }
     }
-    record.subject = slot;
+    record.subject = slots.slot;
 
     // 12 to 14. Importance, priority, sensitivity.
-    if (read_int32(item, tag_importance, &value) == 1 && value <= 2) {
-        static const char16_t *const importances[] = {u"Low", u"Normal", u"High"};
-        record.importance = importances[value];
-    }
-    record.priority = u"None";
-    if (read_int32(item, tag_priority, &value) == 1) {
-        const auto priority = static_cast<std::int32_t>(value);
-        if (priority == -1) {
-            record.priority = u"Non Urgent";
-        } else if (priority == 0) {
-            record.priority = u"Normal";
-        } else if (priority == 1) {
-            record.priority = u"Urgent";
-        }
-    }
-    record.sensitivity = u"None";
-    if (read_int32(item, tag_sensitivity, &value) == 1 && value <= 3) {
-        static const char16_t *const sensitivities[] = {u"None", u"Personal", u"Private",
-                                                        u"Confidential"};
-        record.sensitivity = sensitivities[value];
-    }
+    read_rating_words(item, record);
 
     // 15. The row, then the record.
     if (state == nullptr) {
@@ -401,22 +478,7 @@ int export_handle_export_message_header(export_handle_t *export_handle, libpff_i
     }
     record.sequence = ++state->record_sequence;
     if (views != nullptr) {
-        const int row = views->list_insert_row(decimal(record.sequence));
-        if (row >= 0) {
-            const std::u16string *cells[10] = {nullptr,
-                                               &record.kind,
-                                               &record.from,
-                                               record.subject.empty() ? nullptr : &record.subject,
-                                               &record.date,
-                                               record.flags ? &*record.flags : nullptr,
-                                               record.size ? &*record.size : nullptr,
-                                               &record.priority,
-                                               &record.sensitivity,
-                                               record.importance ? &*record.importance : nullptr};
-            for (int column = 1; column < 10; ++column) {
-                views->list_set_cell(row, column, cells[column]);
-            }
-        }
+        show_record_row(*views, record);
     }
     if (item_record_list_append(&state->records, record) != 1) {
         if (views != nullptr) {
