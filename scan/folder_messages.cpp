@@ -229,108 +229,51 @@ private:
     std::size_t m_open = 0;
 };
 
-} // namespace
-
-int export_handle_walk_sub_messages(export_handle_t *export_handle, libpff_item_t *folder,
-                                    const walk_visit &visit, const walk_unreadable &unreadable,
-                                    libpff_error_t **error)
+// Identifier to the first row that names it; later rows with the same
+// identifier (a damaged table) are found again through the same message,
+// as the per-index lookup finds the first child with that identifier.
+struct row_index
 {
-    return export_handle_walk_sub_messages(export_handle, folder, visit, unreadable, nullptr,
-                                           error);
+    std::unordered_map<std::uint32_t, std::size_t> first_row;
+    // The next row naming the same identifier, or the row count.
+    std::vector<std::size_t> next_same_row;
+};
+
+row_index index_rows(const std::vector<std::optional<std::uint32_t>> &identifiers)
+{
+    const std::size_t rows = identifiers.size();
+    row_index index;
+    index.next_same_row.assign(rows, rows);
+    std::unordered_map<std::uint32_t, std::size_t> last_row;
+    index.first_row.reserve(rows);
+    last_row.reserve(rows);
+    for (std::size_t row = 0; row < rows; ++row) {
+        if (!identifiers[row]) {
+            continue;
+        }
+        const auto [last, inserted] = last_row.try_emplace(*identifiers[row], row);
+        if (inserted) {
+            index.first_row.emplace(*identifiers[row], row);
+        } else {
+            index.next_same_row[last->second] = row;
+            last->second = row;
+        }
+    }
+    return index;
 }
 
-int export_handle_walk_sub_messages(export_handle_t *export_handle, libpff_item_t *folder,
-                                    const walk_visit &visit, const walk_unreadable &unreadable,
-                                    bool *from_node_index, libpff_error_t **error)
+// One pass over the folder's children, each visited at its contents-table
+// row: a child met before its row's turn is held until then. Returns as
+// export_handle_walk_sub_messages.
+int walk_rows_through_children(export_handle_t *export_handle, libpff_item_t *folder,
+                               const std::vector<std::optional<std::uint32_t>> &identifiers,
+                               int number_of_children, const walk_visit &visit,
+                               const walk_unreadable &unreadable)
 {
-    (void)error;
-    if (begin_walk(folder, visit, unreadable, from_node_index) != 1) {
-        return -1;
-    }
-    // Without a readable contents table the messages are the folder's
-    // message children in the node index, each known by its child position.
-    auto walk_node_index = [&]() {
-        if (from_node_index != nullptr) {
-            *from_node_index = true;
-        }
-        return walk_children_of_type(export_handle, folder, node_type_message, visit, unreadable);
-    };
-    int number_of_messages = 0;
-    {
-        error_slot count_error;
-        if (libpff_folder_get_number_of_sub_messages(folder, &number_of_messages,
-                                                     count_error.get()) != 1 ||
-            number_of_messages < 0) {
-            return walk_node_index();
-        }
-    }
-#if defined(KORVEL_BUNDLED_LIBPFF)
-    // Our libpff finds the row after the last one found in one step, so the
-    // per-index loop is linear and needs no copy of the table. Its rows and
-    // failures are the child walk's; only a table whose rows all lack an
-    // identifier is listed otherwise (from the node index), and that shows
-    // at the first row.
-    if (number_of_messages > 0) {
-        item_holder first;
-        error_slot first_error;
-        if (libpff_folder_get_sub_message(folder, 0, first.out(), first_error.get()) == 1 &&
-            first.get() != nullptr) {
-            if (walk_aborted(export_handle)) {
-                return 0;
-            }
-            if (visit(first.get(), 0) != 1) {
-                return 0;
-            }
-            return walk_by_index(export_handle, folder, 1, number_of_messages, visit, unreadable);
-        }
-        first.take();
-    }
-#endif
-    std::vector<std::optional<std::uint32_t>> identifiers;
-    if (number_of_messages == 0) {
-        // libpff counts no messages when the table's node is missing.
-        return read_row_identifiers(folder, 0, &identifiers) == -1 ? walk_node_index() : 1;
-    }
-    const int table = read_row_identifiers(folder, number_of_messages, &identifiers);
-    if (table == -1 || (table == 1 && std::none_of(identifiers.begin(), identifiers.end(),
-                                                   [](const auto &identifier) {
-                                                       return identifier.has_value();
-                                                   }))) {
-        return walk_node_index();
-    }
-    int number_of_children = 0;
-    {
-        error_slot children_error;
-        if (table != 1 || libpff_item_get_number_of_sub_items(folder, &number_of_children,
-                                                              children_error.get()) != 1) {
-            return walk_by_index(export_handle, folder, 0, number_of_messages, visit, unreadable);
-        }
-    }
-
-    // Identifier to the first row that names it; later rows with the same
-    // identifier (a damaged table) are found again through the same message,
-    // as the per-index lookup finds the first child with that identifier.
     const std::size_t rows = identifiers.size();
-    std::unordered_map<std::uint32_t, std::size_t> first_row;
-    std::vector<std::size_t> next_same_row(rows, rows);
-    {
-        std::unordered_map<std::uint32_t, std::size_t> last_row;
-        first_row.reserve(rows);
-        last_row.reserve(rows);
-        for (std::size_t row = 0; row < rows; ++row) {
-            if (!identifiers[row]) {
-                continue;
-            }
-            const auto [last, inserted] = last_row.try_emplace(*identifiers[row], row);
-            if (inserted) {
-                first_row.emplace(*identifiers[row], row);
-            } else {
-                next_same_row[last->second] = row;
-                last->second = row;
-            }
-        }
-    }
-
+    const row_index by_identifier = index_rows(identifiers);
+    const auto &first_row = by_identifier.first_row;
+    const auto &next_same_row = by_identifier.next_same_row;
     held_messages held(rows);
     std::size_t next_row = 0;
     bool walk_done = false;
@@ -414,6 +357,88 @@ int export_handle_walk_sub_messages(export_handle_t *export_handle, libpff_item_
     }
     walk_done = true;
     return hand_out() == 1 ? 1 : 0;
+}
+
+} // namespace
+
+int export_handle_walk_sub_messages(export_handle_t *export_handle, libpff_item_t *folder,
+                                    const walk_visit &visit, const walk_unreadable &unreadable,
+                                    libpff_error_t **error)
+{
+    return export_handle_walk_sub_messages(export_handle, folder, visit, unreadable, nullptr,
+                                           error);
+}
+
+int export_handle_walk_sub_messages(export_handle_t *export_handle, libpff_item_t *folder,
+                                    const walk_visit &visit, const walk_unreadable &unreadable,
+                                    bool *from_node_index, libpff_error_t **error)
+{
+    (void)error;
+    if (begin_walk(folder, visit, unreadable, from_node_index) != 1) {
+        return -1;
+    }
+    // Without a readable contents table the messages are the folder's
+    // message children in the node index, each known by its child position.
+    auto walk_node_index = [&]() {
+        if (from_node_index != nullptr) {
+            *from_node_index = true;
+        }
+        return walk_children_of_type(export_handle, folder, node_type_message, visit, unreadable);
+    };
+    int number_of_messages = 0;
+    {
+        error_slot count_error;
+        if (libpff_folder_get_number_of_sub_messages(folder, &number_of_messages,
+                                                     count_error.get()) != 1 ||
+            number_of_messages < 0) {
+            return walk_node_index();
+        }
+    }
+#if defined(KORVEL_BUNDLED_LIBPFF)
+    // Our libpff finds the row after the last one found in one step, so the
+    // per-index loop is linear and needs no copy of the table. Its rows and
+    // failures are the child walk's; only a table whose rows all lack an
+    // identifier is listed otherwise (from the node index), and that shows
+    // at the first row.
+    if (number_of_messages > 0) {
+        item_holder first;
+        error_slot first_error;
+        if (libpff_folder_get_sub_message(folder, 0, first.out(), first_error.get()) == 1 &&
+            first.get() != nullptr) {
+            if (walk_aborted(export_handle)) {
+                return 0;
+            }
+            if (visit(first.get(), 0) != 1) {
+                return 0;
+            }
+            return walk_by_index(export_handle, folder, 1, number_of_messages, visit, unreadable);
+        }
+        first.take();
+    }
+#endif
+    std::vector<std::optional<std::uint32_t>> identifiers;
+    if (number_of_messages == 0) {
+        // libpff counts no messages when the table's node is missing.
+        return read_row_identifiers(folder, 0, &identifiers) == -1 ? walk_node_index() : 1;
+    }
+    const int table = read_row_identifiers(folder, number_of_messages, &identifiers);
+    if (table == -1 || (table == 1 && std::none_of(identifiers.begin(), identifiers.end(),
+                                                   [](const auto &identifier) {
+                                                       return identifier.has_value();
+                                                   }))) {
+        return walk_node_index();
+    }
+    int number_of_children = 0;
+    {
+        error_slot children_error;
+        if (table != 1 || libpff_item_get_number_of_sub_items(folder, &number_of_children,
+                                                              children_error.get()) != 1) {
+            return walk_by_index(export_handle, folder, 0, number_of_messages, visit, unreadable);
+        }
+    }
+
+    return walk_rows_through_children(export_handle, folder, identifiers, number_of_children, visit,
+                                      unreadable);
 }
 
 } // namespace korvel
