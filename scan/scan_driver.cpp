@@ -90,6 +90,83 @@ std::u16string rebuild_message(const std::vector<std::string> &lines)
     return u16(text);
 }
 
+// The scan's log, export handle and libpff file; one that cannot be made
+// stays null.
+void initialize_handles(scan_state *state)
+{
+    if (log_handle_initialize(&state->log_handle, nullptr) == 1) {
+        log_handle_open(state->log_handle, nullptr, nullptr);
+    }
+    if (export_handle_initialize(&state->export_handle, 'i', nullptr) == 1) {
+        state->export_handle->state = state;
+    }
+    {
+        error_slot error;
+        if (libpff_file_initialize(&state->file, error.get()) == 1) {
+            libpff_file_set_ascii_codepage(state->file, LIBPFF_CODEPAGE_WINDOWS_1252, error.get());
+        } else {
+            state->file = nullptr;
+        }
+    }
+}
+
+// Opens the mailbox at path into state->file. Our own header check comes
+// first, as libpff would also open offline stores; a file whose index libpff
+// cannot read is opened again over a rebuilt one. A file that is no PST sets
+// header_check_flag.
+bool open_mailbox(scan_state *state, const std::string &path)
+{
+    if (state->file == nullptr) {
+        return false;
+    }
+    bool opened = false;
+    switch (check_file_header(path)) {
+    case header_check::pst: {
+        error_slot error;
+        opened = libpff_file_open(state->file, path.c_str(), LIBPFF_OPEN_READ, error.get()) == 1;
+        if (opened && !index_readable(state->file)) {
+            libpff_file_close(state->file, error.get());
+            opened = false;
+        }
+        if (!opened && !state->stop_requested) {
+            opened = open_rebuilt(state, path);
+        }
+        break;
+    }
+    case header_check::not_pst:
+        state->header_check_flag = true;
+        break;
+    case header_check::no_signature:
+    case header_check::unreadable:
+        break;
+    }
+    return opened;
+}
+
+// The message box for a mailbox that did not open (none after Stop), then
+// Browse.
+void report_open_failure(scan_state *state)
+{
+    scan_views *views = state->views;
+    // The wait dialog goes before any message box.
+    views->wait_dialog_close();
+    if (state->stop_requested) {
+        // A scan ended by Stop ends silently.
+        state->header_check_flag = false;
+        return;
+    }
+    if (state->header_check_flag) {
+        views->message_box(message_icon::information, message_caption,
+                           u"This is not a valid PST File");
+    } else {
+        views->message_box(message_icon::information, message_caption,
+                           u"Please check file use in another proess or File is highly "
+                           u"corrupted! Please select another file OR contact support team..");
+    }
+    state->header_check_flag = false;
+    views->run_browse();
+}
+
 } // namespace
 
 header_check check_file_header(const std::string &utf8_path)
@@ -132,65 +209,10 @@ int scan_driver_run(scan_state *state)
 
     static const char16_t export_root[] = u".export";
 
-    if (log_handle_initialize(&state->log_handle, nullptr) == 1) {
-        log_handle_open(state->log_handle, nullptr, nullptr);
-    }
-    if (export_handle_initialize(&state->export_handle, 'i', nullptr) == 1) {
-        state->export_handle->state = state;
-    }
-    {
-        error_slot error;
-        if (libpff_file_initialize(&state->file, error.get()) == 1) {
-            libpff_file_set_ascii_codepage(state->file, LIBPFF_CODEPAGE_WINDOWS_1252, error.get());
-        } else {
-            state->file = nullptr;
-        }
-    }
+    initialize_handles(state);
 
-    // Our own header check first: libpff would also open offline stores.
-    bool opened = false;
-    if (state->file != nullptr) {
-        switch (check_file_header(path)) {
-        case header_check::pst: {
-            error_slot error;
-            opened =
-                libpff_file_open(state->file, path.c_str(), LIBPFF_OPEN_READ, error.get()) == 1;
-            if (opened && !index_readable(state->file)) {
-                libpff_file_close(state->file, error.get());
-                opened = false;
-            }
-            if (!opened && !state->stop_requested) {
-                opened = open_rebuilt(state, path);
-            }
-            break;
-        }
-        case header_check::not_pst:
-            state->header_check_flag = true;
-            break;
-        case header_check::no_signature:
-        case header_check::unreadable:
-            break;
-        }
-    }
-
-    if (!opened) {
-        // The wait dialog goes before any message box.
-        views->wait_dialog_close();
-        if (state->stop_requested) {
-            // A scan ended by Stop ends silently.
-            state->header_check_flag = false;
-            return 0;
-        }
-        if (state->header_check_flag) {
-            views->message_box(message_icon::information, message_caption,
-                               u"This is not a valid PST File");
-        } else {
-            views->message_box(message_icon::information, message_caption,
-                               u"Please check file use in another proess or File is highly "
-                               u"corrupted! Please select another file OR contact support team..");
-        }
-        state->header_check_flag = false;
-        views->run_browse();
+    if (!open_mailbox(state, path)) {
+        report_open_failure(state);
         return 0;
     }
     views->wait_dialog_close();
