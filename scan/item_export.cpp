@@ -406,6 +406,80 @@ int export_handle_export_message_body(export_handle_t *export_handle, libpff_ite
     return 1;
 }
 
+namespace {
+
+// The display name of recipient index (its recipient display name when that
+// cannot be read; empty when neither can), read through buffer, which grows
+// to *largest, the largest name seen. Returns 1, or -1 when a name is over
+// the size limit or the buffer cannot grow.
+int read_recipient_name(libpff_item_t *recipients, int index, std::uint32_t code_page,
+                        std::size_t *largest, std::vector<std::uint16_t> *buffer,
+                        std::u16string *name)
+{
+    libpff_error_t *local_error = nullptr;
+    std::size_t display_size = 0;
+    std::size_t recipient_size = 0;
+    bool has_display = read_utf16_size_in_set(recipients, index, tag_display_name, &display_size,
+                                              &local_error) == 1;
+    export_handle_clear_error(&local_error);
+    bool has_recipient = read_utf16_size_in_set(recipients, index, tag_recipient_display_name,
+                                                &recipient_size, &local_error) == 1;
+    export_handle_clear_error(&local_error);
+    if (has_display && display_size > *largest) {
+        *largest = display_size;
+    }
+    if (has_recipient && recipient_size > *largest) {
+        *largest = recipient_size;
+    }
+    if (*largest > string_size_limit) {
+        return -1;
+    }
+    try {
+        if (buffer->size() < *largest) {
+            buffer->resize(*largest);
+        }
+    } catch (const std::bad_alloc &) {
+        return -1;
+    }
+    if (!has_display || read_utf16_in_set(recipients, index, tag_display_name, buffer->data(),
+                                          buffer->size(), name, code_page, &local_error) != 1) {
+        export_handle_clear_error(&local_error);
+        name->clear();
+        if (!has_recipient ||
+            read_utf16_in_set(recipients, index, tag_recipient_display_name, buffer->data(),
+                              buffer->size(), name, code_page, &local_error) != 1) {
+            name->clear();
+        }
+    }
+    export_handle_clear_error(&local_error);
+    return 1;
+}
+
+// Adds name to the To, CC or BCC text as its recipient type says; the
+// separator follows every recipient but the table's last.
+void add_recipient(message_values &values, std::uint32_t type, const std::u16string &name,
+                   bool last)
+{
+    std::u16string *text = nullptr;
+    if (type == 1) {
+        text = &values.to_text;
+    } else if (type == 2) {
+        text = &values.cc_text;
+    } else if (type == 3) {
+        text = &values.bcc_text;
+    } else if (type != 0) {
+        values.to_text = u"Unknown";
+    }
+    if (text != nullptr) {
+        text->append(name);
+        if (!last) {
+            text->append(u", ");
+        }
+    }
+}
+
+} // namespace
+
 int export_handle_export_recipients(export_handle_t *export_handle, libpff_item_t *item,
                                     const char16_t *export_path, std::size_t export_path_length,
                                     log_handle_t *log_handle, libpff_error_t **error)
@@ -440,49 +514,13 @@ int export_handle_export_recipients(export_handle_t *export_handle, libpff_item_
     std::size_t largest = 1;
     std::vector<std::uint16_t> buffer;
     for (int index = 0; index < count; ++index) {
-        libpff_error_t *local_error = nullptr;
-        std::size_t display_size = 0;
-        std::size_t recipient_size = 0;
-        bool has_display = read_utf16_size_in_set(recipients.get(), index, tag_display_name,
-                                                  &display_size, &local_error) == 1;
-        export_handle_clear_error(&local_error);
-        bool has_recipient =
-            read_utf16_size_in_set(recipients.get(), index, tag_recipient_display_name,
-                                   &recipient_size, &local_error) == 1;
-        export_handle_clear_error(&local_error);
-        if (has_display && display_size > largest) {
-            largest = display_size;
-        }
-        if (has_recipient && recipient_size > largest) {
-            largest = recipient_size;
-        }
-        if (largest > string_size_limit) {
-            result = -1;
-            break;
-        }
-        try {
-            if (buffer.size() < largest) {
-                buffer.resize(largest);
-            }
-        } catch (const std::bad_alloc &) {
-            result = -1;
-            break;
-        }
         std::u16string name;
-        if (!has_display ||
-            read_utf16_in_set(recipients.get(), index, tag_display_name, buffer.data(),
-                              buffer.size(), &name, code_page, &local_error) != 1) {
-            export_handle_clear_error(&local_error);
-            name.clear();
-            if (!has_recipient ||
-                read_utf16_in_set(recipients.get(), index, tag_recipient_display_name,
-                                  buffer.data(), buffer.size(), &name, code_page,
-                                  &local_error) != 1) {
-                name.clear();
-            }
+        if (read_recipient_name(recipients.get(), index, code_page, &largest, &buffer, &name) !=
+            1) {
+            result = -1;
+            break;
         }
-        export_handle_clear_error(&local_error);
-
+        libpff_error_t *local_error = nullptr;
         std::uint32_t type = 0;
         int type_result =
             read_32bit_in_set(recipients.get(), index, tag_recipient_type, &type, &local_error);
@@ -490,23 +528,7 @@ int export_handle_export_recipients(export_handle_t *export_handle, libpff_item_
         if (type_result != 1) {
             continue;
         }
-        std::u16string *text = nullptr;
-        if (type == 1) {
-            text = &values.to_text;
-        } else if (type == 2) {
-            text = &values.cc_text;
-        } else if (type == 3) {
-            text = &values.bcc_text;
-        } else if (type != 0) {
-            values.to_text = u"Unknown";
-        }
-        if (text != nullptr) {
-            text->append(name);
-            // The separator follows every recipient but the table's last.
-            if (index != count - 1) {
-                text->append(u", ");
-            }
-        }
+        add_recipient(values, type, name, index == count - 1);
     }
     if (recipients.release() != 1) {
         result = -1;
