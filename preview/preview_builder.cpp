@@ -507,6 +507,50 @@ void collect_content_ids(const message_values &values, const std::string &workin
     }
 }
 
+// The working directory, emptied, with what the last item left in values
+// cleared; its path is used whole, however long. nullopt without a private
+// temporary directory.
+std::optional<std::u16string> fresh_working_directory(message_values &values)
+{
+    std::u16string working_wide;
+    if (!message_values_attachment_parent(&values, &working_wide)) {
+        return std::nullopt;
+    }
+    working_wide.push_back(path_separator);
+    working_wide.append(u"Attachments");
+    const std::string working = utf16_to_utf8(working_wide);
+    remove_directory(working);
+    ::mkdir(working.c_str(), 0700);
+    values.attachment_list.clear();
+    values.written_attachments.clear();
+    // Only the e-mail and contact exports read recipients: a meeting (or a
+    // row without a record) must not show the names of the item before it.
+    values.to_text.clear();
+    values.cc_text.clear();
+    values.bcc_text.clear();
+    return working_wide;
+}
+
+// The re-export of the row's item, with the mailbox and the records to
+// ourselves; from and subject are the row's own texts.
+void export_row(scan_state *state, std::int32_t sequence, std::u16string *from,
+                std::u16string *subject)
+{
+    if (state == nullptr) {
+        return;
+    }
+    std::lock_guard<std::recursive_mutex> lock(state->mailbox_mutex);
+    for (const item_record *record = state->records.head; record != nullptr;
+         record = record->next) {
+        if (record->sequence != sequence) {
+            continue;
+        }
+        *from = bracketed_from(record->from);
+        *subject = record->subject;
+        export_record_item(state, record);
+    }
+}
+
 } // namespace
 
 int preview_selected_item(scan_state *state, const std::u16string &sequence_text,
@@ -521,41 +565,17 @@ int preview_selected_item(scan_state *state, const std::u16string &sequence_text
     message_values_reset_body(&values);
     const std::int32_t sequence = sequence_number(sequence_text);
 
-    // The working directory, emptied; its path is used whole, however long.
-    std::u16string temporary;
-    if (!message_values_attachment_parent(&values, &temporary)) {
+    const std::optional<std::u16string> working_directory = fresh_working_directory(values);
+    if (!working_directory) {
         // No private temporary directory: nowhere to write, nothing to show.
         return 1;
     }
-    std::u16string working_wide = temporary;
-    working_wide.push_back(path_separator);
-    working_wide.append(u"Attachments");
+    const std::u16string &working_wide = *working_directory;
     const std::string working = utf16_to_utf8(working_wide);
-    remove_directory(working);
-    ::mkdir(working.c_str(), 0700);
-    values.attachment_list.clear();
-    values.written_attachments.clear();
-    // Only the e-mail and contact exports read recipients: a meeting (or a
-    // row without a record) must not show the names of the item before it.
-    values.to_text.clear();
-    values.cc_text.clear();
-    values.bcc_text.clear();
 
-    // The re-export, with the mailbox and the records to ourselves.
     std::u16string from;
     std::u16string subject;
-    if (state != nullptr) {
-        std::lock_guard<std::recursive_mutex> lock(state->mailbox_mutex);
-        for (const item_record *record = state->records.head; record != nullptr;
-             record = record->next) {
-            if (record->sequence != sequence) {
-                continue;
-            }
-            from = bracketed_from(record->from);
-            subject = record->subject;
-            export_record_item(state, record);
-        }
-    }
+    export_row(state, sequence, &from, &subject);
 
     const std::u16string attachments = attachment_names(values.attachment_list, working_wide);
     collect_content_ids(values, working, outcome.content_ids);
