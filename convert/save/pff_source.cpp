@@ -39,6 +39,17 @@ std::vector<std::uint8_t> utf16_bytes(const std::u16string &text)
     return out;
 }
 
+std::uint32_t identifier_of(libpff_item_t *item)
+{
+    libpff_error_t *error = nullptr;
+    std::uint32_t id = 0;
+    if (libpff_item_get_identifier(item, &id, &error) != 1) {
+        libpff_error_free(&error);
+        return 0;
+    }
+    return id;
+}
+
 std::string pff_error_text(libpff_error_t *error)
 {
     if (!error) {

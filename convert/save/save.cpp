@@ -94,17 +94,6 @@ std::string container_class(libpff_item_t *folder)
     return out;
 }
 
-std::uint32_t identifier_of(libpff_item_t *item)
-{
-    libpff_error_t *error = nullptr;
-    std::uint32_t id = 0;
-    if (libpff_item_get_identifier(item, &id, &error) != 1) {
-        libpff_error_free(&error);
-        return 0;
-    }
-    return id;
-}
-
 // Owns a libpff item for one scope.
 struct item_holder
 {
