@@ -326,6 +326,21 @@ GMimeMultipart *new_multipart(const char *subtype)
     return multipart;
 }
 
+// A multipart of first and then rest, taking all their references; rest is
+// left empty.
+GMimeObject *multipart_of(const char *subtype, GMimeObject *first, std::vector<GMimeObject *> &rest)
+{
+    GMimeMultipart *multipart = new_multipart(subtype);
+    g_mime_multipart_add(multipart, first);
+    g_object_unref(first);
+    for (GMimeObject *p : rest) {
+        g_mime_multipart_add(multipart, p);
+        g_object_unref(p);
+    }
+    rest.clear();
+    return as_object(multipart);
+}
+
 
 // When the message was sent: the date of headers made from the properties,
 // and of kept headers whose own date does not read.
@@ -534,15 +549,7 @@ GMimeObject *assemble(const message_bodies &bodies, std::vector<GMimeObject *> &
     if (!bodies.html.empty()) {
         html_part = as_object(text_part("html", bodies.html, bodies.html_charset));
         if (!related.empty()) {
-            GMimeMultipart *r = new_multipart("related");
-            g_mime_multipart_add(r, html_part);
-            g_object_unref(html_part);
-            for (GMimeObject *p : related) {
-                g_mime_multipart_add(r, p);
-                g_object_unref(p);
-            }
-            related.clear();
-            html_part = as_object(r);
+            html_part = multipart_of("related", html_part, related);
         }
     }
     for (GMimeObject *p : related) {
@@ -564,15 +571,7 @@ GMimeObject *assemble(const message_bodies &bodies, std::vector<GMimeObject *> &
         body = as_object(text_part("plain", bodies.plain, "utf-8"));
     }
     if (!attached.empty()) {
-        GMimeMultipart *mixed = new_multipart("mixed");
-        g_mime_multipart_add(mixed, body);
-        g_object_unref(body);
-        for (GMimeObject *p : attached) {
-            g_mime_multipart_add(mixed, p);
-            g_object_unref(p);
-        }
-        attached.clear();
-        body = as_object(mixed);
+        body = multipart_of("mixed", body, attached);
     }
     return body;
 }

@@ -21,6 +21,15 @@ template <typename T> std::uint64_t bits_of(T v)
     std::memcpy(&out, &v, sizeof v);
     return out;
 }
+
+// A fixed-size value as it is stored: little-endian, T wide.
+template <typename T> std::vector<std::uint8_t> le_bytes(T v)
+{
+    std::vector<std::uint8_t> b;
+    format::append_le<T>(b, v);
+    return b;
+}
+
 std::vector<std::uint8_t> utf16_bytes(std::u16string_view s)
 {
     std::vector<std::uint8_t> out;
@@ -148,15 +157,11 @@ property_bag &property_bag::set_raw(const property_key &key, std::uint16_t type,
 
 property_bag &property_bag::set_short(const property_key &key, std::int16_t v)
 {
-    std::vector<std::uint8_t> b;
-    format::append_le<std::uint16_t>(b, static_cast<std::uint16_t>(v));
-    return set_raw(key, pt_short, b);
+    return set_raw(key, pt_short, le_bytes<std::uint16_t>(static_cast<std::uint16_t>(v)));
 }
 property_bag &property_bag::set_long(const property_key &key, std::int32_t v)
 {
-    std::vector<std::uint8_t> b;
-    format::append_le<std::uint32_t>(b, static_cast<std::uint32_t>(v));
-    return set_raw(key, pt_long, b);
+    return set_raw(key, pt_long, le_bytes<std::uint32_t>(static_cast<std::uint32_t>(v)));
 }
 property_bag &property_bag::set_boolean(const property_key &key, bool v)
 {
@@ -164,39 +169,27 @@ property_bag &property_bag::set_boolean(const property_key &key, bool v)
 }
 property_bag &property_bag::set_float(const property_key &key, float v)
 {
-    std::vector<std::uint8_t> b;
-    format::append_le<std::uint32_t>(b, static_cast<std::uint32_t>(bits_of(v)));
-    return set_raw(key, pt_float, b);
+    return set_raw(key, pt_float, le_bytes<std::uint32_t>(static_cast<std::uint32_t>(bits_of(v))));
 }
 property_bag &property_bag::set_double(const property_key &key, double v)
 {
-    std::vector<std::uint8_t> b;
-    format::append_le<std::uint64_t>(b, bits_of(v));
-    return set_raw(key, pt_double, b);
+    return set_raw(key, pt_double, le_bytes<std::uint64_t>(bits_of(v)));
 }
 property_bag &property_bag::set_i8(const property_key &key, std::int64_t v)
 {
-    std::vector<std::uint8_t> b;
-    format::append_le<std::uint64_t>(b, static_cast<std::uint64_t>(v));
-    return set_raw(key, pt_i8, b);
+    return set_raw(key, pt_i8, le_bytes<std::uint64_t>(static_cast<std::uint64_t>(v)));
 }
 property_bag &property_bag::set_currency(const property_key &key, std::int64_t v)
 {
-    std::vector<std::uint8_t> b;
-    format::append_le<std::uint64_t>(b, static_cast<std::uint64_t>(v));
-    return set_raw(key, pt_currency, b);
+    return set_raw(key, pt_currency, le_bytes<std::uint64_t>(static_cast<std::uint64_t>(v)));
 }
 property_bag &property_bag::set_systime(const property_key &key, std::uint64_t filetime)
 {
-    std::vector<std::uint8_t> b;
-    format::append_le<std::uint64_t>(b, filetime);
-    return set_raw(key, pt_systime, b);
+    return set_raw(key, pt_systime, le_bytes<std::uint64_t>(filetime));
 }
 property_bag &property_bag::set_error(const property_key &key, std::uint32_t v)
 {
-    std::vector<std::uint8_t> b;
-    format::append_le<std::uint32_t>(b, v);
-    return set_raw(key, pt_error, b);
+    return set_raw(key, pt_error, le_bytes<std::uint32_t>(v));
 }
 property_bag &property_bag::set_unicode(const property_key &key, std::string_view utf8)
 {
