@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <stdexcept>
+#include <type_traits>
 
 #include "format/layout.h"
 #include "scan/names.h"
@@ -22,11 +23,32 @@ template <typename T> std::uint64_t bits_of(T v)
     return out;
 }
 
-// A fixed-size value as it is stored: little-endian, T wide.
-template <typename T> std::vector<std::uint8_t> le_bytes(T v)
+// The unsigned integer of Stored's width a value is written as (a float or
+// double by its bits).
+template <typename Stored, typename T> Stored stored_as(T v)
+{
+    if constexpr (std::is_floating_point_v<T>) {
+        return static_cast<Stored>(bits_of(v));
+    } else {
+        return static_cast<Stored>(v);
+    }
+}
+
+// A fixed-size value as it is stored: little-endian, Stored wide.
+template <typename Stored, typename T> std::vector<std::uint8_t> le_bytes(T v)
 {
     std::vector<std::uint8_t> b;
-    format::append_le<T>(b, v);
+    format::append_le<Stored>(b, stored_as<Stored>(v));
+    return b;
+}
+
+// The values of a multi-valued fixed-size property, one after another.
+template <typename Stored, typename T> std::vector<std::uint8_t> le_array(const std::vector<T> &v)
+{
+    std::vector<std::uint8_t> b;
+    for (T x : v) {
+        format::append_le<Stored>(b, stored_as<Stored>(x));
+    }
     return b;
 }
 
@@ -157,11 +179,11 @@ property_bag &property_bag::set_raw(const property_key &key, std::uint16_t type,
 
 property_bag &property_bag::set_short(const property_key &key, std::int16_t v)
 {
-    return set_raw(key, pt_short, le_bytes<std::uint16_t>(static_cast<std::uint16_t>(v)));
+    return set_raw(key, pt_short, le_bytes<std::uint16_t>(v));
 }
 property_bag &property_bag::set_long(const property_key &key, std::int32_t v)
 {
-    return set_raw(key, pt_long, le_bytes<std::uint32_t>(static_cast<std::uint32_t>(v)));
+    return set_raw(key, pt_long, le_bytes<std::uint32_t>(v));
 }
 property_bag &property_bag::set_boolean(const property_key &key, bool v)
 {
@@ -169,19 +191,19 @@ property_bag &property_bag::set_boolean(const property_key &key, bool v)
 }
 property_bag &property_bag::set_float(const property_key &key, float v)
 {
-    return set_raw(key, pt_float, le_bytes<std::uint32_t>(static_cast<std::uint32_t>(bits_of(v))));
+    return set_raw(key, pt_float, le_bytes<std::uint32_t>(v));
 }
 property_bag &property_bag::set_double(const property_key &key, double v)
 {
-    return set_raw(key, pt_double, le_bytes<std::uint64_t>(bits_of(v)));
+    return set_raw(key, pt_double, le_bytes<std::uint64_t>(v));
 }
 property_bag &property_bag::set_i8(const property_key &key, std::int64_t v)
 {
-    return set_raw(key, pt_i8, le_bytes<std::uint64_t>(static_cast<std::uint64_t>(v)));
+    return set_raw(key, pt_i8, le_bytes<std::uint64_t>(v));
 }
 property_bag &property_bag::set_currency(const property_key &key, std::int64_t v)
 {
-    return set_raw(key, pt_currency, le_bytes<std::uint64_t>(static_cast<std::uint64_t>(v)));
+    return set_raw(key, pt_currency, le_bytes<std::uint64_t>(v));
 }
 property_bag &property_bag::set_systime(const property_key &key, std::uint64_t filetime)
 {
@@ -223,52 +245,28 @@ property_bag &property_bag::set_guid(const property_key &key, const guid &v)
 }
 property_bag &property_bag::set_mv_short(const property_key &key, const std::vector<std::int16_t> &v)
 {
-    std::vector<std::uint8_t> b;
-    for (auto x : v) {
-        format::append_le<std::uint16_t>(b, static_cast<std::uint16_t>(x));
-    }
-    return set_raw(key, pt_mv | pt_short, b);
+    return set_raw(key, pt_mv | pt_short, le_array<std::uint16_t>(v));
 }
 property_bag &property_bag::set_mv_long(const property_key &key, const std::vector<std::int32_t> &v)
 {
-    std::vector<std::uint8_t> b;
-    for (auto x : v) {
-        format::append_le<std::uint32_t>(b, static_cast<std::uint32_t>(x));
-    }
-    return set_raw(key, pt_mv | pt_long, b);
+    return set_raw(key, pt_mv | pt_long, le_array<std::uint32_t>(v));
 }
 property_bag &property_bag::set_mv_float(const property_key &key, const std::vector<float> &v)
 {
-    std::vector<std::uint8_t> b;
-    for (auto x : v) {
-        format::append_le<std::uint32_t>(b, static_cast<std::uint32_t>(bits_of(x)));
-    }
-    return set_raw(key, pt_mv | pt_float, b);
+    return set_raw(key, pt_mv | pt_float, le_array<std::uint32_t>(v));
 }
 property_bag &property_bag::set_mv_double(const property_key &key, const std::vector<double> &v)
 {
-    std::vector<std::uint8_t> b;
-    for (auto x : v) {
-        format::append_le<std::uint64_t>(b, bits_of(x));
-    }
-    return set_raw(key, pt_mv | pt_double, b);
+    return set_raw(key, pt_mv | pt_double, le_array<std::uint64_t>(v));
 }
 property_bag &property_bag::set_mv_i8(const property_key &key, const std::vector<std::int64_t> &v)
 {
-    std::vector<std::uint8_t> b;
-    for (auto x : v) {
-        format::append_le<std::uint64_t>(b, static_cast<std::uint64_t>(x));
-    }
-    return set_raw(key, pt_mv | pt_i8, b);
+    return set_raw(key, pt_mv | pt_i8, le_array<std::uint64_t>(v));
 }
 property_bag &property_bag::set_mv_systime(const property_key &key,
                                            const std::vector<std::uint64_t> &v)
 {
-    std::vector<std::uint8_t> b;
-    for (auto x : v) {
-        format::append_le<std::uint64_t>(b, x);
-    }
-    return set_raw(key, pt_mv | pt_systime, b);
+    return set_raw(key, pt_mv | pt_systime, le_array<std::uint64_t>(v));
 }
 property_bag &property_bag::set_mv_guid(const property_key &key, const std::vector<guid> &v)
 {
