@@ -146,13 +146,7 @@ std::u16string utf8_to_utf16(std::string_view s)
                 cp = 0xFFFD;
             }
         }
-        if (cp >= 0x10000) {
-            cp -= 0x10000;
-            out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-            out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-        } else {
-            out.push_back(static_cast<char16_t>(cp));
-        }
+        append_code_point(out, cp);
         i += len;
     }
     return out;
