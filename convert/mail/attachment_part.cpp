@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <memory>
 
+#include "convert/mail/gobject_type.h"
+
 namespace korvel::convert {
 
 namespace {
@@ -113,14 +115,8 @@ void attachment_class_init(gpointer klass, gpointer)
 
 GType attachment_part_type()
 {
-    static const GType type = [] {
-        GTypeInfo info{};
-        info.class_size = sizeof(attachment_part_class);
-        info.class_init = attachment_class_init;
-        info.instance_size = sizeof(attachment_part);
-        return g_type_register_static(GMIME_TYPE_PART, "KorvelAttachmentPart", &info,
-                                      static_cast<GTypeFlags>(0));
-    }();
+    static const GType type = register_static_type<attachment_part, attachment_part_class>(
+        GMIME_TYPE_PART, "KorvelAttachmentPart", attachment_class_init);
     return type;
 }
 

@@ -44,23 +44,6 @@ void unref(gpointer p)
     }
 }
 
-struct pff_error
-{
-    libpff_error_t *error = nullptr;
-    ~pff_error() { clear(); }
-    libpff_error_t **get()
-    {
-        clear();
-        return &error;
-    }
-    void clear()
-    {
-        if (error != nullptr) {
-            libpff_error_free(&error);
-        }
-    }
-};
-
 int read_set_string(libpff_item_t *item, int set_index, std::uint32_t tag, std::string &out,
                     std::uint32_t code_page = 0)
 {
@@ -110,7 +93,7 @@ using body_read_fn = int (*)(libpff_item_t *, uint8_t *, size_t, libpff_error_t 
 int read_body(libpff_item_t *message, body_size_fn size_fn, body_read_fn read_fn, std::string &out)
 {
     out.clear();
-    pff_error e;
+    error_slot e;
     std::size_t size = 0;
     int result = size_fn(message, &size, e.get());
     if (result != 1) {
@@ -326,6 +309,21 @@ GMimeMultipart *new_multipart(const char *subtype)
     return multipart;
 }
 
+// A multipart of first and then rest, taking all their references; rest is
+// left empty.
+GMimeObject *multipart_of(const char *subtype, GMimeObject *first, std::vector<GMimeObject *> &rest)
+{
+    GMimeMultipart *multipart = new_multipart(subtype);
+    g_mime_multipart_add(multipart, first);
+    g_object_unref(first);
+    for (GMimeObject *p : rest) {
+        g_mime_multipart_add(multipart, p);
+        g_object_unref(p);
+    }
+    rest.clear();
+    return as_object(multipart);
+}
+
 
 // When the message was sent: the date of headers made from the properties,
 // and of kept headers whose own date does not read.
@@ -534,15 +532,7 @@ GMimeObject *assemble(const message_bodies &bodies, std::vector<GMimeObject *> &
     if (!bodies.html.empty()) {
         html_part = as_object(text_part("html", bodies.html, bodies.html_charset));
         if (!related.empty()) {
-            GMimeMultipart *r = new_multipart("related");
-            g_mime_multipart_add(r, html_part);
-            g_object_unref(html_part);
-            for (GMimeObject *p : related) {
-                g_mime_multipart_add(r, p);
-                g_object_unref(p);
-            }
-            related.clear();
-            html_part = as_object(r);
+            html_part = multipart_of("related", html_part, related);
         }
     }
     for (GMimeObject *p : related) {
@@ -564,15 +554,7 @@ GMimeObject *assemble(const message_bodies &bodies, std::vector<GMimeObject *> &
         body = as_object(text_part("plain", bodies.plain, "utf-8"));
     }
     if (!attached.empty()) {
-        GMimeMultipart *mixed = new_multipart("mixed");
-        g_mime_multipart_add(mixed, body);
-        g_object_unref(body);
-        for (GMimeObject *p : attached) {
-            g_mime_multipart_add(mixed, p);
-            g_object_unref(p);
-        }
-        attached.clear();
-        body = as_object(mixed);
+        body = multipart_of("mixed", body, attached);
     }
     return body;
 }
@@ -846,7 +828,7 @@ void mime_message::add_attachments(libpff_item_t *message, build_state &state, i
                                    std::vector<GMimeObject *> &attached)
 {
     int attachment_count = 0;
-    pff_error e;
+    error_slot e;
     if (libpff_message_get_number_of_attachments(message, &attachment_count, e.get()) != 1) {
         attachment_count = 0;
     }
@@ -881,7 +863,7 @@ void mime_message::add_attachments(libpff_item_t *message, build_state &state, i
 GMimeObject *mime_message::embedded_part(libpff_item_t *attachment, int i, build_state &state,
                                          int depth, std::vector<std::string> &problems)
 {
-    pff_error e;
+    error_slot e;
     libpff_item_t *embedded = nullptr;
     GMimeMessage *inner = nullptr;
     if (depth + 1 < max_embedding_depth &&
@@ -912,7 +894,7 @@ GMimeObject *mime_message::data_part(libpff_item_t *attachment, int i, std::uint
         return note_part("The attachment \"" + file_name +
                          "\" could not be read from the mailbox.\n");
     }
-    pff_error e;
+    error_slot e;
     size64_t size = 0;
     int size_result = libpff_attachment_get_data_size(attachment, &size, e.get());
     if (size_result == -1) {

@@ -5,6 +5,8 @@
 
 #include <unistd.h>
 
+#include "convert/mail/gobject_type.h"
+
 namespace korvel::convert {
 
 namespace {
@@ -92,14 +94,8 @@ void writer_class_init(gpointer klass, gpointer)
 
 GType writer_stream_type()
 {
-    static const GType type = [] {
-        GTypeInfo info{};
-        info.class_size = sizeof(writer_stream_class);
-        info.class_init = writer_class_init;
-        info.instance_size = sizeof(writer_stream);
-        return g_type_register_static(g_mime_stream_get_type(), "KorvelWriterStream", &info,
-                                      static_cast<GTypeFlags>(0));
-    }();
+    static const GType type = register_static_type<writer_stream, writer_stream_class>(
+        g_mime_stream_get_type(), "KorvelWriterStream", writer_class_init);
     return type;
 }
 

@@ -177,6 +177,35 @@ constexpr std::array<std::string_view, 24> skipped_destinations = {
     "datastore",
 };
 
+// Control words that stand for one character.
+struct symbol_word
+{
+    std::string_view word;
+    std::uint32_t code_point;
+};
+
+constexpr std::array<symbol_word, 9> symbol_words = {{
+    {"lquote", 0x2018},
+    {"rquote", 0x2019},
+    {"ldblquote", 0x201C},
+    {"rdblquote", 0x201D},
+    {"bullet", 0x2022},
+    {"endash", 0x2013},
+    {"emdash", 0x2014},
+    {"enspace", 0x2002},
+    {"emspace", 0x2003},
+}};
+
+const symbol_word *find_symbol_word(std::string_view name)
+{
+    for (const symbol_word &s : symbol_words) {
+        if (name == s.word) {
+            return &s;
+        }
+    }
+    return nullptr;
+}
+
 bool is_skipped_destination(std::string_view name)
 {
     for (std::string_view d : skipped_destinations) {
@@ -392,24 +421,8 @@ private:
         } else if (w == "tab") {
             flush_surrogate();
             m_html.push_back('\t');
-        } else if (w == "lquote") {
-            code_point(0x2018);
-        } else if (w == "rquote") {
-            code_point(0x2019);
-        } else if (w == "ldblquote") {
-            code_point(0x201C);
-        } else if (w == "rdblquote") {
-            code_point(0x201D);
-        } else if (w == "bullet") {
-            code_point(0x2022);
-        } else if (w == "endash") {
-            code_point(0x2013);
-        } else if (w == "emdash") {
-            code_point(0x2014);
-        } else if (w == "enspace") {
-            code_point(0x2002);
-        } else if (w == "emspace") {
-            code_point(0x2003);
+        } else if (const symbol_word *symbol = find_symbol_word(w)) {
+            code_point(symbol->code_point);
         }
     }
 

@@ -3,22 +3,12 @@
 #include <chrono>
 #include <malloc.h>
 
+#include "convert/save/pff_source.h"
 #include "scan/folder_messages.h"
 
 namespace korvel::convert {
 
 namespace {
-
-std::uint32_t identifier_of(libpff_item_t *item)
-{
-    libpff_error_t *error = nullptr;
-    std::uint32_t id = 0;
-    if (libpff_item_get_identifier(item, &id, &error) != 1) {
-        libpff_error_free(&error);
-        return 0;
-    }
-    return id;
-}
 
 // Entries without a message still count against the bound.
 constexpr std::size_t entry_overhead = 256;

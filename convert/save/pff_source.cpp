@@ -39,6 +39,17 @@ std::vector<std::uint8_t> utf16_bytes(const std::u16string &text)
     return out;
 }
 
+std::uint32_t identifier_of(libpff_item_t *item)
+{
+    libpff_error_t *error = nullptr;
+    std::uint32_t id = 0;
+    if (libpff_item_get_identifier(item, &id, &error) != 1) {
+        libpff_error_free(&error);
+        return 0;
+    }
+    return id;
+}
+
 std::string pff_error_text(libpff_error_t *error)
 {
     if (!error) {
@@ -104,6 +115,15 @@ int named_key(libpff_name_to_id_map_entry_t *map_entry, property_key &key, std::
     return 1;
 }
 
+// Notes that none of the item's properties can be read, and frees the error.
+// Returns -1.
+int properties_unreadable(std::vector<source_problem> &problems, libpff_error_t **error)
+{
+    problems.push_back({"its properties cannot be read: " + pff_error_text(*error)});
+    libpff_error_free(error);
+    return -1;
+}
+
 std::string hex4(std::uint32_t v)
 {
     char buffer[16];
@@ -120,9 +140,7 @@ int read_record_set(libpff_record_set_t *record_set,
     libpff_error_t *error = nullptr;
     int count = 0;
     if (libpff_record_set_get_number_of_entries(record_set, &count, &error) != 1) {
-        problems.push_back({"its properties cannot be read: " + pff_error_text(error)});
-        libpff_error_free(&error);
-        return -1;
+        return properties_unreadable(problems, &error);
     }
     for (int i = 0; i < count; ++i) {
         libpff_record_entry_t *entry = nullptr;
@@ -191,18 +209,14 @@ int read_item_record_set(libpff_item_t *item, int index,
     libpff_error_t *error = nullptr;
     int count = 0;
     if (libpff_item_get_number_of_record_sets(item, &count, &error) != 1) {
-        problems.push_back({"its properties cannot be read: " + pff_error_text(error)});
-        libpff_error_free(&error);
-        return -1;
+        return properties_unreadable(problems, &error);
     }
     if (index >= count) {
         return 0;
     }
     libpff_record_set_t *record_set = nullptr;
     if (libpff_item_get_record_set_by_index(item, index, &record_set, &error) != 1) {
-        problems.push_back({"its properties cannot be read: " + pff_error_text(error)});
-        libpff_error_free(&error);
-        return -1;
+        return properties_unreadable(problems, &error);
     }
     int result = read_record_set(record_set, skip, entries, problems);
     libpff_record_set_free(&record_set, nullptr);

@@ -63,6 +63,9 @@ void entries_to_bag(std::vector<source_entry> &entries, std::uint32_t code_page,
 // UTF-16 text as the little-endian bytes of a stored PT_UNICODE value.
 std::vector<std::uint8_t> utf16_bytes(const std::u16string &text);
 
+// The item's node identifier, 0 when libpff cannot read it.
+std::uint32_t identifier_of(libpff_item_t *item);
+
 // The text of a libpff error (its backtrace), "" for none.
 std::string pff_error_text(libpff_error_t *error);
 

@@ -94,17 +94,6 @@ std::string container_class(libpff_item_t *folder)
     return out;
 }
 
-std::uint32_t identifier_of(libpff_item_t *item)
-{
-    libpff_error_t *error = nullptr;
-    std::uint32_t id = 0;
-    if (libpff_item_get_identifier(item, &id, &error) != 1) {
-        libpff_error_free(&error);
-        return 0;
-    }
-    return id;
-}
-
 // Owns a libpff item for one scope.
 struct item_holder
 {
@@ -334,17 +323,30 @@ private:
     int message_written(int r, const sink_error &error, std::uint32_t id, int index,
                         bool associated)
     {
+        const std::string position =
+            where() + (associated ? ", hidden item " : ", item ") + std::to_string(index + 1);
+        const int result = sink_outcome(r, error, position, m_report.items);
+        if (result != 1) {
+            return result;
+        }
+        if (r == 1 && id != 0) {
+            m_saved.insert(id);
+        }
+        advance();
+        return 1;
+    }
+
+    // Counts the sink's answer r for the message at position (a written one
+    // in written) and reports its problems. Returns 1 on, 0 stopped, -1 fatal.
+    int sink_outcome(int r, const sink_error &error, const std::string &position,
+                     std::size_t &written)
+    {
         if (r == -1 && m_state->stop_requested.load()) {
             m_sink.take_problems();
             return 0; // a Stop ended the write part-way
         }
-        const std::string position =
-            where() + (associated ? ", hidden item " : ", item ") + std::to_string(index + 1);
         if (r == 1) {
-            ++m_report.items;
-            if (id != 0) {
-                m_saved.insert(id);
-            }
+            ++written;
         } else if (r == 0) {
             ++m_report.skipped;
         } else if (error.fatal) {
@@ -355,7 +357,6 @@ private:
         for (const std::string &line : m_sink.take_problems()) {
             unreadable(position + ", " + line);
         }
-        advance();
         return 1;
     }
 
@@ -617,25 +618,9 @@ int save_walk::offer_recovered(libpff_item_t *item, const std::string &position)
         return opened == 0 ? 1 : -1;
     }
     sink_error error;
-    int r = m_sink.add_message(item, false, error);
-    if (r == -1 && m_state->stop_requested.load()) {
-        m_sink.take_problems();
-        return 0;
-    }
-    const std::string at = std::string(recovered_folder_name) + ", " + position;
-    if (r == 1) {
-        ++m_report.recovered;
-    } else if (r == 0) {
-        ++m_report.skipped;
-    } else if (error.fatal) {
-        return fail(error);
-    } else {
-        unreadable(at + ": " + error.message);
-    }
-    for (const std::string &line : m_sink.take_problems()) {
-        unreadable(at + ", " + line);
-    }
-    return 1;
+    const int r = m_sink.add_message(item, false, error);
+    return sink_outcome(r, error, std::string(recovered_folder_name) + ", " + position,
+                        m_report.recovered);
 }
 
 int save_walk::save_recovered(libpff_item_t *root, bool recovered)

@@ -11,8 +11,6 @@
 
 namespace korvel::convert::ndb {
 
-namespace {
-
 void write_all(int fd, const std::uint8_t *data, std::size_t size, std::uint64_t at)
 {
     while (size > 0) {
@@ -28,8 +26,6 @@ void write_all(int fd, const std::uint8_t *data, std::size_t size, std::uint64_t
         at += static_cast<std::uint64_t>(n);
     }
 }
-
-} // namespace
 
 void finish_blocks(std::uint8_t *buffer, const std::vector<unfinished_block> &blocks)
 {

@@ -35,6 +35,10 @@ struct unfinished_block
     bool encode = false;
 };
 
+// Writes all size bytes at file offset at, through short writes and EINTR;
+// throws output_error when the file refuses them.
+void write_all(int fd, const std::uint8_t *data, std::size_t size, std::uint64_t at);
+
 // Encodes and checksums the blocks in place (what the thread does to a buffer).
 void finish_blocks(std::uint8_t *buffer, const std::vector<unfinished_block> &blocks);
 

@@ -31,101 +31,155 @@ std::uint32_t get32(const std::uint8_t *p)
            (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
 }
 
+// Earlier places in the stream that start like a given one: chains of the
+// positions with the same hash of their first three bytes.
+class match_finder
+{
+public:
+    explicit match_finder(const std::vector<std::uint8_t> &s) : m_s(s), m_prev(s.size(), -1) {}
+
+    // Makes position i findable by later ones.
+    void insert(std::size_t i)
+    {
+        if (i + 2 < m_s.size()) {
+            std::size_t h = hash3(i);
+            m_prev[i] = m_head[h];
+            m_head[h] = static_cast<std::int64_t>(i);
+        }
+    }
+
+    struct match
+    {
+        std::size_t length = 0;
+        std::size_t position = 0;
+    };
+    // The longest earlier run (up to 17 bytes, the most a reference holds)
+    // equal to the bytes at i and still inside the dictionary.
+    match longest(std::size_t i) const
+    {
+        match best;
+        if (i + 2 >= m_s.size()) {
+            return best;
+        }
+        int depth = 0;
+        for (std::int64_t c = m_head[hash3(i)]; c >= 0 && depth < 48;
+             c = m_prev[static_cast<std::size_t>(c)], ++depth) {
+            std::size_t cand = static_cast<std::size_t>(c);
+            // The byte 4096 back is being overwritten, so distances stop at 4095.
+            if (i - cand >= dict_size) {
+                break;
+            }
+            std::size_t len = 0;
+            while (len < 17 && i + len < m_s.size() && m_s[cand + len] == m_s[i + len]) {
+                ++len;
+            }
+            if (len > best.length) {
+                best = {len, cand};
+                if (len == 17) {
+                    break;
+                }
+            }
+        }
+        return best;
+    }
+
+private:
+    static constexpr std::size_t hash_size = 1u << 14;
+
+    std::size_t hash3(std::size_t i) const
+    {
+        return ((static_cast<std::size_t>(m_s[i]) << 10) ^
+                (static_cast<std::size_t>(m_s[i + 1]) << 5) ^ m_s[i + 2]) &
+               (hash_size - 1);
+    }
+
+    const std::vector<std::uint8_t> &m_s;
+    std::vector<std::int64_t> m_head = std::vector<std::int64_t>(hash_size, -1);
+    std::vector<std::int64_t> m_prev;
+};
+
+// The compressed stream after its 16-byte header: runs of eight tokens, each
+// run after a control byte whose bits say which tokens are references.
+class token_writer
+{
+public:
+    token_writer() : m_out(16, 0) {}
+
+    void literal(std::uint8_t byte)
+    {
+        token(false);
+        m_out.push_back(byte);
+    }
+    void reference(std::size_t offset, std::size_t length)
+    {
+        token(true);
+        std::uint16_t ref = static_cast<std::uint16_t>(((offset % dict_size) << 4) | (length - 2));
+        m_out.push_back(static_cast<std::uint8_t>(ref >> 8));
+        m_out.push_back(static_cast<std::uint8_t>(ref));
+    }
+    std::vector<std::uint8_t> &bytes() { return m_out; }
+
+private:
+    void token(bool reference)
+    {
+        if (m_bit == 8) {
+            m_control_at = m_out.size();
+            m_out.push_back(0);
+            m_bit = 0;
+        }
+        if (reference) {
+            m_out[m_control_at] = static_cast<std::uint8_t>(m_out[m_control_at] | (1u << m_bit));
+        }
+        ++m_bit;
+    }
+
+    std::vector<std::uint8_t> m_out;
+    std::size_t m_control_at = 0;
+    int m_bit = 8;
+};
+
 } // namespace
 
 std::vector<std::uint8_t> rtf_compress(std::string_view rtf)
 {
     // Work on the prebuffer followed by the text: position k of this stream
     // sits at dictionary offset k % 4096.
-    std::vector<std::uint8_t> s(prebuffer, prebuffer + prebuffer_size);
-    s.insert(s.end(), rtf.begin(), rtf.end());
+    // Sized once and copied into, as below (g++ 12's -O3 array-bounds check).
+    std::vector<std::uint8_t> s(prebuffer_size + rtf.size());
+    std::copy(prebuffer, prebuffer + prebuffer_size, s.begin());
+    std::copy(rtf.begin(), rtf.end(), s.begin() + static_cast<std::ptrdiff_t>(prebuffer_size));
     const std::size_t n = s.size();
 
-    constexpr std::size_t hash_size = 1u << 14;
-    std::vector<std::int64_t> head(hash_size, -1);
-    std::vector<std::int64_t> prev(n, -1);
-    auto hash3 = [&](std::size_t i) {
-        return ((static_cast<std::size_t>(s[i]) << 10) ^ (static_cast<std::size_t>(s[i + 1]) << 5) ^
-                s[i + 2]) &
-               (hash_size - 1);
-    };
-    auto insert = [&](std::size_t i) {
-        if (i + 2 < n) {
-            std::size_t h = hash3(i);
-            prev[i] = head[h];
-            head[h] = static_cast<std::int64_t>(i);
-        }
-    };
+    match_finder finder(s);
     for (std::size_t i = 0; i < prebuffer_size; ++i) {
-        insert(i);
+        finder.insert(i);
     }
-
-    std::vector<std::uint8_t> out(16, 0);
-    std::size_t control_at = 0;
-    int bit = 8;
-    auto token = [&](bool reference) {
-        if (bit == 8) {
-            control_at = out.size();
-            out.push_back(0);
-            bit = 0;
-        }
-        if (reference) {
-            out[control_at] = static_cast<std::uint8_t>(out[control_at] | (1u << bit));
-        }
-        ++bit;
-    };
+    token_writer tokens;
     std::size_t i = prebuffer_size;
     while (i < n) {
-        std::size_t best_len = 0;
-        std::size_t best_pos = 0;
-        if (i + 2 < n) {
-            int depth = 0;
-            for (std::int64_t c = head[hash3(i)]; c >= 0 && depth < 48; c = prev[static_cast<std::size_t>(c)], ++depth) {
-                std::size_t cand = static_cast<std::size_t>(c);
-                // The byte 4096 back is being overwritten, so distances stop at 4095.
-                if (i - cand >= dict_size) {
-                    break;
-                }
-                std::size_t len = 0;
-                while (len < 17 && i + len < n && s[cand + len] == s[i + len]) {
-                    ++len;
-                }
-                if (len > best_len) {
-                    best_len = len;
-                    best_pos = cand;
-                    if (len == 17) {
-                        break;
-                    }
-                }
+        const match_finder::match best = finder.longest(i);
+        if (best.length >= 2) {
+            tokens.reference(best.position, best.length);
+            for (std::size_t k = 0; k < best.length; ++k) {
+                finder.insert(i + k);
             }
-        }
-        if (best_len >= 2) {
-            token(true);
-            std::uint16_t ref = static_cast<std::uint16_t>(((best_pos % dict_size) << 4) | (best_len - 2));
-            out.push_back(static_cast<std::uint8_t>(ref >> 8));
-            out.push_back(static_cast<std::uint8_t>(ref));
-            for (std::size_t k = 0; k < best_len; ++k) {
-                insert(i + k);
-            }
-            i += best_len;
+            i += best.length;
         } else {
-            token(false);
-            out.push_back(s[i]);
-            insert(i);
+            tokens.literal(s[i]);
+            finder.insert(i);
             ++i;
         }
     }
-    // The end marker is a reference to the current write offset.
-    token(true);
-    std::uint16_t end = static_cast<std::uint16_t>((n % dict_size) << 4);
-    out.push_back(static_cast<std::uint8_t>(end >> 8));
-    out.push_back(static_cast<std::uint8_t>(end));
+    // The end marker is a reference to the current write offset (its length
+    // field 0).
+    tokens.reference(n, 2);
 
+    std::vector<std::uint8_t> &out = tokens.bytes();
     put32(out.data(), static_cast<std::uint32_t>(out.size() - 4));
     put32(out.data() + 4, static_cast<std::uint32_t>(rtf.size()));
     put32(out.data() + 8, magic_compressed);
     put32(out.data() + 12, format::crc32(0, out.data() + 16, out.size() - 16));
-    return out;
+    return std::move(out);
 }
 
 std::vector<std::uint8_t> rtf_store_uncompressed(std::string_view rtf)

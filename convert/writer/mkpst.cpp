@@ -36,6 +36,23 @@ const json &member(const json &obj, const char *key, const std::string &where)
     return obj.at(key);
 }
 
+const json &expect_array(const json &list, const std::string &where)
+{
+    if (!list.is_array()) {
+        fail(where, "expected an array");
+    }
+    return list;
+}
+
+// The array obj holds under key, or nullptr when it has none.
+const json *optional_array(const json &obj, const char *key, const std::string &where)
+{
+    if (!obj.contains(key)) {
+        return nullptr;
+    }
+    return &expect_array(obj.at(key), where + "." + key);
+}
+
 std::string text_of(const json &v, const std::string &where)
 {
     if (!v.is_string()) {
@@ -176,11 +193,7 @@ double double_of(const json &v, const std::string &where)
 
 const json &array_of(const json &prop, const std::string &where)
 {
-    const json &v = member(prop, "value", where);
-    if (!v.is_array()) {
-        fail(where + ".value", "expected an array");
-    }
-    return v;
+    return expect_array(member(prop, "value", where), where + ".value");
 }
 
 // The property's key: a tag, or a named property by set and name or id.
@@ -295,15 +308,12 @@ void set_property(property_bag &bag, const json &prop, const std::string &where)
 
 void set_properties(property_bag &bag, const json &obj, const std::string &where)
 {
-    if (!obj.contains("properties")) {
+    const json *props = optional_array(obj, "properties", where);
+    if (!props) {
         return;
     }
-    const json &props = obj.at("properties");
-    if (!props.is_array()) {
-        fail(where + ".properties", "expected an array");
-    }
-    for (std::size_t i = 0; i < props.size(); ++i) {
-        set_property(bag, props[i], where + ".properties[" + std::to_string(i) + "]");
+    for (std::size_t i = 0; i < props->size(); ++i) {
+        set_property(bag, (*props)[i], where + ".properties[" + std::to_string(i) + "]");
     }
 }
 
@@ -333,13 +343,11 @@ message build_message(const json &j, const std::string &where, const context &ct
 void add_attachments(message &m, const json &j, const std::string &where, const context &ctx,
                      int depth)
 {
-    if (!j.contains("attachments")) {
+    const json *attachments = optional_array(j, "attachments", where);
+    if (!attachments) {
         return;
     }
-    const json &list = j.at("attachments");
-    if (!list.is_array()) {
-        fail(where + ".attachments", "expected an array");
-    }
+    const json &list = *attachments;
     for (std::size_t i = 0; i < list.size(); ++i) {
         std::string w = where + ".attachments[" + std::to_string(i) + "]";
         const json &a = list[i];
@@ -415,11 +423,8 @@ message build_message(const json &j, const std::string &where, const context &ct
         m.set_rtf(text_of(j.at("rtf_uncompressed"), where + ".rtf_uncompressed"), false);
     }
     set_properties(m, j, where);
-    if (j.contains("recipients")) {
-        const json &list = j.at("recipients");
-        if (!list.is_array()) {
-            fail(where + ".recipients", "expected an array");
-        }
+    if (const json *recipients = optional_array(j, "recipients", where)) {
+        const json &list = *recipients;
         for (std::size_t i = 0; i < list.size(); ++i) {
             std::string w = where + ".recipients[" + std::to_string(i) + "]";
             check_keys(list[i], {"type", "name", "email", "properties"}, w);
@@ -460,9 +465,7 @@ void number_copy(message &m, const message &proto, std::uint64_t n)
 void write_messages(pst_writer &w, std::uint32_t folder, const json &list, bool associated,
                     const std::string &where, const context &ctx)
 {
-    if (!list.is_array()) {
-        fail(where, "expected an array");
-    }
+    expect_array(list, where);
     for (std::size_t i = 0; i < list.size(); ++i) {
         std::string mw = where + "[" + std::to_string(i) + "]";
         message proto = build_message(list[i], mw, ctx, 0);
@@ -504,9 +507,7 @@ void write_tree(pst_writer &w, std::uint32_t parent, const json &t, const std::s
 void write_folders(pst_writer &w, std::uint32_t parent, const json &list, const std::string &where,
                    const context &ctx, int depth)
 {
-    if (!list.is_array()) {
-        fail(where, "expected an array");
-    }
+    expect_array(list, where);
     for (std::size_t i = 0; i < list.size(); ++i) {
         std::string fw = where + "[" + std::to_string(i) + "]";
         const json &fj = list[i];

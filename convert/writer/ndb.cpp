@@ -89,21 +89,7 @@ void file_writer::flush_buffer()
         m_buffer_size = 0;
         return;
     }
-    const std::uint8_t *p = m_buffer.get();
-    std::size_t left = m_buffer_size;
-    std::uint64_t at = m_buffer_start;
-    while (left > 0) {
-        ssize_t n = ::pwrite(m_fd, p, left, static_cast<off_t>(at));
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            throw output_error(std::string("write failed: ") + std::strerror(errno), errno);
-        }
-        p += n;
-        left -= static_cast<std::size_t>(n);
-        at += static_cast<std::uint64_t>(n);
-    }
+    write_all(m_fd, m_buffer.get(), m_buffer_size, m_buffer_start);
     m_buffer_start += m_buffer_size;
     m_buffer_size = 0;
 }
@@ -115,18 +101,7 @@ void file_writer::put_direct(std::uint64_t ib, const std::uint8_t *data, std::si
         m_output->write_copy(data, size, ib);
         return;
     }
-    while (size > 0) {
-        ssize_t n = ::pwrite(m_fd, data, size, static_cast<off_t>(ib));
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            throw output_error(std::string("write failed: ") + std::strerror(errno), errno);
-        }
-        data += n;
-        size -= static_cast<std::size_t>(n);
-        ib += static_cast<std::uint64_t>(n);
-    }
+    write_all(m_fd, data, size, ib);
 }
 
 // Where bytes [ib, ib + size) go in the write buffer, or nullptr when they

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <stdexcept>
+#include <type_traits>
 
 #include "format/layout.h"
 #include "scan/names.h"
@@ -21,6 +22,36 @@ template <typename T> std::uint64_t bits_of(T v)
     std::memcpy(&out, &v, sizeof v);
     return out;
 }
+
+// The unsigned integer of Stored's width a value is written as (a float or
+// double by its bits).
+template <typename Stored, typename T> Stored stored_as(T v)
+{
+    if constexpr (std::is_floating_point_v<T>) {
+        return static_cast<Stored>(bits_of(v));
+    } else {
+        return static_cast<Stored>(v);
+    }
+}
+
+// A fixed-size value as it is stored: little-endian, Stored wide.
+template <typename Stored, typename T> std::vector<std::uint8_t> le_bytes(T v)
+{
+    std::vector<std::uint8_t> b;
+    format::append_le<Stored>(b, stored_as<Stored>(v));
+    return b;
+}
+
+// The values of a multi-valued fixed-size property, one after another.
+template <typename Stored, typename T> std::vector<std::uint8_t> le_array(const std::vector<T> &v)
+{
+    std::vector<std::uint8_t> b;
+    for (T x : v) {
+        format::append_le<Stored>(b, stored_as<Stored>(x));
+    }
+    return b;
+}
+
 std::vector<std::uint8_t> utf16_bytes(std::u16string_view s)
 {
     std::vector<std::uint8_t> out;
@@ -115,13 +146,7 @@ std::u16string utf8_to_utf16(std::string_view s)
                 cp = 0xFFFD;
             }
         }
-        if (cp >= 0x10000) {
-            cp -= 0x10000;
-            out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-            out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-        } else {
-            out.push_back(static_cast<char16_t>(cp));
-        }
+        append_code_point(out, cp);
         i += len;
     }
     return out;
@@ -148,15 +173,11 @@ property_bag &property_bag::set_raw(const property_key &key, std::uint16_t type,
 
 property_bag &property_bag::set_short(const property_key &key, std::int16_t v)
 {
-    std::vector<std::uint8_t> b;
-    format::append_le<std::uint16_t>(b, static_cast<std::uint16_t>(v));
-    return set_raw(key, pt_short, b);
+    return set_raw(key, pt_short, le_bytes<std::uint16_t>(v));
 }
 property_bag &property_bag::set_long(const property_key &key, std::int32_t v)
 {
-    std::vector<std::uint8_t> b;
-    format::append_le<std::uint32_t>(b, static_cast<std::uint32_t>(v));
-    return set_raw(key, pt_long, b);
+    return set_raw(key, pt_long, le_bytes<std::uint32_t>(v));
 }
 property_bag &property_bag::set_boolean(const property_key &key, bool v)
 {
@@ -164,39 +185,27 @@ property_bag &property_bag::set_boolean(const property_key &key, bool v)
 }
 property_bag &property_bag::set_float(const property_key &key, float v)
 {
-    std::vector<std::uint8_t> b;
-    format::append_le<std::uint32_t>(b, static_cast<std::uint32_t>(bits_of(v)));
-    return set_raw(key, pt_float, b);
+    return set_raw(key, pt_float, le_bytes<std::uint32_t>(v));
 }
 property_bag &property_bag::set_double(const property_key &key, double v)
 {
-    std::vector<std::uint8_t> b;
-    format::append_le<std::uint64_t>(b, bits_of(v));
-    return set_raw(key, pt_double, b);
+    return set_raw(key, pt_double, le_bytes<std::uint64_t>(v));
 }
 property_bag &property_bag::set_i8(const property_key &key, std::int64_t v)
 {
-    std::vector<std::uint8_t> b;
-    format::append_le<std::uint64_t>(b, static_cast<std::uint64_t>(v));
-    return set_raw(key, pt_i8, b);
+    return set_raw(key, pt_i8, le_bytes<std::uint64_t>(v));
 }
 property_bag &property_bag::set_currency(const property_key &key, std::int64_t v)
 {
-    std::vector<std::uint8_t> b;
-    format::append_le<std::uint64_t>(b, static_cast<std::uint64_t>(v));
-    return set_raw(key, pt_currency, b);
+    return set_raw(key, pt_currency, le_bytes<std::uint64_t>(v));
 }
 property_bag &property_bag::set_systime(const property_key &key, std::uint64_t filetime)
 {
-    std::vector<std::uint8_t> b;
-    format::append_le<std::uint64_t>(b, filetime);
-    return set_raw(key, pt_systime, b);
+    return set_raw(key, pt_systime, le_bytes<std::uint64_t>(filetime));
 }
 property_bag &property_bag::set_error(const property_key &key, std::uint32_t v)
 {
-    std::vector<std::uint8_t> b;
-    format::append_le<std::uint32_t>(b, v);
-    return set_raw(key, pt_error, b);
+    return set_raw(key, pt_error, le_bytes<std::uint32_t>(v));
 }
 property_bag &property_bag::set_unicode(const property_key &key, std::string_view utf8)
 {
@@ -230,52 +239,28 @@ property_bag &property_bag::set_guid(const property_key &key, const guid &v)
 }
 property_bag &property_bag::set_mv_short(const property_key &key, const std::vector<std::int16_t> &v)
 {
-    std::vector<std::uint8_t> b;
-    for (auto x : v) {
-        format::append_le<std::uint16_t>(b, static_cast<std::uint16_t>(x));
-    }
-    return set_raw(key, pt_mv | pt_short, b);
+    return set_raw(key, pt_mv | pt_short, le_array<std::uint16_t>(v));
 }
 property_bag &property_bag::set_mv_long(const property_key &key, const std::vector<std::int32_t> &v)
 {
-    std::vector<std::uint8_t> b;
-    for (auto x : v) {
-        format::append_le<std::uint32_t>(b, static_cast<std::uint32_t>(x));
-    }
-    return set_raw(key, pt_mv | pt_long, b);
+    return set_raw(key, pt_mv | pt_long, le_array<std::uint32_t>(v));
 }
 property_bag &property_bag::set_mv_float(const property_key &key, const std::vector<float> &v)
 {
-    std::vector<std::uint8_t> b;
-    for (auto x : v) {
-        format::append_le<std::uint32_t>(b, static_cast<std::uint32_t>(bits_of(x)));
-    }
-    return set_raw(key, pt_mv | pt_float, b);
+    return set_raw(key, pt_mv | pt_float, le_array<std::uint32_t>(v));
 }
 property_bag &property_bag::set_mv_double(const property_key &key, const std::vector<double> &v)
 {
-    std::vector<std::uint8_t> b;
-    for (auto x : v) {
-        format::append_le<std::uint64_t>(b, bits_of(x));
-    }
-    return set_raw(key, pt_mv | pt_double, b);
+    return set_raw(key, pt_mv | pt_double, le_array<std::uint64_t>(v));
 }
 property_bag &property_bag::set_mv_i8(const property_key &key, const std::vector<std::int64_t> &v)
 {
-    std::vector<std::uint8_t> b;
-    for (auto x : v) {
-        format::append_le<std::uint64_t>(b, static_cast<std::uint64_t>(x));
-    }
-    return set_raw(key, pt_mv | pt_i8, b);
+    return set_raw(key, pt_mv | pt_i8, le_array<std::uint64_t>(v));
 }
 property_bag &property_bag::set_mv_systime(const property_key &key,
                                            const std::vector<std::uint64_t> &v)
 {
-    std::vector<std::uint8_t> b;
-    for (auto x : v) {
-        format::append_le<std::uint64_t>(b, x);
-    }
-    return set_raw(key, pt_mv | pt_systime, b);
+    return set_raw(key, pt_mv | pt_systime, le_array<std::uint64_t>(v));
 }
 property_bag &property_bag::set_mv_guid(const property_key &key, const std::vector<guid> &v)
 {

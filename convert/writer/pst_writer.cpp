@@ -152,6 +152,38 @@ std::uint32_t string_crc(const std::u16string &name)
     return format::crc32(0, b.data(), b.size());
 }
 
+// An attached file's data: in the attachment's heap when it fits, else in a
+// subnode of actx, streamed from the source a chunk at a time.
+ltp::value attachment_data(const attachment &a, ltp::node_context &actx)
+{
+    const std::uint64_t size = a.data.size;
+    if (size > 0xFFFFFFFFu) {
+        throw std::runtime_error("attachment of 4 GiB or more");
+    }
+    ltp::value data{tag_attach_data, pt_binary, {}, {}};
+    if (size <= ltp::heap_max_alloc) {
+        data.bytes.resize(static_cast<std::size_t>(size));
+        if (size > 0) {
+            a.data.read(0, data.bytes);
+        }
+        return data;
+    }
+    ndb::file_writer::data_stream stream(actx.ndb);
+    // Filled by the source before it is read: never zeroed.
+    const std::size_t chunk_size =
+        static_cast<std::size_t>(std::min<std::uint64_t>(size, 1u << 16));
+    auto chunk = std::make_unique_for_overwrite<std::uint8_t[]>(chunk_size);
+    for (std::uint64_t off = 0; off < size; off += chunk_size) {
+        std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(chunk_size, size - off));
+        a.data.read(off, std::span<std::uint8_t>(chunk.get(), n));
+        stream.append(std::span<const std::uint8_t>(chunk.get(), n));
+    }
+    std::uint32_t dnid = actx.new_nid(type_ltp);
+    actx.subnodes.push_back({dnid, stream.finish(), 0});
+    data.subnode = dnid;
+    return data;
+}
+
 } // namespace
 
 struct pst_writer::folder_state
@@ -439,7 +471,7 @@ std::uint32_t pst_writer::write_message(std::uint32_t folder_nid, const message 
         (m_next_message_index++ << 5) | (associated ? type_assoc_message : type_message);
     ltp::node_context ctx(*m_ndb);
     std::uint64_t bid_sub = 0;
-    std::uint64_t bid = write_message_body(m, &ctx, bid_sub);
+    std::uint64_t bid = write_message_body(m, ctx, bid_sub);
     m_ndb->add_node(nid, bid, bid_sub, folder_nid);
 
     std::vector<ltp::value> values = resolve(m, code_page_of(m));
@@ -454,16 +486,41 @@ std::uint32_t pst_writer::write_message(std::uint32_t folder_nid, const message 
     return nid;
 }
 
-std::uint64_t pst_writer::write_message_body(const message &m, void *context,
+std::uint64_t pst_writer::write_message_body(const message &m, ltp::node_context &ctx,
                                              std::uint64_t &bid_sub)
 {
-    ltp::node_context &ctx = *static_cast<ltp::node_context *>(context);
     // Recipients and attachments are in their message's code page.
     const std::uint32_t code_page = code_page_of(m);
+    write_recipient_table(m, ctx, code_page);
 
-    // Recipients: one row each; the columns are the properties the recipients
-    // have (the usual set when there are none), since readers show a column
-    // that a row lacks as an empty value.
+    // Attachments: each a subnode with its own properties and subnodes.
+    std::vector<ltp::row> arows;
+    for (const attachment &a : m.attachments) {
+        arows.push_back(write_attachment(a, ctx, code_page));
+    }
+    if (!m.attachments.empty()) {
+        write_sub_table(ctx, nid_attachment_table, columns(attachment_columns), arows);
+    }
+
+    std::vector<ltp::value> values = resolve(m, code_page);
+    if (!m.attachments.empty()) {
+        for (ltp::value &v : values) {
+            if (v.id == tag_message_flags && v.type == pt_long && v.bytes.size() == 4) {
+                v.bytes[0] = static_cast<std::uint8_t>(v.bytes[0] | 0x10); // has attachments
+            }
+        }
+    }
+    std::uint64_t bid = ltp::write_pc(ctx, values);
+    bid_sub = ctx.ndb.write_subnodes(ctx.subnodes);
+    return bid;
+}
+
+// One row a recipient; the columns are the properties the recipients have
+// (the usual set when there are none), since readers show a column that a
+// row lacks as an empty value.
+void pst_writer::write_recipient_table(const message &m, ltp::node_context &ctx,
+                                       std::uint32_t code_page)
+{
     std::vector<std::vector<ltp::value>> recipients;
     std::vector<std::uint32_t> rcolumns;
     if (m.recipients.empty()) {
@@ -486,93 +543,52 @@ std::uint64_t pst_writer::write_message_body(const message &m, void *context,
         rrows.push_back(make_row(static_cast<std::uint32_t>(i), rcolumns, recipients[i]));
     }
     write_sub_table(ctx, nid_recipient_table, rcolumns, rrows);
+}
 
-    // Attachments: each a subnode with its own properties and subnodes.
-    std::vector<ltp::row> arows;
-    for (const attachment &a : m.attachments) {
-        std::uint32_t anid = ctx.new_nid(type_attachment);
-        ltp::node_context actx(ctx.ndb);
-        std::vector<ltp::value> values = resolve(a, code_page);
-        std::int32_t method = 1;
-        std::uint64_t size = 0;
-        if (a.how == attachment::kind::by_value) {
-            size = a.data.size;
-            if (size > 0xFFFFFFFFu) {
-                throw std::runtime_error("attachment of 4 GiB or more");
-            }
-            ltp::value data{tag_attach_data, pt_binary, {}, {}};
-            if (size <= ltp::heap_max_alloc) {
-                data.bytes.resize(static_cast<std::size_t>(size));
-                if (size > 0) {
-                    a.data.read(0, data.bytes);
-                }
-            } else {
-                ndb::file_writer::data_stream stream(ctx.ndb);
-                // Filled by the source before it is read: never zeroed.
-                const std::size_t chunk_size =
-                    static_cast<std::size_t>(std::min<std::uint64_t>(size, 1u << 16));
-                auto chunk = std::make_unique_for_overwrite<std::uint8_t[]>(chunk_size);
-                for (std::uint64_t off = 0; off < size; off += chunk_size) {
-                    std::size_t n = static_cast<std::size_t>(
-                        std::min<std::uint64_t>(chunk_size, size - off));
-                    a.data.read(off, std::span<std::uint8_t>(chunk.get(), n));
-                    stream.append(std::span<const std::uint8_t>(chunk.get(), n));
-                }
-                std::uint32_t dnid = actx.new_nid(type_ltp);
-                actx.subnodes.push_back({dnid, stream.finish(), 0});
-                data.subnode = dnid;
-            }
-            values.push_back(std::move(data));
-        } else if (a.how == attachment::kind::embedded) {
-            method = 5;
-            if (!a.embedded) {
-                throw std::invalid_argument("embedded attachment without a message");
-            }
-            ltp::node_context ectx(ctx.ndb);
-            std::uint64_t esub = 0;
-            std::uint64_t ebid = write_message_body(*a.embedded, &ectx, esub);
-            std::uint32_t enid = actx.new_nid(type_message);
-            actx.subnodes.push_back({enid, ebid, esub});
-            std::vector<std::uint8_t> object = le32(enid);
-            append(object,
-                   le32(static_cast<std::uint32_t>(long_value(
-                       resolve(*a.embedded, code_page_of(*a.embedded)), tag_message_size, 0))));
-            values.push_back({tag_attach_data, pt_object, object, {}});
-        } else {
-            method = 2; // afByReference: the file stays where the path says
+ltp::row pst_writer::write_attachment(const attachment &a, ltp::node_context &ctx,
+                                      std::uint32_t code_page)
+{
+    std::uint32_t anid = ctx.new_nid(type_attachment);
+    ltp::node_context actx(ctx.ndb);
+    std::vector<ltp::value> values = resolve(a, code_page);
+    std::int32_t method = 1;
+    std::uint64_t size = 0;
+    if (a.how == attachment::kind::by_value) {
+        size = a.data.size;
+        values.push_back(attachment_data(a, actx));
+    } else if (a.how == attachment::kind::embedded) {
+        method = 5;
+        if (!a.embedded) {
+            throw std::invalid_argument("embedded attachment without a message");
         }
-        if (!find_value(values, tag_attach_method)) {
-            values.push_back(
-                {tag_attach_method, pt_long, le32(static_cast<std::uint32_t>(method)), {}});
-        }
-        if (!find_value(values, tag_attach_size)) {
-            values.push_back(
-                {tag_attach_size, pt_long, le32(static_cast<std::uint32_t>(size)), {}});
-        }
-        if (!find_value(values, tag_rendering_position)) {
-            values.push_back({tag_rendering_position, pt_long, le32(0xFFFFFFFFu), {}});
-        }
-        values = sorted_values(std::move(values));
-        std::uint64_t abid = ltp::write_pc(actx, values);
-        std::uint64_t asub = ctx.ndb.write_subnodes(actx.subnodes);
-        ctx.subnodes.push_back({anid, abid, asub});
-        arows.push_back(make_row(anid, columns(attachment_columns), values));
+        ltp::node_context ectx(ctx.ndb);
+        std::uint64_t esub = 0;
+        std::uint64_t ebid = write_message_body(*a.embedded, ectx, esub);
+        std::uint32_t enid = actx.new_nid(type_message);
+        actx.subnodes.push_back({enid, ebid, esub});
+        std::vector<std::uint8_t> object = le32(enid);
+        append(object,
+               le32(static_cast<std::uint32_t>(long_value(
+                   resolve(*a.embedded, code_page_of(*a.embedded)), tag_message_size, 0))));
+        values.push_back({tag_attach_data, pt_object, object, {}});
+    } else {
+        method = 2; // afByReference: the file stays where the path says
     }
-    if (!m.attachments.empty()) {
-        write_sub_table(ctx, nid_attachment_table, columns(attachment_columns), arows);
+    if (!find_value(values, tag_attach_method)) {
+        values.push_back(
+            {tag_attach_method, pt_long, le32(static_cast<std::uint32_t>(method)), {}});
     }
-
-    std::vector<ltp::value> values = resolve(m, code_page);
-    if (!m.attachments.empty()) {
-        for (ltp::value &v : values) {
-            if (v.id == tag_message_flags && v.type == pt_long && v.bytes.size() == 4) {
-                v.bytes[0] = static_cast<std::uint8_t>(v.bytes[0] | 0x10); // has attachments
-            }
-        }
+    if (!find_value(values, tag_attach_size)) {
+        values.push_back({tag_attach_size, pt_long, le32(static_cast<std::uint32_t>(size)), {}});
     }
-    std::uint64_t bid = ltp::write_pc(ctx, values);
-    bid_sub = ctx.ndb.write_subnodes(ctx.subnodes);
-    return bid;
+    if (!find_value(values, tag_rendering_position)) {
+        values.push_back({tag_rendering_position, pt_long, le32(0xFFFFFFFFu), {}});
+    }
+    values = sorted_values(std::move(values));
+    std::uint64_t abid = ltp::write_pc(actx, values);
+    std::uint64_t asub = ctx.ndb.write_subnodes(actx.subnodes);
+    ctx.subnodes.push_back({anid, abid, asub});
+    return make_row(anid, columns(attachment_columns), values);
 }
 
 void pst_writer::write_folder(folder_state &f)

@@ -31,6 +31,8 @@ namespace ndb {
 class file_writer;
 }
 namespace ltp {
+struct node_context;
+struct row;
 struct value;
 }
 
@@ -324,7 +326,12 @@ private:
     // Column tags with the text type of the file's layout.
     std::vector<std::uint32_t> columns(const std::vector<std::uint32_t> &tags) const;
     std::uint32_t write_message(std::uint32_t folder, const message &m, bool associated);
-    std::uint64_t write_message_body(const message &m, void *context, std::uint64_t &bid_sub);
+    std::uint64_t write_message_body(const message &m, ltp::node_context &ctx,
+                                     std::uint64_t &bid_sub);
+    void write_recipient_table(const message &m, ltp::node_context &ctx, std::uint32_t code_page);
+    // Writes the attachment's subnode and returns its attachment-table row.
+    ltp::row write_attachment(const attachment &a, ltp::node_context &ctx,
+                              std::uint32_t code_page);
     folder_state &folder(std::uint32_t nid);
     std::uint16_t named_id(const property_key &key);
     void write_folder(folder_state &f);
