@@ -24,7 +24,7 @@ def big_mailbox():
         _big = cli.mkpst({
             "top_of_personal_folders": True,
             "top": {"folders": [{"name": "Inbox", "messages": [{
-                "subject": "Message {n}", "body": "text", "repeat": 600,
+                "subject": "Message {n}", "body": "text", "repeat": 1500,
                 "attachments": [{"filename": "a.bin",
                                  "pattern": {"size": 150000, "seed": 7}}]}]}]},
         }, os.path.join(cli.scratch("big"), "big.pst"))
