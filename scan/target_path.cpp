@@ -7,6 +7,7 @@
 #include <string>
 #include <sys/stat.h>
 
+#include "scan/civil_days.h"
 #include "scan/text.h"
 
 namespace korvel {
@@ -45,21 +46,6 @@ bool is_replaced_in_filename(char16_t c)
     }
 }
 
-// Days since 1970-01-01 to a civil date (proleptic Gregorian).
-void civil_from_days(std::int64_t days, std::int64_t &year, unsigned &month, unsigned &day)
-{
-    days += 719468;
-    const std::int64_t era = (days >= 0 ? days : days - 146096) / 146097;
-    const auto day_of_era = static_cast<unsigned>(days - era * 146097);
-    const unsigned year_of_era =
-        (day_of_era - day_of_era / 1460 + day_of_era / 36524 - day_of_era / 146096) / 365;
-    const unsigned day_of_year =
-        day_of_era - (365 * year_of_era + year_of_era / 4 - year_of_era / 100);
-    const unsigned mp = (5 * day_of_year + 2) / 153;
-    day = day_of_year - (153 * mp + 2) / 5 + 1;
-    month = mp < 10 ? mp + 3 : mp - 9;
-    year = static_cast<std::int64_t>(year_of_era) + era * 400 + (month <= 2 ? 1 : 0);
-}
 
 } // namespace
 
@@ -159,10 +145,10 @@ void filetime_to_date_text(std::uint64_t filetime, char buffer[24])
         rest += 86400;
         --days;
     }
-    std::int64_t year = 0;
-    unsigned month = 0;
-    unsigned day = 0;
-    civil_from_days(days, year, month, day);
+    const civil_date date = civil_from_days(days);
+    const std::int64_t year = date.year;
+    const unsigned month = date.month;
+    const unsigned day = date.day;
     if (year > 9999) {
         std::snprintf(buffer, 24, "(0x%08x 0x%08x)", static_cast<unsigned>(filetime >> 32),
                       static_cast<unsigned>(filetime & 0xFFFFFFFFu));

@@ -1,5 +1,7 @@
 #include "convert/pim/recurrence.h"
 
+#include "scan/civil_days.h"
+
 #include <algorithm>
 #include <cstdio>
 
@@ -159,17 +161,6 @@ std::string day_list(std::uint32_t mask)
 
 } // namespace
 
-// Days since 1970-01-01 of a civil date (proleptic Gregorian).
-static std::int64_t days_from_civil(std::int64_t year, unsigned month, unsigned day)
-{
-    year -= month <= 2 ? 1 : 0;
-    const std::int64_t era = (year >= 0 ? year : year - 399) / 400;
-    const auto year_of_era = static_cast<unsigned>(year - era * 400);
-    const unsigned day_of_year = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
-    const unsigned day_of_era =
-        year_of_era * 365 + year_of_era / 4 - year_of_era / 100 + day_of_year;
-    return era * 146097 + static_cast<std::int64_t>(day_of_era) - 719468;
-}
 
 namespace {
 // 1601-01-01 in days since 1970-01-01.
@@ -552,23 +543,11 @@ civil_time civil_from_minutes(std::int64_t minutes)
         rest += minutes_per_day;
         --days;
     }
-    // From days since 1970 to a civil date (proleptic Gregorian).
-    const std::int64_t z = days - days_1601_to_1970 + 719468;
-    const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-    const auto day_of_era = static_cast<unsigned>(z - era * 146097);
-    const unsigned year_of_era =
-        (day_of_era - day_of_era / 1460 + day_of_era / 36524 - day_of_era / 146096) / 365;
-    const unsigned day_of_year =
-        day_of_era - (365 * year_of_era + year_of_era / 4 - year_of_era / 100);
-    const unsigned mp = (5 * day_of_year + 2) / 153;
-    const unsigned day = day_of_year - (153 * mp + 2) / 5 + 1;
-    const unsigned month = mp < 10 ? mp + 3 : mp - 9;
-    const std::int64_t year =
-        static_cast<std::int64_t>(year_of_era) + era * 400 + (month <= 2 ? 1 : 0);
+    const civil_date date = civil_from_days(days - days_1601_to_1970);
     civil_time out;
-    out.year = static_cast<int>(year);
-    out.month = static_cast<int>(month);
-    out.day = static_cast<int>(day);
+    out.year = static_cast<int>(date.year);
+    out.month = static_cast<int>(date.month);
+    out.day = static_cast<int>(date.day);
     out.hour = static_cast<int>(rest / 60);
     out.minute = static_cast<int>(rest % 60);
     return out;
