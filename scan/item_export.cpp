@@ -27,77 +27,30 @@ constexpr std::size_t string_size_limit = 0x7FFFFFFF;
 // The export format the scan walks in, handed on with embedded items.
 constexpr std::uint8_t embedded_export_format = 'a';
 
-// One entry of one record set, with the set kept alive while it is read.
-class record_entry_reader
+// A string entry of either string type in record set set_index. Returns 1,
+// 0 absent (or a value of another type, a date say) or -1.
+int find_string(record_entry_lookup &lookup, libpff_item_t *item, int set_index,
+                std::uint32_t entry_type, libpff_error_t **error)
 {
-public:
-    record_entry_reader() = default;
-    record_entry_reader(const record_entry_reader &) = delete;
-    record_entry_reader &operator=(const record_entry_reader &) = delete;
-    ~record_entry_reader()
-    {
-        libpff_error_t *error = nullptr;
-        if (m_entry != nullptr) {
-            libpff_record_entry_free(&m_entry, &error);
-            export_handle_clear_error(&error);
-        }
-        if (m_set != nullptr) {
-            libpff_record_set_free(&m_set, &error);
-            export_handle_clear_error(&error);
-        }
+    const int result = lookup.find(item, set_index, entry_type, 0,
+                                   LIBPFF_ENTRY_VALUE_FLAG_MATCH_ANY_VALUE_TYPE, error);
+    if (result != 1) {
+        return result;
     }
-
-    // Finds entry_type in record set set_index. flags 0 asks for value_type
-    // exactly; named properties go through the name-to-identifier map.
-    // Returns 1 found, 0 absent, -1 on a libpff error.
-    int find(libpff_item_t *item, int set_index, std::uint32_t entry_type, std::uint32_t value_type,
-             std::uint8_t flags, libpff_error_t **error)
-    {
-        if (item == nullptr) {
-            return -1;
-        }
-        if (libpff_item_get_record_set_by_index(item, set_index, &m_set, error) != 1) {
-            return -1;
-        }
-        int result = libpff_record_set_get_entry_by_type(m_set, entry_type, value_type, &m_entry,
-                                                         flags, error);
-        if (result == 1 && m_entry != nullptr) {
-            return 1;
-        }
-        return result == 0 ? 0 : -1;
+    std::uint32_t value_type = 0;
+    if (libpff_record_entry_get_value_type(lookup.entry(), &value_type, error) != 1) {
+        return -1;
     }
-
-    // Finds a string entry of either string type. Returns 1, 0 or -1.
-    int find_string(libpff_item_t *item, int set_index, std::uint32_t entry_type,
-                    libpff_error_t **error)
-    {
-        int result = find(item, set_index, entry_type, 0,
-                          LIBPFF_ENTRY_VALUE_FLAG_MATCH_ANY_VALUE_TYPE, error);
-        if (result != 1) {
-            return result;
-        }
-        std::uint32_t value_type = 0;
-        if (libpff_record_entry_get_value_type(m_entry, &value_type, error) != 1) {
-            return -1;
-        }
-        // A value of another type (a date, say) is no string: absent.
-        if (value_type != value_type_string8 && value_type != value_type_unicode) {
-            return 0;
-        }
-        return 1;
+    if (value_type != value_type_string8 && value_type != value_type_unicode) {
+        return 0;
     }
-
-    libpff_record_entry_t *entry() const { return m_entry; }
-
-private:
-    libpff_record_set_t *m_set = nullptr;
-    libpff_record_entry_t *m_entry = nullptr;
-};
+    return 1;
+}
 
 int read_32bit_in_set(libpff_item_t *item, int set_index, std::uint32_t entry_type,
                       std::uint32_t *value, libpff_error_t **error)
 {
-    record_entry_reader reader;
+    record_entry_lookup reader;
     int result = reader.find(item, set_index, entry_type, value_type_int32, 0, error);
     if (result != 1) {
         return result;
@@ -111,8 +64,8 @@ int read_32bit_in_set(libpff_item_t *item, int set_index, std::uint32_t entry_ty
 int read_utf16_size_in_set(libpff_item_t *item, int set_index, std::uint32_t entry_type,
                            std::size_t *size, libpff_error_t **error)
 {
-    record_entry_reader reader;
-    int result = reader.find_string(item, set_index, entry_type, error);
+    record_entry_lookup reader;
+    int result = find_string(reader, item, set_index, entry_type, error);
     if (result != 1) {
         return result;
     }
@@ -128,8 +81,8 @@ int read_utf16_in_set(libpff_item_t *item, int set_index, std::uint32_t entry_ty
                       std::uint16_t *buffer, std::size_t buffer_size, std::u16string *value,
                       std::uint32_t code_page, libpff_error_t **error)
 {
-    record_entry_reader reader;
-    int result = reader.find_string(item, set_index, entry_type, error);
+    record_entry_lookup reader;
+    int result = find_string(reader, item, set_index, entry_type, error);
     if (result != 1) {
         return result;
     }

@@ -9,43 +9,6 @@ namespace korvel {
 
 namespace {
 
-// The record entry of entry_type with the given value type from record set 0.
-// The record set and the entry are freed by the caller through the holder.
-class record_entry_holder
-{
-public:
-    ~record_entry_holder()
-    {
-        if (m_entry != nullptr) {
-            libpff_record_entry_free(&m_entry, nullptr);
-        }
-        if (m_set != nullptr) {
-            libpff_record_set_free(&m_set, nullptr);
-        }
-    }
-
-    int find(libpff_item_t *item, std::uint32_t entry_type, std::uint32_t value_type)
-    {
-        error_slot error;
-        int result = libpff_item_get_record_set_by_index(item, 0, &m_set, error.get());
-        if (result != 1) {
-            return result < 0 ? -1 : 0;
-        }
-        result = libpff_record_set_get_entry_by_type(m_set, entry_type, value_type, &m_entry, 0,
-                                                     error.get());
-        if (result != 1) {
-            return result < 0 ? -1 : 0;
-        }
-        return 1;
-    }
-
-    libpff_record_entry_t *entry() const { return m_entry; }
-
-private:
-    libpff_record_set_t *m_set = nullptr;
-    libpff_record_entry_t *m_entry = nullptr;
-};
-
 // The fixed-size value of entry_type, got with libpff's getter for its value
 // type. Returns 1, 0 when the item has no such value, or -1.
 template <typename Value, typename Getter>
@@ -55,8 +18,8 @@ int read_fixed(libpff_item_t *item, std::uint32_t entry_type, std::uint32_t valu
     if (item == nullptr || value == nullptr) {
         return -1;
     }
-    record_entry_holder holder;
-    const int result = holder.find(item, entry_type, value_type);
+    record_entry_lookup holder;
+    const int result = holder.find(item, 0, entry_type, value_type, 0);
     if (result != 1) {
         return result;
     }
@@ -70,8 +33,8 @@ int read_fixed(libpff_item_t *item, std::uint32_t entry_type, std::uint32_t valu
 // there is no 8-bit value.
 int read_8bit_as_default(libpff_item_t *item, std::uint32_t entry_type, std::string *text)
 {
-    record_entry_holder holder;
-    if (holder.find(item, entry_type, 0x001E) != 1) {
+    record_entry_lookup holder;
+    if (holder.find(item, 0, entry_type, 0x001E, 0) != 1) {
         return 0;
     }
     error_slot error;
@@ -217,6 +180,64 @@ int release_item(libpff_item_t **item)
 {
     error_slot error;
     return libpff_item_free(item, error.get()) == 1 ? 1 : -1;
+}
+
+record_entry_lookup::~record_entry_lookup()
+{
+    if (m_entry != nullptr) {
+        libpff_record_entry_free(&m_entry, nullptr);
+    }
+    if (m_set != nullptr) {
+        libpff_record_set_free(&m_set, nullptr);
+    }
+}
+
+int record_entry_lookup::open_set(libpff_item_t *item, int set_index, libpff_error_t **error)
+{
+    if (item == nullptr || m_set != nullptr) {
+        return -1;
+    }
+    return libpff_item_get_record_set_by_index(item, set_index, &m_set, error) == 1 ? 1 : -1;
+}
+
+int record_entry_lookup::find(libpff_item_t *item, int set_index, std::uint32_t entry_type,
+                              std::uint32_t value_type, std::uint8_t flags, libpff_error_t **error)
+{
+    if (open_set(item, set_index, error) != 1) {
+        return -1;
+    }
+    const int result =
+        libpff_record_set_get_entry_by_type(m_set, entry_type, value_type, &m_entry, flags, error);
+    if (result == 1 && m_entry != nullptr) {
+        return 1;
+    }
+    return result == 0 ? 0 : -1;
+}
+
+int record_entry_lookup::find_by_name(libpff_item_t *item, std::string_view name,
+                                      libpff_error_t **error)
+{
+    if (open_set(item, 0, error) != 1) {
+        return -1;
+    }
+    const int result = libpff_record_set_get_entry_by_utf8_name(
+        m_set, reinterpret_cast<const std::uint8_t *>(name.data()), name.size(), 0, &m_entry,
+        LIBPFF_ENTRY_VALUE_FLAG_MATCH_ANY_VALUE_TYPE, error);
+    if (result == 1 && m_entry != nullptr) {
+        return 1;
+    }
+    return result == 0 ? 0 : -1;
+}
+
+std::uint32_t record_entry_lookup::value_type() const
+{
+    std::uint32_t type = 0;
+    error_slot error;
+    if (m_entry == nullptr ||
+        libpff_record_entry_get_value_type(m_entry, &type, error.get()) != 1) {
+        return 0;
+    }
+    return type;
 }
 
 } // namespace korvel

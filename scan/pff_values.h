@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include <libpff.h>
 
@@ -88,6 +89,38 @@ public:
 
 private:
     libpff_error_t *m_error = nullptr;
+};
+
+// One entry of one of an item's record sets, the set and the entry freed with
+// it: how the engine and the conversions find a stored value by its tag or
+// name. Each find answers 1 (found), 0 (absent) or -1 (a libpff error, in
+// *error when given); use one lookup for one find.
+class record_entry_lookup
+{
+public:
+    record_entry_lookup() = default;
+    ~record_entry_lookup();
+    record_entry_lookup(const record_entry_lookup &) = delete;
+    record_entry_lookup &operator=(const record_entry_lookup &) = delete;
+
+    // entry_type with value_type in record set set_index. flags as libpff's:
+    // 0 asks for value_type exactly, LIBPFF_ENTRY_VALUE_FLAG_MATCH_ANY_VALUE_TYPE
+    // for any (told by value_type() after); named properties go through the
+    // name-to-identifier map.
+    int find(libpff_item_t *item, int set_index, std::uint32_t entry_type, std::uint32_t value_type,
+             std::uint8_t flags, libpff_error_t **error = nullptr);
+    // A named property by its UTF-8 name, of any value type, in record set 0.
+    int find_by_name(libpff_item_t *item, std::string_view name, libpff_error_t **error = nullptr);
+
+    // The found entry's value type, or 0 when libpff cannot tell it.
+    std::uint32_t value_type() const;
+    libpff_record_entry_t *entry() const { return m_entry; }
+
+private:
+    int open_set(libpff_item_t *item, int set_index, libpff_error_t **error);
+
+    libpff_record_set_t *m_set = nullptr;
+    libpff_record_entry_t *m_entry = nullptr;
 };
 
 } // namespace korvel

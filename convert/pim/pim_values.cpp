@@ -11,82 +11,6 @@ namespace korvel::convert {
 
 namespace {
 
-// A record entry of a record set, freed with the set.
-class entry_holder
-{
-public:
-    entry_holder() = default;
-    entry_holder(const entry_holder &) = delete;
-    entry_holder &operator=(const entry_holder &) = delete;
-    ~entry_holder()
-    {
-        if (m_entry != nullptr) {
-            libpff_record_entry_free(&m_entry, nullptr);
-        }
-        if (m_set != nullptr) {
-            libpff_record_set_free(&m_set, nullptr);
-        }
-    }
-
-    int open_set(libpff_item_t *item, int set_index)
-    {
-        if (item == nullptr) {
-            return -1;
-        }
-        error_slot error;
-        int result = libpff_item_get_record_set_by_index(item, set_index, &m_set, error.get());
-        return result == 1 ? 1 : -1;
-    }
-
-    // value_type 0 with match_any: any type, told by value_type() after.
-    int find(libpff_item_t *item, int set_index, std::uint32_t entry_type, std::uint32_t value_type,
-             bool match_any)
-    {
-        if (open_set(item, set_index) != 1) {
-            return -1;
-        }
-        error_slot error;
-        const int result = libpff_record_set_get_entry_by_type(
-            m_set, entry_type, value_type, &m_entry,
-            match_any ? LIBPFF_ENTRY_VALUE_FLAG_MATCH_ANY_VALUE_TYPE : 0, error.get());
-        if (result == 1 && m_entry != nullptr) {
-            return 1;
-        }
-        return result == 0 ? 0 : -1;
-    }
-
-    int find_by_name(libpff_item_t *item, std::string_view name)
-    {
-        if (open_set(item, 0) != 1) {
-            return -1;
-        }
-        error_slot error;
-        const int result = libpff_record_set_get_entry_by_utf8_name(
-            m_set, reinterpret_cast<const std::uint8_t *>(name.data()), name.size(), 0, &m_entry,
-            LIBPFF_ENTRY_VALUE_FLAG_MATCH_ANY_VALUE_TYPE, error.get());
-        if (result == 1 && m_entry != nullptr) {
-            return 1;
-        }
-        return result == 0 ? 0 : -1;
-    }
-
-    std::uint32_t value_type() const
-    {
-        std::uint32_t type = 0;
-        error_slot error;
-        if (libpff_record_entry_get_value_type(m_entry, &type, error.get()) != 1) {
-            return 0;
-        }
-        return type;
-    }
-
-    libpff_record_entry_t *entry() const { return m_entry; }
-
-private:
-    libpff_record_set_t *m_set = nullptr;
-    libpff_record_entry_t *m_entry = nullptr;
-};
-
 // The stored bytes of an entry (up to limit).
 int entry_bytes(libpff_record_entry_t *entry, std::vector<std::uint8_t> &data,
                 std::size_t limit = pim_binary_limit)
@@ -164,8 +88,9 @@ int read_text_in_set(libpff_item_t *item, int set_index, std::uint32_t entry_typ
                      std::string &text, std::uint32_t code_page, std::size_t limit)
 {
     text.clear();
-    entry_holder holder;
-    const int result = holder.find(item, set_index, entry_type, 0, true);
+    record_entry_lookup holder;
+    const int result =
+        holder.find(item, set_index, entry_type, 0, LIBPFF_ENTRY_VALUE_FLAG_MATCH_ANY_VALUE_TYPE);
     if (result != 1) {
         return result;
     }
@@ -209,8 +134,8 @@ std::string pim_read_subject(libpff_item_t *item)
 int pim_read_int32_in_set(libpff_item_t *item, int set_index, std::uint32_t entry_type,
                           std::uint32_t &value)
 {
-    entry_holder holder;
-    const int result = holder.find(item, set_index, entry_type, value_type_int32, false);
+    record_entry_lookup holder;
+    const int result = holder.find(item, set_index, entry_type, value_type_int32, 0);
     if (result != 1) {
         return result;
     }
@@ -223,8 +148,8 @@ int pim_read_int32_in_set(libpff_item_t *item, int set_index, std::uint32_t entr
 int pim_read_binary(libpff_item_t *item, std::uint32_t entry_type, std::vector<std::uint8_t> &data)
 {
     data.clear();
-    entry_holder holder;
-    const int result = holder.find(item, 0, entry_type, value_type_binary, false);
+    record_entry_lookup holder;
+    const int result = holder.find(item, 0, entry_type, value_type_binary, 0);
     if (result != 1) {
         return result;
     }
@@ -238,8 +163,8 @@ int pim_read_binary_list(libpff_item_t *item, std::uint32_t entry_type,
                          std::vector<std::vector<std::uint8_t>> &values)
 {
     values.clear();
-    entry_holder holder;
-    const int result = holder.find(item, 0, entry_type, value_type_mv_binary, false);
+    record_entry_lookup holder;
+    const int result = holder.find(item, 0, entry_type, value_type_mv_binary, 0);
     if (result != 1) {
         return result;
     }
@@ -254,7 +179,7 @@ int pim_read_text_list_by_name(libpff_item_t *item, std::string_view name,
                                std::vector<std::string> &values)
 {
     values.clear();
-    entry_holder holder;
+    record_entry_lookup holder;
     const int result = holder.find_by_name(item, name);
     if (result != 1) {
         return result;
