@@ -145,6 +145,13 @@ void DialogViews::Drain()
         case ViewOp::Kind::browse:
             browse = true;
             break;
+        // Answered or run at once, never queued.
+        case ViewOp::Kind::tree_root:
+        case ViewOp::Kind::message:
+        case ViewOp::Kind::wait_show:
+        case ViewOp::Kind::wait_close:
+        case ViewOp::Kind::memory_exhausted:
+            break;
         }
     }
     flush_rows();
@@ -185,128 +192,75 @@ void DialogViews::ShowSearchingFreeSpace()
     m_progress.setTextVisible(true);
 }
 
-tree_item DialogViews::tree_root_item()
+tree_item DialogViews::apply(const view_call &call)
 {
-    return m_root_item;
-}
-
-tree_item DialogViews::tree_insert_item(tree_item parent, const std::u16string &text)
-{
-    return InsertTreeItem(parent, text, false);
-}
-
-tree_item DialogViews::tree_insert_recovered_item(tree_item parent, const std::u16string &text)
-{
-    return InsertTreeItem(parent, text, true);
-}
-
-tree_item DialogViews::InsertTreeItem(tree_item parent, const std::u16string &text, bool recovered)
-{
-    ViewOp op{ViewOp::Kind::tree_insert};
-    op.id = NewTreeItem();
-    op.parent = parent;
-    op.flag = recovered;
-    op.text = toQString(text);
-    const tree_item item = op.id;
-    Post(std::move(op));
-    return item;
-}
-
-void DialogViews::tree_set_text(tree_item item, const std::u16string &text)
-{
-    ViewOp op{ViewOp::Kind::tree_text};
-    op.id = item;
-    op.text = toQString(text);
-    Post(std::move(op));
-}
-
-void DialogViews::tree_set_bold(tree_item item)
-{
-    ViewOp op{ViewOp::Kind::tree_bold};
-    op.id = item;
-    Post(std::move(op));
-}
-
-void DialogViews::tree_set_enabled(bool enabled)
-{
-    ViewOp op{ViewOp::Kind::tree_enable};
-    op.flag = enabled;
-    Post(std::move(op));
-}
-
-void DialogViews::list_delete_all_rows()
-{
-    Post(ViewOp(ViewOp::Kind::list_clear));
-}
-
-int DialogViews::list_insert_row(const std::u16string &column0)
-{
-    ViewOp op{ViewOp::Kind::list_row};
-    op.cells[0] = toQString(column0);
-    Post(std::move(op));
+    switch (call.what) {
+    case view_call::kind::tree_root:
+        return m_root_item;
+    case view_call::kind::list_cell:
+        AfterPush(m_queue.pushCell(call.row, call.column,
+                                   call.text ? toQString(*call.text) : QString()));
+        return 0;
+    case view_call::kind::progress:
+        AfterPush(m_queue.pushProgress(call.position));
+        return 0;
+    case view_call::kind::message: {
+        const QMessageBox::Icon box_icon =
+            call.icon == message_icon::error ? QMessageBox::Critical : QMessageBox::Information;
+        const QString box_caption = toQString(*call.caption);
+        const QString box_text = toQString(*call.text);
+        RunOnWindowThread([&] { emit messageBox(box_icon, box_caption, box_text); });
+        return 0;
+    }
+    case view_call::kind::wait_show:
+        RunOnWindowThread([this] {
+            m_wait_dialog = std::make_unique<LoadIDialog>();
+            m_wait_dialog->ShowNow();
+        });
+        return 0;
+    case view_call::kind::wait_close:
+        RunOnWindowThread([this] { m_wait_dialog.reset(); });
+        return 0;
+    case view_call::kind::memory_exhausted: {
+        const QString box_caption = toQString(*call.caption);
+        const QString box_text = toQString(*call.text);
+        RunOnWindowThread([&] { emit memoryExhausted(box_caption, box_text); });
+        return 0;
+    }
+    case view_call::kind::tree_insert:
+    case view_call::kind::tree_text:
+    case view_call::kind::tree_bold:
+    case view_call::kind::tree_enable:
+    case view_call::kind::list_clear:
+    case view_call::kind::list_row:
+    case view_call::kind::list_rename:
+    case view_call::kind::command_enable:
+    // Browse, too, in order with the calls before it.
+    case view_call::kind::browse:
+        return Queue(call);
+    }
     return 0;
 }
 
-void DialogViews::list_set_cell(int row, int column, const std::u16string *text)
+tree_item DialogViews::Queue(const view_call &call)
 {
-    AfterPush(m_queue.pushCell(row, column, text ? toQString(*text) : QString()));
-}
-
-void DialogViews::list_rename_column(int column, const std::u16string &title)
-{
-    ViewOp op{ViewOp::Kind::list_rename};
-    op.column = column;
-    op.text = toQString(title);
+    ViewOp op{call.what};
+    // A worker gets its new item's handle without waiting for the window
+    // thread.
+    op.id = call.what == view_call::kind::tree_insert ? NewTreeItem() : call.item;
+    op.parent = call.parent;
+    op.column = call.column;
+    op.flag = call.flag;
+    op.command = call.command;
+    if (call.text != nullptr) {
+        op.text = toQString(*call.text);
+    }
+    if (call.what == view_call::kind::list_row) {
+        op.cells[0] = op.text;
+    }
+    const tree_item item = op.id;
     Post(std::move(op));
-}
-
-void DialogViews::progress_set(int position)
-{
-    AfterPush(m_queue.pushProgress(position));
-}
-
-void DialogViews::command_set_enabled(view_command command, bool enabled)
-{
-    ViewOp op{ViewOp::Kind::command_enable};
-    op.command = command;
-    op.flag = enabled;
-    Post(std::move(op));
-}
-
-void DialogViews::message_box(message_icon icon, const std::u16string &caption,
-                              const std::u16string &text)
-{
-    const QMessageBox::Icon box_icon =
-        icon == message_icon::error ? QMessageBox::Critical : QMessageBox::Information;
-    const QString box_caption = toQString(caption);
-    const QString box_text = toQString(text);
-    RunOnWindowThread([&] { emit messageBox(box_icon, box_caption, box_text); });
-}
-
-void DialogViews::wait_dialog_show()
-{
-    RunOnWindowThread([this] {
-        m_wait_dialog = std::make_unique<LoadIDialog>();
-        m_wait_dialog->ShowNow();
-    });
-}
-
-void DialogViews::wait_dialog_close()
-{
-    RunOnWindowThread([this] { m_wait_dialog.reset(); });
-}
-
-void DialogViews::run_browse()
-{
-    // In order with the calls before it.
-    Post(ViewOp(ViewOp::Kind::browse));
-}
-
-void DialogViews::memory_exhausted(const std::u16string &caption, const std::u16string &text)
-{
-    const QString box_caption = toQString(caption);
-    const QString box_text = toQString(text);
-    RunOnWindowThread([&] { emit memoryExhausted(box_caption, box_text); });
+    return item;
 }
 
 } // namespace korvel

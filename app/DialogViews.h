@@ -1,9 +1,9 @@
 // The engine's view of the main dialog: the workers reach the controls only
-// through the scan_views calls below, which hand their work to the window
-// thread (in order, batched where a folder's rows would otherwise cost a
-// round trip each). The tree, the list and the progress bar are filled here;
-// the rest (command states, boxes, Browse) leaves as signals, on the window
-// thread, for the mailbox controller to pass on.
+// through the scan_views calls (each one apply() below), which hand their
+// work to the window thread (in order, batched where a folder's rows would
+// otherwise cost a round trip each). The tree, the list and the progress bar
+// are filled here; the rest (command states, boxes, Browse) leaves as
+// signals, on the window thread, for the mailbox controller to pass on.
 #pragma once
 
 #include <QMessageBox>
@@ -13,7 +13,7 @@
 #include <memory>
 
 #include "app/ViewQueue.h"
-#include "scan/views.h"
+#include "scan/view_calls.h"
 
 class QProgressBar;
 
@@ -23,7 +23,7 @@ class CFolderTreeCtrl1;
 class ItemListModel;
 class LoadIDialog;
 
-class DialogViews : public QObject, public scan_views
+class DialogViews : public QObject, public view_call_views
 {
     Q_OBJECT
 
@@ -33,26 +33,6 @@ public:
     ~DialogViews() override;
     DialogViews(const DialogViews &) = delete;
     DialogViews &operator=(const DialogViews &) = delete;
-
-    // scan_views: callable from any thread.
-    tree_item tree_root_item() override;
-    tree_item tree_insert_item(tree_item parent, const std::u16string &text) override;
-    tree_item tree_insert_recovered_item(tree_item parent, const std::u16string &text) override;
-    void tree_set_text(tree_item item, const std::u16string &text) override;
-    void tree_set_bold(tree_item item) override;
-    void tree_set_enabled(bool enabled) override;
-    void list_delete_all_rows() override;
-    int list_insert_row(const std::u16string &column0) override;
-    void list_set_cell(int row, int column, const std::u16string *text) override;
-    void list_rename_column(int column, const std::u16string &title) override;
-    void progress_set(int position) override;
-    void command_set_enabled(view_command command, bool enabled) override;
-    void message_box(message_icon icon, const std::u16string &caption,
-                     const std::u16string &text) override;
-    void wait_dialog_show() override;
-    void wait_dialog_close() override;
-    void run_browse() override;
-    void memory_exhausted(const std::u16string &caption, const std::u16string &text) override;
 
     // Window thread.
     // Applies what the workers have queued so far.
@@ -78,6 +58,10 @@ signals:
     // The box has to be shown and the process ended.
     void memoryExhausted(const QString &caption, const QString &text);
 
+protected:
+    // Any thread.
+    tree_item apply(const view_call &call) override;
+
 private:
     bool OnWindowThread() const;
     void AfterPush(bool was_empty);
@@ -85,7 +69,8 @@ private:
     void Post(ViewOp op);
     void RequestDrain();
     template <typename Function> void RunOnWindowThread(Function &&function);
-    tree_item InsertTreeItem(tree_item parent, const std::u16string &text, bool recovered);
+    // The calls that reach the views in order with the rest of the batch.
+    tree_item Queue(const view_call &call);
 
     CFolderTreeCtrl1 &m_tree;
     ItemListModel &m_list;

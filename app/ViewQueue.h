@@ -13,31 +13,21 @@
 #include <vector>
 
 #include "app/ItemListModel.h"
-#include "scan/views.h"
+#include "scan/view_calls.h"
 
 namespace korvel {
 
 struct ViewOp
 {
-    enum class Kind
-    {
-        tree_insert,    // id, parent, text, flag (the recovered-items image)
-        tree_bold,      // id
-        tree_text,      // id, text
-        tree_enable,    // flag
-        list_clear,     //
-        list_row,       // cells
-        list_cell,      // row, column, text (null: blank)
-        list_rename,    // column, text
-        progress,       // row holds the position
-        command_enable, // command, flag
-        browse,         // the engine asked for Browse
-    };
+    // A queued scan_views call, its fields as view_call names them, but for
+    // the new item in tree_insert's id, a row's cells (list_row) and the
+    // position in row (progress).
+    using Kind = view_call::kind;
 
     explicit ViewOp(Kind op_kind) : kind(op_kind) {}
 
     Kind kind;
-    // Tree item ids (tree_insert, tree_bold).
+    // Tree item ids (tree_insert, tree_text, tree_bold).
     std::uintptr_t id = 0;
     std::uintptr_t parent = 0;
     int row = 0;

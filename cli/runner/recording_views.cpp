@@ -19,12 +19,77 @@ tree_item recording_views::insert_root(const std::u16string &text)
     return m_root;
 }
 
-tree_item recording_views::tree_root_item()
+tree_item recording_views::apply(const view_call &call)
 {
-    return m_root;
+    switch (call.what) {
+    case view_call::kind::tree_root:
+        return m_root;
+    case view_call::kind::tree_insert:
+        return insert_item(call.parent, *call.text, call.flag);
+    case view_call::kind::tree_text:
+        if (recorded_tree_item *item = edit_item(call.item)) {
+            item->text = *call.text;
+        }
+        break;
+    case view_call::kind::tree_bold:
+        if (recorded_tree_item *item = edit_item(call.item)) {
+            item->bold = true;
+        }
+        break;
+    case view_call::kind::tree_enable:
+        tree_enabled = call.flag;
+        break;
+    case view_call::kind::list_clear:
+        rows.clear();
+        break;
+    case view_call::kind::list_row: {
+        recorded_row row;
+        row.cells[0] = *call.text;
+        rows.push_top(std::move(row));
+        break;
+    }
+    case view_call::kind::list_cell:
+        set_cell(call.row, call.column, call.text);
+        break;
+    case view_call::kind::list_rename:
+        if (call.column >= 0 && call.column < 10) {
+            column_titles[call.column] = *call.text;
+        }
+        break;
+    case view_call::kind::progress:
+        progress.push_back(call.position);
+        if (on_progress) {
+            on_progress(call.position);
+        }
+        break;
+    case view_call::kind::command_enable:
+        commands[call.command] = call.flag;
+        break;
+    case view_call::kind::message:
+        if (wait_dialog_open) {
+            message_during_wait = true;
+        }
+        messages.push_back({call.icon, *call.caption, *call.text});
+        break;
+    case view_call::kind::wait_show:
+        wait_dialog_open = true;
+        ++wait_dialog_shows;
+        break;
+    case view_call::kind::wait_close:
+        wait_dialog_open = false;
+        break;
+    case view_call::kind::browse:
+        ++browse_runs;
+        break;
+    case view_call::kind::memory_exhausted:
+        ++memory_exhaustions;
+        messages.push_back({message_icon::error, *call.caption, *call.text});
+        break;
+    }
+    return 0;
 }
 
-tree_item recording_views::tree_insert_item(tree_item parent, const std::u16string &text)
+tree_item recording_views::insert_item(tree_item parent, const std::u16string &text, bool recovered)
 {
     int level = 0;
     if (parent != 0) {
@@ -34,57 +99,18 @@ tree_item recording_views::tree_insert_item(tree_item parent, const std::u16stri
         }
         level = p->level + 1;
     }
+    const int image = recovered ? recovered_tree_image : folder_image_for_name(text, parent == 0);
     tree_item handle = m_next_handle++;
-    tree.push_back({handle, parent, level, folder_image_for_name(text, parent == 0), false, text});
+    tree.push_back({handle, parent, level, image, false, text});
     return handle;
 }
 
-tree_item recording_views::tree_insert_recovered_item(tree_item parent, const std::u16string &text)
+recorded_tree_item *recording_views::edit_item(tree_item handle)
 {
-    const tree_item handle = tree_insert_item(parent, text);
-    if (handle != 0) {
-        tree.back().image = recovered_tree_image;
-    }
-    return handle;
+    return const_cast<recorded_tree_item *>(find_item(handle));
 }
 
-void recording_views::tree_set_text(tree_item item, const std::u16string &text)
-{
-    for (auto &entry : tree) {
-        if (entry.handle == item) {
-            entry.text = text;
-        }
-    }
-}
-
-void recording_views::tree_set_bold(tree_item item)
-{
-    for (auto &entry : tree) {
-        if (entry.handle == item) {
-            entry.bold = true;
-        }
-    }
-}
-
-void recording_views::tree_set_enabled(bool enabled)
-{
-    tree_enabled = enabled;
-}
-
-void recording_views::list_delete_all_rows()
-{
-    rows.clear();
-}
-
-int recording_views::list_insert_row(const std::u16string &column0)
-{
-    recorded_row row;
-    row.cells[0] = column0;
-    rows.push_top(std::move(row));
-    return 0;
-}
-
-void recording_views::list_set_cell(int row, int column, const std::u16string *text)
+void recording_views::set_cell(int row, int column, const std::u16string *text)
 {
     if (row < 0 || static_cast<std::size_t>(row) >= rows.size() || column < 0 || column > 9) {
         return;
@@ -94,57 +120,6 @@ void recording_views::list_set_cell(int row, int column, const std::u16string *t
     } else {
         rows[static_cast<std::size_t>(row)].cells[column] = *text;
     }
-}
-
-void recording_views::list_rename_column(int column, const std::u16string &title)
-{
-    if (column >= 0 && column < 10) {
-        column_titles[column] = title;
-    }
-}
-
-void recording_views::progress_set(int position)
-{
-    progress.push_back(position);
-    if (on_progress) {
-        on_progress(position);
-    }
-}
-
-void recording_views::command_set_enabled(view_command command, bool enabled)
-{
-    commands[command] = enabled;
-}
-
-void recording_views::message_box(message_icon icon, const std::u16string &caption,
-                                  const std::u16string &text)
-{
-    if (wait_dialog_open) {
-        message_during_wait = true;
-    }
-    messages.push_back({icon, caption, text});
-}
-
-void recording_views::wait_dialog_show()
-{
-    wait_dialog_open = true;
-    ++wait_dialog_shows;
-}
-
-void recording_views::wait_dialog_close()
-{
-    wait_dialog_open = false;
-}
-
-void recording_views::run_browse()
-{
-    ++browse_runs;
-}
-
-void recording_views::memory_exhausted(const std::u16string &caption, const std::u16string &text)
-{
-    ++memory_exhaustions;
-    messages.push_back({message_icon::error, caption, text});
 }
 
 const recorded_tree_item *recording_views::find_item(tree_item handle) const

@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "scan/views.h"
+#include "scan/view_calls.h"
 
 namespace korvel::runner {
 
@@ -67,7 +67,7 @@ private:
     std::vector<recorded_row> m_told;
 };
 
-class recording_views : public scan_views
+class recording_views : public view_call_views
 {
 public:
     recording_views();
@@ -75,24 +75,6 @@ public:
     // Inserts the root item as Browse would.
     tree_item insert_root(const std::u16string &text);
 
-    tree_item tree_root_item() override;
-    tree_item tree_insert_item(tree_item parent, const std::u16string &text) override;
-    tree_item tree_insert_recovered_item(tree_item parent, const std::u16string &text) override;
-    void tree_set_text(tree_item item, const std::u16string &text) override;
-    void tree_set_bold(tree_item item) override;
-    void tree_set_enabled(bool enabled) override;
-    void list_delete_all_rows() override;
-    int list_insert_row(const std::u16string &column0) override;
-    void list_set_cell(int row, int column, const std::u16string *text) override;
-    void list_rename_column(int column, const std::u16string &title) override;
-    void progress_set(int position) override;
-    void command_set_enabled(view_command command, bool enabled) override;
-    void message_box(message_icon icon, const std::u16string &caption,
-                     const std::u16string &text) override;
-    void wait_dialog_show() override;
-    void wait_dialog_close() override;
-    void run_browse() override;
-    void memory_exhausted(const std::u16string &caption, const std::u16string &text) override;
 
     // The tree item whose path below the root ("A/B/C") matches, or 0.
     tree_item find_path(const std::u16string &path) const;
@@ -116,7 +98,14 @@ public:
     int browse_runs = 0;
     int memory_exhaustions = 0;
 
+protected:
+    tree_item apply(const view_call &call) override;
+
 private:
+    tree_item insert_item(tree_item parent, const std::u16string &text, bool recovered);
+    void set_cell(int row, int column, const std::u16string *text);
+    recorded_tree_item *edit_item(tree_item handle);
+
     tree_item m_root = 0;
     tree_item m_next_handle = 1;
 };
