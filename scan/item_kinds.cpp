@@ -229,9 +229,7 @@ int export_handle_export_item(export_handle_t *export_handle, libpff_item_t *ite
     if (export_handle_name_kind(export_handle, item, &type) == nullptr) {
         return 1;
     }
-    using exporter = int (*)(export_handle_t *, libpff_item_t *, const char16_t *, std::size_t,
-                             log_handle_t *, libpff_error_t **);
-    exporter export_kind = nullptr;
+    item_exporter *export_kind = nullptr;
     switch (type) {
     case item_type_activity:
         export_kind = export_handle_export_activity;

@@ -136,47 +136,33 @@ int export_handle_export_item(export_handle_t *export_handle, libpff_item_t *ite
 // an argument is missing.
 int export_record_item(scan_state *state, const item_record *record);
 
-// The per-kind exporters. Each takes the record's walk path (its length not
-// counting the terminating zero) and returns 1, or -1 when the handle, the
-// item or the path is missing.
+// The per-kind exporters, which export_handle_export_item chooses by the
+// item's type. Each takes the record's walk path (its length not counting the
+// terminating zero) and returns 1, or -1 when the handle, the item or the
+// path is missing.
+using item_exporter = int(export_handle_t *export_handle, libpff_item_t *item,
+                          const char16_t *export_path, std::size_t export_path_length,
+                          log_handle_t *log_handle, libpff_error_t **error);
 
 // Recipients, body, then attachments into the attachment directory.
-int export_handle_export_email(export_handle_t *export_handle, libpff_item_t *item,
-                               const char16_t *export_path, std::size_t export_path_length,
-                               log_handle_t *log_handle, libpff_error_t **error);
+item_exporter export_handle_export_email;
 
 // Clears the appointment holders; attachments, body, then the appointment
 // values.
-int export_handle_export_appointment(export_handle_t *export_handle, libpff_item_t *item,
-                                     const char16_t *export_path, std::size_t export_path_length,
-                                     log_handle_t *log_handle, libpff_error_t **error);
+item_exporter export_handle_export_appointment;
 
 // Clears the contact holders; recipients (which empties To, CC and BCC),
 // the contact values, then the body.
-int export_handle_export_contact(export_handle_t *export_handle, libpff_item_t *item,
-                                 const char16_t *export_path, std::size_t export_path_length,
-                                 log_handle_t *log_handle, libpff_error_t **error);
+item_exporter export_handle_export_contact;
 
 // Resets the task holders; the task values, then the body.
-int export_handle_export_task(export_handle_t *export_handle, libpff_item_t *item,
-                              const char16_t *export_path, std::size_t export_path_length,
-                              log_handle_t *log_handle, libpff_error_t **error);
+item_exporter export_handle_export_task;
 
 // The body-only kinds.
-int export_handle_export_activity(export_handle_t *export_handle, libpff_item_t *item,
-                                  const char16_t *export_path, std::size_t export_path_length,
-                                  log_handle_t *log_handle, libpff_error_t **error);
-int export_handle_export_document(export_handle_t *export_handle, libpff_item_t *item,
-                                  const char16_t *export_path, std::size_t export_path_length,
-                                  log_handle_t *log_handle, libpff_error_t **error);
-int export_handle_export_meeting(export_handle_t *export_handle, libpff_item_t *item,
-                                 const char16_t *export_path, std::size_t export_path_length,
-                                 log_handle_t *log_handle, libpff_error_t **error);
-int export_handle_export_note(export_handle_t *export_handle, libpff_item_t *item,
-                              const char16_t *export_path, std::size_t export_path_length,
-                              log_handle_t *log_handle, libpff_error_t **error);
-int export_handle_export_rss_feed(export_handle_t *export_handle, libpff_item_t *item,
-                                  const char16_t *export_path, std::size_t export_path_length,
-                                  log_handle_t *log_handle, libpff_error_t **error);
+item_exporter export_handle_export_activity;
+item_exporter export_handle_export_document;
+item_exporter export_handle_export_meeting;
+item_exporter export_handle_export_note;
+item_exporter export_handle_export_rss_feed;
 
 } // namespace korvel
