@@ -46,11 +46,18 @@ void folder(QPainter &p, const QColor &fill)
     p.drawLine(QPointF(2.5, 6.5), QPointF(13.5, 6.5));
 }
 
-void envelope(QPainter &p, const QRectF &r, const QColor &fill)
+// A rectangle edged in the outline colour; the pen stays set for what is
+// drawn over it.
+void box(QPainter &p, const QRectF &r, const QBrush &fill)
 {
     p.setPen(QPen(outline, 1.0));
     p.setBrush(fill);
     p.drawRect(r);
+}
+
+void envelope(QPainter &p, const QRectF &r, const QColor &fill)
+{
+    box(p, r, fill);
     p.drawLine(r.topLeft(), QPointF(r.center().x(), r.center().y() + 1));
     p.drawLine(r.topRight(), QPointF(r.center().x(), r.center().y() + 1));
 }
@@ -95,9 +102,7 @@ const struct
     // 150: the mailbox file itself (the root item, and unknown folders).
     {150,
      [](QPainter &p) {
-         p.setPen(QPen(outline, 1.0));
-         p.setBrush(QColor(250, 250, 245));
-         p.drawRect(QRectF(2.5, 1.5, 11, 13));
+         box(p, QRectF(2.5, 1.5, 11, 13), QColor(250, 250, 245));
          envelope(p, QRectF(4.5, 6.5, 7, 5), QColor(255, 214, 102));
      }},
     // 151: a plain folder.
@@ -112,9 +117,7 @@ const struct
     // 143: calendar.
     {143,
      [](QPainter &p) {
-         p.setPen(QPen(outline, 1.0));
-         p.setBrush(Qt::white);
-         p.drawRect(QRectF(1.5, 2.5, 13, 12));
+         box(p, QRectF(1.5, 2.5, 13, 12), Qt::white);
          p.setBrush(QColor(200, 50, 50));
          p.drawRect(QRectF(1.5, 2.5, 13, 3));
          p.setPen(Qt::NoPen);
@@ -136,9 +139,7 @@ const struct
     // 134: deleted items.
     {134,
      [](QPainter &p) {
-         p.setPen(QPen(outline, 1.0));
-         p.setBrush(QColor(170, 180, 190));
-         p.drawRect(QRectF(3.5, 4.5, 9, 10));
+         box(p, QRectF(3.5, 4.5, 9, 10), QColor(170, 180, 190));
          p.drawRect(QRectF(2.5, 2.5, 11, 2));
          p.drawLine(QPointF(6.5, 6.5), QPointF(6.5, 12.5));
          p.drawLine(QPointF(9.5, 6.5), QPointF(9.5, 12.5));
@@ -146,9 +147,7 @@ const struct
     // 135: drafts.
     {135,
      [](QPainter &p) {
-         p.setPen(QPen(outline, 1.0));
-         p.setBrush(Qt::white);
-         p.drawRect(QRectF(2.5, 1.5, 9, 13));
+         box(p, QRectF(2.5, 1.5, 9, 13), Qt::white);
          p.drawLine(QPointF(4, 4.5), QPointF(10, 4.5));
          p.drawLine(QPointF(4, 6.5), QPointF(10, 6.5));
          p.setPen(QPen(QColor(230, 170, 40), 2.5, Qt::SolidLine, Qt::FlatCap));
@@ -163,9 +162,7 @@ const struct
     // 146: journal.
     {146,
      [](QPainter &p) {
-         p.setPen(QPen(outline, 1.0));
-         p.setBrush(QColor(130, 80, 160));
-         p.drawRect(QRectF(3.5, 1.5, 10, 13));
+         box(p, QRectF(3.5, 1.5, 10, 13), QColor(130, 80, 160));
          p.setBrush(QColor(240, 235, 220));
          p.drawRect(QRectF(5.5, 3.5, 6, 3));
          p.setPen(QPen(QColor(60, 30, 80), 1.0));
@@ -202,9 +199,7 @@ const struct
     // 148: tasks.
     {148,
      [](QPainter &p) {
-         p.setPen(QPen(outline, 1.0));
-         p.setBrush(QColor(245, 245, 245));
-         p.drawRect(QRectF(2.5, 2.5, 11, 12));
+         box(p, QRectF(2.5, 2.5, 11, 12), QColor(245, 245, 245));
          p.setBrush(QColor(150, 150, 150));
          p.drawRect(QRectF(5.5, 1.5, 5, 2));
          p.setPen(QPen(QColor(40, 150, 60), 2.0, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
@@ -245,9 +240,7 @@ const struct
     // 141: an archive folder.
     {141,
      [](QPainter &p) {
-         p.setPen(QPen(outline, 1.0));
-         p.setBrush(QColor(180, 140, 90));
-         p.drawRect(QRectF(1.5, 5.5, 13, 9));
+         box(p, QRectF(1.5, 5.5, 13, 9), QColor(180, 140, 90));
          p.setBrush(QColor(200, 160, 110));
          p.drawRect(QRectF(1.5, 2.5, 13, 3));
          p.setBrush(QColor(240, 230, 210));
