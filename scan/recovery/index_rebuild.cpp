@@ -82,11 +82,11 @@ std::vector<Entry> choose_entries(std::vector<leaf_page> leaves, const std::vect
     };
     std::map<std::uint64_t, Entry> chosen;
     for (const leaf_page &leaf : leaves) {
-        if (leaf.count == 0) {
+        if (leaf.entries.count == 0) {
             continue;
         }
         const bool live = leaf.liveness == page_liveness::in_use;
-        for (std::size_t i = leaf.first; i < leaf.first + leaf.count; ++i) {
+        for (std::size_t i = leaf.entries.first; i < leaf.entries.end(); ++i) {
             const std::uint64_t key = key_of(entries[i]);
             if (!live && in_live_range(key)) {
                 continue;
@@ -94,8 +94,8 @@ std::vector<Entry> choose_entries(std::vector<leaf_page> leaves, const std::vect
             chosen.try_emplace(key, entries[i]);
         }
         if (live) {
-            const std::uint64_t first = key_of(entries[leaf.first]);
-            const std::uint64_t last = key_of(entries[leaf.first + leaf.count - 1]);
+            const std::uint64_t first = key_of(entries[leaf.entries.first]);
+            const std::uint64_t last = key_of(entries[leaf.entries.end() - 1]);
             auto [at, inserted] = live_ranges.try_emplace(first, last);
             if (!inserted) {
                 at->second = std::max(at->second, last);
@@ -235,13 +235,13 @@ std::vector<orphan_tree> orphan_trees(const scan_result &scan,
     std::map<std::uint64_t, const sub_node_block *> by_bid;
     for (const sub_node_block &tree : scan.sub_node_trees) {
         by_bid.try_emplace(tree.bid & ~bid_reserved, &tree);
-        for (std::size_t i = tree.first; i < tree.first + tree.count; ++i) {
+        for (std::size_t i = tree.entries.first; i < tree.entries.end(); ++i) {
             const format::subnode_entry &entry = scan.sub_node_entries[i];
             claimed.insert((tree.level == 0 ? entry.bid_sub : entry.bid_data) & ~bid_reserved);
         }
     }
     auto add_nids = [&](const sub_node_block &tree, std::vector<std::uint32_t> *nids) {
-        for (std::size_t i = tree.first; i < tree.first + tree.count; ++i) {
+        for (std::size_t i = tree.entries.first; i < tree.entries.end(); ++i) {
             nids->push_back(scan.sub_node_entries[i].nid);
         }
     };
@@ -254,7 +254,7 @@ std::vector<orphan_tree> orphan_trees(const scan_result &scan,
         if (tree->level == 0) {
             add_nids(*tree, &orphan.nids);
         } else {
-            for (std::size_t i = tree->first; i < tree->first + tree->count; ++i) {
+            for (std::size_t i = tree->entries.first; i < tree->entries.end(); ++i) {
                 const auto child = by_bid.find(scan.sub_node_entries[i].bid_data & ~bid_reserved);
                 if (child == by_bid.end() || child->second->level != 0 ||
                     present.count(child->first) == 0) {
@@ -283,7 +283,7 @@ std::vector<orphan_tree> orphan_trees(const scan_result &scan,
 // a message with no tree, or two, in its gap keeps none.
 std::map<std::size_t, std::uint64_t>
 match_sub_node_trees(const scan_result &scan, const std::vector<std::uint64_t> &lost_bids,
-                     const std::vector<sub_node_refs> &lost_refs,
+                     const std::vector<entry_range> &lost_refs,
                      const std::vector<orphan_tree> &trees)
 {
     // Every message context that is no sub-node bounds a gap.
@@ -299,8 +299,8 @@ match_sub_node_trees(const scan_result &scan, const std::vector<std::uint64_t> &
     }
     std::sort(bounds.begin(), bounds.end());
     auto fits = [&](std::size_t message, const orphan_tree &tree) {
-        const sub_node_refs refs = lost_refs[message];
-        for (std::size_t i = refs.first; i < refs.first + refs.count; ++i) {
+        const entry_range refs = lost_refs[message];
+        for (std::size_t i = refs.first; i < refs.end(); ++i) {
             if (!std::binary_search(tree.nids.begin(), tree.nids.end(),
                                     scan.referenced_sub_nodes[i])) {
                 return false;
@@ -406,7 +406,7 @@ bool add_lost_messages(const scan_result &scan, const std::vector<format::bbt_en
     }
     std::set<std::uint64_t> taken;
     std::vector<std::uint64_t> lost_bids;
-    std::vector<sub_node_refs> lost_refs;
+    std::vector<entry_range> lost_refs;
     for (std::size_t i = 0; i < scan.message_blocks.size(); ++i) {
         const std::uint64_t bid = scan.message_blocks[i];
         if (unnamed(bid) && taken.insert(bid & ~bid_reserved).second) {

@@ -244,7 +244,7 @@ private:
         const std::size_t count = load_le<std::uint16_t>(data + 2);
         const std::size_t at = Layout::subnode_header_size;
         const std::size_t entry_size = level == 0 ? Layout::sl_entry_size : Layout::si_entry_size;
-        sub_node_block found{bid, level, m_result->sub_node_entries.size(), 0};
+        sub_node_block found{bid, level, {m_result->sub_node_entries.size(), 0}};
         for (std::size_t i = 0; i < count && at + (i + 1) * entry_size <= size; ++i) {
             const std::uint8_t *entry = data + at + i * entry_size;
             format::subnode_entry e;
@@ -255,7 +255,7 @@ private:
                 m_result->sub_node_blocks.push_back(e.bid_data);
             }
             m_result->sub_node_entries.push_back(e);
-            ++found.count;
+            ++found.entries.count;
         }
         m_result->sub_node_trees.push_back(found);
     }
@@ -272,15 +272,15 @@ private:
         if (level != 0 || entry_size != leaf_size || count * entry_size > Layout::btpage_entries_size) {
             return;
         }
-        leaf_page leaf{ib, trailer.bid, liveness(ib), 0, count};
+        leaf_page leaf{ib, trailer.bid, liveness(ib), {0, count}};
         if (nodes) {
-            leaf.first = m_result->nbt_entries.size();
+            leaf.entries.first = m_result->nbt_entries.size();
             for (std::size_t i = 0; i < count; ++i) {
                 m_result->nbt_entries.push_back(Layout::read_nbt_entry(page + i * entry_size));
             }
             m_result->nbt_leaves.push_back(leaf);
         } else {
-            leaf.first = m_result->bbt_entries.size();
+            leaf.entries.first = m_result->bbt_entries.size();
             for (std::size_t i = 0; i < count; ++i) {
                 m_result->bbt_entries.push_back(Layout::read_bbt_entry(page + i * entry_size));
             }

@@ -22,15 +22,23 @@ enum class page_liveness : std::uint8_t
     in_use = 2,
 };
 
-// A leaf page of either B-tree: its entries are [first, first + count) of
-// the scan's entry list for that tree.
+// Entries [first, first + count) of one of the scan's entry lists.
+struct entry_range
+{
+    std::size_t first = 0;
+    std::size_t count = 0;
+
+    std::size_t end() const { return first + count; }
+};
+
+// A leaf page of either B-tree, its entries in the scan's entry list for that
+// tree.
 struct leaf_page
 {
     std::uint64_t ib = 0;
     std::uint64_t bid = 0;
     page_liveness liveness = page_liveness::unknown;
-    std::size_t first = 0;
-    std::size_t count = 0;
+    entry_range entries;
 };
 
 // A byte range [begin, end) of the file.
@@ -41,22 +49,13 @@ struct byte_range
 };
 
 // A sub-node block found by its trailer (level 0: a list of sub-nodes,
-// level 1: a list of level-0 blocks); its entries are [first, first + count)
-// of the scan's sub-node entries.
+// level 1: a list of level-0 blocks), its entries in the scan's sub-node
+// entries.
 struct sub_node_block
 {
     std::uint64_t bid = 0;
     std::uint8_t level = 0;
-    std::size_t first = 0;
-    std::size_t count = 0;
-};
-
-// The sub-nodes a message context's properties name (values kept outside
-// its heap), as [first, first + count) of the scan's referenced sub-nodes.
-struct sub_node_refs
-{
-    std::size_t first = 0;
-    std::size_t count = 0;
+    entry_range entries;
 };
 
 struct scan_result
@@ -71,8 +70,9 @@ struct scan_result
     // those with a folder's content count: what a lost node may be rebuilt
     // around.
     std::vector<std::uint64_t> message_blocks;
-    // One per message block, same order.
-    std::vector<sub_node_refs> message_refs;
+    // One per message block, same order: the sub-nodes its properties name
+    // (values kept outside its heap), in referenced_sub_nodes.
+    std::vector<entry_range> message_refs;
     std::vector<std::uint32_t> referenced_sub_nodes;
     std::vector<std::uint64_t> folder_blocks;
     // Data blocks the sub-node blocks found name (attachments, embedded
