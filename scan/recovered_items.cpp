@@ -91,10 +91,9 @@ std::uint8_t recovery_flags(libpff_file_t *file)
 
 // The index rebuild hangs the messages it put together from their blocks
 // under a folder that does not exist, so libpff offers them with the orphans.
-bool rebuilt_from_index(const scan_state *state, libpff_item_t *item)
+bool rebuilt_from_index(const std::vector<std::uint32_t> &rebuilt_items, libpff_item_t *item)
 {
-    return std::binary_search(state->rebuilt_items.begin(), state->rebuilt_items.end(),
-                              identifier_of(item));
+    return std::binary_search(rebuilt_items.begin(), rebuilt_items.end(), identifier_of(item));
 }
 
 bool stop_confirmed(scan_state *state)
@@ -103,17 +102,26 @@ bool stop_confirmed(scan_state *state)
     return state->stop_requested.load();
 }
 
+// Where gather lists what it finds, and when it gives up.
+struct gathering
+{
+    recovered_items *items;
+    const std::vector<std::uint32_t> &rebuilt_items;
+    const std::function<bool()> &stopped;
+};
+
 // Lists a message, or an orphan folder's messages and its sub-folders'.
 // Returns 1 on, 0 stopped.
-int gather(scan_state *state, recovered_source source, libpff_item_t *item,
+int gather(const gathering &into, recovered_source source, libpff_item_t *item,
            std::unordered_set<std::uint32_t> &folders_seen, int depth)
 {
-    if (stop_confirmed(state)) {
+    if (into.stopped()) {
         return 0;
     }
     if (!is_folder(item)) {
-        recovered_items_add(&state->recovered,
-                            rebuilt_from_index(state, item) ? recovered_source::rebuilt : source,
+        recovered_items_add(into.items,
+                            rebuilt_from_index(into.rebuilt_items, item) ? recovered_source::rebuilt
+                                                                         : source,
                             item);
         return 1;
     }
@@ -125,7 +133,7 @@ int gather(scan_state *state, recovered_source source, libpff_item_t *item,
     export_handle_walk_sub_messages(
         nullptr, item,
         [&](libpff_item_t *message, int) {
-            outcome = gather(state, source, message, folders_seen, depth + 1);
+            outcome = gather(into, source, message, folders_seen, depth + 1);
             return outcome;
         },
         [](int) {}, error.get());
@@ -136,10 +144,39 @@ int gather(scan_state *state, recovered_source source, libpff_item_t *item,
     for (int i = 0; i < sub_folders && outcome == 1; ++i) {
         item_holder sub;
         if (libpff_folder_get_sub_folder(item, i, sub.out(), error.get()) == 1) {
-            outcome = gather(state, source, sub.get(), folders_seen, depth + 1);
+            outcome = gather(into, source, sub.get(), folders_seen, depth + 1);
         }
     }
     return outcome;
+}
+
+int gather(scan_state *state, recovered_source source, libpff_item_t *item,
+           std::unordered_set<std::uint32_t> &folders_seen, int depth)
+{
+    const std::function<bool()> stopped = [state] { return stop_confirmed(state); };
+    return gather({&state->recovered, state->rebuilt_items, stopped}, source, item, folders_seen,
+                  depth);
+}
+
+// Lists what libpff_file_recover_items found on file. Returns 1, 0 stopped.
+int gather_recovered(const gathering &into, libpff_file_t *file)
+{
+    error_slot error;
+    int count = 0;
+    if (libpff_file_get_number_of_recovered_items(file, &count, error.get()) != 1) {
+        count = 0;
+    }
+    std::unordered_set<std::uint32_t> folders_seen;
+    for (int i = 0; i < count; ++i) {
+        item_holder item;
+        if (libpff_file_get_recovered_item_by_index(file, i, item.out(), error.get()) != 1) {
+            continue;
+        }
+        if (gather(into, recovered_source::free_space, item.get(), folders_seen, 0) == 0) {
+            return 0;
+        }
+    }
+    return 1;
 }
 
 // Lists one source's items, each record keeping its position in the list.
@@ -347,28 +384,34 @@ int recovered_items_find_free_space(scan_state *state, const std::function<void(
             items.free_space_stopped = true;
             return 0;
         }
-        error_slot count_error;
-        int count = 0;
-        if (libpff_file_get_number_of_recovered_items(state->file, &count, count_error.get()) !=
-            1) {
-            count = 0;
-        }
-        std::unordered_set<std::uint32_t> folders_seen;
-        for (int i = 0; i < count; ++i) {
-            item_holder item;
-            if (libpff_file_get_recovered_item_by_index(state->file, i, item.out(),
-                                                        count_error.get()) != 1) {
-                continue;
-            }
-            if (gather(state, recovered_source::free_space, item.get(), folders_seen, 0) == 0) {
-                items.free_space_stopped = true;
-                return 0;
-            }
+        const std::function<bool()> stopped = [state] { return stop_confirmed(state); };
+        if (gather_recovered({&items, state->rebuilt_items, stopped}, state->file) == 0) {
+            items.free_space_stopped = true;
+            return 0;
         }
     }
     // A search stopped before leaves its list as it is: later calls go on
     // with what it found.
     return 1;
+}
+
+int recovered_items_search_other_file(libpff_file_t *file, recovered_items *items,
+                                      const std::function<bool()> &stopped)
+{
+    if (file == nullptr || items == nullptr) {
+        return 1;
+    }
+    if (stopped()) {
+        return 0;
+    }
+    error_slot error;
+    libpff_file_recover_items(file, recovery_flags(file), error.get());
+    if (stopped()) {
+        return 0;
+    }
+    // The other file was opened from the mailbox's name: no rebuilt index.
+    const std::vector<std::uint32_t> none;
+    return gather_recovered({items, none, stopped}, file);
 }
 
 int recovered_items_find_at_scan(scan_state *state)

@@ -97,6 +97,16 @@ int recovered_items_find_orphans(scan_state *state);
 // ended this call.
 int recovered_items_find_free_space(scan_state *state, const std::function<void()> &step);
 
+// The same search on another libpff file on the same mailbox, opened from
+// its name (the save runs it on a thread of its own while it walks the
+// folders): lists the messages found under free_space in items, which may
+// hold the identifiers of the orphans already, as the scan's list would hold
+// them. stopped (asked between items, and after the search) ends it; the
+// caller signals libpff's abort on file. The items belong to file.
+// Returns 1 searched, 0 when stopped.
+int recovered_items_search_other_file(libpff_file_t *file, recovered_items *items,
+                                      const std::function<bool()> &stopped);
+
 // The end of a scan: gathers the orphans and, on a file no bigger than
 // search_at_scan_limit, searches the free space. Returns 1, 0 when stopped.
 int recovered_items_find_at_scan(scan_state *state);

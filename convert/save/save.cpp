@@ -14,6 +14,7 @@
 #include <unordered_set>
 
 #include "convert/save/folder_readers.h"
+#include "convert/save/free_space_search.h"
 #include "convert/save/pff_source.h"
 #include "scan/folder_messages.h"
 #include "scan/names.h"
@@ -198,6 +199,19 @@ public:
     }
     // Ends the reading threads (before the sink goes).
     void end_read_ahead() { m_readers.reset(); }
+
+    // Starts libpff's search of the free space on a file of its own (the
+    // mailbox at path) to overlap the walk. Returns false when stopped.
+    bool search_ahead(const std::string &path)
+    {
+        // The orphans go before it in "Recovered Items" and out of its list.
+        if (recovered_items_find_orphans(m_state) != 1) {
+            return false;
+        }
+        m_search =
+            std::make_unique<free_space_search>(path, m_state->recovered, m_state->stop_requested);
+        return true;
+    }
 
 private:
     std::string where() const
@@ -558,6 +572,7 @@ private:
     // pass's), and the threads reading them ahead.
     std::vector<std::uint32_t> m_order;
     std::unique_ptr<folder_readers> m_readers;
+    std::unique_ptr<free_space_search> m_search;
     // "Recovered Items": begun in the output; cannot be made.
     struct
     {
@@ -647,17 +662,23 @@ int save_walk::save_recovered(libpff_item_t *root, bool recovered)
     }
     if (recovered && result == 1) {
         // The same list the window's "Recovered Items" node shows; found now
-        // when the scan did not get that far.
-        if (recovered_items_find_orphans(m_state) != 1 ||
-            recovered_items_find_free_space(m_state, m_request.searching_free_space) != 1) {
+        // when the scan did not get that far, by the search that ran beside
+        // the walk or else on the scan's file.
+        const int searched = m_search ? m_search->wait(m_request.searching_free_space) : -1;
+        if (searched == 0 || recovered_items_find_orphans(m_state) != 1 ||
+            (searched == -1 &&
+             recovered_items_find_free_space(m_state, m_request.searching_free_space) != 1)) {
             return 0;
         }
         for (recovered_source source : recovered_sources) {
-            const std::size_t count = recovered_items_count(&m_state->recovered, source);
+            const bool beside = searched == 1 && source == recovered_source::free_space;
+            const std::size_t count =
+                beside ? m_search->count() : recovered_items_count(&m_state->recovered, source);
             for (std::size_t i = 0; i < count && result == 1 && !m_recovered.give_up; ++i) {
-                result = offer_recovered(recovered_items_get(&m_state->recovered, source, i),
-                                         utf16_to_utf8(recovered_source_name(source)) + ", item " +
-                                             std::to_string(i + 1));
+                result = offer_recovered(
+                    beside ? m_search->get(i) : recovered_items_get(&m_state->recovered, source, i),
+                    utf16_to_utf8(recovered_source_name(source)) + ", item " +
+                        std::to_string(i + 1));
             }
         }
     }
@@ -896,7 +917,12 @@ int save_mailbox(scan_state *state, const save_request &request,
     if (threads > 1 && sink->prepares_messages() && !state->rebuilt_io && !request.recovered_only) {
         walk.read_ahead(source, threads);
     }
-    r = request.recovered_only ? 1 : walk.run(root.item, false);
+    const bool search_ahead = threads > 1 && !state->rebuilt_io &&
+                              !state->recovered.free_space_searched &&
+                              (request.recovered_items || request.recovered_only);
+    r = search_ahead && !walk.search_ahead(source) ? 0
+        : request.recovered_only                   ? 1
+                                                   : walk.run(root.item, false);
     walk.end_read_ahead();
     if (r == 1) {
         r = walk.save_recovered(request.folders.empty() && !request.recovered_only ? root.item

@@ -186,3 +186,48 @@ TEST(SaveParallel, AStopLeavesNothingBehind)
         EXPECT_EQ(left, std::vector<std::string>{"forty.pst"});
     }
 }
+
+// A save whose scan left the free-space search to it (a big file) searches on
+// a file of its own beside the walk when it has threads: the same copy and
+// report as the search on the scan's file, which it leaves unsearched, and a
+// Stop during the walk ends that search too.
+TEST(SaveParallel, TheFreeSpaceSearchBesideTheWalkFindsWhatTheScansFileFinds)
+{
+    const std::string dir = korvel::testing::scratch_directory("save_parallel_free_space");
+    const std::string source = dir + "/source.pst";
+    ASSERT_TRUE(korvel::testing::write_mailbox_with_recovered_items(source));
+    convert::save_report one;
+    std::string one_bytes;
+    for (unsigned threads : {1u, 2u, 4u}) {
+        SCOPED_TRACE(std::to_string(threads) + " threads");
+        scan_session session;
+        session.state.recovered.search_at_scan_limit = 0;
+        ASSERT_EQ(session.scan(source), 1);
+        const std::string copy = dir + "/copy-" + std::to_string(threads) + ".pst";
+        convert::save_report report;
+        ASSERT_EQ(save(session, copy, threads, report), 1) << report.failure;
+        // The deleted message, and the two outside any folder.
+        EXPECT_EQ(report.recovered, 3u);
+        EXPECT_EQ(session.state.recovered.free_space_searched, threads == 1);
+        if (threads == 1) {
+            one = report;
+            one_bytes = bytes_of(copy);
+            continue;
+        }
+        EXPECT_EQ(report.unreadable, one.unreadable);
+        EXPECT_EQ(report.notes, one.notes);
+        EXPECT_TRUE(bytes_of(copy) == one_bytes) << "the copies differ in their bytes";
+
+        const std::string stopped = dir + "/stopped.pst";
+        EXPECT_EQ(save(session, stopped, threads, report,
+                       [&](int percent) {
+                           if (percent > 0) {
+                               session.state.stop_requested = true;
+                           }
+                       }),
+                  0);
+        EXPECT_TRUE(report.stopped);
+        EXPECT_FALSE(std::filesystem::exists(stopped));
+        session.state.stop_requested = false;
+    }
+}
