@@ -5,6 +5,7 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <utility>
 
 #include "scan/names.h"
 #include "scan/pff_values.h"
@@ -119,12 +120,21 @@ const item_kind *export_handle_name_kind(export_handle_t *export_handle, libpff_
 
 int item_record_list_append(item_record_list *list, const item_record &record)
 {
+    try {
+        return item_record_list_append(list, item_record(record));
+    } catch (const std::bad_alloc &) {
+        return -1;
+    }
+}
+
+int item_record_list_append(item_record_list *list, item_record &&record)
+{
     if (list == nullptr) {
         return -1;
     }
     item_record *node = nullptr;
     try {
-        node = new item_record(record);
+        node = new item_record(std::move(record));
     } catch (const std::bad_alloc &) {
         return -1;
     }
@@ -185,12 +195,18 @@ std::u16string sanitize_byte_text(const std::uint8_t *bytes, std::size_t byte_co
     // sequence; what is left decodes as UTF-8, a stray byte widens as Latin-1.
     std::string kept;
     kept.reserve(byte_count);
+    bool ascii = true;
     for (std::size_t i = 0; i < byte_count; ++i) {
         const std::uint8_t b = bytes[i];
         if (b <= 30 || b == 0x5C) {
             continue;
         }
+        ascii = ascii && b < 0x80;
         kept.push_back(static_cast<char>(b));
+    }
+    if (ascii) {
+        // Most texts: nothing to decode, and no per-character appends.
+        return std::u16string(kept.begin(), kept.end());
     }
     out.reserve(kept.size());
     const auto *data = reinterpret_cast<const unsigned char *>(kept.data());
@@ -299,30 +315,30 @@ struct kind_slots
 };
 
 // text_of(tag) is the item's string of tag, or empty.
-kind_slots kind_slots_of(libpff_item_t *item, std::uint8_t item_type, const std::u16string &subject,
-                         const std::u16string &sender,
+kind_slots kind_slots_of(libpff_item_t *item, std::uint8_t item_type, std::u16string subject,
+                         std::u16string sender,
                          const std::function<std::u16string(std::uint32_t)> &text_of)
 {
     kind_slots slots;
     switch (item_type) {
     case item_type_contact:
         slots.titles = contact_column_titles;
-        slots.lead = subject;
+        slots.lead = std::move(subject);
         slots.slot = text_of(tag_company_name);
         break;
     case item_type_activity:
         slots.titles = activity_column_titles;
         slots.lead = text_of(lid_log_type);
-        slots.slot = subject;
+        slots.slot = std::move(subject);
         break;
     case item_type_appointment:
         slots.titles = appointment_column_titles;
-        slots.lead = subject;
+        slots.lead = std::move(subject);
         slots.slot = text_of(lid_location);
         break;
     case item_type_task: {
         slots.titles = task_column_titles;
-        slots.lead = subject;
+        slots.lead = std::move(subject);
         std::uint32_t status = 0;
         if (read_int32(item, lid_task_status, &status) == 1 && status < task_status_words.size()) {
             slots.slot = task_status_words[status];
@@ -330,8 +346,8 @@ kind_slots kind_slots_of(libpff_item_t *item, std::uint8_t item_type, const std:
         break;
     }
     default:
-        slots.lead = sender;
-        slots.slot = subject;
+        slots.lead = std::move(sender);
+        slots.slot = std::move(subject);
         break;
     }
     return slots;
@@ -443,31 +459,31 @@ int export_handle_export_message_header(export_handle_t *export_handle, libpff_i
     }
 
     // 6, 7. Subject.
-    const std::u16string subject =
-        shown_subject(text, buffer_size, subject_size, topic_size, read_text);
+    std::u16string subject = shown_subject(text, buffer_size, subject_size, topic_size, read_text);
 
     // 9. Sender name.
-    const std::u16string sender = read_text(tag_sender_name) ? converted() : u"Unknown";
+    std::u16string sender = read_text(tag_sender_name) ? converted() : u"Unknown";
 
     // 10. The kind's own slot texts and column titles.
-    const kind_slots slots =
-        kind_slots_of(item, item_type, subject, sender, [&](std::uint32_t tag) {
-            return read_text(tag) ? converted() : std::u16string();
-        });
+    kind_slots slots = kind_slots_of(
+        item, item_type, std::move(subject), std::move(sender),
+        [&](std::uint32_t tag) { return read_text(tag) ? converted() : std::u16string(); });
     if (views != nullptr) {
         views->list_rename_column(2, slots.titles.from);
         views->list_rename_column(3, slots.titles.subject);
     }
 
     // 11. From text.
-    record.from = slots.lead;
+    record.from = std::move(slots.lead);
     if (read_text(tag_sender_email_address)) {
         const std::string_view address = buffer_text(text, buffer_size);
         if (address.find('@') != std::string_view::npos) {
-            record.from = slots.lead + u" <" + converted() + u">";
+            const std::u16string shown_address = converted();
+            record.from.reserve(record.from.size() + shown_address.size() + 3);
+            record.from.append(u" <").append(shown_address).append(u">");
         }
     }
-    record.subject = slots.slot;
+    record.subject = std::move(slots.slot);
 
     // 12 to 14. Importance, priority, sensitivity.
     read_rating_words(item, record);
@@ -480,7 +496,7 @@ int export_handle_export_message_header(export_handle_t *export_handle, libpff_i
     if (views != nullptr) {
         show_record_row(*views, record);
     }
-    if (item_record_list_append(&state->records, record) != 1) {
+    if (item_record_list_append(&state->records, std::move(record)) != 1) {
         if (views != nullptr) {
             views->memory_exhausted(message_caption, u"Not Enough Memory");
         }
