@@ -244,64 +244,81 @@ const std::u16string &cached_path_text(const char16_t *export_path)
     return last_path;
 }
 
-// The largest of the strings this kind of item shows (each lookup scans the
-// item's properties), at least 24; the subject's and the conversation
-// topic's own sizes are kept (0 when absent).
-std::size_t shown_text_size(libpff_item_t *item, std::uint8_t item_type, std::size_t *subject_size,
-                            std::size_t *topic_size)
+// The buffer a row's strings are read into, one at a time, kept from row to
+// row: most texts fit the first size, and a longer one (or one whose 8-bit
+// reading may have been cut short) grows it to the text's size and is read
+// again, so every text read is whole.
+class row_text_buffer
 {
-    std::uint32_t kind_tag = 0;
-    switch (item_type) {
-    case item_type_contact:
-        kind_tag = tag_company_name;
-        break;
-    case item_type_activity:
-        kind_tag = lid_log_type;
-        break;
-    case item_type_appointment:
-        kind_tag = lid_location;
-        break;
-    default:
-        break;
-    }
-    const std::uint32_t sized_tags[] = {tag_conversation_topic, tag_subject, tag_sender_name,
-                                        tag_sender_email_address, kind_tag};
-    std::size_t buffer_size = 24;
-    for (std::uint32_t tag : sized_tags) {
-        std::size_t size = 0;
-        if (tag == 0 || read_utf8_size(item, tag, &size) != 1) {
-            continue;
-        }
-        if (tag == tag_subject) {
-            *subject_size = size;
-        } else if (tag == tag_conversation_topic) {
-            *topic_size = size;
-        }
-        if (size > buffer_size) {
-            buffer_size = size;
-        }
-    }
-    return buffer_size;
-}
+public:
+    // False when not even the first size can be had.
+    bool ready() { return m_size > 0 || grow(first_size); }
 
-// The subject as the list shows it (read into text by read_text): marker
-// and "--" taken out, else the conversation topic when that leaves nothing;
-// " " when there is no subject. The sizes are capped at buffer_size.
-std::u16string shown_subject(const std::uint8_t *text, std::size_t buffer_size,
-                             std::size_t subject_size, std::size_t topic_size,
-                             const std::function<bool(std::uint32_t)> &read_text)
+    // Reads the UTF-8 text of tag; true when the item has one.
+    bool read(libpff_item_t *item, std::uint32_t tag)
+    {
+        const int result = read_utf8(item, tag, m_data.get(), m_size);
+        if (result == 0 || (result == 1 && 3 * text().size() + 3 < m_size)) {
+            return result == 1;
+        }
+        std::size_t size = 0;
+        if (read_utf8_size(item, tag, &size) != 1 || size <= m_size) {
+            return result == 1;
+        }
+        if (!grow(size)) {
+            m_data[0] = 0;
+            return false;
+        }
+        return read_utf8(item, tag, m_data.get(), m_size) == 1;
+    }
+
+    const std::uint8_t *data() const { return m_data.get(); }
+    std::size_t size() const { return m_size; }
+    // The text last read, up to its first zero.
+    std::string_view text() const { return buffer_text(m_data.get(), m_size); }
+
+private:
+    static constexpr std::size_t first_size = 4096;
+
+    bool grow(std::size_t size)
+    {
+        if (size > 0x7FFFFFFF) {
+            return false;
+        }
+        std::unique_ptr<std::uint8_t[]> data(new (std::nothrow) std::uint8_t[size]);
+        if (data == nullptr) {
+            return false;
+        }
+        data[0] = 0;
+        m_data = std::move(data);
+        m_size = size;
+        return true;
+    }
+
+    std::unique_ptr<std::uint8_t[]> m_data;
+    std::size_t m_size = 0;
+};
+
+// The subject as the list shows it, read into buffer: marker and "--" taken
+// out, else the conversation topic when that leaves nothing; " " when there
+// is no subject.
+std::u16string shown_subject(libpff_item_t *item, row_text_buffer &buffer)
 {
-    if (!read_text(tag_subject)) {
+    if (!buffer.read(item, tag_subject)) {
         return u" ";
     }
-    const std::string shown = subject_without_marker(
-        buffer_text(text, subject_size < buffer_size ? subject_size : buffer_size));
+    const std::string shown = subject_without_marker(buffer.text());
     std::u16string subject = remove_all(
         sanitize_byte_text(reinterpret_cast<const std::uint8_t *>(shown.c_str()), shown.size() + 1),
         u"--");
-    if (subject.empty() && read_text(tag_conversation_topic)) {
-        subject = remove_all(
-            sanitize_byte_text(text, topic_size < buffer_size ? topic_size : buffer_size), u"--");
+    // The topic's bytes are taken up to its size, past any zero inside it.
+    std::size_t topic_size = 0;
+    if (subject.empty() && read_utf8_size(item, tag_conversation_topic, &topic_size) == 1 &&
+        buffer.read(item, tag_conversation_topic)) {
+        subject =
+            remove_all(sanitize_byte_text(buffer.data(),
+                                          topic_size < buffer.size() ? topic_size : buffer.size()),
+                       u"--");
     }
     return subject;
 }
@@ -418,22 +435,13 @@ int export_handle_export_message_header(export_handle_t *export_handle, libpff_i
     // 1. The path text.
     const std::u16string &path = cached_path_text(export_path);
 
-    // 2. One buffer for every string read, sized once.
-    std::size_t subject_size = 0;
-    std::size_t topic_size = 0;
-    const std::size_t buffer_size = shown_text_size(item, item_type, &subject_size, &topic_size);
-    if (buffer_size > 0x7FFFFFFF) {
+    // 2. One buffer for every string read, kept from row to row.
+    thread_local row_text_buffer buffer;
+    if (!buffer.ready()) {
         return -1;
     }
-    std::unique_ptr<std::uint8_t[]> buffer(new (std::nothrow) std::uint8_t[buffer_size]);
-    if (buffer == nullptr) {
-        return -1;
-    }
-    std::uint8_t *text = buffer.get();
-    auto read_text = [&](std::uint32_t tag) {
-        return read_utf8(item, tag, text, buffer_size) == 1;
-    };
-    auto converted = [&]() { return decode_8bit(buffer_text(text, buffer_size)); };
+    auto read_text = [&](std::uint32_t tag) { return buffer.read(item, tag); };
+    auto converted = [&]() { return decode_8bit(buffer.text()); };
 
     item_record record{};
     record.parent = state != nullptr ? state->current_parent_item : nullptr;
@@ -459,7 +467,7 @@ int export_handle_export_message_header(export_handle_t *export_handle, libpff_i
     }
 
     // 6, 7. Subject.
-    std::u16string subject = shown_subject(text, buffer_size, subject_size, topic_size, read_text);
+    std::u16string subject = shown_subject(item, buffer);
 
     // 9. Sender name.
     std::u16string sender = read_text(tag_sender_name) ? converted() : u"Unknown";
@@ -476,7 +484,7 @@ int export_handle_export_message_header(export_handle_t *export_handle, libpff_i
     // 11. From text.
     record.from = std::move(slots.lead);
     if (read_text(tag_sender_email_address)) {
-        const std::string_view address = buffer_text(text, buffer_size);
+        const std::string_view address = buffer.text();
         if (address.find('@') != std::string_view::npos) {
             const std::u16string shown_address = converted();
             record.from.reserve(record.from.size() + shown_address.size() + 3);
