@@ -1,6 +1,7 @@
 #include "scan/item_record.h"
 
 #include <bitset>
+#include <charconv>
 #include <functional>
 #include <memory>
 #include <new>
@@ -89,7 +90,9 @@ std::u16string flag_word(std::uint32_t flags)
 
 std::u16string decimal(std::int64_t value)
 {
-    return u16(std::to_string(value));
+    char digits[24];
+    const char *end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+    return std::u16string(static_cast<const char *>(digits), end);
 }
 
 } // namespace
@@ -458,7 +461,7 @@ int export_handle_export_message_header(export_handle_t *export_handle, libpff_i
     // 4. Size.
     std::uint32_t value = 0;
     if (read_int32(item, tag_message_size, &value) == 1) {
-        record.size = decimal(static_cast<std::int32_t>(value)) + u"  Bytes";
+        record.size = decimal(static_cast<std::int32_t>(value)).append(u"  Bytes");
     }
 
     // 5. Flags.
