@@ -257,6 +257,16 @@ public:
     // False when not even the first size can be had.
     bool ready() { return m_size > 0 || grow(first_size); }
 
+    // Gives back a buffer grown past the first size: one long text (a
+    // damaged item's can be huge) is not held for the rows after it.
+    void shrink()
+    {
+        if (m_size > first_size) {
+            m_data.reset();
+            m_size = 0;
+        }
+    }
+
     // Reads the UTF-8 text of tag; true when the item has one.
     bool read(libpff_item_t *item, std::uint32_t tag)
     {
@@ -443,6 +453,11 @@ int export_handle_export_message_header(export_handle_t *export_handle, libpff_i
     if (!buffer.ready()) {
         return -1;
     }
+    struct shrink_at_return
+    {
+        row_text_buffer &buffer;
+        ~shrink_at_return() { buffer.shrink(); }
+    } shrink_buffer{buffer};
     auto read_text = [&](std::uint32_t tag) { return buffer.read(item, tag); };
     auto converted = [&]() { return decode_8bit(buffer.text()); };
 
