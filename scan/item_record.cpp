@@ -1,10 +1,12 @@
 #include "scan/item_record.h"
 
 #include <bitset>
+#include <charconv>
 #include <functional>
 #include <memory>
 #include <new>
 #include <string>
+#include <utility>
 
 #include "scan/names.h"
 #include "scan/pff_values.h"
@@ -88,7 +90,9 @@ std::u16string flag_word(std::uint32_t flags)
 
 std::u16string decimal(std::int64_t value)
 {
-    return u16(std::to_string(value));
+    char digits[24];
+    const char *end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+    return std::u16string(static_cast<const char *>(digits), end);
 }
 
 } // namespace
@@ -119,12 +123,21 @@ const item_kind *export_handle_name_kind(export_handle_t *export_handle, libpff_
 
 int item_record_list_append(item_record_list *list, const item_record &record)
 {
+    try {
+        return item_record_list_append(list, item_record(record));
+    } catch (const std::bad_alloc &) {
+        return -1;
+    }
+}
+
+int item_record_list_append(item_record_list *list, item_record &&record)
+{
     if (list == nullptr) {
         return -1;
     }
     item_record *node = nullptr;
     try {
-        node = new item_record(record);
+        node = new item_record(std::move(record));
     } catch (const std::bad_alloc &) {
         return -1;
     }
@@ -185,12 +198,18 @@ std::u16string sanitize_byte_text(const std::uint8_t *bytes, std::size_t byte_co
     // sequence; what is left decodes as UTF-8, a stray byte widens as Latin-1.
     std::string kept;
     kept.reserve(byte_count);
+    bool ascii = true;
     for (std::size_t i = 0; i < byte_count; ++i) {
         const std::uint8_t b = bytes[i];
         if (b <= 30 || b == 0x5C) {
             continue;
         }
+        ascii = ascii && b < 0x80;
         kept.push_back(static_cast<char>(b));
+    }
+    if (ascii) {
+        // Most texts: nothing to decode, and no per-character appends.
+        return std::u16string(kept.begin(), kept.end());
     }
     out.reserve(kept.size());
     const auto *data = reinterpret_cast<const unsigned char *>(kept.data());
@@ -228,64 +247,91 @@ const std::u16string &cached_path_text(const char16_t *export_path)
     return last_path;
 }
 
-// The largest of the strings this kind of item shows (each lookup scans the
-// item's properties), at least 24; the subject's and the conversation
-// topic's own sizes are kept (0 when absent).
-std::size_t shown_text_size(libpff_item_t *item, std::uint8_t item_type, std::size_t *subject_size,
-                            std::size_t *topic_size)
+// The buffer a row's strings are read into, one at a time, kept from row to
+// row: most texts fit the first size, and a longer one (or one whose 8-bit
+// reading may have been cut short) grows it to the text's size and is read
+// again, so every text read is whole.
+class row_text_buffer
 {
-    std::uint32_t kind_tag = 0;
-    switch (item_type) {
-    case item_type_contact:
-        kind_tag = tag_company_name;
-        break;
-    case item_type_activity:
-        kind_tag = lid_log_type;
-        break;
-    case item_type_appointment:
-        kind_tag = lid_location;
-        break;
-    default:
-        break;
-    }
-    const std::uint32_t sized_tags[] = {tag_conversation_topic, tag_subject, tag_sender_name,
-                                        tag_sender_email_address, kind_tag};
-    std::size_t buffer_size = 24;
-    for (std::uint32_t tag : sized_tags) {
-        std::size_t size = 0;
-        if (tag == 0 || read_utf8_size(item, tag, &size) != 1) {
-            continue;
-        }
-        if (tag == tag_subject) {
-            *subject_size = size;
-        } else if (tag == tag_conversation_topic) {
-            *topic_size = size;
-        }
-        if (size > buffer_size) {
-            buffer_size = size;
-        }
-    }
-    return buffer_size;
-}
+public:
+    // False when not even the first size can be had.
+    bool ready() { return m_size > 0 || grow(first_size); }
 
-// The subject as the list shows it (read into text by read_text): marker
-// and "--" taken out, else the conversation topic when that leaves nothing;
-// " " when there is no subject. The sizes are capped at buffer_size.
-std::u16string shown_subject(const std::uint8_t *text, std::size_t buffer_size,
-                             std::size_t subject_size, std::size_t topic_size,
-                             const std::function<bool(std::uint32_t)> &read_text)
+    // Gives back a buffer grown past the first size: one long text (a
+    // damaged item's can be huge) is not held for the rows after it.
+    void shrink()
+    {
+        if (m_size > first_size) {
+            m_data.reset();
+            m_size = 0;
+        }
+    }
+
+    // Reads the UTF-8 text of tag; true when the item has one.
+    bool read(libpff_item_t *item, std::uint32_t tag)
+    {
+        const int result = read_utf8(item, tag, m_data.get(), m_size);
+        if (result == 0 || (result == 1 && 3 * text().size() + 3 < m_size)) {
+            return result == 1;
+        }
+        std::size_t size = 0;
+        if (read_utf8_size(item, tag, &size) != 1 || size <= m_size) {
+            return result == 1;
+        }
+        if (!grow(size)) {
+            m_data[0] = 0;
+            return false;
+        }
+        return read_utf8(item, tag, m_data.get(), m_size) == 1;
+    }
+
+    const std::uint8_t *data() const { return m_data.get(); }
+    std::size_t size() const { return m_size; }
+    // The text last read, up to its first zero.
+    std::string_view text() const { return buffer_text(m_data.get(), m_size); }
+
+private:
+    static constexpr std::size_t first_size = 4096;
+
+    bool grow(std::size_t size)
+    {
+        if (size > 0x7FFFFFFF) {
+            return false;
+        }
+        std::unique_ptr<std::uint8_t[]> data(new (std::nothrow) std::uint8_t[size]);
+        if (data == nullptr) {
+            return false;
+        }
+        data[0] = 0;
+        m_data = std::move(data);
+        m_size = size;
+        return true;
+    }
+
+    std::unique_ptr<std::uint8_t[]> m_data;
+    std::size_t m_size = 0;
+};
+
+// The subject as the list shows it, read into buffer: marker and "--" taken
+// out, else the conversation topic when that leaves nothing; " " when there
+// is no subject.
+std::u16string shown_subject(libpff_item_t *item, row_text_buffer &buffer)
 {
-    if (!read_text(tag_subject)) {
+    if (!buffer.read(item, tag_subject)) {
         return u" ";
     }
-    const std::string shown = subject_without_marker(
-        buffer_text(text, subject_size < buffer_size ? subject_size : buffer_size));
+    const std::string shown = subject_without_marker(buffer.text());
     std::u16string subject = remove_all(
         sanitize_byte_text(reinterpret_cast<const std::uint8_t *>(shown.c_str()), shown.size() + 1),
         u"--");
-    if (subject.empty() && read_text(tag_conversation_topic)) {
-        subject = remove_all(
-            sanitize_byte_text(text, topic_size < buffer_size ? topic_size : buffer_size), u"--");
+    // The topic's bytes are taken up to its size, past any zero inside it.
+    std::size_t topic_size = 0;
+    if (subject.empty() && read_utf8_size(item, tag_conversation_topic, &topic_size) == 1 &&
+        buffer.read(item, tag_conversation_topic)) {
+        subject =
+            remove_all(sanitize_byte_text(buffer.data(),
+                                          topic_size < buffer.size() ? topic_size : buffer.size()),
+                       u"--");
     }
     return subject;
 }
@@ -299,30 +345,30 @@ struct kind_slots
 };
 
 // text_of(tag) is the item's string of tag, or empty.
-kind_slots kind_slots_of(libpff_item_t *item, std::uint8_t item_type, const std::u16string &subject,
-                         const std::u16string &sender,
+kind_slots kind_slots_of(libpff_item_t *item, std::uint8_t item_type, std::u16string subject,
+                         std::u16string sender,
                          const std::function<std::u16string(std::uint32_t)> &text_of)
 {
     kind_slots slots;
     switch (item_type) {
     case item_type_contact:
         slots.titles = contact_column_titles;
-        slots.lead = subject;
+        slots.lead = std::move(subject);
         slots.slot = text_of(tag_company_name);
         break;
     case item_type_activity:
         slots.titles = activity_column_titles;
         slots.lead = text_of(lid_log_type);
-        slots.slot = subject;
+        slots.slot = std::move(subject);
         break;
     case item_type_appointment:
         slots.titles = appointment_column_titles;
-        slots.lead = subject;
+        slots.lead = std::move(subject);
         slots.slot = text_of(lid_location);
         break;
     case item_type_task: {
         slots.titles = task_column_titles;
-        slots.lead = subject;
+        slots.lead = std::move(subject);
         std::uint32_t status = 0;
         if (read_int32(item, lid_task_status, &status) == 1 && status < task_status_words.size()) {
             slots.slot = task_status_words[status];
@@ -330,8 +376,8 @@ kind_slots kind_slots_of(libpff_item_t *item, std::uint8_t item_type, const std:
         break;
     }
     default:
-        slots.lead = sender;
-        slots.slot = subject;
+        slots.lead = std::move(sender);
+        slots.slot = std::move(subject);
         break;
     }
     return slots;
@@ -402,22 +448,18 @@ int export_handle_export_message_header(export_handle_t *export_handle, libpff_i
     // 1. The path text.
     const std::u16string &path = cached_path_text(export_path);
 
-    // 2. One buffer for every string read, sized once.
-    std::size_t subject_size = 0;
-    std::size_t topic_size = 0;
-    const std::size_t buffer_size = shown_text_size(item, item_type, &subject_size, &topic_size);
-    if (buffer_size > 0x7FFFFFFF) {
+    // 2. One buffer for every string read, kept from row to row.
+    thread_local row_text_buffer buffer;
+    if (!buffer.ready()) {
         return -1;
     }
-    std::unique_ptr<std::uint8_t[]> buffer(new (std::nothrow) std::uint8_t[buffer_size]);
-    if (buffer == nullptr) {
-        return -1;
-    }
-    std::uint8_t *text = buffer.get();
-    auto read_text = [&](std::uint32_t tag) {
-        return read_utf8(item, tag, text, buffer_size) == 1;
-    };
-    auto converted = [&]() { return decode_8bit(buffer_text(text, buffer_size)); };
+    struct shrink_at_return
+    {
+        row_text_buffer &buffer;
+        ~shrink_at_return() { buffer.shrink(); }
+    } shrink_buffer{buffer};
+    auto read_text = [&](std::uint32_t tag) { return buffer.read(item, tag); };
+    auto converted = [&]() { return decode_8bit(buffer.text()); };
 
     item_record record{};
     record.parent = state != nullptr ? state->current_parent_item : nullptr;
@@ -434,7 +476,7 @@ int export_handle_export_message_header(export_handle_t *export_handle, libpff_i
     // 4. Size.
     std::uint32_t value = 0;
     if (read_int32(item, tag_message_size, &value) == 1) {
-        record.size = decimal(static_cast<std::int32_t>(value)) + u"  Bytes";
+        record.size = decimal(static_cast<std::int32_t>(value)).append(u"  Bytes");
     }
 
     // 5. Flags.
@@ -443,31 +485,31 @@ int export_handle_export_message_header(export_handle_t *export_handle, libpff_i
     }
 
     // 6, 7. Subject.
-    const std::u16string subject =
-        shown_subject(text, buffer_size, subject_size, topic_size, read_text);
+    std::u16string subject = shown_subject(item, buffer);
 
     // 9. Sender name.
-    const std::u16string sender = read_text(tag_sender_name) ? converted() : u"Unknown";
+    std::u16string sender = read_text(tag_sender_name) ? converted() : u"Unknown";
 
     // 10. The kind's own slot texts and column titles.
-    const kind_slots slots =
-        kind_slots_of(item, item_type, subject, sender, [&](std::uint32_t tag) {
-            return read_text(tag) ? converted() : std::u16string();
-        });
+    kind_slots slots = kind_slots_of(
+        item, item_type, std::move(subject), std::move(sender),
+        [&](std::uint32_t tag) { return read_text(tag) ? converted() : std::u16string(); });
     if (views != nullptr) {
         views->list_rename_column(2, slots.titles.from);
         views->list_rename_column(3, slots.titles.subject);
     }
 
     // 11. From text.
-    record.from = slots.lead;
+    record.from = std::move(slots.lead);
     if (read_text(tag_sender_email_address)) {
-        const std::string_view address = buffer_text(text, buffer_size);
+        const std::string_view address = buffer.text();
         if (address.find('@') != std::string_view::npos) {
-            record.from = slots.lead + u" <" + converted() + u">";
+            const std::u16string shown_address = converted();
+            record.from.reserve(record.from.size() + shown_address.size() + 3);
+            record.from.append(u" <").append(shown_address).append(u">");
         }
     }
-    record.subject = slots.slot;
+    record.subject = std::move(slots.slot);
 
     // 12 to 14. Importance, priority, sensitivity.
     read_rating_words(item, record);
@@ -480,7 +522,7 @@ int export_handle_export_message_header(export_handle_t *export_handle, libpff_i
     if (views != nullptr) {
         show_record_row(*views, record);
     }
-    if (item_record_list_append(&state->records, record) != 1) {
+    if (item_record_list_append(&state->records, std::move(record)) != 1) {
         if (views != nullptr) {
             views->memory_exhausted(message_caption, u"Not Enough Memory");
         }

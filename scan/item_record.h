@@ -98,8 +98,10 @@ struct item_record_list
     std::size_t count;
 };
 
-// Appends a copy of record at the tail. Returns 1, or -1 when memory ran out.
+// Appends record at the tail (a copy, or the record itself when moved).
+// Returns 1, or -1 when memory ran out.
 int item_record_list_append(item_record_list *list, const item_record &record);
+int item_record_list_append(item_record_list *list, item_record &&record);
 
 // Releases every record.
 void item_record_list_free(item_record_list *list);

@@ -1,5 +1,7 @@
 #include "scan/text.h"
 
+#include <algorithm>
+
 namespace korvel {
 
 namespace {
@@ -128,11 +130,16 @@ std::string utf16_to_utf8(std::u16string_view utf16)
 
 std::u16string decode_8bit(std::string_view text)
 {
+    text = text.substr(0, text.find('\0'));
+    const auto *bytes = reinterpret_cast<const unsigned char *>(text.data());
+    // Most texts are ASCII, which every reading below leaves as it is.
+    if (std::all_of(bytes, bytes + text.size(), [](unsigned char b) { return b < 0x80; })) {
+        return std::u16string(bytes, bytes + text.size());
+    }
     std::u16string out;
     out.reserve(text.size());
-    const auto *bytes = reinterpret_cast<const unsigned char *>(text.data());
     std::size_t i = 0;
-    while (i < text.size() && bytes[i] != 0) {
+    while (i < text.size()) {
         std::uint32_t code_point = 0;
         std::size_t length = utf8_sequence_length(bytes + i, text.size() - i, code_point);
         if (length == 0) {

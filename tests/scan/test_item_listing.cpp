@@ -134,6 +134,38 @@ TEST(item_listing, SubjectsAndConversationTopics)
     EXPECT_EQ(l.item(8)[3], "(blank)");
 }
 
+// Texts longer than the buffer a row's strings are read into come out whole,
+// 8-bit ones too (their UTF-8 outgrows the stored bytes), and a short text
+// after them is not mixed with what they left.
+TEST(item_listing, LongTextsAreShownWhole)
+{
+    std::string long_subject;
+    std::string long_name;
+    for (int i = 0; i < 3000; ++i) {
+        long_subject += i < 2500 ? "\xc3\xa9" : "";
+        long_name += "\xc3\xa9";
+    }
+    const std::string long_topic = std::string(6000, 't') + "--end";
+    listing l("long",
+              {{"IPM.Note", [&](message &m) { m.set_unicode(0x0037, long_subject); }},
+               {"IPM.Note",
+                [](message &m) {
+                    m.set_long(0x3FFD, 1252);
+                    m.set_string8(0x0C1A, std::string(3000, '\xe9'));
+                }},
+               {"IPM.Note",
+                [&](message &m) {
+                    m.set_unicode(0x0037, "");
+                    m.set_unicode(0x0070, long_topic);
+                }},
+               {"IPM.Note", [](message &m) { m.set_unicode(0x0037, "short"); }}});
+    ASSERT_EQ(l.rows.size(), 4u);
+    EXPECT_EQ(l.item(1)[3], long_subject);
+    EXPECT_EQ(l.item(2)[2], long_name);
+    EXPECT_EQ(l.item(3)[3], std::string(6000, 't') + "end");
+    EXPECT_EQ(l.item(4)[3], "short");
+}
+
 TEST(item_listing, SendersAndAddresses)
 {
     listing l("senders",
