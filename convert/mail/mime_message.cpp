@@ -1,7 +1,6 @@
 #include "convert/mail/mime_message.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cctype>
 #include <cstdio>
 #include <cstring>
@@ -284,36 +283,58 @@ GMimeObject *note_part(const std::string &text)
     return as_object(text_part("plain", text, "utf-8"));
 }
 
-// A multipart with its boundary. GMime would open and read the system's random
-// source for every multipart (a tenth of the conversion time); one random seed
-// per process, mixed with a counter, gives boundaries as unlikely to occur in
-// a body as GMime's own ("=_" never appears in base64 or quoted-printable).
-GMimeMultipart *new_multipart(const char *subtype)
+// The multipart boundaries of one message. GMime would open and read the
+// system's random source for every multipart (a tenth of the conversion
+// time); one random seed per process, mixed with the message's identifier
+// and a count of its multiparts, gives boundaries as unlikely to occur in a
+// body as GMime's own ("=_" never appears in base64 or quoted-printable).
+// Counted per message, not per process, so that they do not depend on which
+// reading thread made which message first.
+class boundary_maker
 {
-    static std::atomic<std::uint64_t> counter{0};
-    static const std::uint64_t seed = [] {
-        std::random_device device;
-        return (static_cast<std::uint64_t>(device()) << 32) ^ device();
-    }();
-    std::uint64_t n = counter.fetch_add(1, std::memory_order_relaxed);
-    // splitmix64 of seed + n: boundaries of different runs do not repeat.
-    std::uint64_t z = seed + 0x9E3779B97F4A7C15ULL * (n + 1);
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
-    z ^= z >> 31;
-    char boundary[64];
-    std::snprintf(boundary, sizeof boundary, "=_korvel_%016llx_%llx",
-                  static_cast<unsigned long long>(z), static_cast<unsigned long long>(n));
+public:
+    explicit boundary_maker(std::uint32_t message_identifier)
+    {
+        static const std::uint64_t seed = [] {
+            std::random_device device;
+            return (static_cast<std::uint64_t>(device()) << 32) ^ device();
+        }();
+        m_base = seed ^ (static_cast<std::uint64_t>(message_identifier) << 20);
+    }
+
+    std::string next()
+    {
+        const std::uint64_t n = m_count++;
+        // splitmix64 of base + n.
+        std::uint64_t z = m_base + 0x9E3779B97F4A7C15ULL * (n + 1);
+        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
+        z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
+        z ^= z >> 31;
+        char boundary[64];
+        std::snprintf(boundary, sizeof boundary, "=_korvel_%016llx_%llx",
+                      static_cast<unsigned long long>(z), static_cast<unsigned long long>(n));
+        return boundary;
+    }
+
+private:
+    std::uint64_t m_base = 0;
+    std::uint64_t m_count = 0;
+};
+
+GMimeMultipart *new_multipart(const char *subtype, boundary_maker &boundaries)
+{
     GMimeMultipart *multipart = GMIME_MULTIPART(g_object_new(GMIME_TYPE_MULTIPART, nullptr));
-    set_content_type(as_object(multipart), "multipart", subtype, "boundary", boundary);
+    set_content_type(as_object(multipart), "multipart", subtype, "boundary",
+                     boundaries.next().c_str());
     return multipart;
 }
 
 // A multipart of first and then rest, taking all their references; rest is
 // left empty.
-GMimeObject *multipart_of(const char *subtype, GMimeObject *first, std::vector<GMimeObject *> &rest)
+GMimeObject *multipart_of(const char *subtype, GMimeObject *first, std::vector<GMimeObject *> &rest,
+                          boundary_maker &boundaries)
 {
-    GMimeMultipart *multipart = new_multipart(subtype);
+    GMimeMultipart *multipart = new_multipart(subtype, boundaries);
     g_mime_multipart_add(multipart, first);
     g_object_unref(first);
     for (GMimeObject *p : rest) {
@@ -526,13 +547,13 @@ std::string attachment_file_name(libpff_item_t *attachment, std::uint32_t code_p
 // images ] ], attachments ]; each level only when it has more than one part.
 // Takes the parts' references.
 GMimeObject *assemble(const message_bodies &bodies, std::vector<GMimeObject *> &related,
-                      std::vector<GMimeObject *> &attached)
+                      std::vector<GMimeObject *> &attached, boundary_maker &boundaries)
 {
     GMimeObject *html_part = nullptr;
     if (!bodies.html.empty()) {
         html_part = as_object(text_part("html", bodies.html, bodies.html_charset));
         if (!related.empty()) {
-            html_part = multipart_of("related", html_part, related);
+            html_part = multipart_of("related", html_part, related, boundaries);
         }
     }
     for (GMimeObject *p : related) {
@@ -541,7 +562,7 @@ GMimeObject *assemble(const message_bodies &bodies, std::vector<GMimeObject *> &
     related.clear();
     GMimeObject *body = nullptr;
     if (html_part != nullptr && !bodies.plain.empty()) {
-        GMimeMultipart *alternative = new_multipart("alternative");
+        GMimeMultipart *alternative = new_multipart("alternative", boundaries);
         GMimeObject *plain_part = as_object(text_part("plain", bodies.plain, "utf-8"));
         g_mime_multipart_add(alternative, plain_part);
         g_object_unref(plain_part);
@@ -554,7 +575,7 @@ GMimeObject *assemble(const message_bodies &bodies, std::vector<GMimeObject *> &
         body = as_object(text_part("plain", bodies.plain, "utf-8"));
     }
     if (!attached.empty()) {
-        body = multipart_of("mixed", body, attached);
+        body = multipart_of("mixed", body, attached, boundaries);
     }
     return body;
 }
@@ -738,6 +759,7 @@ struct mime_message::build_state
 {
     const std::set<int> *left_out = nullptr;
     int next_attachment = 0;
+    boundary_maker *boundaries = nullptr;
 };
 
 mime_message::mime_message()
@@ -759,6 +781,7 @@ void mime_message::release()
     }
     m_parts.clear();
     m_part_ids.clear();
+    m_content_bytes = 0;
     // Free in reverse: embedded messages before the attachments holding them.
     for (auto it = m_items.rbegin(); it != m_items.rend(); ++it) {
         libpff_item_t *item = *it;
@@ -776,6 +799,13 @@ int mime_message::build(libpff_item_t *message, std::vector<std::string> &proble
     }
     build_state state;
     state.left_out = &left_out;
+    std::uint32_t identifier = 0;
+    error_slot e;
+    if (libpff_item_get_identifier(message, &identifier, e.get()) != 1) {
+        identifier = 0;
+    }
+    boundary_maker boundaries(identifier);
+    state.boundaries = &boundaries;
 
     std::string sender = message_string(message, tag_sent_representing_smtp_address);
     if (sender.empty()) {
@@ -811,10 +841,11 @@ GMimeMessage *mime_message::build_message(libpff_item_t *message, build_state &s
     }
     settle_date_header(result, sent_time(message));
     message_bodies bodies = read_bodies(message, problems);
+    m_content_bytes += bodies.plain.size() + bodies.html.size();
     std::vector<GMimeObject *> related;
     std::vector<GMimeObject *> attached;
     add_attachments(message, state, depth, bodies.html, problems, related, attached);
-    GMimeObject *body = assemble(bodies, related, attached);
+    GMimeObject *body = assemble(bodies, related, attached, *state.boundaries);
     g_mime_message_set_mime_part(result, body);
     g_object_unref(body);
     return result;
@@ -906,6 +937,7 @@ GMimeObject *mime_message::data_part(libpff_item_t *attachment, int i, std::uint
     if (size_result != 1) {
         size = 0; // no data at all: an empty attachment
     }
+    m_content_bytes += size;
     std::string mime;
     read_set_string(attachment, 0, tag_attach_mime_tag, mime, code_page);
     std::string major;

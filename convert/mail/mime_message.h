@@ -74,6 +74,10 @@ public:
 
     GMimeMessage *get() const { return m_message; }
 
+    // About how many bytes the bodies and the attachment data take before
+    // encoding, embedded messages included (after build).
+    std::uint64_t content_bytes() const { return m_content_bytes; }
+
     // Attachment data stops being read once *stop is set (before build).
     void set_stop_flag(const std::atomic<bool> *stop) { m_stop = stop; }
 
@@ -105,6 +109,7 @@ private:
     std::vector<int> m_part_ids;
     std::string m_envelope_sender;
     std::int64_t m_envelope_time = 0;
+    std::uint64_t m_content_bytes = 0;
     const std::atomic<bool> *m_stop = nullptr;
 };
 

@@ -126,6 +126,10 @@ bool fd_writer::put(const char *data, std::size_t size)
         return true;
     }
     m_last = data[size - 1];
+    if (m_fd < 0) {
+        m_buffer.insert(m_buffer.end(), data, data + size);
+        return true;
+    }
     if (m_buffer.size() + size > buffer_limit) {
         if (!flush()) {
             return false;
@@ -220,6 +224,9 @@ bool fd_writer::flush()
     if (m_error != 0) {
         return false;
     }
+    if (m_fd < 0) {
+        return true; // the bytes stay until taken
+    }
     std::size_t done = 0;
     while (done < m_buffer.size()) {
         ssize_t n = ::write(m_fd, m_buffer.data() + done, m_buffer.size() - done);
@@ -239,6 +246,14 @@ bool fd_writer::flush()
     m_offset += m_buffer.size();
     m_buffer.clear();
     return true;
+}
+
+std::vector<char> fd_writer::take()
+{
+    std::vector<char> out;
+    out.swap(m_buffer);
+    m_offset += out.size();
+    return out;
 }
 
 bool fd_writer::truncate_to(std::uint64_t offset)

@@ -13,11 +13,13 @@ namespace korvel::convert {
 
 // Buffered writing to a file descriptor (not owned). With mboxrd set, every
 // line that starts with zero or more ">" followed by "From " gets one more
-// ">" in front.
+// ">" in front. Without a descriptor it writes into memory only, for a
+// message made ready away from the output (take() gives the bytes).
 class fd_writer
 {
 public:
     fd_writer(int fd, bool mboxrd);
+    explicit fd_writer(bool mboxrd) : fd_writer(-1, mboxrd) {}
     // Writes through the buffer (quoting when mboxrd). False once a write failed.
     bool write(const char *data, std::size_t size);
     // Writes without quoting (the mbox "From " separator line).
@@ -34,6 +36,8 @@ public:
     std::uint64_t offset() const { return m_offset + m_buffer.size(); }
     // errno of the first failed write, 0 when none failed.
     int error() const { return m_error; }
+    // The bytes written into memory; the writer is empty after.
+    std::vector<char> take();
 
 private:
     bool put(const char *data, std::size_t size);
