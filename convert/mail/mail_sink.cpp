@@ -455,12 +455,7 @@ int mail_sink::write_message(libpff_item_t *message, mail_build &build, fd_write
             return fail(error, "The message could not be read", false);
         }
         mime_message &m = *build.message;
-        bool ok = write_before(m, writer);
-        if (ok) {
-            GMimeStream *stream = writer_stream_new(&writer);
-            ok = m.write(stream) == 1;
-            g_object_unref(stream);
-        }
+        bool ok = write_before(m, writer) && m.write(writer) == 1;
         if (ok) {
             ok = writer.end_message() && write_after(writer);
         }

@@ -1,13 +1,11 @@
-// Where the mail formats write: a file descriptor through a buffer, quoting
-// "From " lines the mboxrd way when asked, and a GMime stream over it.
+// Where the mail formats write: a file descriptor (or memory) through a
+// buffer, quoting "From " lines the mboxrd way when asked.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
-
-#include <gmime/gmime.h>
 
 namespace korvel::convert {
 
@@ -51,8 +49,5 @@ private:
     std::string m_pending;
     char m_last = '\n';
 };
-
-// A write-only GMime stream over the writer (not owned). Returns a new reference.
-GMimeStream *writer_stream_new(fd_writer *writer);
 
 } // namespace korvel::convert
