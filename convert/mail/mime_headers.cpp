@@ -1,5 +1,8 @@
 #include "convert/mail/mime_headers.h"
 
+#include <functional>
+#include <unordered_map>
+
 #include <gmime/gmime.h>
 
 namespace korvel::convert {
@@ -74,7 +77,90 @@ void append_string(std::string &out, GString *text)
     g_string_free(text, TRUE);
 }
 
+// Header lines GMime formatted once, by what they were made from.
+class formatted_lines
+{
+public:
+    // The line for key, made by make the first time.
+    template <typename Make> const std::string &get(const std::string &key, Make make)
+    {
+        auto found = m_lines.find(key);
+        if (found != m_lines.end()) {
+            return found->second;
+        }
+        if (m_lines.size() >= limit) {
+            m_lines.clear();
+        }
+        return m_lines.emplace(key, make()).first->second;
+    }
+
+private:
+    static constexpr std::size_t limit = 256;
+    std::unordered_map<std::string, std::string> m_lines;
+};
+
+formatted_lines &cache()
+{
+    thread_local formatted_lines lines;
+    return lines;
+}
+
+std::string formatted_by(const std::function<void(header_lines &)> &add)
+{
+    header_lines lines;
+    add(lines);
+    return lines.take();
+}
+
+// The first character of a boundary must be formatted as its others are;
+// ours start with "=_korvel_" (which GMime quotes) and go on in hex digits
+// and '_', all alike.
+constexpr std::string_view boundary_start = "=_korvel_";
+
 } // namespace
+
+void header_lines::add_fixed(const char *name, const char *value)
+{
+    std::string key = std::string(name) + '\0' + value;
+    m_text += cache().get(key, [&] {
+        return formatted_by([&](header_lines &lines) { lines.add_text(name, value); });
+    });
+}
+
+void header_lines::add_text_type(const char *subtype, const char *charset)
+{
+    std::string key = std::string("text/") + subtype + '\0' + charset;
+    m_text += cache().get(key, [&] {
+        return formatted_by([&](header_lines &lines) {
+            lines.add_content_type("text", subtype, "charset", charset);
+        });
+    });
+}
+
+void header_lines::add_multipart_type(const char *subtype, const std::string &boundary)
+{
+    if (boundary.size() <= boundary_start.size() ||
+        boundary.compare(0, boundary_start.size(), boundary_start) != 0) {
+        add_content_type("multipart", subtype, "boundary", boundary.c_str());
+        return;
+    }
+    std::string stand_in(boundary_start);
+    stand_in.resize(boundary.size(), '0');
+    std::string key = std::string("multipart/") + subtype + '\0' + std::to_string(boundary.size());
+    const std::string &line = cache().get(key, [&] {
+        return formatted_by([&](header_lines &lines) {
+            lines.add_content_type("multipart", subtype, "boundary", stand_in.c_str());
+        });
+    });
+    const std::size_t at = line.find(stand_in);
+    if (at == std::string::npos) {
+        add_content_type("multipart", subtype, "boundary", boundary.c_str());
+        return;
+    }
+    m_text.append(line, 0, at);
+    m_text += boundary;
+    m_text.append(line, at + stand_in.size());
+}
 
 void header_lines::add_text(const char *name, const char *value, const char *charset)
 {

@@ -32,9 +32,19 @@ public:
     // From, Sender, To, Cc, Bcc: the addresses that have a name or an email;
     // nothing when none does.
     void add_addresses(const char *name, const std::vector<address> &addresses);
+    // A header whose value is one of a few (MIME-Version, a transfer
+    // encoding): formatted once per thread.
+    void add_fixed(const char *name, const char *value);
     // Content-Type, with one parameter unless parameter is nullptr.
     void add_content_type(std::string_view type, std::string_view subtype,
                           const char *parameter = nullptr, const char *value = nullptr);
+    // Content-Type of a text part: formatted once per thread for each
+    // subtype and charset.
+    void add_text_type(const char *subtype, const char *charset);
+    // Content-Type of a multipart: formatted once per thread for each
+    // subtype and length of boundary (a boundary is made of characters that
+    // are all formatted alike), the boundary put in its place.
+    void add_multipart_type(const char *subtype, const std::string &boundary);
     // Content-Disposition, with a filename parameter unless file_name is empty.
     void add_disposition(const char *disposition, const std::string &file_name);
     // Lines formatted already, each ending with a line end.

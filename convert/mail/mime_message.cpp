@@ -230,7 +230,7 @@ mime_part text_part(const char *subtype, std::string bytes, const char *charset)
 {
     mime_part part;
     header_lines headers;
-    headers.add_content_type("text", subtype, "charset", charset);
+    headers.add_text_type(subtype, charset);
     GMimeContentEncoding encoding = best_encoding(bytes);
     if (encoding == GMIME_CONTENT_ENCODING_BASE64 ||
         encoding == GMIME_CONTENT_ENCODING_QUOTEDPRINTABLE) {
@@ -239,7 +239,7 @@ mime_part text_part(const char *subtype, std::string bytes, const char *charset)
         part.content = std::move(bytes);
     }
     if (const char *name = g_mime_content_encoding_to_string(encoding)) {
-        headers.add_text("Content-Transfer-Encoding", name);
+        headers.add_fixed("Content-Transfer-Encoding", name);
     }
     part.headers = headers.take();
     return part;
@@ -294,7 +294,7 @@ mime_part new_multipart(const char *subtype, boundary_maker &boundaries)
     multipart.what = mime_part::kind::multipart;
     multipart.boundary = boundaries.next();
     header_lines headers;
-    headers.add_content_type("multipart", subtype, "boundary", multipart.boundary.c_str());
+    headers.add_multipart_type(subtype, multipart.boundary);
     multipart.headers = headers.take();
     return multipart;
 }
@@ -371,7 +371,7 @@ bool kept_headers(libpff_item_t *message, header_lines &lines)
     }
     lines.add_formatted(std::string_view(reinterpret_cast<const char *>(bytes->data), bytes->len));
     if (!g_mime_header_list_contains(headers, "MIME-Version")) {
-        lines.add_text("MIME-Version", "1.0");
+        lines.add_fixed("MIME-Version", "1.0");
     }
     g_object_unref(out); // frees the bytes too
     g_object_unref(result);
@@ -465,7 +465,7 @@ void headers_from_properties(libpff_item_t *message, header_lines &lines,
             g_date_time_unref(date);
         }
     }
-    lines.add_text("MIME-Version", "1.0");
+    lines.add_fixed("MIME-Version", "1.0");
 }
 
 struct message_bodies
@@ -943,7 +943,7 @@ mime_part mime_message::data_part(libpff_item_t *attachment, int i, std::uint32_
     // disposition before its content id, an unnamed one's after.
     header_lines headers;
     headers.add_content_type(major, minor, file_name.empty() ? nullptr : "name", file_name.c_str());
-    headers.add_text("Content-Transfer-Encoding", "base64");
+    headers.add_fixed("Content-Transfer-Encoding", "base64");
     if (file_name.empty() && !content_id.empty()) {
         headers.add_id("Content-Id", content_id);
     }
