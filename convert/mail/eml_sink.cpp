@@ -62,13 +62,7 @@ int eml_sink::add_mail(prepared_item &mail, level &l, sink_error &error)
     int result = 1;
     {
         fd_writer writer(fd, false);
-        if (mail.build.message) {
-            std::vector<std::string> problems;
-            result = write_message(mail.item, mail.build, writer, problems, error);
-            add_problems(problems);
-        } else if (!writer.write_raw(mail.output.data(), mail.output.size())) {
-            result = fail(error, "Cannot write \"" + name + "\": " + std::strerror(writer.error()));
-        }
+        result = put_mail(mail, writer, error);
         if (result == 1 && !writer.flush()) {
             result = fail(error, "Cannot write \"" + name + "\": " + std::strerror(writer.error()));
         }

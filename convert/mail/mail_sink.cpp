@@ -487,6 +487,17 @@ int mail_sink::write_message(libpff_item_t *message, mail_build &build, fd_write
     return fail(error, "Too many attachments of the message could not be read", false);
 }
 
+int mail_sink::put_mail(prepared_item &mail, fd_writer &writer, sink_error &error)
+{
+    if (mail.build.message) {
+        return write_message(mail.item, mail.build, writer, m_problems, error);
+    }
+    if (!writer.write_raw(mail.output.data(), mail.output.size())) {
+        return fail(error, "Cannot write the output: " + errno_text(writer.error()));
+    }
+    return 1;
+}
+
 // Opens "<folder name><suffix>" for the folder opened last in the
 // contacts-and-calendars tree; -1 (error filled) on failure.
 int mail_sink::open_beside(level &l, const char *suffix, int &fd,

@@ -136,11 +136,6 @@ protected:
     };
 
     static int fail(sink_error &error, std::string message, bool fatal = true);
-    // Adds lines for the report of the message being written.
-    void add_problems(const std::vector<std::string> &problems)
-    {
-        m_problems.insert(m_problems.end(), problems.begin(), problems.end());
-    }
 
     // Makes level l's file or directory in container. 1, or -1 (error filled).
     virtual int make_folder(level &l, int container, sink_error &error) = 0;
@@ -167,6 +162,9 @@ protected:
     // what was lost. 1 written, -1 failed (error filled).
     int write_message(libpff_item_t *message, mail_build &build, fd_writer &writer,
                       std::vector<std::string> &problems, sink_error &error) const;
+    // Writes a mail item through the writer: its output, or its build
+    // streamed. 1, or -1 (error filled).
+    int put_mail(prepared_item &mail, fd_writer &writer, sink_error &error);
 
 private:
     void close_all();

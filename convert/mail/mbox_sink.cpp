@@ -61,17 +61,7 @@ int mbox_sink::children_directory(level &parent, sink_error &error)
 
 int mbox_sink::add_mail(prepared_item &mail, level &l, sink_error &error)
 {
-    if (mail.build.message) {
-        std::vector<std::string> problems;
-        const int r = write_message(mail.item, mail.build, *l.writer, problems, error);
-        add_problems(problems);
-        return r;
-    }
-    if (!l.writer->write_raw(mail.output.data(), mail.output.size())) {
-        return fail(error,
-                    "Cannot write the output: " + std::string(std::strerror(l.writer->error())));
-    }
-    return 1;
+    return put_mail(mail, *l.writer, error);
 }
 
 int mbox_sink::finish_folder(level &l, sink_error &error)
