@@ -39,9 +39,14 @@ int eml_sink::children_directory(level &parent, sink_error &)
     return parent.dir_fd;
 }
 
-int eml_sink::add_mail(libpff_item_t *message, level &l, sink_error &error)
+std::string eml_sink::mail_file_base(libpff_item_t *message) const
 {
-    std::string base = safe_file_name(pim_read_subject(message), file_name_limit, "message");
+    return safe_file_name(pim_read_subject(message), file_name_limit, "message");
+}
+
+int eml_sink::add_mail(prepared_item &mail, level &l, sink_error &error)
+{
+    const std::string &base = mail.file_base;
     std::string name;
     int fd = -1;
     for (int n = 1; n < 100000 && fd < 0; ++n) {
@@ -57,7 +62,7 @@ int eml_sink::add_mail(libpff_item_t *message, level &l, sink_error &error)
     int result = 1;
     {
         fd_writer writer(fd, false);
-        result = write_message(message, writer, error);
+        result = put_mail(mail, writer, error);
         if (result == 1 && !writer.flush()) {
             result = fail(error, "Cannot write \"" + name + "\": " + std::strerror(writer.error()));
         }

@@ -12,7 +12,8 @@ class eml_sink final : public mail_sink
 protected:
     int make_folder(level &l, int container, sink_error &error) override;
     int children_directory(level &parent, sink_error &error) override;
-    int add_mail(libpff_item_t *message, level &l, sink_error &error) override;
+    int add_mail(prepared_item &mail, level &l, sink_error &error) override;
+    std::string mail_file_base(libpff_item_t *message) const override;
 };
 
 } // namespace korvel::convert

@@ -27,6 +27,11 @@ namespace {
 constexpr std::size_t folder_name_limit = 120;
 // How often a message is written again without an attachment that failed.
 constexpr int max_attachment_retries = 8;
+// A message whose bodies and attachments take more is not made in memory by
+// a reading thread but streamed from its file (as the PST sink does).
+constexpr std::uint64_t read_whole_limit = 1u << 20;
+// What a prepared item holds besides its bytes, for the readers' bound.
+constexpr std::size_t prepared_overhead = 1024;
 // The two trees of the output directory: the mail alone, which a mail client
 // takes whole as its local folders (every plain file there becomes a folder),
 // and the contacts and calendars beside it, for address books and calendars.
@@ -231,6 +236,39 @@ int mail_sink::add_message(libpff_item_t *message, bool associated, sink_error &
         // program reads.
         return 0;
     }
+    // On the save's own thread a message goes straight to the output.
+    std::unique_ptr<prepared_item> item = read_item(message, false);
+    return write_item(*item, error);
+}
+
+std::unique_ptr<prepared_message> mail_sink::prepare_message(libpff_item_t *message,
+                                                             bool associated)
+{
+    if (associated) {
+        auto out = std::make_unique<prepared_item>();
+        out->result = 0;
+        return out;
+    }
+    return read_item(message, true);
+}
+
+int mail_sink::write_prepared(prepared_message &message, bool associated, sink_error &error)
+{
+    if (m_levels.empty()) {
+        return fail(error, "No folder is open");
+    }
+    m_problems.clear();
+    if (associated || m_levels.back().left_out) {
+        return 0;
+    }
+    return write_item(static_cast<prepared_item &>(message), error);
+}
+
+std::unique_ptr<mail_sink::prepared_item> mail_sink::read_item(libpff_item_t *message,
+                                                               bool whole) const
+{
+    auto out = std::make_unique<prepared_item>();
+    out->item = message;
     std::string message_class = read_message_class(message);
     // An item without a class (a recovered one, say) is taken as the
     // mail it most likely is: MAPI's default class is IPM.Note.
@@ -238,18 +276,79 @@ int mail_sink::add_message(libpff_item_t *message, bool associated, sink_error &
     case item_family::mail:
         break;
     case item_family::contact:
-    case item_family::distribution_list:
-        return add_contact(message, error);
+    case item_family::distribution_list: {
+        out->what = prepared_item::kind::contact;
+        std::string card;
+        std::string why;
+        out->result = contact_to_vcard(message, card, why);
+        if (out->result == -1) {
+            out->error = {why.empty() ? "The contact could not be read" : why, false};
+        }
+        out->output.assign(card.begin(), card.end());
+        out->bytes = out->output.size() + prepared_overhead;
+        return out;
+    }
     case item_family::appointment:
     case item_family::task:
-        return add_calendar_item(message, error);
+        out->what = prepared_item::kind::calendar;
+        out->borrows_source = whole;
+        out->bytes = prepared_overhead;
+        return out;
     case item_family::other:
-        return 0;
+        out->result = 0;
+        return out;
+    }
+    out->file_base = mail_file_base(message);
+    if (build_mail(message, out->build) != 1) {
+        out->result = -1;
+        out->error = {"The message could not be read", false};
+        return out;
+    }
+    if (!whole || out->build.message->content_bytes() > read_whole_limit) {
+        // Written from the source when its turn comes.
+        out->borrows_source = whole;
+        out->bytes = read_whole_limit;
+        return out;
+    }
+    fd_writer memory(quotes_from_lines());
+    out->result = write_message(message, out->build, memory, out->problems, out->error);
+    out->build = {};
+    out->output = memory.take();
+    out->bytes = out->output.size() + prepared_overhead;
+    return out;
+}
+
+int mail_sink::build_mail(libpff_item_t *message, mail_build &build) const
+{
+    build.message = std::make_unique<mime_message>();
+    build.message->set_stop_flag(m_stop);
+    build.problems.clear();
+    if (build.message->build(message, build.problems, build.left_out) != 1) {
+        build.message.reset();
+        return -1;
+    }
+    return 1;
+}
+
+int mail_sink::write_item(prepared_item &item, sink_error &error)
+{
+    if (item.result != 1) {
+        error = item.error;
+        return item.result;
+    }
+    m_problems.insert(m_problems.end(), item.problems.begin(), item.problems.end());
+    switch (item.what) {
+    case prepared_item::kind::contact:
+        return add_contact(item.output, error);
+    case prepared_item::kind::calendar:
+        return add_calendar_item(item.item, error);
+    case prepared_item::kind::mail:
+        break;
     }
     if (make_level(m_levels.size() - 1, error) != 1) {
         return -1;
     }
-    return add_mail(message, m_levels.back(), error);
+    return add_mail(item, m_levels.back(), error);
 }
 
 std::vector<std::string> mail_sink::take_problems()
@@ -347,39 +446,32 @@ int mail_sink::container_fd(std::size_t i, sink_error &error)
     return children_directory(parent, error);
 }
 
-int mail_sink::write_message(libpff_item_t *message, fd_writer &writer, sink_error &error)
+int mail_sink::write_message(libpff_item_t *message, mail_build &build, fd_writer &writer,
+                             std::vector<std::string> &problems, sink_error &error) const
 {
-    std::set<int> left_out;
-    std::vector<std::string> problems;
     std::uint64_t start = writer.offset();
     for (int attempt = 0; attempt <= max_attachment_retries; ++attempt) {
-        mime_message m;
-        m.set_stop_flag(m_stop);
-        problems.clear();
-        if (m.build(message, problems, left_out) != 1) {
+        if (!build.message && build_mail(message, build) != 1) {
             return fail(error, "The message could not be read", false);
         }
-        bool ok = write_before(m, writer);
-        if (ok) {
-            GMimeStream *stream = writer_stream_new(&writer);
-            ok = m.write(stream) == 1;
-            g_object_unref(stream);
-        }
+        mime_message &m = *build.message;
+        bool ok = write_before(m, writer) && m.write(writer) == 1;
         if (ok) {
             ok = writer.end_message() && write_after(writer);
         }
         if (ok) {
-            if (!left_out.empty()) {
-                problems.push_back(std::to_string(left_out.size()) +
+            problems.insert(problems.end(), build.problems.begin(), build.problems.end());
+            if (!build.left_out.empty()) {
+                problems.push_back(std::to_string(build.left_out.size()) +
                                    " attachment(s) could not be read");
             }
-            m_problems.insert(m_problems.end(), problems.begin(), problems.end());
             return 1;
         }
         if (writer.error() != 0) {
             return fail(error, "Cannot write the output: " + errno_text(writer.error()));
         }
         int failed = m.failed_attachment();
+        build.message.reset();
         writer.truncate_to(start);
         if (m_stop != nullptr && m_stop->load()) {
             return fail(error, "Stopped", false);
@@ -390,9 +482,20 @@ int mail_sink::write_message(libpff_item_t *message, fd_writer &writer, sink_err
         if (failed < 0) {
             return fail(error, "The message could not be converted", false);
         }
-        left_out.insert(failed);
+        build.left_out.insert(failed);
     }
     return fail(error, "Too many attachments of the message could not be read", false);
+}
+
+int mail_sink::put_mail(prepared_item &mail, fd_writer &writer, sink_error &error)
+{
+    if (mail.build.message) {
+        return write_message(mail.item, mail.build, writer, m_problems, error);
+    }
+    if (!writer.write_raw(mail.output.data(), mail.output.size())) {
+        return fail(error, "Cannot write the output: " + errno_text(writer.error()));
+    }
+    return 1;
 }
 
 // Opens "<folder name><suffix>" for the folder opened last in the
@@ -413,20 +516,16 @@ int mail_sink::open_beside(level &l, const char *suffix, int &fd,
     return 1;
 }
 
-int mail_sink::add_contact(libpff_item_t *message, sink_error &error)
+int mail_sink::add_contact(const std::vector<char> &card, sink_error &error)
 {
     level &l = m_levels.back();
-    std::string card;
-    std::string why;
-    int r = contact_to_vcard(message, card, why);
-    if (r != 1) {
-        return r == 0 ? 0
-                      : fail(error, why.empty() ? "The contact could not be read" : why, false);
-    }
     if (!l.vcf && open_beside(l, ".vcf", l.vcf_fd, l.vcf, error) != 1) {
         return -1;
     }
-    return append(*l.vcf, card, l.name + ".vcf", error);
+    if (!l.vcf->write(card.data(), card.size())) {
+        return fail(error, "Cannot write \"" + l.name + ".vcf\": " + errno_text(l.vcf->error()));
+    }
+    return 1;
 }
 
 int mail_sink::add_calendar_item(libpff_item_t *message, sink_error &error)
@@ -455,12 +554,17 @@ int mail_sink::finish_folder(level &, sink_error &)
     return 1;
 }
 
-bool mail_sink::write_before(const mime_message &, fd_writer &)
+std::string mail_sink::mail_file_base(libpff_item_t *) const
+{
+    return {};
+}
+
+bool mail_sink::write_before(const mime_message &, fd_writer &) const
 {
     return true;
 }
 
-bool mail_sink::write_after(fd_writer &)
+bool mail_sink::write_after(fd_writer &) const
 {
     return true;
 }

@@ -62,6 +62,16 @@ public:
     int begin_folder(const sink_folder &folder, sink_error &error) override;
     int end_folder(sink_error &error) override;
     int add_message(libpff_item_t *message, bool associated, sink_error &error) override;
+    // A reading thread makes a mail item's whole output (the message, and
+    // the mbox separator) in memory, or a contact's vCard; the save's thread
+    // only writes it. A message whose bodies and attachments are big is
+    // built there but streamed from the reading thread's file when written,
+    // and so is a calendar item (the time zones its .ics defined so far are
+    // the folder's state).
+    bool prepares_messages() const override { return true; }
+    std::unique_ptr<prepared_message> prepare_message(libpff_item_t *message,
+                                                      bool associated) override;
+    int write_prepared(prepared_message &message, bool associated, sink_error &error) override;
     void set_stop_flag(const std::atomic<bool> *stop) override { m_stop = stop; }
     std::vector<std::string> take_problems() override;
     int close(sink_error &error) override;
@@ -98,6 +108,33 @@ protected:
         void close();
     };
 
+    // A mail item's MIME form, built again without an attachment whose data
+    // cannot be read.
+    struct mail_build
+    {
+        std::unique_ptr<mime_message> message;
+        std::set<int> left_out;
+        std::vector<std::string> problems;
+    };
+
+    // An item read and made ready to write.
+    struct prepared_item : prepared_message
+    {
+        enum class kind
+        {
+            mail,     // output holds it, or build the message to stream
+            contact,  // output holds its vCard
+            calendar, // written from item
+        };
+        kind what = kind::mail;
+        std::vector<char> output;
+        mail_build build;
+        // The file name a message's own file starts from (EML).
+        std::string file_base;
+        // The source item, for what is written straight from it (not owned).
+        libpff_item_t *item = nullptr;
+    };
+
     static int fail(sink_error &error, std::string message, bool fatal = true);
 
     // Makes level l's file or directory in container. 1, or -1 (error filled).
@@ -105,18 +142,29 @@ protected:
     // The directory that holds the sub-folders of a level already made; -1
     // (error filled) on failure.
     virtual int children_directory(level &parent, sink_error &error) = 0;
-    // Writes one mail item into the folder opened last (made already).
-    virtual int add_mail(libpff_item_t *message, level &l, sink_error &error) = 0;
+    // Writes one mail item into the folder opened last (made already): its
+    // bytes, or its build streamed through write_message.
+    virtual int add_mail(prepared_item &mail, level &l, sink_error &error) = 0;
+    // The start of a message's own file name, read from the message ("" when
+    // the format keeps messages in one file).
+    virtual std::string mail_file_base(libpff_item_t *message) const;
+    // True when message lines are quoted the mboxrd way.
+    virtual bool quotes_from_lines() const { return false; }
     // Ends the folder's own file before it is closed. 1, or -1 (error filled).
     virtual int finish_folder(level &l, sink_error &error);
     // What comes before and after each message in the writer (the mbox
     // separator); false when the writer failed.
-    virtual bool write_before(const mime_message &m, fd_writer &writer);
-    virtual bool write_after(fd_writer &writer);
+    virtual bool write_before(const mime_message &m, fd_writer &writer) const;
+    virtual bool write_after(fd_writer &writer) const;
 
-    // Writes the message through the writer, leaving out attachments whose
-    // data cannot be read. 1 written, -1 failed (error filled).
-    int write_message(libpff_item_t *message, fd_writer &writer, sink_error &error);
+    // Writes the message (built already, or built here) through the writer,
+    // leaving out attachments whose data cannot be read; problems receives
+    // what was lost. 1 written, -1 failed (error filled).
+    int write_message(libpff_item_t *message, mail_build &build, fd_writer &writer,
+                      std::vector<std::string> &problems, sink_error &error) const;
+    // Writes a mail item through the writer: its output, or its build
+    // streamed. 1, or -1 (error filled).
+    int put_mail(prepared_item &mail, fd_writer &writer, sink_error &error);
 
 private:
     void close_all();
@@ -125,7 +173,13 @@ private:
     int container_fd(std::size_t i, sink_error &error);
     int open_beside(level &l, const char *suffix, int &fd, std::unique_ptr<fd_writer> &writer,
                     sink_error &error);
-    int add_contact(libpff_item_t *message, sink_error &error);
+    // Reads an item on any thread; whole: a mail item's output made in
+    // memory unless it is big.
+    std::unique_ptr<prepared_item> read_item(libpff_item_t *message, bool whole) const;
+    int build_mail(libpff_item_t *message, mail_build &build) const;
+    // Writes what read_item made into the folder opened last.
+    int write_item(prepared_item &item, sink_error &error);
+    int add_contact(const std::vector<char> &card, sink_error &error);
     int add_calendar_item(libpff_item_t *message, sink_error &error);
 
     std::string m_path;

@@ -59,9 +59,9 @@ int mbox_sink::children_directory(level &parent, sink_error &error)
     return parent.children_fd;
 }
 
-int mbox_sink::add_mail(libpff_item_t *message, level &l, sink_error &error)
+int mbox_sink::add_mail(prepared_item &mail, level &l, sink_error &error)
 {
-    return write_message(message, *l.writer, error);
+    return put_mail(mail, *l.writer, error);
 }
 
 int mbox_sink::finish_folder(level &l, sink_error &error)
@@ -73,7 +73,7 @@ int mbox_sink::finish_folder(level &l, sink_error &error)
     return 1;
 }
 
-bool mbox_sink::write_before(const mime_message &m, fd_writer &writer)
+bool mbox_sink::write_before(const mime_message &m, fd_writer &writer) const
 {
     std::string line = from_line(m);
     return writer.write_raw(line.data(), line.size());
@@ -81,7 +81,7 @@ bool mbox_sink::write_before(const mime_message &m, fd_writer &writer)
 
 // A blank line ends each message, so that the next "From " line starts a
 // paragraph of its own.
-bool mbox_sink::write_after(fd_writer &writer)
+bool mbox_sink::write_after(fd_writer &writer) const
 {
     return writer.write_raw("\n", 1);
 }

@@ -66,31 +66,18 @@ bool names_someone(const address &a)
 
 } // namespace
 
-void add_addresses(GMimeMessage *message, GMimeAddressType kind,
-                   const std::vector<address> &addresses)
+InternetAddressList *address_list(const std::vector<address> &addresses)
 {
-    std::vector<const address *> named;
+    InternetAddressList *list = nullptr;
     for (const address &a : addresses) {
         if (names_someone(a)) {
-            named.push_back(&a);
+            if (list == nullptr) {
+                list = internet_address_list_new();
+            }
+            add_address(list, a);
         }
     }
-    if (named.empty()) {
-        return;
-    }
-    InternetAddressList *target = g_mime_message_get_addresses(message, kind);
-    if (named.size() == 1) {
-        add_address(target, *named.front());
-        return;
-    }
-    // The message formats its header again at every change of the list:
-    // the addresses go in as one change.
-    InternetAddressList *gathered = internet_address_list_new();
-    for (const address *a : named) {
-        add_address(gathered, *a);
-    }
-    internet_address_list_append(target, gathered);
-    g_object_unref(gathered);
+    return list;
 }
 
 } // namespace korvel::convert

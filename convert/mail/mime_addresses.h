@@ -1,5 +1,4 @@
-// The address headers of a message made from its properties: each list set
-// once, with every recipient of its kind in it.
+// The address lists of the headers of a message made from its properties.
 #pragma once
 
 #include <string>
@@ -15,9 +14,8 @@ struct address
     std::string email;
 };
 
-// Adds the addresses that have a name or an email to the message's list of
-// that kind; the header is formatted once for all of them.
-void add_addresses(GMimeMessage *message, GMimeAddressType kind,
-                   const std::vector<address> &addresses);
+// A new list of the addresses that have a name or an email (its domains'
+// IDN forms worked out once per thread), or nullptr when none does.
+InternetAddressList *address_list(const std::vector<address> &addresses);
 
 } // namespace korvel::convert

@@ -1,7 +1,6 @@
 #include "convert/mail/mime_message.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cctype>
 #include <cstdio>
 #include <cstring>
@@ -9,11 +8,11 @@
 #include <optional>
 #include <random>
 
-#include "convert/mail/attachment_part.h"
 #include "convert/mail/mime_addresses.h"
 #include "convert/mail/mime_date.h"
-#include "convert/pim/pim_values.h"
+#include "convert/mail/mime_headers.h"
 #include "convert/mail/rtf_html.h"
+#include "convert/pim/pim_values.h"
 #include "preview/rtf_reader.h"
 #include "scan/names.h"
 #include "scan/pff_values.h"
@@ -27,22 +26,6 @@ namespace {
 constexpr int max_embedding_depth = 16;
 // Bodies larger than this are not read (they are held in memory to be encoded).
 constexpr std::size_t body_limit = 512u * 1024 * 1024;
-
-template <class T> GMimeObject *as_object(T *p)
-{
-    return reinterpret_cast<GMimeObject *>(p);
-}
-template <class T> GMimePart *as_part(T *p)
-{
-    return reinterpret_cast<GMimePart *>(p);
-}
-
-void unref(gpointer p)
-{
-    if (p != nullptr) {
-        g_object_unref(p);
-    }
-}
 
 int read_set_string(libpff_item_t *item, int set_index, std::uint32_t tag, std::string &out,
                     std::uint32_t code_page = 0)
@@ -213,18 +196,6 @@ bool split_mime_type(std::string_view mime, std::string &type, std::string &subt
     return token_ok(type) && token_ok(subtype);
 }
 
-// Gives a new part its Content-Type with its one parameter. Made whole
-// before the part takes it: GMime formats the header again on every change
-// to a content type it holds.
-void set_content_type(GMimeObject *part, const char *type, const char *subtype,
-                      const char *parameter, const char *value)
-{
-    GMimeContentType *content_type = g_mime_content_type_new(type, subtype);
-    g_mime_content_type_set_parameter(content_type, parameter, value);
-    g_mime_object_set_content_type(part, content_type);
-    g_object_unref(content_type);
-}
-
 // The encoding GMime would pick for a part of these bytes (7-bit transport),
 // found on the buffer itself rather than through streams over a part.
 GMimeContentEncoding best_encoding(const std::string &bytes)
@@ -254,74 +225,92 @@ std::string encode(const std::string &bytes, GMimeContentEncoding encoding)
     return out;
 }
 
-// A text part. Its content is stored already encoded, so that writing it
-// stacks no encoding filter over it.
-GMimeTextPart *text_part(const char *subtype, const std::string &bytes, const char *charset)
+// A text part, its content stored already encoded.
+mime_part text_part(const char *subtype, std::string bytes, const char *charset)
 {
-    GMimeTextPart *part = GMIME_TEXT_PART(g_object_new(GMIME_TYPE_TEXT_PART, nullptr));
-    set_content_type(as_object(part), "text", subtype, "charset", charset);
+    mime_part part;
+    header_lines headers;
+    headers.add_text_type(subtype, charset);
     GMimeContentEncoding encoding = best_encoding(bytes);
-    GMimeStream *stream = nullptr;
-    GMimeContentEncoding stored = GMIME_CONTENT_ENCODING_DEFAULT;
     if (encoding == GMIME_CONTENT_ENCODING_BASE64 ||
         encoding == GMIME_CONTENT_ENCODING_QUOTEDPRINTABLE) {
-        std::string encoded = encode(bytes, encoding);
-        stream = g_mime_stream_mem_new_with_buffer(encoded.data(), encoded.size());
-        stored = encoding;
+        part.content = encode(bytes, encoding);
     } else {
-        stream = g_mime_stream_mem_new_with_buffer(bytes.data(), bytes.size());
+        part.content = std::move(bytes);
     }
-    GMimeDataWrapper *wrapper = g_mime_data_wrapper_new_with_stream(stream, stored);
-    g_mime_part_set_content(as_part(part), wrapper);
-    g_object_unref(wrapper);
-    g_object_unref(stream);
-    g_mime_part_set_content_encoding(as_part(part), encoding);
+    if (const char *name = g_mime_content_encoding_to_string(encoding)) {
+        headers.add_fixed("Content-Transfer-Encoding", name);
+    }
+    part.headers = headers.take();
     return part;
 }
 
-GMimeObject *note_part(const std::string &text)
+mime_part note_part(const std::string &text)
 {
-    return as_object(text_part("plain", text, "utf-8"));
+    return text_part("plain", text, "utf-8");
 }
 
-// A multipart with its boundary. GMime would open and read the system's random
-// source for every multipart (a tenth of the conversion time); one random seed
-// per process, mixed with a counter, gives boundaries as unlikely to occur in
-// a body as GMime's own ("=_" never appears in base64 or quoted-printable).
-GMimeMultipart *new_multipart(const char *subtype)
+// The multipart boundaries of one message. GMime would open and read the
+// system's random source for every multipart (a tenth of the conversion
+// time); one random seed per process, mixed with the message's identifier
+// and a count of its multiparts, gives boundaries as unlikely to occur in a
+// body as GMime's own ("=_" never appears in base64 or quoted-printable).
+// Counted per message, not per process, so that they do not depend on which
+// reading thread made which message first.
+class boundary_maker
 {
-    static std::atomic<std::uint64_t> counter{0};
-    static const std::uint64_t seed = [] {
-        std::random_device device;
-        return (static_cast<std::uint64_t>(device()) << 32) ^ device();
-    }();
-    std::uint64_t n = counter.fetch_add(1, std::memory_order_relaxed);
-    // splitmix64 of seed + n: boundaries of different runs do not repeat.
-    std::uint64_t z = seed + 0x9E3779B97F4A7C15ULL * (n + 1);
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
-    z ^= z >> 31;
-    char boundary[64];
-    std::snprintf(boundary, sizeof boundary, "=_korvel_%016llx_%llx",
-                  static_cast<unsigned long long>(z), static_cast<unsigned long long>(n));
-    GMimeMultipart *multipart = GMIME_MULTIPART(g_object_new(GMIME_TYPE_MULTIPART, nullptr));
-    set_content_type(as_object(multipart), "multipart", subtype, "boundary", boundary);
+public:
+    explicit boundary_maker(std::uint32_t message_identifier)
+    {
+        static const std::uint64_t seed = [] {
+            std::random_device device;
+            return (static_cast<std::uint64_t>(device()) << 32) ^ device();
+        }();
+        m_base = seed ^ (static_cast<std::uint64_t>(message_identifier) << 20);
+    }
+
+    std::string next()
+    {
+        const std::uint64_t n = m_count++;
+        // splitmix64 of base + n.
+        std::uint64_t z = m_base + 0x9E3779B97F4A7C15ULL * (n + 1);
+        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
+        z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
+        z ^= z >> 31;
+        char boundary[64];
+        std::snprintf(boundary, sizeof boundary, "=_korvel_%016llx_%llx",
+                      static_cast<unsigned long long>(z), static_cast<unsigned long long>(n));
+        return boundary;
+    }
+
+private:
+    std::uint64_t m_base = 0;
+    std::uint64_t m_count = 0;
+};
+
+mime_part new_multipart(const char *subtype, boundary_maker &boundaries)
+{
+    mime_part multipart;
+    multipart.what = mime_part::kind::multipart;
+    multipart.boundary = boundaries.next();
+    header_lines headers;
+    headers.add_multipart_type(subtype, multipart.boundary);
+    multipart.headers = headers.take();
     return multipart;
 }
 
-// A multipart of first and then rest, taking all their references; rest is
-// left empty.
-GMimeObject *multipart_of(const char *subtype, GMimeObject *first, std::vector<GMimeObject *> &rest)
+// A multipart of first and then rest; rest is left empty.
+mime_part multipart_of(const char *subtype, mime_part first, std::vector<mime_part> &rest,
+                       boundary_maker &boundaries)
 {
-    GMimeMultipart *multipart = new_multipart(subtype);
-    g_mime_multipart_add(multipart, first);
-    g_object_unref(first);
-    for (GMimeObject *p : rest) {
-        g_mime_multipart_add(multipart, p);
-        g_object_unref(p);
+    mime_part multipart = new_multipart(subtype, boundaries);
+    multipart.children.reserve(rest.size() + 1);
+    multipart.children.push_back(std::move(first));
+    for (mime_part &p : rest) {
+        multipart.children.push_back(std::move(p));
     }
     rest.clear();
-    return as_object(multipart);
+    return multipart;
 }
 
 
@@ -339,13 +328,13 @@ std::optional<std::int64_t> sent_time(libpff_item_t *message)
 }
 
 // The headers the message arrived with, without their old structure headers
-// (the body is rebuilt from the item); nullptr when it kept none, or none
-// that name a sender.
-GMimeMessage *kept_headers(libpff_item_t *message)
+// (the body is rebuilt from the item), with one Date (settle_date_header) and
+// a MIME-Version; false when it kept none, or none that name a sender.
+bool kept_headers(libpff_item_t *message, header_lines &lines)
 {
     std::string transport = message_string(message, tag_transport_headers);
     if (transport.empty()) {
-        return nullptr;
+        return false;
     }
     while (!transport.empty() && (transport.back() == '\n' || transport.back() == '\r')) {
         transport.pop_back();
@@ -357,9 +346,9 @@ GMimeMessage *kept_headers(libpff_item_t *message)
     g_object_unref(parser);
     g_object_unref(stream);
     if (result == nullptr) {
-        return nullptr;
+        return false;
     }
-    GMimeObject *o = as_object(result);
+    GMimeObject *o = GMIME_OBJECT(result);
     g_mime_object_remove_header(o, "Content-Type");
     g_mime_object_remove_header(o, "Content-Transfer-Encoding");
     g_mime_object_remove_header(o, "Content-Disposition");
@@ -368,9 +357,25 @@ GMimeMessage *kept_headers(libpff_item_t *message)
          internet_address_list_length(g_mime_message_get_from(result)) == 0) &&
         g_mime_object_get_header(o, "From") == nullptr) {
         g_object_unref(result);
-        return nullptr;
+        return false;
     }
-    return result;
+    settle_date_header(result, sent_time(message));
+    // Parsing is GMime's; the kept lines are written as it writes them, one
+    // by one, and the line ends converted with the rest of the header block.
+    GMimeHeaderList *headers = g_mime_object_get_header_list(o);
+    GByteArray *bytes = g_byte_array_new();
+    GMimeStream *out = g_mime_stream_mem_new_with_byte_array(bytes);
+    const int count = g_mime_header_list_get_count(headers);
+    for (int i = 0; i < count; ++i) {
+        g_mime_header_write_to_stream(g_mime_header_list_get_header_at(headers, i), nullptr, out);
+    }
+    lines.add_formatted(std::string_view(reinterpret_cast<const char *>(bytes->data), bytes->len));
+    if (!g_mime_header_list_contains(headers, "MIME-Version")) {
+        lines.add_fixed("MIME-Version", "1.0");
+    }
+    g_object_unref(out); // frees the bytes too
+    g_object_unref(result);
+    return true;
 }
 
 // From, and Sender when someone else sent it on the author's behalf.
@@ -400,8 +405,7 @@ originators read_originators(libpff_item_t *message)
     return o;
 }
 
-void add_recipients(GMimeMessage *result, libpff_item_t *message,
-                    std::vector<std::string> &problems)
+void add_recipients(header_lines &lines, libpff_item_t *message, std::vector<std::string> &problems)
 {
     std::vector<pim_recipient> recipients;
     if (pim_read_recipients(message, recipients) < 0) {
@@ -418,44 +422,50 @@ void add_recipients(GMimeMessage *result, libpff_item_t *message,
             bcc.push_back({r.name, r.address});
         }
     }
-    add_addresses(result, GMIME_ADDRESS_TYPE_TO, to);
-    add_addresses(result, GMIME_ADDRESS_TYPE_CC, cc);
-    add_addresses(result, GMIME_ADDRESS_TYPE_BCC, bcc);
+    lines.add_addresses("To", to);
+    lines.add_addresses("Cc", cc);
+    lines.add_addresses("Bcc", bcc);
 }
 
 // Headers made from the message's properties, for an item that kept none of
-// its own.
-GMimeMessage *headers_from_properties(libpff_item_t *message, std::vector<std::string> &problems)
+// its own, in the order GMime gives a message's headers (From, Subject,
+// Sender, To, Cc, then the rest as set).
+void headers_from_properties(libpff_item_t *message, header_lines &lines,
+                             std::vector<std::string> &problems)
 {
-    // The headers go in in GMime's usual order (From, Subject, Sender, To,
-    // Cc, then the rest as set) without the nine empty headers GMime would
-    // put in first to keep that order: each is an object of its own, made
-    // and destroyed for every message.
-    GMimeMessage *result = g_mime_message_new(FALSE);
     const originators o = read_originators(message);
-    add_addresses(result, GMIME_ADDRESS_TYPE_FROM, {o.from});
+    lines.add_addresses("From", {o.from});
     std::string subject = pim_read_subject(message);
     if (!subject.empty()) {
-        g_mime_message_set_subject(result, subject.c_str(), "utf-8");
+        lines.add_text("Subject", subject.c_str(), "utf-8");
     }
-    add_addresses(result, GMIME_ADDRESS_TYPE_SENDER, {o.sender});
-    add_recipients(result, message, problems);
+    lines.add_addresses("Sender", {o.sender});
+    add_recipients(lines, message, problems);
     std::string id = message_string(message, tag_internet_message_id);
     id.erase(std::remove_if(id.begin(), id.end(),
                             [](char c) { return c == '<' || c == '>' || c == ' '; }),
              id.end());
     if (!id.empty()) {
-        g_mime_message_set_message_id(result, id.c_str());
+        lines.add_id("Message-Id", id);
     }
     std::string in_reply_to = message_string(message, tag_in_reply_to);
     if (!in_reply_to.empty()) {
-        g_mime_object_set_header(as_object(result), "In-Reply-To", in_reply_to.c_str(), nullptr);
+        lines.add_references("In-Reply-To", in_reply_to.c_str());
     }
     std::string references = message_string(message, tag_references);
     if (!references.empty()) {
-        g_mime_object_set_header(as_object(result), "References", references.c_str(), nullptr);
+        lines.add_references("References", references.c_str());
     }
-    return result;
+    if (const std::optional<std::int64_t> sent = sent_time(message)) {
+        GDateTime *date = g_date_time_new_from_unix_utc(*sent);
+        if (date != nullptr) {
+            char *text = g_mime_utils_header_format_date(date);
+            lines.add_text("Date", text);
+            g_free(text);
+            g_date_time_unref(date);
+        }
+    }
+    lines.add_fixed("MIME-Version", "1.0");
 }
 
 struct message_bodies
@@ -524,37 +534,32 @@ std::string attachment_file_name(libpff_item_t *attachment, std::uint32_t code_p
 
 // The body in its structure: mixed[ alternative[ plain, related[ html,
 // images ] ], attachments ]; each level only when it has more than one part.
-// Takes the parts' references.
-GMimeObject *assemble(const message_bodies &bodies, std::vector<GMimeObject *> &related,
-                      std::vector<GMimeObject *> &attached)
+mime_part assemble(message_bodies &bodies, std::vector<mime_part> &related,
+                   std::vector<mime_part> &attached, boundary_maker &boundaries)
 {
-    GMimeObject *html_part = nullptr;
+    std::optional<mime_part> html_part;
     if (!bodies.html.empty()) {
-        html_part = as_object(text_part("html", bodies.html, bodies.html_charset));
+        html_part = text_part("html", std::move(bodies.html), bodies.html_charset);
         if (!related.empty()) {
-            html_part = multipart_of("related", html_part, related);
+            html_part = multipart_of("related", std::move(*html_part), related, boundaries);
         }
     }
-    for (GMimeObject *p : related) {
-        attached.push_back(p); // no HTML to show them in
+    for (mime_part &p : related) {
+        attached.push_back(std::move(p)); // no HTML to show them in
     }
     related.clear();
-    GMimeObject *body = nullptr;
-    if (html_part != nullptr && !bodies.plain.empty()) {
-        GMimeMultipart *alternative = new_multipart("alternative");
-        GMimeObject *plain_part = as_object(text_part("plain", bodies.plain, "utf-8"));
-        g_mime_multipart_add(alternative, plain_part);
-        g_object_unref(plain_part);
-        g_mime_multipart_add(alternative, html_part);
-        g_object_unref(html_part);
-        body = as_object(alternative);
-    } else if (html_part != nullptr) {
-        body = html_part;
+    mime_part body;
+    if (html_part && !bodies.plain.empty()) {
+        body = new_multipart("alternative", boundaries);
+        body.children.push_back(text_part("plain", std::move(bodies.plain), "utf-8"));
+        body.children.push_back(std::move(*html_part));
+    } else if (html_part) {
+        body = std::move(*html_part);
     } else {
-        body = as_object(text_part("plain", bodies.plain, "utf-8"));
+        body = text_part("plain", std::move(bodies.plain), "utf-8");
     }
     if (!attached.empty()) {
-        body = multipart_of("mixed", body, attached);
+        body = multipart_of("mixed", std::move(body), attached, boundaries);
     }
     return body;
 }
@@ -738,6 +743,7 @@ struct mime_message::build_state
 {
     const std::set<int> *left_out = nullptr;
     int next_attachment = 0;
+    boundary_maker *boundaries = nullptr;
 };
 
 mime_message::mime_message()
@@ -752,13 +758,9 @@ mime_message::~mime_message()
 
 void mime_message::release()
 {
-    unref(m_message);
-    m_message = nullptr;
-    for (GMimePart *p : m_parts) {
-        g_object_unref(p);
-    }
-    m_parts.clear();
-    m_part_ids.clear();
+    m_root = {};
+    m_failed = -1;
+    m_content_bytes = 0;
     // Free in reverse: embedded messages before the attachments holding them.
     for (auto it = m_items.rbegin(); it != m_items.rend(); ++it) {
         libpff_item_t *item = *it;
@@ -776,6 +778,13 @@ int mime_message::build(libpff_item_t *message, std::vector<std::string> &proble
     }
     build_state state;
     state.left_out = &left_out;
+    std::uint32_t identifier = 0;
+    error_slot e;
+    if (libpff_item_get_identifier(message, &identifier, e.get()) != 1) {
+        identifier = 0;
+    }
+    boundary_maker boundaries(identifier);
+    state.boundaries = &boundaries;
 
     std::string sender = message_string(message, tag_sent_representing_smtp_address);
     if (sender.empty()) {
@@ -798,34 +807,39 @@ int mime_message::build(libpff_item_t *message, std::vector<std::string> &proble
         m_envelope_time = unix_from_filetime(filetime);
     }
 
-    m_message = build_message(message, state, 0, problems);
-    return m_message != nullptr ? 1 : -1;
+    build_message(message, state, 0, problems, m_root);
+    return 1;
 }
 
-GMimeMessage *mime_message::build_message(libpff_item_t *message, build_state &state, int depth,
-                                          std::vector<std::string> &problems)
+// The message as a part of kind message: its header block (its body's
+// headers at the end) and its body.
+void mime_message::build_message(libpff_item_t *message, build_state &state, int depth,
+                                 std::vector<std::string> &problems, mime_part &out)
 {
-    GMimeMessage *result = kept_headers(message);
-    if (result == nullptr) {
-        result = headers_from_properties(message, problems);
+    header_lines lines;
+    out.body_ends_line = !kept_headers(message, lines);
+    if (out.body_ends_line) {
+        headers_from_properties(message, lines, problems);
     }
-    settle_date_header(result, sent_time(message));
     message_bodies bodies = read_bodies(message, problems);
-    std::vector<GMimeObject *> related;
-    std::vector<GMimeObject *> attached;
+    m_content_bytes += bodies.plain.size() + bodies.html.size();
+    std::vector<mime_part> related;
+    std::vector<mime_part> attached;
     add_attachments(message, state, depth, bodies.html, problems, related, attached);
-    GMimeObject *body = assemble(bodies, related, attached);
-    g_mime_message_set_mime_part(result, body);
-    g_object_unref(body);
-    return result;
+    mime_part body = assemble(bodies, related, attached, *state.boundaries);
+    lines.add_formatted(body.headers);
+    body.headers.clear();
+    out.what = mime_part::kind::message;
+    out.content = lines.take();
+    out.children.push_back(std::move(body));
 }
 
 // Inline images (content id, referenced by the HTML) go to related, beside
 // the HTML; the rest to attached, after the body.
 void mime_message::add_attachments(libpff_item_t *message, build_state &state, int depth,
                                    const std::string &html, std::vector<std::string> &problems,
-                                   std::vector<GMimeObject *> &related,
-                                   std::vector<GMimeObject *> &attached)
+                                   std::vector<mime_part> &related,
+                                   std::vector<mime_part> &attached)
 {
     int attachment_count = 0;
     error_slot e;
@@ -852,40 +866,39 @@ void mime_message::add_attachments(libpff_item_t *message, build_state &state, i
             attached.push_back(embedded_part(attachment, i, state, depth, problems));
         } else if (type == LIBPFF_ATTACHMENT_TYPE_DATA) {
             bool is_inline = false;
-            GMimeObject *part = data_part(attachment, i, code_page, html, state, problems, is_inline);
-            (is_inline ? related : attached).push_back(part);
+            mime_part part = data_part(attachment, i, code_page, html, state, problems, is_inline);
+            (is_inline ? related : attached).push_back(std::move(part));
         }
         // Otherwise a link to a file outside the mailbox: nothing to carry over.
     }
 }
 
 // An embedded message as message/rfc822, or a note when it cannot be read.
-GMimeObject *mime_message::embedded_part(libpff_item_t *attachment, int i, build_state &state,
-                                         int depth, std::vector<std::string> &problems)
+mime_part mime_message::embedded_part(libpff_item_t *attachment, int i, build_state &state,
+                                      int depth, std::vector<std::string> &problems)
 {
     error_slot e;
     libpff_item_t *embedded = nullptr;
-    GMimeMessage *inner = nullptr;
-    if (depth + 1 < max_embedding_depth &&
-        libpff_attachment_get_item(attachment, &embedded, e.get()) == 1 && embedded != nullptr) {
-        m_items.push_back(embedded);
-        inner = build_message(embedded, state, depth + 1, problems);
-    }
-    if (inner == nullptr) {
+    if (depth + 1 >= max_embedding_depth ||
+        libpff_attachment_get_item(attachment, &embedded, e.get()) != 1 || embedded == nullptr) {
         problems.push_back("embedded message " + std::to_string(i + 1) + " could not be read");
         return note_part("An embedded message could not be read.\n");
     }
-    GMimeMessagePart *part = g_mime_message_part_new_with_message("rfc822", inner);
-    g_object_unref(inner);
-    g_mime_object_set_disposition(as_object(part), "attachment");
-    return as_object(part);
+    m_items.push_back(embedded);
+    mime_part part;
+    build_message(embedded, state, depth + 1, problems, part);
+    header_lines headers;
+    headers.add_content_type("message", "rfc822");
+    headers.add_disposition("attachment", {});
+    part.headers = headers.take();
+    return part;
 }
 
 // An attachment's data as a part of its type, or a note when it is left out
 // or its size cannot be read. is_inline: an image the HTML shows.
-GMimeObject *mime_message::data_part(libpff_item_t *attachment, int i, std::uint32_t code_page,
-                                     const std::string &html, build_state &state,
-                                     std::vector<std::string> &problems, bool &is_inline)
+mime_part mime_message::data_part(libpff_item_t *attachment, int i, std::uint32_t code_page,
+                                  const std::string &html, build_state &state,
+                                  std::vector<std::string> &problems, bool &is_inline)
 {
     is_inline = false;
     const std::string file_name = attachment_file_name(attachment, code_page);
@@ -906,6 +919,7 @@ GMimeObject *mime_message::data_part(libpff_item_t *attachment, int i, std::uint
     if (size_result != 1) {
         size = 0; // no data at all: an empty attachment
     }
+    m_content_bytes += size;
     std::string mime;
     read_set_string(attachment, 0, tag_attach_mime_tag, mime, code_page);
     std::string major;
@@ -913,11 +927,11 @@ GMimeObject *mime_message::data_part(libpff_item_t *attachment, int i, std::uint
     if (!split_mime_type(mime, major, minor)) {
         split_mime_type(mime_type_for_extension(file_name), major, minor);
     }
-    GMimePart *part =
-        attachment_part_new(major.c_str(), minor.c_str(), file_name, attachment, size, m_stop);
-    g_object_ref(part);
-    m_parts.push_back(part);
-    m_part_ids.push_back(index);
+    mime_part part;
+    part.what = mime_part::kind::attachment;
+    part.attachment = attachment;
+    part.size = size;
+    part.id = index;
     std::string content_id;
     read_set_string(attachment, 0, tag_attach_content_id, content_id, code_page);
     content_id.erase(std::remove_if(content_id.begin(), content_id.end(),
@@ -926,43 +940,35 @@ GMimeObject *mime_message::data_part(libpff_item_t *attachment, int i, std::uint
     is_inline = !content_id.empty() && !html.empty() &&
                 html.find("cid:" + content_id) != std::string::npos;
     // Headers in the order readers have always seen: a named part's
-    // disposition before its content id, an unnamed one's after. Each
-    // header is set once (GMime formats a header again on every change).
+    // disposition before its content id, an unnamed one's after.
+    header_lines headers;
+    headers.add_content_type(major, minor, file_name.empty() ? nullptr : "name", file_name.c_str());
+    headers.add_fixed("Content-Transfer-Encoding", "base64");
     if (file_name.empty() && !content_id.empty()) {
-        g_mime_object_set_content_id(as_object(part), content_id.c_str());
+        headers.add_id("Content-Id", content_id);
     }
-    g_mime_object_set_disposition(as_object(part), is_inline ? "inline" : "attachment");
-    if (!file_name.empty()) {
-        // The type's name parameter is there already.
-        g_mime_object_set_content_disposition_parameter(as_object(part), "filename",
-                                                         file_name.c_str());
-        if (!content_id.empty()) {
-            g_mime_object_set_content_id(as_object(part), content_id.c_str());
-        }
+    headers.add_disposition(is_inline ? "inline" : "attachment", file_name);
+    if (!file_name.empty() && !content_id.empty()) {
+        headers.add_id("Content-Id", content_id);
     }
-    return as_object(part);
+    part.headers = headers.take();
+    return part;
 }
 
-int mime_message::write(GMimeStream *stream)
+int mime_message::write(fd_writer &out)
 {
-    if (m_message == nullptr || stream == nullptr) {
+    if (m_root.what != mime_part::kind::message) {
         return -1;
     }
-    ssize_t written = g_mime_object_write_to_stream(as_object(m_message), nullptr, stream);
-    if (written < 0 || failed_attachment() >= 0) {
-        return -1;
-    }
-    return 1;
+    mime_part_writer writer(out, m_stop);
+    const bool written = writer.write_message(m_root);
+    m_failed = writer.failed_attachment();
+    return written ? 1 : -1;
 }
 
 int mime_message::failed_attachment() const
 {
-    for (std::size_t i = 0; i < m_parts.size(); ++i) {
-        if (attachment_part_failed(m_parts[i])) {
-            return m_part_ids[i];
-        }
-    }
-    return -1;
+    return m_failed;
 }
 
 } // namespace korvel::convert

@@ -1,6 +1,6 @@
-// One mailbox message as an RFC 5322 / MIME message, built with GMime from
-// what libpff reads of it: the original internet headers when the item kept
-// them (else headers made from its properties), the bodies (plain and HTML as
+// One mailbox message as an RFC 5322 / MIME message, formatted by GMime's
+// functions (mime_headers.h) from what libpff reads of it: the original internet headers when the
+// item kept them (else headers made from its properties), the bodies (plain and HTML as
 // multipart/alternative; an RTF-only body as text, or as the HTML it
 // encapsulates), inline images in multipart/related, attachments in base64,
 // embedded messages as message/rfc822.
@@ -19,8 +19,10 @@
 #include <string_view>
 #include <vector>
 
-#include <gmime/gmime.h>
 #include <libpff.h>
+
+#include "convert/mail/mime_part.h"
+#include "convert/mail/mime_streams.h"
 
 namespace korvel::convert {
 
@@ -66,13 +68,15 @@ public:
     int build(libpff_item_t *message, std::vector<std::string> &problems,
               const std::set<int> &left_out = {});
 
-    // Writes the message to the stream. Returns 1, or -1; after a failure,
+    // Writes the message. Returns 1, or -1; after a failure,
     // failed_attachment() names the attachment (build order) whose data could
-    // not be read, or -1 when the stream itself failed.
-    int write(GMimeStream *stream);
+    // not be read, or -1 when the output itself failed.
+    int write(fd_writer &out);
     int failed_attachment() const;
 
-    GMimeMessage *get() const { return m_message; }
+    // About how many bytes the bodies and the attachment data take before
+    // encoding, embedded messages included (after build).
+    std::uint64_t content_bytes() const { return m_content_bytes; }
 
     // Attachment data stops being read once *stop is set (before build).
     void set_stop_flag(const std::atomic<bool> *stop) { m_stop = stop; }
@@ -84,27 +88,27 @@ public:
 
 private:
     struct build_state;
-    GMimeMessage *build_message(libpff_item_t *message, build_state &state, int depth,
-                                std::vector<std::string> &problems);
+    void build_message(libpff_item_t *message, build_state &state, int depth,
+                       std::vector<std::string> &problems, mime_part &out);
     void add_attachments(libpff_item_t *message, build_state &state, int depth,
                          const std::string &html, std::vector<std::string> &problems,
-                         std::vector<GMimeObject *> &related, std::vector<GMimeObject *> &attached);
-    GMimeObject *embedded_part(libpff_item_t *attachment, int i, build_state &state, int depth,
-                               std::vector<std::string> &problems);
-    GMimeObject *data_part(libpff_item_t *attachment, int i, std::uint32_t code_page,
-                           const std::string &html, build_state &state,
-                           std::vector<std::string> &problems, bool &is_inline);
+                         std::vector<mime_part> &related, std::vector<mime_part> &attached);
+    mime_part embedded_part(libpff_item_t *attachment, int i, build_state &state, int depth,
+                            std::vector<std::string> &problems);
+    mime_part data_part(libpff_item_t *attachment, int i, std::uint32_t code_page,
+                        const std::string &html, build_state &state,
+                        std::vector<std::string> &problems, bool &is_inline);
     void release();
 
-    GMimeMessage *m_message = nullptr;
+    // The message as a part of kind message.
+    mime_part m_root;
     // Items that must outlive the write: attachments and embedded messages.
     std::vector<libpff_item_t *> m_items;
-    // The attachment data parts, in build order.
-    std::vector<GMimePart *> m_parts;
-    // Their positions in the build order.
-    std::vector<int> m_part_ids;
+    // The attachment whose data failed in the last write (build order), or -1.
+    int m_failed = -1;
     std::string m_envelope_sender;
     std::int64_t m_envelope_time = 0;
+    std::uint64_t m_content_bytes = 0;
     const std::atomic<bool> *m_stop = nullptr;
 };
 

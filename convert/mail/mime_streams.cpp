@@ -3,115 +3,18 @@
 #include <cerrno>
 #include <cstring>
 
-#include <unistd.h>
+#include <string_view>
 
-#include "convert/mail/gobject_type.h"
+#include <unistd.h>
 
 namespace korvel::convert {
 
 namespace {
 
-// ---- output ---------------------------------------------------------------
-
-struct writer_stream
-{
-    GMimeStream parent;
-    fd_writer *writer;
-};
-
-struct writer_stream_class
-{
-    GMimeStreamClass parent_class;
-};
-
-fd_writer *writer_of(GMimeStream *stream)
-{
-    return reinterpret_cast<writer_stream *>(stream)->writer;
-}
-
-ssize_t writer_read(GMimeStream *, char *, size_t)
-{
-    return -1;
-}
-
-ssize_t writer_write(GMimeStream *stream, const char *data, size_t length)
-{
-    if (!writer_of(stream)->write(data, length)) {
-        return -1;
-    }
-    stream->position += static_cast<gint64>(length);
-    return static_cast<ssize_t>(length);
-}
-
-int writer_flush(GMimeStream *stream)
-{
-    return writer_of(stream)->flush() ? 0 : -1;
-}
-int writer_close(GMimeStream *)
-{
-    return 0;
-}
-gboolean writer_eos(GMimeStream *)
-{
-    return FALSE;
-}
-int writer_reset(GMimeStream *)
-{
-    return -1;
-}
-gint64 writer_seek(GMimeStream *, gint64, GMimeSeekWhence)
-{
-    return -1;
-}
-gint64 writer_tell(GMimeStream *stream)
-{
-    return stream->position;
-}
-gint64 writer_length(GMimeStream *)
-{
-    return -1;
-}
-
-GMimeStream *no_substream(GMimeStream *, gint64, gint64)
-{
-    return nullptr;
-}
-
-void writer_class_init(gpointer klass, gpointer)
-{
-    GMimeStreamClass *c = static_cast<GMimeStreamClass *>(klass);
-    c->read = writer_read;
-    c->write = writer_write;
-    c->flush = writer_flush;
-    c->close = writer_close;
-    c->eos = writer_eos;
-    c->reset = writer_reset;
-    c->seek = writer_seek;
-    c->tell = writer_tell;
-    c->length = writer_length;
-    c->substream = no_substream;
-}
-
-GType writer_stream_type()
-{
-    static const GType type = register_static_type<writer_stream, writer_stream_class>(
-        g_mime_stream_get_type(), "KorvelWriterStream", writer_class_init);
-    return type;
-}
-
 constexpr std::size_t buffer_limit = 256 * 1024;
 constexpr std::string_view from_word = "From ";
 
 } // namespace
-
-GMimeStream *writer_stream_new(fd_writer *writer)
-{
-    auto *s = static_cast<writer_stream *>(g_object_new(writer_stream_type(), nullptr));
-    s->writer = writer;
-    GMimeStream *stream = &s->parent;
-    g_mime_stream_construct(stream, 0, -1);
-    return stream;
-}
 
 // The buffer grows as it fills: an EML file has a writer of its own, and most
 // messages are a small part of the limit.
@@ -126,6 +29,10 @@ bool fd_writer::put(const char *data, std::size_t size)
         return true;
     }
     m_last = data[size - 1];
+    if (m_fd < 0) {
+        m_buffer.insert(m_buffer.end(), data, data + size);
+        return true;
+    }
     if (m_buffer.size() + size > buffer_limit) {
         if (!flush()) {
             return false;
@@ -220,6 +127,9 @@ bool fd_writer::flush()
     if (m_error != 0) {
         return false;
     }
+    if (m_fd < 0) {
+        return true; // the bytes stay until taken
+    }
     std::size_t done = 0;
     while (done < m_buffer.size()) {
         ssize_t n = ::write(m_fd, m_buffer.data() + done, m_buffer.size() - done);
@@ -239,6 +149,14 @@ bool fd_writer::flush()
     m_offset += m_buffer.size();
     m_buffer.clear();
     return true;
+}
+
+std::vector<char> fd_writer::take()
+{
+    std::vector<char> out;
+    out.swap(m_buffer);
+    m_offset += out.size();
+    return out;
 }
 
 bool fd_writer::truncate_to(std::uint64_t offset)

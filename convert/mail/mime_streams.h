@@ -1,5 +1,5 @@
-// Where the mail formats write: a file descriptor through a buffer, quoting
-// "From " lines the mboxrd way when asked, and a GMime stream over it.
+// Where the mail formats write: a file descriptor (or memory) through a
+// buffer, quoting "From " lines the mboxrd way when asked.
 #pragma once
 
 #include <cstddef>
@@ -7,17 +7,17 @@
 #include <string>
 #include <vector>
 
-#include <gmime/gmime.h>
-
 namespace korvel::convert {
 
 // Buffered writing to a file descriptor (not owned). With mboxrd set, every
 // line that starts with zero or more ">" followed by "From " gets one more
-// ">" in front.
+// ">" in front. Without a descriptor it writes into memory only, for a
+// message made ready away from the output (take() gives the bytes).
 class fd_writer
 {
 public:
     fd_writer(int fd, bool mboxrd);
+    explicit fd_writer(bool mboxrd) : fd_writer(-1, mboxrd) {}
     // Writes through the buffer (quoting when mboxrd). False once a write failed.
     bool write(const char *data, std::size_t size);
     // Writes without quoting (the mbox "From " separator line).
@@ -34,6 +34,8 @@ public:
     std::uint64_t offset() const { return m_offset + m_buffer.size(); }
     // errno of the first failed write, 0 when none failed.
     int error() const { return m_error; }
+    // The bytes written into memory; the writer is empty after.
+    std::vector<char> take();
 
 private:
     bool put(const char *data, std::size_t size);
@@ -47,8 +49,5 @@ private:
     std::string m_pending;
     char m_last = '\n';
 };
-
-// A write-only GMime stream over the writer (not owned). Returns a new reference.
-GMimeStream *writer_stream_new(fd_writer *writer);
 
 } // namespace korvel::convert

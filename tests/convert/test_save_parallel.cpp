@@ -1,6 +1,7 @@
 // The save on more than one thread against the save on one: the same copy,
-// byte for byte and property for property as libpff reads it back, the same
-// report, and a Stop that leaves nothing behind.
+// byte for byte and property for property as libpff reads it back (the mbox
+// and EML trees byte for byte), the same report, and a Stop that leaves
+// nothing behind.
 #include "convert/save/save.h"
 #include "tests/convert/save_compare.h"
 #include "tests/support/pst_builder.h"
@@ -13,6 +14,8 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
+#include <regex>
 
 using korvel::testing::pst_builder;
 using korvel::testing::scan_session;
@@ -23,11 +26,13 @@ namespace pff = korvel::testing::pff;
 namespace {
 
 int save(scan_session &session, const std::string &target, unsigned threads,
-         convert::save_report &report, const std::function<void(int)> &progress = {})
+         convert::save_report &report, const std::function<void(int)> &progress = {},
+         convert::output_format format = convert::output_format::pst)
 {
     convert::save_request request;
     request.target = target;
     request.threads = threads;
+    request.format = format;
     return convert::save_mailbox(&session.state, request, progress, report);
 }
 
@@ -91,6 +96,19 @@ void build_forty_folders(const std::string &path)
         if (f % 5 == 0) {
             folder.add_associated_message("IPM.Configuration").set_unicode(0x0037, "hidden");
         }
+        if (f % 9 == 4) {
+            // Written beside the mail by the mail formats, the calendar item
+            // from the reading thread's file.
+            folder.add_message("IPM.Contact").set_unicode(0x3001, "Contact " + std::to_string(f));
+            auto &meeting = folder.add_message("IPM.Appointment");
+            meeting.set_unicode(0x0037, "Meeting " + std::to_string(f));
+            // Its stamp, which would otherwise be the time of the conversion.
+            meeting.set_systime(0x3008, convert::filetime_from_unix(1714550000));
+            meeting.set_systime(convert::named(convert::psets::appointment, 0x820D),
+                                convert::filetime_from_unix(1714557600 + f * 3600));
+            meeting.set_systime(convert::named(convert::psets::appointment, 0x820E),
+                                convert::filetime_from_unix(1714561200 + f * 3600));
+        }
     }
     b.write(path);
 }
@@ -126,6 +144,63 @@ convert::save_report expect_same_saves(const std::string &source, const std::str
     return one;
 }
 
+// Every file of an output directory by its path in it, with the multipart
+// boundaries (new for every message) masked.
+std::map<std::string, std::string> tree_of(const std::string &dir)
+{
+    static const std::regex boundary("=_korvel_[0-9a-f]{16}_[0-9a-f]+");
+    std::map<std::string, std::string> files;
+    for (const auto &entry : std::filesystem::recursive_directory_iterator(dir)) {
+        if (entry.is_regular_file()) {
+            files[std::filesystem::relative(entry.path(), dir).string()] =
+                std::regex_replace(bytes_of(entry.path().string()), boundary, "=_korvel_B");
+        }
+    }
+    return files;
+}
+
+// Converts source with one thread and with each of threads: the same trees
+// and reports. Returns how many lines the one-thread reports name unreadable.
+std::size_t expect_same_conversions(const std::string &source, const std::string &dir,
+                                    const std::vector<convert::output_format> &formats,
+                                    const std::vector<unsigned> &threads_list)
+{
+    scan_session session;
+    session.scan(source);
+    std::size_t unreadable = 0;
+    for (auto format : formats) {
+        const std::string name = format == convert::output_format::mbox ? "mbox" : "eml";
+        convert::save_report one;
+        if (save(session, dir + "/one." + name, 1, one, {}, format) != 1) {
+            ADD_FAILURE() << one.failure;
+            continue;
+        }
+        const auto one_tree = tree_of(dir + "/one." + name);
+        EXPECT_GT(one.items, 0u);
+        unreadable += one.unreadable.size();
+        for (unsigned threads : threads_list) {
+            SCOPED_TRACE(name + " with " + std::to_string(threads) + " threads");
+            const std::string copy = dir + "/copy-" + std::to_string(threads) + "." + name;
+            convert::save_report many;
+            if (save(session, copy, threads, many, {}, format) != 1) {
+                ADD_FAILURE() << many.failure;
+                continue;
+            }
+            EXPECT_EQ(many.items, one.items);
+            EXPECT_EQ(many.skipped, one.skipped);
+            EXPECT_EQ(many.unreadable, one.unreadable);
+            EXPECT_EQ(many.notes, one.notes);
+            const auto tree = tree_of(copy);
+            EXPECT_EQ(tree.size(), one_tree.size());
+            for (const auto &[path, bytes] : one_tree) {
+                const auto found = tree.find(path);
+                EXPECT_TRUE(found != tree.end() && found->second == bytes) << path << " differs";
+            }
+        }
+    }
+    return unreadable;
+}
+
 } // namespace
 
 TEST(SaveParallel, EnronAndAFortyFolderMailboxComeOutAsOneThreadWritesThem)
@@ -135,6 +210,25 @@ TEST(SaveParallel, EnronAndAFortyFolderMailboxComeOutAsOneThreadWritesThem)
     const std::string dir = korvel::testing::scratch_directory("save_parallel_forty");
     build_forty_folders(dir + "/forty.pst");
     expect_same_saves(dir + "/forty.pst", dir);
+}
+
+TEST(SaveParallel, MboxAndEmlComeOutAsOneThreadWritesThem)
+{
+    const auto mbox = convert::output_format::mbox;
+    const auto eml = convert::output_format::eml;
+    expect_same_conversions(korvel::testing::sample_path("enron.pst"),
+                            korvel::testing::scratch_directory("convert_parallel_enron"), {mbox},
+                            {2});
+    const std::string dir = korvel::testing::scratch_directory("convert_parallel_forty");
+    build_forty_folders(dir + "/forty.pst");
+    expect_same_conversions(dir + "/forty.pst", dir, {mbox, eml}, {2, 4});
+    // A damaged copy: unreadable items and attachments, contents from the node index.
+    std::vector<std::uint8_t> bytes = korvel::testing::read_bytes(dir + "/forty.pst");
+    ASSERT_TRUE(korvel::testing::damage_by_name("bit-flips", bytes));
+    std::filesystem::create_directories(dir + "/damaged");
+    korvel::testing::write_bytes(dir + "/damaged/source.pst", bytes);
+    EXPECT_GT(expect_same_conversions(dir + "/damaged/source.pst", dir + "/damaged", {mbox}, {2}),
+              0u);
 }
 
 TEST(SaveParallel, DamagedCopiesGiveTheSameCopyAndTheSameReport)

@@ -5,7 +5,9 @@
 # in chunks, empty and chunk-sized attachments, text bodies stored already
 # quoted-printable or base64, CRLF bodies, RTF-only and encapsulated HTML
 # bodies, inline images with and without names, an embedded message, and
-# address headers of several recipients with IDN domains met twice).
+# address headers of several recipients with IDN domains met twice; long
+# folded and encoded headers, parameters GMime must quote or encode, stray
+# CRs, and kept transport headers with two dates, outside and embedded).
 # Boundaries differ per run and are masked. After a deliberate change to the
 # output, KORVEL_UPDATE_GOLDEN=1 rewrites the digests.
 set -euo pipefail
@@ -71,7 +73,35 @@ cat > parts.json <<'JSON'
       {"subject": "The same domains again", "body": "x",
        "recipients": [{"type": 1, "name": "M", "email": "m@m\u00fcnchen.example"},
                       {"type": 1, "name": "U", "email": "u@M\u00dcNCHEN.example"},
-                      {"type": 2, "name": "C", "email": "c@Example.COM"}]}
+                      {"type": 2, "name": "C", "email": "c@Example.COM"}]},
+      {"subject": "\u00dcber die lange Liste der Empf\u00e4nger, die \u00fcber mehrere Zeilen gefaltet werden muss,\r\nmit Zeilenende darin \u2014 und \"Anf\u00fchrungszeichen\"",
+       "body": "lone\rcarriage\r\r\nreturns\r",
+       "html": "<p>cr at the end\r",
+       "properties": [{"tag": "0x1035", "type": "PT_UNICODE", "value": "<id.1@example.com>"},
+                      {"tag": "0x1042", "type": "PT_UNICODE", "value": "<parent.1@example.com>"},
+                      {"tag": "0x1039", "type": "PT_UNICODE", "value": "<a.1@example.com> <b.2@example.com> <c.3@example.com> <d.4@example.com> <e.5@example.com>"},
+                      {"tag": "0x0042", "type": "PT_UNICODE", "value": "Sender On Behalf"},
+                      {"tag": "0x0C1A", "type": "PT_UNICODE", "value": "The Actual Sender"},
+                      {"tag": "0x0C1F", "type": "PT_UNICODE", "value": "actual@example.com"}],
+       "recipients": [{"type": 1, "name": "A Very Long Display Name Of The First Recipient", "email": "first.recipient@example.com"},
+                      {"type": 1, "name": "Zo\u00eb Second-Recipient With A Long Name", "email": "second.recipient@example.com"},
+                      {"type": 1, "name": "Third, Quoted", "email": "third@example.com"},
+                      {"type": 3, "name": "", "email": "blind@example.com"}],
+       "attachments": [
+         {"filename": "Pr\u00e4sentation f\u00fcr die Gesch\u00e4ftsleitung mit einem sehr langen Namen.pdf",
+          "data": "pdf",
+          "properties": [{"tag": "0x3712", "type": "PT_UNICODE", "value": "<pdf@example.com>"}]},
+         {"filename": "a \"quoted\" name; with=specials.txt", "data": "x",
+          "properties": [{"tag": "0x370E", "type": "PT_UNICODE", "value": "Text/Plain"}]}]},
+      {"subject": "Kept headers",
+       "body": "body\r\n",
+       "properties": [{"tag": "0x007D", "type": "PT_UNICODE", "value": "Received: from mx.example.com by mail.example.com;\r\n\tMon, 7 Mar 2011 14:05:09 +0000\r\nFrom: \"Kept, Sender\" <kept@example.com>\r\nTo: a@example.com,\r\n b@example.com\r\nSubject: =?utf-8?q?Gr=C3=BC=C3=9Fe?=\r\nDate: Mon, 7 Mar 2011 14:05:09 +0000\r\nDate: yesterday\r\nMIME-Version: 1.0\r\nContent-Type: text/plain; charset=us-ascii\r\nX-Odd:  two  blanks \r\n"}],
+       "attachments": [{"filename": "Forwarded", "embedded": {
+         "subject": "Inner with kept headers",
+         "properties": [{"tag": "0x007D", "type": "PT_UNICODE", "value": "From: inner@example.com\r\nSubject: inner\r\n"}],
+         "body": "inner body"}}]},
+      {"subject": "Nothing but a subject"},
+      {"html": "<p>only HTML, no line end</p>"}
     ]}
   ]
 }
