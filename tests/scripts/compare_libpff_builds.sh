@@ -2,8 +2,8 @@
 # Our patched libpff must read every mailbox exactly as the system's does:
 # korvel-probe of one build against korvel-probe of the other, over the
 # samples and over mailboxes our writer makes (one folder large enough for
-# the patched tree paths, and damaged copies), for the tree, the list of
-# every folder and the export of listed items.
+# the patched tree paths, items over many folders, and damaged copies), for
+# the tree, the list of every folder and the export of listed items.
 # usage: compare_libpff_builds.sh PROBE OTHER_PROBE MKPST SEEDS_DIR SAMPLES_DIR
 set -euo pipefail
 probe=$1 other=$2 mkpst=$3 seeds=$4 samples=$5
@@ -71,6 +71,48 @@ data[footers[9] - 4000:footers[9] - 3936] = bytes(64)
 open(path, 'wb').write(data)
 PY
 files+=("$work/attached.pst")
+# Messages spread over folders and sub folders, each item's parent found
+# while the item tree is built; and a copy whose descriptor index gives two
+# messages the identifiers of folders, one before the folder in tree order,
+# one after it: the items of such a folder go under the first node in tree
+# order holding its identifier.
+python3 - "$work/spread.json" <<'PY'
+import json, sys
+json.dump({"folders": [{"name": "F%d" % f,
+    "messages": [{"subject": "F%d message {n}" % f, "repeat": 40}],
+    "folders": [{"name": "F%d sub" % f, "messages": [{"subject": "sub {n}", "repeat": 20}]}]}
+    for f in range(6)]}, open(sys.argv[1], "w"))
+PY
+"$mkpst" "$work/spread.json" "$work/spread.pst"
+cp "$work/spread.pst" "$work/spread-twice.pst"
+python3 - "$work/spread-twice.pst" <<'PY'
+import struct, sys, zlib
+path = sys.argv[1]
+data = bytearray(open(path, 'rb').read())
+def page_crc(ib):
+    return zlib.crc32(bytes(data[ib:ib + 496]), 0xFFFFFFFF) ^ 0xFFFFFFFF
+entries = []  # (page, entry offset, identifier, parent) of every leaf entry
+def walk(ib):
+    if page_crc(ib) != struct.unpack_from('<I', data, ib + 500)[0]:
+        sys.exit('descriptor index page at %d does not check' % ib)
+    count, size, level = data[ib + 488], data[ib + 490], data[ib + 491]
+    for at in range(ib, ib + count * size, size):
+        if level > 0:
+            walk(struct.unpack_from('<Q', data, at + 16)[0])
+        else:
+            entries.append((ib, at, struct.unpack_from('<Q', data, at)[0],
+                            struct.unpack_from('<I', data, at + 24)[0]))
+walk(struct.unpack_from('<Q', data, 0xD8 + 8)[0])
+folders = [e[2] for e in entries if e[2] & 0x1F == 2 and e[2] != e[3]]
+if len(folders) != 12:
+    sys.exit('expected 12 folders, found %d' % len(folders))
+for owner, taken in ((folders[0], folders[10]), (folders[8], folders[2])):
+    page, at = next(e[:2] for e in entries if e[2] & 0x1F == 4 and e[3] == owner)
+    struct.pack_into('<Q', data, at, taken)
+    struct.pack_into('<I', data, page + 500, page_crc(page))
+open(path, 'wb').write(data)
+PY
+files+=("$work/spread.pst" "$work/spread-twice.pst")
 
 failures=0
 compare() { # ARGS...: both probes' output and exit status must agree
