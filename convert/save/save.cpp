@@ -923,12 +923,16 @@ int save_mailbox(scan_state *state, const save_request &request,
     r = search_ahead && !walk.search_ahead(source) ? 0
         : request.recovered_only                   ? 1
                                                    : walk.run(root.item, false);
-    walk.end_read_ahead();
+    if (r != 1) {
+        walk.end_read_ahead();
+    }
     if (r == 1) {
+        // The reading threads close their files meanwhile.
         r = walk.save_recovered(request.folders.empty() && !request.recovered_only ? root.item
                                                                                    : nullptr,
                                 request.recovered_items || request.recovered_only);
     }
+    walk.end_read_ahead();
     if (r == 1 && !walk.still_going()) {
         r = 0; // a Stop during the last item
     }
