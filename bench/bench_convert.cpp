@@ -2,6 +2,8 @@
 // against readpst on the same mailbox, three rounds in alternation, medians
 // compared.
 //   bench_convert MAILBOX.pst WORKDIR
+// One conversion alone, for a profiler on a single run:
+//   bench_convert --convert-only MAILBOX.pst OUT.mbox THREADS
 // Our side is the save into mbox with 1, 2 and 4 threads, and into EML with
 // one; readpst writes its
 // own recursive mbox layout (-r) of the same file.
@@ -63,6 +65,11 @@ bool convert_mbox(const std::string &pst, const std::string &out, unsigned threa
 
 int main(int argc, char **argv)
 {
+    if (argc == 5 && std::string(argv[1]) == "--convert-only") {
+        counts c;
+        const auto threads = static_cast<unsigned>(std::strtoul(argv[4], nullptr, 10));
+        return convert_mbox(argv[2], argv[3], threads, c) ? 0 : 1;
+    }
     if (argc != 3) {
         std::fprintf(stderr, "usage: bench_convert MAILBOX.pst WORKDIR\n");
         return 2;

@@ -74,14 +74,18 @@ int read_row_identifiers(libpff_item_t *folder, int number_of_messages,
     return 1;
 }
 
-// The per-index loop: one lookup per row.
+// The per-index loop: one lookup per row, each row one place of the walk,
+// so a row not wanted is passed over unfetched.
 int walk_by_index(export_handle_t *export_handle, libpff_item_t *folder, int first_index,
                   int number_of_messages, const walk_visit &visit,
-                  const walk_unreadable &unreadable)
+                  const walk_unreadable &unreadable, const walk_wanted &wanted)
 {
     for (int index = first_index; index < number_of_messages; ++index) {
         if (walk_aborted(export_handle)) {
             return 0;
+        }
+        if (wanted && !wanted(index)) {
+            continue;
         }
         item_holder message;
         error_slot error;
@@ -373,10 +377,30 @@ int export_handle_walk_sub_messages(export_handle_t *export_handle, libpff_item_
                                     const walk_visit &visit, const walk_unreadable &unreadable,
                                     bool *from_node_index, libpff_error_t **error)
 {
+    return export_handle_walk_sub_messages(export_handle, folder, visit, unreadable,
+                                           from_node_index, walk_wanted(), error);
+}
+
+int export_handle_walk_sub_messages(export_handle_t *export_handle, libpff_item_t *folder,
+                                    const walk_visit &visit_all,
+                                    const walk_unreadable &unreadable_all, bool *from_node_index,
+                                    const walk_wanted &wanted, libpff_error_t **error)
+{
     (void)error;
-    if (begin_walk(folder, visit, unreadable, from_node_index) != 1) {
+    if (begin_walk(folder, visit_all, unreadable_all, from_node_index) != 1) {
         return -1;
     }
+    // The walks that must fetch every element to know its place count the
+    // places here; the per-index loop is handed the callers' own callbacks.
+    int place = 0;
+    const walk_visit visit = !wanted ? visit_all : [&](libpff_item_t *item, int index) {
+        return wanted(place++) ? visit_all(item, index) : 1;
+    };
+    const walk_unreadable unreadable = !wanted ? unreadable_all : [&](int index) {
+        if (wanted(place++)) {
+            unreadable_all(index);
+        }
+    };
     // Without a readable contents table the messages are the folder's
     // message children in the node index, each known by its child position.
     auto walk_node_index = [&]() {
@@ -408,10 +432,11 @@ int export_handle_walk_sub_messages(export_handle_t *export_handle, libpff_item_
             if (walk_aborted(export_handle)) {
                 return 0;
             }
-            if (visit(first.get(), 0) != 1) {
+            if ((!wanted || wanted(0)) && visit_all(first.get(), 0) != 1) {
                 return 0;
             }
-            return walk_by_index(export_handle, folder, 1, number_of_messages, visit, unreadable);
+            return walk_by_index(export_handle, folder, 1, number_of_messages, visit_all,
+                                 unreadable_all, wanted);
         }
         first.take();
     }
@@ -433,7 +458,8 @@ int export_handle_walk_sub_messages(export_handle_t *export_handle, libpff_item_
         error_slot children_error;
         if (table != 1 || libpff_item_get_number_of_sub_items(folder, &number_of_children,
                                                               children_error.get()) != 1) {
-            return walk_by_index(export_handle, folder, 0, number_of_messages, visit, unreadable);
+            return walk_by_index(export_handle, folder, 0, number_of_messages, visit_all,
+                                 unreadable_all, wanted);
         }
     }
 

@@ -15,6 +15,10 @@ namespace korvel {
 // and 0 to stop; unreadable(index) hears of an element that cannot be fetched.
 using walk_visit = std::function<int(libpff_item_t *, int)>;
 using walk_unreadable = std::function<void(int)>;
+// Which elements a walk offers, by their place in it (0 for the first one
+// offered to visit or unreadable, and so on): a reading thread takes only its
+// share of a folder.
+using walk_wanted = std::function<bool(int)>;
 
 // Calls visit(message, index) for every message of folder that libpff can
 // fetch, in contents-table order. message is borrowed: the walk frees it when
@@ -38,6 +42,14 @@ int export_handle_walk_sub_messages(export_handle_t *export_handle, libpff_item_
 int export_handle_walk_sub_messages(export_handle_t *export_handle, libpff_item_t *folder,
                                     const walk_visit &visit, const walk_unreadable &unreadable,
                                     bool *from_node_index, libpff_error_t **error);
+// The same, offering only the elements whose place wanted accepts (all when
+// it is empty). Where the contents table's rows are fetched one by one, a row
+// not wanted is not fetched at all; otherwise the walk reads what it must to
+// know the places.
+int export_handle_walk_sub_messages(export_handle_t *export_handle, libpff_item_t *folder,
+                                    const walk_visit &visit, const walk_unreadable &unreadable,
+                                    bool *from_node_index, const walk_wanted &wanted,
+                                    libpff_error_t **error);
 
 // The same for sub-folders: the hierarchy table's order, or, when it cannot
 // be counted, the folder children in the node index (index the child

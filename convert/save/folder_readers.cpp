@@ -26,13 +26,14 @@ void wait_until(std::condition_variable &changed, std::unique_lock<std::mutex> &
 
 int walk_folder_contents(libpff_item_t *folder, bool associated,
                          const std::function<int(libpff_item_t *, int)> &visit,
-                         const std::function<void(int)> &unreadable, bool *from_node_index)
+                         const std::function<void(int)> &unreadable, bool *from_node_index,
+                         const std::function<bool(int)> &wanted)
 {
     libpff_error_t *error = nullptr;
     if (!associated) {
         // The save's own visit tests Stop, so no handle is passed.
         const int result = export_handle_walk_sub_messages(nullptr, folder, visit, unreadable,
-                                                           from_node_index, &error);
+                                                           from_node_index, wanted, &error);
         libpff_error_free(&error);
         return result;
     }
@@ -42,6 +43,9 @@ int walk_folder_contents(libpff_item_t *folder, bool associated,
         return -1;
     }
     for (int i = 0; i < count; ++i) {
+        if (wanted && !wanted(i)) {
+            continue;
+        }
         libpff_item_t *message = nullptr;
         if (libpff_folder_get_sub_associated_content(folder, i, &message, &error) != 1) {
             libpff_error_free(&error);
@@ -89,14 +93,27 @@ folder_readers::~folder_readers()
         if (r->thread.joinable()) {
             r->thread.join();
         }
-        if (r->file) {
-            libpff_file_close(r->file, nullptr);
-            libpff_file_free(&r->file, nullptr);
-        }
+    }
+}
+
+void folder_readers::close_when_done(reader &self)
+{
+    {
+        std::unique_lock lock(m_mutex);
+        // A Stop alone does not end the wait: the save's thread may still
+        // hold one of this thread's messages until it sets m_closing.
+        wait_until(m_changed, lock, [&] {
+            return m_closing.load() ||
+                   (self.queue.empty() && (m_current_owner != &self || !m_current->prepared));
+        });
+    }
+    if (self.file) {
+        libpff_file_close(self.file, nullptr);
+        libpff_file_free(&self.file, nullptr);
     }
     // Each reading thread allocated in a malloc arena of its own, which keeps
     // what was freed there: handed back now, before the save goes on (to the
-    // free-space search, say) on its own thread.
+    // free-space search, say).
     ::malloc_trim(0);
 }
 
@@ -133,17 +150,19 @@ void folder_readers::run(reader &self)
             libpff_item_free(&folder, nullptr);
         }
         if (!on && stopping()) {
-            return;
+            break;
         }
     }
+    close_when_done(self);
 }
 
 bool folder_readers::read_walk(reader &self, libpff_item_t *folder, std::size_t position,
                                bool associated)
 {
     const std::size_t share = m_readers.size();
-    std::size_t sequence = 0;
-    auto mine = [&] { return (sequence++ / run_length) % share == self.number; };
+    auto mine = [&](int place) {
+        return (static_cast<std::size_t>(place) / run_length) % share == self.number;
+    };
     auto entry = [&](read_ahead_entry::kind what, int index) {
         read_ahead_entry e;
         e.what = what;
@@ -155,9 +174,6 @@ bool folder_readers::read_walk(reader &self, libpff_item_t *folder, std::size_t 
     auto visit = [&](libpff_item_t *message, int index) {
         if (stopping()) {
             return 0;
-        }
-        if (!mine()) {
-            return 1;
         }
         read_ahead_entry e = entry(read_ahead_entry::kind::message, index);
         e.identifier = identifier_of(message);
@@ -180,13 +196,11 @@ bool folder_readers::read_walk(reader &self, libpff_item_t *folder, std::size_t 
     };
     bool on = true;
     auto lost = [&](int index) {
-        if (mine()) {
-            on = on && push(self, entry(read_ahead_entry::kind::lost, index));
-        }
+        on = on && push(self, entry(read_ahead_entry::kind::lost, index));
     };
     read_ahead_entry walked = entry(read_ahead_entry::kind::walked, 0);
     walked.walk_result =
-        walk_folder_contents(folder, associated, visit, lost, &walked.from_node_index);
+        walk_folder_contents(folder, associated, visit, lost, &walked.from_node_index, mine);
     if (walked.walk_result == 0 || !on) {
         return false;
     }
@@ -232,6 +246,7 @@ void folder_readers::release_current()
     if (m_current) {
         bool *released = m_current->released;
         m_current.reset();
+        m_current_owner = nullptr;
         if (released) {
             *released = true;
         }
@@ -307,6 +322,7 @@ read_ahead_entry *folder_readers::next()
         ++m_sequence;
     }
     m_current = std::make_unique<read_ahead_entry>(std::move(*e));
+    m_current_owner = &owner;
     owner.bytes -= m_current->bytes;
     owner.queue.pop_front();
     lock.unlock();

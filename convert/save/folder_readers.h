@@ -1,8 +1,9 @@
 // Reading threads for the save. Each opens the mailbox again (libpff is not
 // safe across threads, so one libpff file per thread; the source is only
 // read) and walks the folders of the save's order, every thread every folder,
-// each preparing its own share of the messages through the sink
-// (mailbox_sink::prepare_message): runs of run_length messages in turn. The
+// each fetching and preparing only its own share of the messages through the
+// sink (mailbox_sink::prepare_message): runs of run_length messages in turn.
+// Each closes its file itself once nothing it made is left to write. The
 // save's own thread takes the messages back in walk order and writes them,
 // so the output and the report come out as from one thread.
 //
@@ -33,9 +34,12 @@ namespace korvel::convert {
 // hidden contents); a message libpff cannot fetch is handed to unreadable.
 // Returns 1 all offered, 0 visit returned 0, -1 the folder's messages cannot
 // be counted. *from_node_index tells which order the contents came in.
+// wanted (when not empty) takes the share of the walk offered, by place
+// (export_handle_walk_sub_messages); a hidden item not wanted is not fetched.
 int walk_folder_contents(libpff_item_t *folder, bool associated,
                          const std::function<int(libpff_item_t *, int)> &visit,
-                         const std::function<void(int)> &unreadable, bool *from_node_index);
+                         const std::function<void(int)> &unreadable, bool *from_node_index,
+                         const std::function<bool(int)> &wanted = {});
 
 // One step of a folder's walk, as a reading thread met it.
 struct read_ahead_entry
@@ -70,7 +74,7 @@ public:
     // folders by identifier, in the save's order. stop ends them.
     folder_readers(const std::string &path, std::vector<std::uint32_t> folders, unsigned threads,
                    mailbox_sink &sink, const std::atomic<bool> &stop);
-    // Ends and joins the threads, then closes their files.
+    // Ends and joins the threads (each closes its own file).
     ~folder_readers();
     folder_readers(const folder_readers &) = delete;
     folder_readers &operator=(const folder_readers &) = delete;
@@ -98,6 +102,9 @@ private:
     };
 
     void run(reader &self);
+    // Closes the thread's file once no entry it made is held any more (its
+    // prepared messages may hold its libpff items), or the readers close.
+    void close_when_done(reader &self);
     // Walks one folder's contents or hidden contents; false after a Stop.
     bool read_walk(reader &self, libpff_item_t *folder, std::size_t position, bool associated);
     // Queues an entry; false after a Stop.
@@ -122,6 +129,8 @@ private:
     bool m_associated = false;
     std::size_t m_sequence = 0;
     std::unique_ptr<read_ahead_entry> m_current;
+    // The thread m_current came from.
+    const reader *m_current_owner = nullptr;
 
     std::vector<std::unique_ptr<reader>> m_readers;
 };

@@ -18,6 +18,7 @@
 #include "convert/save/pff_source.h"
 #include "scan/folder_messages.h"
 #include "scan/names.h"
+#include "scan/pff_values.h"
 #include "scan/recovered_items.h"
 #include "scan/scan_state.h"
 #include "scan/text.h"
@@ -189,6 +190,11 @@ public:
 
     // Passes the Stop gate; false when a Stop was confirmed.
     bool still_going() { return go_on(); }
+
+    // The counting pass takes the counts the folders state, reading a
+    // contents table only for a folder that states none: the total only
+    // paces the progress, and the reading threads read every table anyway.
+    void count_from_folders() { m_counts_from_folders = true; }
 
     // Reads the folders the counting pass found on threads reading
     // threads, each through a libpff file of its own on the mailbox at path.
@@ -425,11 +431,18 @@ private:
             m_order.push_back(m_ids.back());
             libpff_error_t *error = nullptr;
             int n = 0;
-            if (libpff_folder_get_number_of_sub_messages(folder, &n, &error) == 1) {
+            std::uint32_t told = 0;
+            if (m_counts_from_folders && read_int32(folder, tag_content_count, &told) == 1) {
+                total += told;
+            } else if (libpff_folder_get_number_of_sub_messages(folder, &n, &error) == 1) {
                 total += static_cast<std::size_t>(n);
             }
             libpff_error_free(&error);
-            if (libpff_folder_get_number_of_sub_associated_contents(folder, &n, &error) == 1) {
+            if (m_counts_from_folders &&
+                read_int32(folder, tag_associated_content_count, &told) == 1) {
+                total += told;
+            } else if (libpff_folder_get_number_of_sub_associated_contents(folder, &n, &error) ==
+                       1) {
                 total += static_cast<std::size_t>(n);
             }
             libpff_error_free(&error);
@@ -558,6 +571,7 @@ private:
     const std::function<void(int)> &m_progress;
     save_report &m_report;
     bool m_count_only = false;
+    bool m_counts_from_folders = false;
     std::vector<std::string> m_path;
     std::vector<std::uint32_t> m_ids;
     std::vector<ancestor> m_ancestors;
@@ -893,6 +907,13 @@ int save_mailbox(scan_state *state, const save_request &request,
     sink->set_threads(threads);
     save_walk walk(state, request, *sink, progress, report);
     walk.set_checked();
+    // Other libpff files on the same file read the same folders only when
+    // the mailbox opens from its name as it is (not through a rebuilt index).
+    const bool read_ahead =
+        threads > 1 && sink->prepares_messages() && !state->rebuilt_io && !request.recovered_only;
+    if (read_ahead) {
+        walk.count_from_folders();
+    }
     if (progress) {
         progress(0);
     }
@@ -912,9 +933,7 @@ int save_mailbox(scan_state *state, const save_request &request,
         report.failure = "Cannot write " + request.target + ": " + sink_failure.message;
         return -1;
     }
-    // Other libpff files on the same file read the same folders only when
-    // the mailbox opens from its name as it is (not through a rebuilt index).
-    if (threads > 1 && sink->prepares_messages() && !state->rebuilt_io && !request.recovered_only) {
+    if (read_ahead) {
         walk.read_ahead(source, threads);
     }
     const bool search_ahead = threads > 1 && !state->rebuilt_io &&
@@ -923,12 +942,16 @@ int save_mailbox(scan_state *state, const save_request &request,
     r = search_ahead && !walk.search_ahead(source) ? 0
         : request.recovered_only                   ? 1
                                                    : walk.run(root.item, false);
-    walk.end_read_ahead();
+    if (r != 1) {
+        walk.end_read_ahead();
+    }
     if (r == 1) {
+        // The reading threads close their files meanwhile.
         r = walk.save_recovered(request.folders.empty() && !request.recovered_only ? root.item
                                                                                    : nullptr,
                                 request.recovered_items || request.recovered_only);
     }
+    walk.end_read_ahead();
     if (r == 1 && !walk.still_going()) {
         r = 0; // a Stop during the last item
     }

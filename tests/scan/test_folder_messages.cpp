@@ -20,6 +20,7 @@
 #include "scan/pff_values.h"
 #include "scan/text.h"
 #include "tests/support/pst_builder.h"
+#include "tests/support/pst_damage.h"
 #include "tests/support/samples.h"
 #include "tests/support/scan_session.h"
 
@@ -435,6 +436,81 @@ TEST_F(damaged_folder, AStopEndsTheWalkAtOnce)
               0);
     EXPECT_EQ(visits, 3);
     session.state.export_handle->abort = 0;
+}
+
+// What a walk offers, in order: (index, whether it was fetched).
+using offers = std::vector<std::pair<int, bool>>;
+
+offers walk_share(libpff_item_t *folder, const walk_wanted &wanted)
+{
+    offers got;
+    error_slot error;
+    export_handle_walk_sub_messages(
+        nullptr, folder,
+        [&](libpff_item_t *, int index) {
+            got.emplace_back(index, true);
+            return 1;
+        },
+        [&](int index) { got.emplace_back(index, false); }, nullptr, wanted, error.get());
+    return got;
+}
+
+// Three reading threads' shares (runs of two places in turn) are, place for
+// place, the whole walk of folder and of every folder below it.
+void expect_shares_make_the_walk(libpff_item_t *folder, int depth, std::size_t *offered)
+{
+    const offers whole = walk_share(folder, walk_wanted());
+    constexpr int shares = 3;
+    for (int share = 0; share < shares; ++share) {
+        auto mine = [share](int place) { return (place / 2) % shares == share; };
+        offers expected;
+        for (std::size_t place = 0; place < whole.size(); ++place) {
+            if (mine(static_cast<int>(place))) {
+                expected.push_back(whole[place]);
+            }
+        }
+        EXPECT_EQ(walk_share(folder, mine), expected) << "share " << share;
+    }
+    *offered += whole.size();
+    int sub_folders = 0;
+    error_slot error;
+    if (depth > 30 ||
+        libpff_folder_get_number_of_sub_folders(folder, &sub_folders, error.get()) != 1) {
+        return;
+    }
+    for (int index = 0; index < sub_folders; ++index) {
+        item_holder sub_folder;
+        if (libpff_folder_get_sub_folder(folder, index, sub_folder.out(), error.get()) == 1) {
+            expect_shares_make_the_walk(sub_folder.get(), depth + 1, offered);
+        }
+    }
+}
+
+TEST_F(damaged_folder, SharesOfTheWalkTakeTheirOwnPlacesAlsoAcrossTheGapAndLostTables)
+{
+    {
+        scan_session session;
+        ASSERT_EQ(session.scan(*path), 1);
+        std::size_t offered = 0;
+        expect_shares_make_the_walk(node_at(session, "Big")->folder_item, 0, &offered);
+        EXPECT_EQ(offered, static_cast<std::size_t>(count));
+    }
+    // Without contents tables the places are the node index's children.
+    const std::string lost = testing::scratch_directory("walk-shares") + "/lost.pst";
+    std::vector<std::uint8_t> bytes = testing::read_bytes(testing::sample_path("enron.pst"));
+    ASSERT_GT(testing::zero_contents_tables(bytes), 5);
+    testing::write_bytes(lost, bytes);
+    std::size_t offered[2] = {0, 0};
+    for (int damaged = 0; damaged < 2; ++damaged) {
+        scan_session session;
+        ASSERT_EQ(session.scan(damaged ? lost : testing::sample_path("enron.pst")), 1);
+        item_holder root;
+        error_slot error;
+        ASSERT_EQ(libpff_file_get_root_folder(session.state.file, root.out(), error.get()), 1);
+        expect_shares_make_the_walk(root.get(), 0, &offered[damaged]);
+    }
+    EXPECT_GT(offered[0], 0u);
+    EXPECT_EQ(offered[1], offered[0]);
 }
 
 TEST(folder_messages, AnUnreadableSubFolderHidesNoneOfItsSiblings)
