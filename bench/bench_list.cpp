@@ -165,6 +165,13 @@ int main(int argc, char **argv)
         return 1;
     }
 
+    // The first fill, right after the scan as in the window, before any loop
+    // has warmed libpff's caches of this file: what readpst's whole run is
+    // compared with.
+    const auto first_start = steady::now();
+    folder_fill(&state, item);
+    const double first_fill = seconds_since(first_start);
+
     double best_bare = 1e30;
     double best_fill = 1e30;
     std::size_t messages = 0;
@@ -187,6 +194,7 @@ int main(int argc, char **argv)
 
     std::printf("messages %zu, rows %zu\n", messages, views.rows);
     print_figure("bare per-index loop", best_bare);
+    print_figure("our first fill", first_fill);
     print_figure("our fill", best_fill);
     std::printf("fill / bare loop %.3f (target <= 0.4 at 100,000)\n", best_fill / best_bare);
     if (views.rows > 0) {
@@ -214,8 +222,8 @@ int main(int argc, char **argv)
                        "readpst -j 0 -q -o " + out + " " + file + " >/dev/null 2>&1");
         print_figure("readpst, whole run", readpst_seconds);
         if (readpst_seconds > 0) {
-            std::printf("fill / readpst %.3f; readpst %.2f us per message\n",
-                        best_fill / readpst_seconds, readpst_seconds * per);
+            std::printf("first fill / readpst %.3f; readpst %.2f us per message\n",
+                        first_fill / readpst_seconds, readpst_seconds * per);
         }
         const std::string target = quoted(scratch + "/pffexport");
         print_figure("pffexport -m items, whole",
