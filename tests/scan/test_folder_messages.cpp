@@ -240,6 +240,25 @@ TEST(folder_messages, FillListsWhatThePerIndexLoopListsInBigFolders)
     }
 }
 
+// Calls visit(sub_folder, depth + 1) for each readable sub-folder of folder,
+// down to 30 levels (a damaged file may loop).
+template <typename Visit>
+void for_each_sub_folder(libpff_item_t *folder, int depth, Visit visit)
+{
+    error_slot error;
+    int sub_folders = 0;
+    if (depth > 30 ||
+        libpff_folder_get_number_of_sub_folders(folder, &sub_folders, error.get()) != 1) {
+        return;
+    }
+    for (int index = 0; index < sub_folders; ++index) {
+        item_holder sub_folder;
+        if (libpff_folder_get_sub_folder(folder, index, sub_folder.out(), error.get()) == 1) {
+            visit(sub_folder.get(), depth + 1);
+        }
+    }
+}
+
 // (index, identifier) of every message the walk visits, and of every one the
 // per-index lookup fetches, for folder and the folders below it.
 void compare_walk_below(libpff_item_t *folder, int depth, std::size_t *messages)
@@ -268,17 +287,9 @@ void compare_walk_below(libpff_item_t *folder, int depth, std::size_t *messages)
     }
     EXPECT_EQ(walked, looked_up);
     *messages += walked.size();
-    int sub_folders = 0;
-    if (depth > 30 ||
-        libpff_folder_get_number_of_sub_folders(folder, &sub_folders, error.get()) != 1) {
-        return;
-    }
-    for (int index = 0; index < sub_folders; ++index) {
-        item_holder sub_folder;
-        if (libpff_folder_get_sub_folder(folder, index, sub_folder.out(), error.get()) == 1) {
-            compare_walk_below(sub_folder.get(), depth + 1, messages);
-        }
-    }
+    for_each_sub_folder(folder, depth, [&](libpff_item_t *sub_folder, int sub_depth) {
+        compare_walk_below(sub_folder, sub_depth, messages);
+    });
 }
 
 TEST(folder_messages, TheWalkFetchesWhatThePerIndexLookupFetchesInEverySample)
@@ -472,18 +483,9 @@ void expect_shares_make_the_walk(libpff_item_t *folder, int depth, std::size_t *
         EXPECT_EQ(walk_share(folder, mine), expected) << "share " << share;
     }
     *offered += whole.size();
-    int sub_folders = 0;
-    error_slot error;
-    if (depth > 30 ||
-        libpff_folder_get_number_of_sub_folders(folder, &sub_folders, error.get()) != 1) {
-        return;
-    }
-    for (int index = 0; index < sub_folders; ++index) {
-        item_holder sub_folder;
-        if (libpff_folder_get_sub_folder(folder, index, sub_folder.out(), error.get()) == 1) {
-            expect_shares_make_the_walk(sub_folder.get(), depth + 1, offered);
-        }
-    }
+    for_each_sub_folder(folder, depth, [&](libpff_item_t *sub_folder, int sub_depth) {
+        expect_shares_make_the_walk(sub_folder, sub_depth, offered);
+    });
 }
 
 TEST_F(damaged_folder, SharesOfTheWalkTakeTheirOwnPlacesAlsoAcrossTheGapAndLostTables)
