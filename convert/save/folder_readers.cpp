@@ -1,8 +1,8 @@
 #include "convert/save/folder_readers.h"
 
 #include <chrono>
-#include <malloc.h>
 
+#include "convert/save/malloc_arenas.h"
 #include "convert/save/pff_source.h"
 #include "scan/folder_messages.h"
 
@@ -114,7 +114,7 @@ void folder_readers::close_when_done(reader &self)
     // Each reading thread allocated in a malloc arena of its own, which keeps
     // what was freed there: handed back now, before the save goes on (to the
     // free-space search, say).
-    ::malloc_trim(0);
+    trim_malloc_arenas();
 }
 
 void folder_readers::run(reader &self)
