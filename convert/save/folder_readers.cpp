@@ -4,6 +4,7 @@
 
 #include "convert/save/malloc_arenas.h"
 #include "convert/save/pff_source.h"
+#include "convert/save/source_file.h"
 #include "scan/folder_messages.h"
 
 namespace korvel::convert {
@@ -107,10 +108,7 @@ void folder_readers::close_when_done(reader &self)
                    (self.queue.empty() && (m_current_owner != &self || !m_current->prepared));
         });
     }
-    if (self.file) {
-        libpff_file_close(self.file, nullptr);
-        libpff_file_free(&self.file, nullptr);
-    }
+    source_file_close(&self.file, &self.io);
     // Each reading thread allocated in a malloc arena of its own, which keeps
     // what was freed there: handed back now, before the save goes on (to the
     // free-space search, say).
@@ -119,18 +117,8 @@ void folder_readers::close_when_done(reader &self)
 
 void folder_readers::run(reader &self)
 {
+    source_file_open(m_path, &self.file, &self.io);
     libpff_error_t *error = nullptr;
-    libpff_file_t *file = nullptr;
-    if (libpff_file_initialize(&file, &error) == 1) {
-        // The engine's code page for 8-bit text (scan/scan_driver).
-        libpff_file_set_ascii_codepage(file, LIBPFF_CODEPAGE_WINDOWS_1252, nullptr);
-        if (libpff_file_open(file, m_path.c_str(), LIBPFF_OPEN_READ, &error) == 1) {
-            self.file = file;
-        } else {
-            libpff_file_free(&file, nullptr);
-        }
-    }
-    libpff_error_free(&error);
     for (std::size_t position = 0; position < m_folders.size(); ++position) {
         libpff_item_t *folder = nullptr;
         if (self.file && libpff_file_get_item_by_identifier(self.file, m_folders[position], &folder,

@@ -23,6 +23,7 @@
 #include <thread>
 #include <vector>
 
+#include <libbfio.h>
 #include <libpff.h>
 
 #include "convert/save/mailbox_sink.h"
@@ -96,6 +97,7 @@ private:
     {
         std::size_t number = 0;
         libpff_file_t *file = nullptr;
+        libbfio_handle_t *io = nullptr;
         std::deque<read_ahead_entry> queue;
         std::size_t bytes = 0;
         std::thread thread;

@@ -2,6 +2,8 @@
 
 #include <chrono>
 
+#include "convert/save/source_file.h"
+
 namespace korvel::convert {
 
 free_space_search::free_space_search(const std::string &path, const recovered_items &listed,
@@ -17,27 +19,14 @@ free_space_search::~free_space_search()
     m_abandoned = true;
     end();
     recovered_items_clear(&m_found);
-    if (m_file) {
-        libpff_file_close(m_file, nullptr);
-        libpff_file_free(&m_file, nullptr);
-    }
+    source_file_close(&m_file, &m_io);
 }
 
 void free_space_search::run()
 {
-    libpff_error_t *error = nullptr;
-    libpff_file_t *file = nullptr;
-    if (libpff_file_initialize(&file, &error) == 1) {
-        // The engine's code page for 8-bit text (scan/scan_driver).
-        libpff_file_set_ascii_codepage(file, LIBPFF_CODEPAGE_WINDOWS_1252, nullptr);
-        if (libpff_file_open(file, m_path.c_str(), LIBPFF_OPEN_READ, &error) == 1) {
-            m_file = file;
-            m_opened = true;
-        } else {
-            libpff_file_free(&file, nullptr);
-        }
+    if (source_file_open(m_path, &m_file, &m_io) == 1) {
+        m_opened = true;
     }
-    libpff_error_free(&error);
     if (m_file) {
         m_result =
             recovered_items_search_other_file(m_file, &m_found, [this] { return stopping(); });

@@ -13,6 +13,7 @@
 #include <string>
 #include <thread>
 
+#include <libbfio.h>
 #include <libpff.h>
 
 #include "scan/recovered_items.h"
@@ -51,6 +52,7 @@ private:
     std::string m_path;
     const std::atomic<bool> &m_stop;
     libpff_file_t *m_file = nullptr;
+    libbfio_handle_t *m_io = nullptr;
     recovered_items m_found;
     int m_result = 1;
     std::atomic<bool> m_opened{false};
