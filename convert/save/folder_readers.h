@@ -109,8 +109,8 @@ private:
     void close_when_done(reader &self);
     // Walks one folder's contents or hidden contents; false after a Stop.
     bool read_walk(reader &self, libpff_item_t *folder, std::size_t position, bool associated);
-    // Queues an entry; false after a Stop.
-    bool push(reader &self, read_ahead_entry entry);
+    // Queues an entry, waking the save's thread when wake; false after a Stop.
+    bool push(reader &self, read_ahead_entry entry, bool wake);
     // The front of a reader's queue, waiting for it; nullptr after a Stop.
     read_ahead_entry *front(std::unique_lock<std::mutex> &lock, reader &r);
     void pop(reader &r);
@@ -122,9 +122,17 @@ private:
     mailbox_sink &m_sink;
     const std::atomic<bool> &m_stop;
     std::atomic<bool> m_closing{false};
+    // Reading threads that closed their files.
+    std::atomic<std::size_t> m_closed{0};
 
     std::mutex m_mutex;
-    std::condition_variable m_changed;
+    // The save's thread waits on m_ready for entries; a reading thread is
+    // woken on m_room when its queue has room, its message was let go, or
+    // the readers close. A reading thread wakes the save's thread once per
+    // run (and before it waits itself), not once per message: each wake-up
+    // is a switch of threads, which took more time than writing the message.
+    std::condition_variable m_ready;
+    std::condition_variable m_room;
     // The folder being written: its place in the order, and where its walk is.
     std::size_t m_position = 0;
     bool m_started = false;
