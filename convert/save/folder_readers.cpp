@@ -1,6 +1,7 @@
 #include "convert/save/folder_readers.h"
 
 #include <chrono>
+#include <cstdint>
 
 #include "convert/save/malloc_arenas.h"
 #include "convert/save/pff_source.h"
@@ -63,8 +64,10 @@ int walk_folder_contents(libpff_item_t *folder, bool associated,
 }
 
 folder_readers::folder_readers(const std::string &path, std::vector<std::uint32_t> folders,
-                               unsigned threads, mailbox_sink &sink, const std::atomic<bool> &stop)
-    : m_path(path), m_folders(std::move(folders)), m_sink(sink), m_stop(stop)
+                               unsigned threads, mailbox_sink &sink, const std::atomic<bool> &stop,
+                               std::function<bool()> trim_wanted)
+    : m_path(path), m_folders(std::move(folders)), m_sink(sink), m_stop(stop),
+      m_trim_wanted(std::move(trim_wanted))
 {
     for (unsigned i = 0; i < threads; ++i) {
         auto r = std::make_unique<reader>();
@@ -116,7 +119,7 @@ void folder_readers::close_when_done(reader &self)
     // walks every arena and hands back each free run of pages with a system
     // call of its own (some 3,000 after 14,000 messages), each one flushing
     // the other cores' page tables while threads run: once is enough.
-    if (m_closed.fetch_add(1) + 1 == m_readers.size()) {
+    if (m_closed.fetch_add(1) + 1 == m_readers.size() && (!m_trim_wanted || m_trim_wanted())) {
         trim_malloc_arenas();
     }
 }
@@ -153,13 +156,19 @@ void folder_readers::run(reader &self)
 bool folder_readers::read_walk(reader &self, libpff_item_t *folder, std::size_t position,
                                bool associated)
 {
-    const std::size_t share = m_readers.size();
     // The place of the message being visited: the last of a run wakes the
     // save's thread.
     std::size_t place = 0;
+    std::size_t asked = SIZE_MAX;
+    bool taken = false;
     auto mine = [&](int p) {
         place = static_cast<std::size_t>(p);
-        return (place / run_length) % share == self.number;
+        const std::size_t run = place / run_length;
+        if (run != asked) {
+            asked = run;
+            taken = claim(self, position, associated, run);
+        }
+        return taken;
     };
     auto run_ends = [&] { return place % run_length == run_length - 1; };
     auto entry = [&](read_ahead_entry::kind what, int index) {
@@ -221,12 +230,27 @@ bool folder_readers::push(reader &self, read_ahead_entry entry, bool wake)
     if (stopping()) {
         return false;
     }
+    if (entry.what == read_ahead_entry::kind::walked) {
+        ++m_runs[{entry.position, entry.associated}].walked;
+    }
     self.bytes += entry.bytes;
     self.queue.push_back(std::move(entry));
     lock.unlock();
     if (wake) {
         m_ready.notify_one();
     }
+    return true;
+}
+
+bool folder_readers::claim(const reader &self, std::size_t position, bool associated,
+                           std::size_t run)
+{
+    std::lock_guard lock(m_mutex);
+    std::vector<std::size_t> &owners = m_runs[{position, associated}].owners;
+    if (owners.size() != run) {
+        return false; // another thread's
+    }
+    owners.push_back(self.number);
     return true;
 }
 
@@ -274,6 +298,8 @@ bool folder_readers::begin(std::uint32_t identifier)
     m_started = true;
     m_associated = false;
     m_sequence = 0;
+    // Runs of the folders before (left out, or given up part-way) are done with.
+    m_runs.erase(m_runs.begin(), m_runs.lower_bound({position, false}));
     bool available = true;
     // What is left of the folders before (one left out, or given up part-way)
     // goes; then every thread says whether it found this one.
@@ -300,16 +326,33 @@ read_ahead_entry *folder_readers::next()
     std::unique_lock lock(m_mutex);
     release_current();
     m_room.notify_all();
-    const std::size_t share = m_readers.size();
-    reader &owner = *m_readers[(m_sequence / run_length) % share];
-    read_ahead_entry *e = front(lock, owner);
+    // The thread that took the next run, or none when every thread walked
+    // to the end without taking it.
+    const std::size_t run = m_sequence / run_length;
+    reader *owner = nullptr;
+    for (;;) {
+        if (m_stop.load()) {
+            return nullptr;
+        }
+        const walk_runs &runs = m_runs[{m_position, m_associated}];
+        if (run < runs.owners.size()) {
+            owner = m_readers[runs.owners[run]].get();
+            break;
+        }
+        if (runs.walked == m_readers.size()) {
+            owner = m_readers.front().get();
+            break;
+        }
+        m_ready.wait_for(lock, std::chrono::milliseconds(20));
+    }
+    read_ahead_entry *e = front(lock, *owner);
     if (!e) {
         return nullptr;
     }
     if (e->what == read_ahead_entry::kind::walked) {
         // The walk ends: every thread's queue holds its own end of it next.
         for (auto &r : m_readers) {
-            if (r.get() == &owner) {
+            if (r.get() == owner) {
                 continue;
             }
             read_ahead_entry *other = front(lock, *r);
@@ -322,15 +365,16 @@ read_ahead_entry *folder_readers::next()
             }
             pop(*r);
         }
+        m_runs.erase({m_position, m_associated});
         m_associated = true;
         m_sequence = 0;
     } else {
         ++m_sequence;
     }
     m_current = std::make_unique<read_ahead_entry>(std::move(*e));
-    m_current_owner = &owner;
-    owner.bytes -= m_current->bytes;
-    owner.queue.pop_front();
+    m_current_owner = owner;
+    owner->bytes -= m_current->bytes;
+    owner->queue.pop_front();
     lock.unlock();
     m_room.notify_all();
     return m_current.get();

@@ -2,7 +2,10 @@
 // safe across threads, so one libpff file per thread; the source is only
 // read) and walks the folders of the save's order, every thread every folder,
 // each fetching and preparing only its own share of the messages through the
-// sink (mailbox_sink::prepare_message): runs of run_length messages in turn.
+// sink (mailbox_sink::prepare_message): runs of run_length messages, each
+// taken by the first thread to reach it, so that a thread that got less of
+// the cores (one shares its core with the free-space search) takes fewer runs
+// instead of holding up the end of the save.
 // Each closes its file itself once nothing it made is left to write. The
 // save's own thread takes the messages back in walk order and writes them,
 // so the output and the report come out as from one thread.
@@ -17,6 +20,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -72,9 +76,12 @@ class folder_readers
 {
 public:
     // Starts threads reading threads on the mailbox at path (UTF-8) for the
-    // folders by identifier, in the save's order. stop ends them.
+    // folders by identifier, in the save's order. stop ends them. The last
+    // of them to close trims the malloc arenas when trim_wanted (empty:
+    // always) says so then; it is asked on that thread.
     folder_readers(const std::string &path, std::vector<std::uint32_t> folders, unsigned threads,
-                   mailbox_sink &sink, const std::atomic<bool> &stop);
+                   mailbox_sink &sink, const std::atomic<bool> &stop,
+                   std::function<bool()> trim_wanted = {});
     // Ends and joins the threads (each closes its own file).
     ~folder_readers();
     folder_readers(const folder_readers &) = delete;
@@ -111,6 +118,9 @@ private:
     bool read_walk(reader &self, libpff_item_t *folder, std::size_t position, bool associated);
     // Queues an entry, waking the save's thread when wake; false after a Stop.
     bool push(reader &self, read_ahead_entry entry, bool wake);
+    // Whether self takes run run of the walk (position, associated): true
+    // when no thread took it before. Runs are asked for in order.
+    bool claim(const reader &self, std::size_t position, bool associated, std::size_t run);
     // The front of a reader's queue, waiting for it; nullptr after a Stop.
     read_ahead_entry *front(std::unique_lock<std::mutex> &lock, reader &r);
     void pop(reader &r);
@@ -122,6 +132,7 @@ private:
     mailbox_sink &m_sink;
     const std::atomic<bool> &m_stop;
     std::atomic<bool> m_closing{false};
+    std::function<bool()> m_trim_wanted;
     // Reading threads that closed their files.
     std::atomic<std::size_t> m_closed{0};
 
@@ -139,6 +150,14 @@ private:
     bool m_associated = false;
     std::size_t m_sequence = 0;
     std::unique_ptr<read_ahead_entry> m_current;
+    // Which thread took each run of a walk, and how many threads have walked
+    // it to its end, by (position, associated).
+    struct walk_runs
+    {
+        std::vector<std::size_t> owners;
+        std::size_t walked = 0;
+    };
+    std::map<std::pair<std::size_t, bool>, walk_runs> m_runs;
     // The thread m_current came from.
     const reader *m_current_owner = nullptr;
 

@@ -38,6 +38,9 @@ public:
     // be opened (the caller searches its own).
     int wait(const std::function<void()> &waiting);
 
+    // True until the search ends; any thread may ask.
+    bool running() const { return !m_done.load(); }
+
     // The messages found, in the order the scan's list would hold them;
     // valid while this lives.
     std::size_t count() const;
