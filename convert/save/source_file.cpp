@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <new>
 
@@ -217,7 +218,8 @@ off64_t source_seek(intptr_t *io_handle, off64_t offset, int whence, libbfio_err
     } else if (whence != SEEK_SET) {
         return -1;
     }
-    if (offset < -base) {
+    // A damaged index may name any offset: refuse what would wrap around.
+    if (offset < -base || (offset > 0 && base > std::numeric_limits<off64_t>::max() - offset)) {
         return -1;
     }
     s->offset = static_cast<std::uint64_t>(base + offset);
