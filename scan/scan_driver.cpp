@@ -12,6 +12,7 @@
 #include "scan/pff_values.h"
 #include "scan/recovery/index_rebuild.h"
 #include "scan/recovery/rebuilt_view.h"
+#include "scan/source_file.h"
 #include "scan/text.h"
 
 namespace korvel {
@@ -123,10 +124,18 @@ bool open_mailbox(scan_state *state, const std::string &path)
     switch (check_file_header(path)) {
     case header_check::pst: {
         error_slot error;
-        opened = libpff_file_open(state->file, path.c_str(), LIBPFF_OPEN_READ, error.get()) == 1;
+        // libbfio's own file handle makes a seek and a read of each index
+        // node and block libpff asks for, most of a big folder's listing's
+        // time; this one reads with pread through blocks it keeps.
+        opened = source_io_initialize(path, &state->source_io) == 1 &&
+                 libpff_file_open_file_io_handle(state->file, state->source_io, LIBPFF_OPEN_READ,
+                                                 error.get()) == 1;
         if (opened && !index_readable(state->file)) {
             libpff_file_close(state->file, error.get());
             opened = false;
+        }
+        if (!opened && state->source_io != nullptr) {
+            libbfio_handle_free(&state->source_io, nullptr);
         }
         if (!opened && !state->stop_requested) {
             opened = open_rebuilt(state, path);

@@ -102,6 +102,10 @@ void scan_state_release_mailbox(scan_state *state)
         libbfio_handle_free(&state->rebuilt_io, nullptr);
         state->rebuilt_io = nullptr;
     }
+    if (state->source_io != nullptr) {
+        libbfio_handle_free(&state->source_io, nullptr);
+        state->source_io = nullptr;
+    }
     state->rebuild_report.clear();
     state->rebuilt_items.clear();
     export_handle_free(&state->export_handle, nullptr);

@@ -91,6 +91,9 @@ struct scan_state
     // The handle libpff reads a rebuilt index through (the file was opened
     // from scan/recovery's view), or nullptr; freed after file is closed.
     libbfio_handle_t *rebuilt_io = nullptr;
+    // The handle libpff reads the mailbox through when it opens from its own
+    // index (scan/source_file), or nullptr; freed after file is closed.
+    libbfio_handle_t *source_io = nullptr;
     // What the index rebuild found, for the user and the save report; empty
     // when the file's own index was read.
     std::vector<std::string> rebuild_report;

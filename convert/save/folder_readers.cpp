@@ -5,7 +5,7 @@
 
 #include "convert/save/malloc_arenas.h"
 #include "convert/save/pff_source.h"
-#include "convert/save/source_file.h"
+#include "scan/source_file.h"
 #include "scan/folder_messages.h"
 
 namespace korvel::convert {

@@ -2,7 +2,7 @@
 
 #include <chrono>
 
-#include "convert/save/source_file.h"
+#include "scan/source_file.h"
 
 namespace korvel::convert {
 

@@ -1,4 +1,4 @@
-#include "convert/save/source_file.h"
+#include "scan/source_file.h"
 
 #include <array>
 #include <cerrno>
@@ -12,7 +12,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace korvel::convert {
+namespace korvel {
 
 namespace {
 
@@ -250,12 +250,11 @@ int source_get_size(intptr_t *io_handle, size64_t *size, libbfio_error_t **)
 
 } // namespace
 
-int source_file_open(const std::string &path, libpff_file_t **file, libbfio_handle_t **io)
+int source_io_initialize(const std::string &path, libbfio_handle_t **io)
 {
-    if (file == nullptr || io == nullptr) {
+    if (io == nullptr) {
         return -1;
     }
-    *file = nullptr;
     *io = nullptr;
     source *s = new (std::nothrow) source;
     if (s == nullptr) {
@@ -272,6 +271,18 @@ int source_file_open(const std::string &path, libpff_file_t **file, libbfio_hand
         libbfio_error_free(&bfio_error);
         delete s;
         *io = nullptr;
+        return -1;
+    }
+    return 1;
+}
+
+int source_file_open(const std::string &path, libpff_file_t **file, libbfio_handle_t **io)
+{
+    if (file == nullptr || io == nullptr) {
+        return -1;
+    }
+    *file = nullptr;
+    if (source_io_initialize(path, io) != 1) {
         return -1;
     }
     libpff_error_t *error = nullptr;
@@ -305,4 +316,4 @@ void source_file_close(libpff_file_t **file, libbfio_handle_t **io)
     }
 }
 
-} // namespace korvel::convert
+} // namespace korvel

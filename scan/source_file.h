@@ -1,6 +1,6 @@
-// The mailbox opened again for a thread of the save (a reading thread, the
-// free-space search): a libpff file of its own, read through a libbfio handle
-// that reads with pread and keeps the last blocks it read. libpff asks for
+// The mailbox read through a libbfio handle that reads with pread and keeps
+// the last blocks it read: the scan's own file, and the files the save's
+// threads open again (a reading thread, the free-space search). libpff asks for
 // a few hundred bytes at a time (index nodes, data blocks, and the free-space
 // search's every offset), each a seek and a read through libbfio's own file
 // handle: two system calls a read, which were most of a conversion's kernel
@@ -12,7 +12,12 @@
 #include <libbfio.h>
 #include <libpff.h>
 
-namespace korvel::convert {
+namespace korvel {
+
+// The handle alone, for libpff_file_open_file_io_handle; closed and freed
+// with libbfio_handle_free after the libpff file that read through it.
+// Returns 1, or -1 with *io nullptr.
+int source_io_initialize(const std::string &path, libbfio_handle_t **io);
 
 // Opens the mailbox at path (UTF-8) read-only with the engine's code page for
 // 8-bit text. Returns 1 with *file and *io set (both closed by
@@ -22,4 +27,4 @@ int source_file_open(const std::string &path, libpff_file_t **file, libbfio_hand
 // Closes and frees what source_file_open made; either may be nullptr.
 void source_file_close(libpff_file_t **file, libbfio_handle_t **io);
 
-} // namespace korvel::convert
+} // namespace korvel
