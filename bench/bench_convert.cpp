@@ -10,6 +10,7 @@
 #include "bench/alternate.h"
 #include "convert/save/save.h"
 #include "scan/scan_state.h"
+#include "scan/source_file.h"
 #include "scan/text.h"
 
 #include <libpff.h>
@@ -32,7 +33,7 @@ struct counts
 };
 
 // The real save into mbox (in the child the caller forked) with threads
-// threads, the scan's open left out.
+// threads, the scan's open left out (made as the scan makes it).
 bool convert_mbox(const std::string &pst, const std::string &out, unsigned threads, counts &c,
                   convert::output_format format = convert::output_format::mbox)
 {
@@ -41,7 +42,8 @@ bool convert_mbox(const std::string &pst, const std::string &out, unsigned threa
     libpff_error_t *error = nullptr;
     if (libpff_file_initialize(&state.file, &error) != 1 ||
         libpff_file_set_ascii_codepage(state.file, LIBPFF_CODEPAGE_WINDOWS_1252, &error) != 1 ||
-        libpff_file_open(state.file, pst.c_str(), LIBPFF_OPEN_READ, &error) != 1) {
+        korvel::source_io_initialize(pst, &state.source_io) != 1 ||
+        libpff_file_open_file_io_handle(state.file, state.source_io, LIBPFF_OPEN_READ, &error) != 1) {
         std::fprintf(stderr, "cannot open %s\n", pst.c_str());
         libpff_error_free(&error);
         return false;

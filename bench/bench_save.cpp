@@ -10,6 +10,7 @@
 #include "convert/save/save.h"
 #include "convert/writer/pst_writer.h"
 #include "scan/scan_state.h"
+#include "scan/source_file.h"
 #include "scan/text.h"
 
 #include <libpff.h>
@@ -74,7 +75,8 @@ bool save(const std::string &source, const std::string &target, unsigned threads
     state.mailbox_path = korvel::u16(source);
     libpff_error_t *error = nullptr;
     if (libpff_file_initialize(&state.file, &error) != 1 ||
-        libpff_file_open(state.file, source.c_str(), LIBPFF_OPEN_READ, &error) != 1) {
+        korvel::source_io_initialize(source, &state.source_io) != 1 ||
+        libpff_file_open_file_io_handle(state.file, state.source_io, LIBPFF_OPEN_READ, &error) != 1) {
         std::fprintf(stderr, "cannot open %s\n", source.c_str());
         return false;
     }

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
+#include <cstdint>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
@@ -829,6 +830,23 @@ int complete_output(mailbox_sink &sink, int r, const std::string &source,
 
 } // namespace
 
+namespace {
+
+// Below this size the files the reading threads open again (each building
+// libpff's index of the whole mailbox) and the threads' start cost more than
+// they share out: a 1,400-message mailbox of 8 MB converted into mbox in
+// 0.14 s with two threads and 0.10 s with one; at 78 MB both took 0.75 s.
+constexpr std::uint64_t small_mailbox_bytes = 64ull << 20;
+
+bool small_mailbox(const std::string &source)
+{
+    struct stat st;
+    return ::stat(source.c_str(), &st) == 0 &&
+           static_cast<std::uint64_t>(st.st_size) < small_mailbox_bytes;
+}
+
+} // namespace
+
 unsigned default_save_threads()
 {
     return std::clamp(std::thread::hardware_concurrency(), 1u, 4u);
@@ -908,7 +926,9 @@ int save_mailbox(scan_state *state, const save_request &request,
 
     std::unique_ptr<mailbox_sink> sink = make_sink(request.format);
     sink->set_stop_flag(&state->stop_requested);
-    const unsigned threads = request.threads == 0 ? default_save_threads() : request.threads;
+    const unsigned threads = request.threads != 0 ? request.threads
+                             : small_mailbox(source)  ? 1
+                                                      : default_save_threads();
     sink->set_threads(threads);
     save_walk walk(state, request, *sink, progress, report);
     walk.set_checked();

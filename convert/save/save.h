@@ -38,12 +38,13 @@ struct save_request
     std::vector<libpff_item_t *> folders;
     // The user agreed to replace an existing target.
     bool replace_existing = false;
-    // Threads the save may use: 0 for the number of cores (at most 4), 1 for
-    // the walk alone, as the save always ran.
+    // Threads the save may use: 0 for the number of cores (at most 4), or 1
+    // for a mailbox under 64 MiB; 1 for the walk alone, as the save always ran.
     unsigned threads = 0;
 };
 
-// What save_request::threads = 0 stands for on this machine.
+// What save_request::threads = 0 stands for on this machine, for a mailbox
+// of 64 MiB or more.
 unsigned default_save_threads();
 
 struct save_report
