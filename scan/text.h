@@ -16,6 +16,8 @@ bool utf8_to_utf16(std::string_view utf8, std::u16string &out);
 
 // UTF-16 to UTF-8; a lone surrogate becomes U+FFFD.
 std::string utf16_to_utf8(std::u16string_view utf16);
+// UTF-16LE bytes up to the first zero unit (or the last whole one) as UTF-8.
+std::string utf16le_to_utf8(const std::uint8_t *bytes, std::size_t size);
 
 // The system's 8-bit code page on this platform: valid UTF-8 sequences decode
 // as UTF-8, and each byte that is not part of one is taken as Windows-1252, so
