@@ -113,6 +113,9 @@ for owner, taken in ((folders[0], folders[10]), (folders[8], folders[2])):
 open(path, 'wb').write(data)
 PY
 files+=("$work/spread.pst" "$work/spread-twice.pst")
+# Their folders repeat one message: the ends and the middle of each say as
+# much as every item, which would be most of this script's time.
+declare -A repeated=(["$work/spread.pst"]=1 ["$work/spread-twice.pst"]=1)
 
 failures=0
 compare() { # ARGS...: both probes' output and exit status must agree
@@ -142,8 +145,9 @@ for file in "${files[@]}"; do
         mapfile -t rows < <("$probe" list "$file" "$folder" 2>/dev/null | awk -F'\t' '$1 == "row" { print $2 }')
         count=${#rows[@]}
         [ "$count" -gt 0 ] || continue
-        # Every item of a small folder; the ends and the middle of a big one.
-        if [ "$count" -le 60 ]; then
+        # Every item of a small folder; the ends and the middle of a big one
+        # or of one that repeats a message.
+        if [ "$count" -le 60 ] && [ -z "${repeated[$file]:-}" ]; then
             picks=("${rows[@]}")
         else
             picks=("${rows[0]}" "${rows[$((count / 2))]}" "${rows[$((count - 1))]}")
