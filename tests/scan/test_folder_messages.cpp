@@ -316,6 +316,82 @@ TEST(folder_messages, TheWalkFetchesWhatThePerIndexLookupFetchesInEverySample)
     }
 }
 
+// The number of rows and of entries a row of a table libpff hands out by
+// get_table (one of the folder's contents, hierarchy or associated contents
+// tables), or {-1, -1} when it hands out none.
+using table_getter = int (*)(libpff_item_t *, libpff_item_t **, libpff_error_t **);
+
+std::pair<int, int> table_shape(libpff_item_t *folder, table_getter get_table)
+{
+    item_holder table;
+    error_slot error;
+    int rows = 0;
+    std::uint32_t entries = 0;
+    if (get_table(folder, table.out(), error.get()) != 1 || table.get() == nullptr ||
+        libpff_item_get_number_of_record_sets(table.get(), &rows, error.get()) != 1) {
+        return {-1, -1};
+    }
+    if (rows > 0 && libpff_item_get_number_of_entries(table.get(), &entries, error.get()) != 1) {
+        return {rows, -1};
+    }
+    return {rows, static_cast<int>(entries)};
+}
+
+// Below folder, after the walk's first looks at it (counts, and elements by
+// index, which need the row identifiers alone): its tables are handed out
+// whole, as by the same folder of a fresh open (other). Counts the tables of
+// more than one column.
+void expect_whole_tables_below(libpff_item_t *folder, libpff_file_t *other, int depth,
+                               std::size_t *tables)
+{
+    error_slot error;
+    int count = 0;
+    item_holder first;
+    if (libpff_folder_get_number_of_sub_messages(folder, &count, error.get()) == 1 && count > 0) {
+        libpff_folder_get_sub_message(folder, 0, first.out(), error.get());
+    }
+    if (libpff_folder_get_number_of_sub_associated_contents(folder, &count, error.get()) == 1 &&
+        count > 0) {
+        libpff_folder_get_sub_associated_content(folder, 0, first.out(), error.get());
+    }
+    for_each_sub_folder(folder, depth, [](libpff_item_t *, int) {});
+    item_holder fresh;
+    ASSERT_EQ(libpff_file_get_item_by_identifier(other, identifier_of(folder), fresh.out(),
+                                                 error.get()),
+              1);
+    for (table_getter get_table : {&libpff_folder_get_sub_messages, &libpff_folder_get_sub_folders,
+                                   &libpff_folder_get_sub_associated_contents}) {
+        const std::pair<int, int> shape = table_shape(folder, get_table);
+        EXPECT_EQ(shape, table_shape(fresh.get(), get_table)) << identifier_of(folder);
+        *tables += shape.second > 1 ? 1 : 0;
+    }
+    for_each_sub_folder(folder, depth, [&](libpff_item_t *sub_folder, int sub_depth) {
+        expect_whole_tables_below(sub_folder, other, sub_depth, tables);
+    });
+}
+
+TEST(folder_messages, AFolderLookedAtByIndexStillHandsOutItsWholeTables)
+{
+    const std::string path = testing::sample_path("enron.pst");
+    libpff_file_t *files[2] = {nullptr, nullptr};
+    error_slot error;
+    for (libpff_file_t *&file : files) {
+        ASSERT_EQ(libpff_file_initialize(&file, error.get()), 1);
+        ASSERT_EQ(libpff_file_open(file, path.c_str(), LIBPFF_OPEN_READ, error.get()), 1);
+    }
+    std::size_t tables = 0;
+    {
+        item_holder root;
+        ASSERT_EQ(libpff_file_get_root_folder(files[0], root.out(), error.get()), 1);
+        expect_whole_tables_below(root.get(), files[1], 0, &tables);
+    }
+    EXPECT_GE(tables, 5u);
+    for (libpff_file_t *&file : files) {
+        libpff_file_close(file, error.get());
+        libpff_file_free(&file, error.get());
+    }
+}
+
 // A folder whose message k lost its parent: every other message is listed,
 // with the index libpff knows it by, and the preview re-opens the right one.
 class damaged_folder : public ::testing::Test
