@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include "convert/writer/pst_writer.h"
@@ -25,6 +26,22 @@ void write_all(int fd, const std::uint8_t *data, std::size_t size, std::uint64_t
         size -= static_cast<std::size_t>(n);
         at += static_cast<std::uint64_t>(n);
     }
+}
+
+void start_writeback(int fd, std::uint64_t at, std::size_t size)
+{
+#if defined(__linux__)
+    // Only a hint: a failure changes nothing, the fsync at the end still
+    // decides. Without it the kernel kept a 1 GB save's pages dirty until
+    // that fsync, which then waited 0.75-0.9 s on the disk with every thread
+    // idle; started a buffer at a time, the disk writes while the threads
+    // still read, and that fsync took 0.16-0.63 s.
+    ::sync_file_range(fd, static_cast<off_t>(at), static_cast<off_t>(size), SYNC_FILE_RANGE_WRITE);
+#else
+    (void)fd;
+    (void)at;
+    (void)size;
+#endif
 }
 
 void finish_blocks(std::uint8_t *buffer, const std::vector<unfinished_block> &blocks)
@@ -119,6 +136,9 @@ void block_output::run()
         try {
             finish_blocks(j.bytes.bytes.get(), j.blocks);
             write_all(m_fd, j.bytes.bytes.get(), j.size, j.at);
+            if (j.is_buffer) {
+                start_writeback(m_fd, j.at, j.size);
+            }
         } catch (...) {
             error = std::current_exception();
         }

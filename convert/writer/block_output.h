@@ -39,6 +39,10 @@ struct unfinished_block
 // throws output_error when the file refuses them.
 void write_all(int fd, const std::uint8_t *data, std::size_t size, std::uint64_t at);
 
+// Asks the kernel to start writing bytes [at, at + size) of fd to the disk
+// now, without waiting, so that they are not all left to the closing fsync.
+void start_writeback(int fd, std::uint64_t at, std::size_t size);
+
 // Encodes and checksums the blocks in place (what the thread does to a buffer).
 void finish_blocks(std::uint8_t *buffer, const std::vector<unfinished_block> &blocks);
 
