@@ -133,8 +133,10 @@ checked=0
 for file in "${files[@]}"; do
     compare tree "$file"
     compare list "$file"
-    # Folder paths from the tree's levels: level 0 is the file itself.
-    mapfile -t folders < <("$probe" tree "$file" 2>/dev/null | awk -F'\t' '
+    # Folder paths from the tree's levels: level 0 is the file itself. The
+    # paths and rows come from the other probe, the faster one where this
+    # build runs under a sanitizer; both have just been compared.
+    mapfile -t folders < <("$other" tree "$file" 2>/dev/null | awk -F'\t' '
         $1 == "item" && $2 > 0 {
             name[$2] = $5; path = name[1]
             for (i = 2; i <= $2; i++) path = path "/" name[i]
@@ -142,7 +144,7 @@ for file in "${files[@]}"; do
         }')
     for folder in "${folders[@]}"; do
         compare list "$file" "$folder"
-        mapfile -t rows < <("$probe" list "$file" "$folder" 2>/dev/null | awk -F'\t' '$1 == "row" { print $2 }')
+        mapfile -t rows < <("$other" list "$file" "$folder" 2>/dev/null | awk -F'\t' '$1 == "row" { print $2 }')
         count=${#rows[@]}
         [ "$count" -gt 0 ] || continue
         # Every item of a small folder; the ends and the middle of a big one
